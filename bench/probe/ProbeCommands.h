@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QStringList>
+
+// Each probe command takes its arguments (without the command name) and returns the exit code:
+// 0 success, 1 failure, 2 usage error. Results go to stdout, timings and diagnostics to stderr.
+namespace ProbeCommands {
+int index(const QStringList &args);
+int search(const QStringList &args);
+int fold(const QStringList &args);
+int peaks(const QStringList &args);
+int peaksBench(const QStringList &args);
+int latency(const QStringList &args);
+int tagsRead(const QStringList &args);
+int tagsWrite(const QStringList &args);
+} // namespace ProbeCommands

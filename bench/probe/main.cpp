@@ -1,0 +1,52 @@
+#include "ProbeCommands.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+struct Command
+{
+    const char *name;
+    int (*run)(const QStringList &);
+    const char *usage;
+};
+
+const Command commands[] = {
+    {"index", ProbeCommands::index, "index --out FILE ROOT..."},
+    {"search", ProbeCommands::search, "search --index FILE [--scope FOLDER] [--repeat N] TEXT"},
+    {"fold", ProbeCommands::fold, "fold TEXT"},
+    {"peaks", ProbeCommands::peaks, "peaks FILE"},
+    {"peaks-bench", ProbeCommands::peaksBench, "peaks-bench FILE --repeat N"},
+    {"latency", ProbeCommands::latency, "latency FILE --repeat N"},
+    {"tags-read", ProbeCommands::tagsRead, "tags-read FILE"},
+    {"tags-write", ProbeCommands::tagsWrite, "tags-write FILE [NAME:INDEX ...]"},
+};
+
+int usage()
+{
+    QTextStream err(stderr);
+    err << "usage: wavelark-probe COMMAND ...\n";
+    for (const Command &command : commands)
+        err << "  wavelark-probe " << command.usage << '\n';
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty())
+        return usage();
+    const QString name = args.takeFirst();
+    for (const Command &command : commands) {
+        if (name == QLatin1String(command.name))
+            return command.run(args);
+    }
+    return usage();
+}

@@ -1,0 +1,55 @@
+# One interface target carries the language standard, the warnings and the strict Qt defines;
+# every target of the project links it.
+add_library(wavelark_options INTERFACE)
+target_compile_features(wavelark_options INTERFACE cxx_std_20)
+set_target_properties(wavelark_options PROPERTIES INTERFACE_CXX_EXTENSIONS OFF)
+target_compile_options(wavelark_options INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wold-style-cast -Wnon-virtual-dtor)
+target_compile_definitions(wavelark_options INTERFACE
+  QT_NO_CAST_FROM_ASCII
+  QT_NO_CONTEXTLESS_CONNECT
+  QT_NO_KEYWORDS
+  QT_NO_URL_CAST_FROM_STRING
+  QT_USE_QSTRINGBUILDER
+  QT_DISABLE_DEPRECATED_UP_TO=0x060400)
+if(WAVELARK_WERROR)
+  target_compile_options(wavelark_options INTERFACE -Werror)
+endif()
+if(WAVELARK_SANITIZE)
+  target_compile_options(wavelark_options INTERFACE
+    -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(wavelark_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# wavelark_add_library(name SOURCES ... LINKS ...): one static library per layer.
+function(wavelark_add_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINKS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/..)
+  target_link_libraries(${name} PUBLIC wavelark_options ${ARG_LINKS})
+endfunction()
+
+# Every layer compiles all sources of its own folder, so adding a class never edits a shared list.
+function(wavelark_layer name)
+  cmake_parse_arguments(ARG "" "" "LINKS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  wavelark_add_library(${name} SOURCES ${sources} LINKS ${ARG_LINKS})
+endfunction()
+
+# wavelark_add_test(name SOURCES ... LINKS ... [WIDGETS] [AUDIO_DRIVER drv]): a Qt Test executable
+# run by CTest with hermetic settings.
+function(wavelark_add_test name)
+  cmake_parse_arguments(ARG "" "AUDIO_DRIVER;TIMEOUT" "SOURCES;LINKS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE wavelark_options wavelark_testsupport Qt6::Test ${ARG_LINKS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT ARG_AUDIO_DRIVER)
+    set(ARG_AUDIO_DRIVER dummy)
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;SDL_AUDIODRIVER=${ARG_AUDIO_DRIVER};LC_ALL=C.UTF-8;ASAN_OPTIONS=detect_leaks=0")
+endfunction()

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "CancelFlag.h"
+
+#include <QFuture>
+#include <QObject>
+#include <QPointer>
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <type_traits>
+#include <utility>
+
+// The one pattern for background work: the job gets copies and a CancelFlag, runs on the thread
+// pool, and its value is applied on the owner's thread only while the flag is not cancelled and
+// the owner still lives. Nothing of the owner is ever touched off its thread.
+namespace BackgroundJob {
+
+enum class Priority {
+    Utility,       // long scans the user did not wait for: lower thread priority
+    UserInitiated, // work the user waits for
+};
+
+namespace detail {
+class PriorityScope final
+{
+public:
+    explicit PriorityScope(Priority priority) : m_previous(QThread::currentThread()->priority())
+    {
+        QThread::currentThread()->setPriority(priority == Priority::Utility ? QThread::LowPriority
+                                                                            : QThread::NormalPriority);
+    }
+    ~PriorityScope() { QThread::currentThread()->setPriority(m_previous); }
+    Q_DISABLE_COPY_MOVE(PriorityScope)
+
+private:
+    QThread::Priority m_previous;
+};
+} // namespace detail
+
+// `work` runs on the global thread pool and returns a value; `apply` receives it on `owner`'s
+// thread. Cancelling `flag` both stops a cooperative `work` and drops its result.
+template <typename Work, typename Apply>
+void run(QObject *owner, CancelFlagPtr flag, Priority priority, Work &&work, Apply &&apply)
+{
+    using Result = std::invoke_result_t<Work>;
+    QFuture<Result> future =
+        QtConcurrent::run(QThreadPool::globalInstance(), [work = std::forward<Work>(work), priority] {
+            detail::PriorityScope scope(priority);
+            return work();
+        });
+    QPointer<QObject> guard(owner);
+    // If the owner is deleted first, Qt drops the continuation; the QPointer check covers a
+    // deletion that races with the queued call.
+    future.then(owner, [guard, flag = std::move(flag),
+                        apply = std::forward<Apply>(apply)](Result result) mutable {
+        if (!guard || flag->isCancelled())
+            return;
+        apply(std::move(result));
+    });
+}
+
+} // namespace BackgroundJob

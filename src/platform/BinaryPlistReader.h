@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+#include <vector>
+
+// Random access to the objects of a bplist00 document held in memory (typically a mapped file),
+// without building a tree first. Every accessor checks its reference and bounds and answers
+// nothing on malformed data.
+class BinaryPlistReader final
+{
+public:
+    enum class Type {
+        Invalid,
+        Null,
+        Bool,
+        Integer,
+        Real,
+        Date,
+        Data,
+        AsciiString,
+        Utf16String,
+        Utf8String,
+        Uid,
+        Array,
+        Set,
+        Dictionary,
+    };
+
+    // Validates the header, the trailer and the offset table; nothing when they are malformed.
+    // `bytes` must outlive the reader.
+    static std::optional<BinaryPlistReader> open(QByteArrayView bytes, QString *error = nullptr);
+
+    quint64 objectCount() const { return m_objectCount; }
+    quint64 topObject() const { return m_topObject; }
+
+    Type type(quint64 ref) const;
+    // Element references of an array or set.
+    std::optional<std::vector<quint64>> arrayRefs(quint64 ref) const;
+    // Key and value references of a dictionary, in stored order.
+    bool dictionaryRefs(quint64 ref, std::vector<quint64> &keys, std::vector<quint64> &values) const;
+    std::optional<QString> string(quint64 ref) const;
+    // The raw bytes of an ASCII string, for fast comparisons against known keys.
+    std::optional<QByteArrayView> asciiBytes(quint64 ref) const;
+    std::optional<qint64> integer(quint64 ref) const;
+    // Decodes the object and everything below it; references that form a cycle fail.
+    std::optional<QVariant> toVariant(quint64 ref, QString *error = nullptr) const;
+
+private:
+    BinaryPlistReader() = default;
+
+    QByteArrayView m_bytes;
+    int m_offsetSize = 0;
+    int m_refSize = 0;
+    quint64 m_objectCount = 0;
+    quint64 m_topObject = 0;
+    quint64 m_offsetTable = 0;
+};
