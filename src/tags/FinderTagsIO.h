@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <optional>
+
+// The file manager's own tags on one file, kept in an extended attribute as a binary property
+// list of strings: the tag name, optionally followed by a line feed and the colour index.
+// Stateless; safe on any thread.
+namespace FinderTagsIO {
+
+struct Entry
+{
+    QString name;
+    qint64 colorIndex = 0; // 0: no colour; 1...7: a colour
+    friend bool operator==(const Entry &, const Entry &) = default;
+};
+
+// The attribute as rsync -X carries it between macOS and Linux.
+inline constexpr char attributeName[] = "user.com.apple.metadata:_kMDItemUserTags";
+// Where other carriers keep the same tags; read only when attributeName is absent.
+inline constexpr char hfsAttributeName[] = "osx.com.apple.metadata:_kMDItemUserTags";
+inline constexpr char sambaAttributeName[] =
+    "user.DosStream.com.apple.metadata:_kMDItemUserTags:$DATA";
+inline constexpr char sambaMappedAttributeName[] =
+    "user.DosStream.com.apple.metadata\xEF\x80\xA2_kMDItemUserTags:$DATA";
+
+// The largest attribute value read; the kernel caps values at 64 KiB.
+inline constexpr qsizetype maxAttributeSize = 64 * 1024;
+
+// In attribute order; empty when the file has no readable, well-formed attribute.
+QList<Entry> readEntries(const QUrl &url);
+// Replaces the attribute with exactly `entries`; an empty list removes it.
+bool writeEntries(const QList<Entry> &entries, const QUrl &url);
+
+// The file manager's names for the colours; there is no such preferences domain here.
+std::optional<QStringList> favoriteTagNames();
+// File-manager colour index (1...7) -> name, from a list whose elements 1...7 name the colours
+// red...gray; empty for an absent or short list.
+QMap<qint64, QString> tagNameMap(const std::optional<QStringList> &names);
+
+// The attribute's value <-> entries, without touching a file.
+QList<Entry> decodeEntries(QByteArrayView bytes);
+std::optional<QByteArray> encodeEntries(const QList<Entry> &entries);
+
+} // namespace FinderTagsIO
