@@ -1,0 +1,130 @@
+#pragma once
+
+#include "AudioOutput.h"
+#include "FileSignature.h"
+
+#include "platform/CancelFlag.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+class Preferences;
+class PlaybackEngine;
+
+// Plays one sample at a time, publishes the playhead 30 times a second, keeps the waveform of the
+// file loaded last and remembers the volume across runs. Lives on the main thread; views observe
+// its properties and call its operations.
+//
+// Absent values: an empty QUrl for the URLs, a null QString for lastError.
+class AudioPreviewPlayer final : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QUrl playingURL READ playingURL NOTIFY playingURLChanged)
+    Q_PROPERTY(bool isPlaying READ isPlaying NOTIFY playingURLChanged)
+    Q_PROPERTY(QString lastError READ lastError WRITE setLastError NOTIFY lastErrorChanged)
+    Q_PROPERTY(QList<float> waveform READ waveform NOTIFY waveformChanged)
+    Q_PROPERTY(
+        bool isGeneratingWaveform READ isGeneratingWaveform NOTIFY isGeneratingWaveformChanged)
+    Q_PROPERTY(double duration READ duration NOTIFY durationChanged)
+    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
+    Q_PROPERTY(QUrl loadedURL READ loadedURL NOTIFY loadedURLChanged)
+    Q_PROPERTY(float volume READ volume WRITE setVolume NOTIFY volumeChanged)
+
+public:
+    static constexpr int waveformBarCount = 260;
+    static constexpr float defaultVolume = 0.8f;
+
+    // Without an output, the SDL device is used; it is opened at the first play.
+    explicit AudioPreviewPlayer(Preferences &defaults, std::unique_ptr<AudioOutput> output = {},
+                                QObject *parent = nullptr);
+    ~AudioPreviewPlayer() override;
+    Q_DISABLE_COPY_MOVE(AudioPreviewPlayer)
+
+    // The 13 lower-case extensions that can be previewed, in display order.
+    static const QStringList &previewableExtensions();
+    static bool isPreviewable(const QUrl &url);
+
+    QUrl playingURL() const { return m_playingURL; }
+    bool isPlaying() const { return !m_playingURL.isEmpty(); }
+    QString lastError() const { return m_lastError; }
+    QList<float> waveform() const { return m_waveform; }
+    bool isGeneratingWaveform() const { return m_isGeneratingWaveform; }
+    double duration() const { return m_duration; }
+    double progress() const { return m_progress; }
+    QUrl loadedURL() const { return m_loadedURL; }
+    float volume() const { return m_volume; }
+    float lastNonZeroVolume() const { return m_lastNonZeroVolume; }
+    // The file whose waveform is still wanted; empty when none.
+    QUrl waveformToken() const { return m_waveformToken; }
+
+    // Diagnostics for the latency probe: steady-clock nanoseconds of the first device buffer that
+    // carried frames of the playing file, or -1 (nothing playing, or not reached the device yet).
+    qint64 firstOutputNanoseconds() const;
+
+public Q_SLOTS:
+    // Plays `url` from its start (restarting it when it is already playing). False, with a
+    // message in lastError, when the file cannot be previewed.
+    bool play(const QUrl &url);
+    // Stops playback; the loaded file, its waveform and duration stay.
+    void stop();
+    // Moves the playhead to `fraction` (0…1) of the loaded file, replaying it when it has ended.
+    void seek(double fraction);
+    // Switches the volume between 0 and the remembered level.
+    void toggleMute();
+    // Clamped to 0…1; a change is applied to the playing file and stored in the preferences.
+    void setVolume(float volume);
+    // A null string clears the message. Every call restarts the 2.5 s auto-clear.
+    void setLastError(const QString &message);
+    // The end of playback, delivered on the main thread. Ignored unless `engineId` names the
+    // engine that is playing now, so a late report from a replaced engine changes nothing.
+    void audioPlayerDidFinishPlaying(quint64 engineId, bool successfully);
+
+Q_SIGNALS:
+    void playingURLChanged();
+    void lastErrorChanged();
+    void waveformChanged();
+    void isGeneratingWaveformChanged();
+    void durationChanged();
+    void progressChanged();
+    void loadedURLChanged();
+    void volumeChanged();
+
+private:
+    void setPlayingURL(const QUrl &url);
+    void setWaveform(const QList<float> &waveform);
+    void setIsGeneratingWaveform(bool generating);
+    void setDuration(double duration);
+    void setProgress(double progress);
+    void setLoadedURL(const QUrl &url);
+    void resetLoadedState();
+    void startWaveformExtraction(const QUrl &url);
+    void updateProgress();
+    void dropEngine();
+
+    // In declaration order of the observed state, then the services.
+    QUrl m_playingURL;
+    QString m_lastError;
+    QTimer m_errorClearTimer;
+    QList<float> m_waveform;
+    bool m_isGeneratingWaveform = false;
+    double m_duration = 0;
+    double m_progress = 0;
+    QUrl m_loadedURL;
+    float m_volume = defaultVolume;
+    float m_lastNonZeroVolume = defaultVolume;
+    Preferences &m_defaults;
+    // Declared before the engine: the engine feeds this device and must go first.
+    std::unique_ptr<AudioOutput> m_output;
+    std::unique_ptr<PlaybackEngine> m_player;
+    QTimer m_progressTimer;
+    QUrl m_waveformToken;
+    std::optional<FileSignature> m_loadedSignature;
+    CancelFlagPtr m_waveformCancel;
+};

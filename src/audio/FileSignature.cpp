@@ -1,0 +1,20 @@
+#include "FileSignature.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+std::optional<FileSignature> FileSignature::of(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return std::nullopt;
+    const QByteArray path = QFile::encodeName(url.toLocalFile());
+    struct stat info
+    {};
+    if (::stat(path.constData(), &info) != 0)
+        return std::nullopt;
+    FileSignature signature;
+    signature.modified = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    signature.size = qint64(info.st_size);
+    return signature;
+}
