@@ -13,7 +13,8 @@
 class BinaryPlistReader final
 {
 public:
-    enum class Type {
+    enum class Type
+    {
         Invalid,
         Null,
         Bool,
@@ -41,7 +42,8 @@ public:
     // Element references of an array or set.
     std::optional<std::vector<quint64>> arrayRefs(quint64 ref) const;
     // Key and value references of a dictionary, in stored order.
-    bool dictionaryRefs(quint64 ref, std::vector<quint64> &keys, std::vector<quint64> &values) const;
+    bool dictionaryRefs(quint64 ref, std::vector<quint64> &keys,
+                        std::vector<quint64> &values) const;
     std::optional<QString> string(quint64 ref) const;
     // The raw bytes of an ASCII string, for fast comparisons against known keys.
     std::optional<QByteArrayView> asciiBytes(quint64 ref) const;
@@ -51,6 +53,23 @@ public:
 
 private:
     BinaryPlistReader() = default;
+
+    // One object's marker, its element count or byte length, and where its content starts; the
+    // content is known to lie inside the object area.
+    struct Object
+    {
+        Type type = Type::Invalid;
+        quint8 marker = 0;
+        quint64 count = 0;
+        quint64 content = 0;
+    };
+    struct DecodeState;
+
+    const uchar *data() const { return reinterpret_cast<const uchar *>(m_bytes.data()); }
+    std::optional<Object> object(quint64 ref) const;
+    quint64 ref(quint64 position) const;
+    std::optional<QString> stringOf(const Object &object) const;
+    std::optional<QVariant> decode(quint64 ref, DecodeState &state) const;
 
     QByteArrayView m_bytes;
     int m_offsetSize = 0;

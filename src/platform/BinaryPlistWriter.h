@@ -40,11 +40,16 @@ public:
     QByteArray finish(quint64 topObject);
 
 private:
+    void beginObject();
+    char *grow(qsizetype bytes);
     void writeMarker(quint8 type, quint64 count);
-    void writeRef(quint64 ref);
+    void writeRefs(std::span<const quint64> refs);
+    void writeUtf16(QStringView value);
 
     QByteArray m_out;
     std::vector<quint64> m_offsets;
     quint64 m_objectCount = 0;
     int m_refSize = 1;
+    // A reference past the announced count or mismatched dictionary halves spoil the document.
+    bool m_failed = false;
 };

@@ -60,6 +60,7 @@ Q_SIGNALS:
 private:
     void store(const QString &key, const QVariant &value);
     void scheduleWrite();
+    bool writeFile();
 
     QString m_filePath;
     QVariantMap m_values;
