@@ -1,0 +1,55 @@
+// Refreshing everything that depends on the disk after changes below the roots.
+#include "BrowserModel.h"
+
+#include "FilePaths.h"
+#include "FileSystemWatcher.h"
+#include "TagStore.h"
+
+void BrowserModel::restartWatcher()
+{
+    if (!m_liveUpdates)
+        return;
+    m_watcher.reset();
+    QStringList paths;
+    for (const FileNodePtr &root : std::as_const(m_roots))
+        paths.append(root->path());
+    if (paths.isEmpty())
+        return;
+    // The handler runs on the watcher's thread. The model outlives it: destroying the watcher
+    // waits for the thread, so posting to the model here is safe.
+    m_watcher = std::make_unique<FileSystemWatcher>([this] {
+        QMetaObject::invokeMethod(this, &BrowserModel::scheduleRefresh, Qt::QueuedConnection);
+    });
+    m_watcher->start(paths);
+}
+
+void BrowserModel::scheduleRefresh()
+{
+    m_refreshDebounce.start();
+}
+
+void BrowserModel::refreshAll()
+{
+    const bool healed = healMovedRoots();
+    reloadTree();
+    if (healed)
+        restartWatcher();
+    if (m_tagStore) {
+        QList<QUrl> roots;
+        for (const FileNodePtr &root : std::as_const(m_roots))
+            roots.append(root->url());
+        m_tagStore->relocateMovedItems(roots);
+    }
+    startIndexing();
+    recomputeTagScope();
+    updateOfflineRoots();
+}
+
+void BrowserModel::reloadTree()
+{
+    for (const FileNodePtr &root : std::as_const(m_roots))
+        root->unloadChildren();
+    if (!m_selection.isEmpty() && !FilePaths::exists(FilePaths::normalized(m_selection)))
+        setSelection(QUrl());
+    notifyTreeChanged();
+}

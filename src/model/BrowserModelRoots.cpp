@@ -1,0 +1,322 @@
+// Root folders: adding, relinking, removing, healing and remembering them with their bookmarks.
+#include "BrowserModel.h"
+
+#include "Bookmark.h"
+#include "FilePaths.h"
+#include "FolderChooser.h"
+#include "Preferences.h"
+#include "TagStore.h"
+
+namespace {
+const QString rootsKey = QStringLiteral("rootFolderPaths");
+const QString bookmarksKey = QStringLiteral("rootFolderBookmarks");
+
+std::optional<QByteArray> decodeBase64(const QVariant &value)
+{
+    const auto decoded = QByteArray::fromBase64Encoding(value.toString().toLatin1(),
+                                                        QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || decoded.decoded.isEmpty())
+        return std::nullopt;
+    return decoded.decoded;
+}
+
+FileNodePtr folderNode(const QUrl &url)
+{
+    return FileNode::create(url, true);
+}
+} // namespace
+
+std::optional<QVariantMap> BrowserModel::bookmarkDictionary() const
+{
+    const std::optional<QVariantMap> dictionary = m_defaults.dictionaryForKey(bookmarksKey);
+    if (!dictionary)
+        return std::nullopt;
+    for (auto it = dictionary->cbegin(); it != dictionary->cend(); ++it) {
+        if (it.value().typeId() != QMetaType::QString)
+            return std::nullopt;
+    }
+    return dictionary;
+}
+
+void BrowserModel::loadRoots()
+{
+    QList<FileNodePtr> roots;
+    for (const QString &path : m_defaults.stringArrayForKey(rootsKey).value_or(QStringList()))
+        roots.append(folderNode(QUrl::fromLocalFile(path)));
+    setRoots(roots);
+    restoreBookmarkAccess();
+}
+
+void BrowserModel::restoreBookmarkAccess()
+{
+    std::optional<QVariantMap> dictionary = bookmarkDictionary();
+    if (!dictionary)
+        return;
+    bool refreshed = false;
+    for (const FileNodePtr &root : std::as_const(m_roots)) {
+        const auto entry = dictionary->constFind(root->path());
+        if (entry == dictionary->cend())
+            continue;
+        const std::optional<QByteArray> data = decodeBase64(entry.value());
+        if (!data)
+            continue;
+        const std::optional<Bookmark::Resolution> resolved = Bookmark::resolve(*data);
+        if (!resolved)
+            continue;
+        startAccess(QUrl::fromLocalFile(resolved->path));
+        if (resolved->stale) {
+            if (const std::optional<QByteArray> fresh = Bookmark::create(resolved->path)) {
+                dictionary->insert(root->path(), QString::fromLatin1(fresh->toBase64()));
+                refreshed = true;
+            }
+        }
+    }
+    if (refreshed)
+        m_defaults.setObject(*dictionary, bookmarksKey);
+}
+
+void BrowserModel::persistRoots()
+{
+    QStringList paths;
+    for (const FileNodePtr &root : std::as_const(m_roots))
+        paths.append(root->path());
+    m_defaults.setObject(paths, rootsKey);
+}
+
+void BrowserModel::startAccess(const QUrl &url)
+{
+    const QString key = FilePaths::normalized(url);
+    if (m_accessing.contains(key))
+        return;
+    if (Bookmark::startAccessing(key))
+        m_accessing.insert(key, url);
+}
+
+void BrowserModel::stopAccess(const QUrl &url)
+{
+    const QString key = FilePaths::normalized(url);
+    const auto it = m_accessing.constFind(key);
+    if (it == m_accessing.cend())
+        return;
+    Bookmark::stopAccessing(FilePaths::normalized(it.value()));
+    m_accessing.erase(it);
+}
+
+void BrowserModel::removeBookmark(const QUrl &url)
+{
+    std::optional<QVariantMap> dictionary = bookmarkDictionary();
+    if (!dictionary)
+        return;
+    dictionary->remove(FilePaths::normalized(url));
+    m_defaults.setObject(*dictionary, bookmarksKey);
+}
+
+void BrowserModel::storeBookmark(const QUrl &url)
+{
+    const QString path = FilePaths::normalized(url);
+    const std::optional<QByteArray> data = Bookmark::create(path);
+    if (!data)
+        return;
+    QVariantMap dictionary = bookmarkDictionary().value_or(QVariantMap());
+    dictionary.insert(path, QString::fromLatin1(data->toBase64()));
+    m_defaults.setObject(dictionary, bookmarksKey);
+}
+
+bool BrowserModel::healMovedRoots()
+{
+    const std::optional<QVariantMap> dictionary = bookmarkDictionary();
+    if (!dictionary)
+        return false;
+    bool changed = false;
+    for (int i = 0; i < m_roots.size(); ++i) {
+        const FileNodePtr root = m_roots.at(i);
+        if (FilePaths::exists(root->path()))
+            continue;
+        const auto entry = dictionary->constFind(root->path());
+        if (entry == dictionary->cend())
+            continue;
+        const std::optional<QByteArray> data = decodeBase64(entry.value());
+        if (!data)
+            continue;
+        const std::optional<Bookmark::Resolution> resolved = Bookmark::resolve(*data);
+        if (!resolved)
+            continue;
+        const QString newPath = FilePaths::normalized(resolved->path);
+        if (newPath == root->path() || !FilePaths::exists(newPath))
+            continue;
+        const bool taken = std::any_of(m_roots.cbegin(), m_roots.cend(),
+                                       [&](const FileNodePtr &r) { return r->path() == newPath; });
+        if (taken)
+            continue;
+        replaceRoot(i, root->url(), QUrl::fromLocalFile(newPath));
+        changed = true;
+    }
+    if (changed)
+        persistRoots();
+    return changed;
+}
+
+void BrowserModel::replaceRoot(int index, const QUrl &oldUrl, const QUrl &newUrl)
+{
+    stopAccess(oldUrl);
+    startAccess(newUrl);
+    QList<FileNodePtr> roots = m_roots;
+    roots[index] = folderNode(newUrl);
+    setRoots(roots);
+
+    QVariantMap dictionary = bookmarkDictionary().value_or(QVariantMap());
+    dictionary.remove(FilePaths::normalized(oldUrl));
+    const QString newPath = FilePaths::normalized(newUrl);
+    if (const std::optional<QByteArray> data = Bookmark::create(newPath))
+        dictionary.insert(newPath, QString::fromLatin1(data->toBase64()));
+    m_defaults.setObject(dictionary, bookmarksKey);
+
+    mapExpandedAndSelection(FilePaths::normalized(oldUrl), newPath);
+}
+
+void BrowserModel::mapExpandedAndSelection(const QString &oldPath, const QString &newPath)
+{
+    QSet<QUrl> mapped;
+    for (const QUrl &url : std::as_const(m_expanded)) {
+        const QString path = FilePaths::normalized(url);
+        mapped.insert(FilePaths::isAtOrBelow(path, oldPath)
+                          ? QUrl::fromLocalFile(FilePaths::rebased(path, oldPath, newPath))
+                          : url);
+    }
+    setExpanded(mapped);
+    if (!m_selection.isEmpty()) {
+        const QString selected = FilePaths::normalized(m_selection);
+        if (FilePaths::isAtOrBelow(selected, oldPath))
+            setSelection(QUrl::fromLocalFile(FilePaths::rebased(selected, oldPath, newPath)));
+    }
+}
+
+void BrowserModel::updateOfflineRoots()
+{
+    QSet<QUrl> offline;
+    for (const FileNodePtr &root : std::as_const(m_roots)) {
+        if (!FilePaths::exists(root->path()))
+            offline.insert(root->url());
+    }
+    setOfflineRoots(offline);
+}
+
+void BrowserModel::runAfterChange()
+{
+    persistRoots();
+    startIndexing();
+    restartWatcher();
+    recomputeTagScope();
+    updateOfflineRoots();
+}
+
+void BrowserModel::addFolder()
+{
+    if (!m_folderChooser)
+        return;
+    const QList<QUrl> chosen = m_folderChooser->chooseFolders(
+        {QStringLiteral("Add"), QStringLiteral("Choose a samples folder or drive"), true});
+    if (chosen.isEmpty())
+        return;
+    for (const QUrl &url : chosen)
+        addRoot(url);
+    runAfterChange();
+}
+
+void BrowserModel::addRoot(const QUrl &url)
+{
+    const QString path = FilePaths::normalized(url);
+    const bool known = std::any_of(m_roots.cbegin(), m_roots.cend(),
+                                   [&](const FileNodePtr &root) { return root->path() == path; });
+    if (known)
+        return;
+    const QUrl normalized = QUrl::fromLocalFile(path);
+    storeBookmark(normalized);
+    startAccess(normalized);
+    setRoots(m_roots + QList<FileNodePtr>{folderNode(normalized)});
+}
+
+bool BrowserModel::addDroppedFolders(const QList<QUrl> &urls)
+{
+    bool added = false;
+    for (const QUrl &url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        const QString path = FilePaths::normalized(url);
+        if (!FilePaths::isDirectory(path))
+            continue;
+        const bool known =
+            std::any_of(m_roots.cbegin(), m_roots.cend(),
+                        [&](const FileNodePtr &root) { return root->path() == path; });
+        if (known)
+            continue;
+        addRoot(url);
+        added = true;
+    }
+    if (added)
+        runAfterChange();
+    return added;
+}
+
+void BrowserModel::relinkRoot(const FileNodePtr &node)
+{
+    if (!m_folderChooser || !node)
+        return;
+    const QString message = QStringLiteral("Choose the new location of \u201C") + node->name() +
+                            QStringLiteral("\u201D");
+    const QList<QUrl> chosen =
+        m_folderChooser->chooseFolders({QStringLiteral("Relink"), message, false});
+    if (chosen.isEmpty())
+        return;
+    relink(node, chosen.first());
+}
+
+void BrowserModel::relink(const FileNodePtr &node, const QUrl &to)
+{
+    if (!node)
+        return;
+    const QString newPath = FilePaths::normalized(to);
+    const QString oldPath = node->path();
+    if (newPath == oldPath)
+        return;
+    const auto found = std::find_if(m_roots.cbegin(), m_roots.cend(), [&](const FileNodePtr &root) {
+        return root->path() == oldPath;
+    });
+    if (found == m_roots.cend())
+        return;
+    const int index = static_cast<int>(found - m_roots.cbegin());
+    const QUrl oldUrl = QUrl::fromLocalFile(oldPath);
+    const QUrl newUrl = QUrl::fromLocalFile(newPath);
+
+    stopAccess(oldUrl);
+    removeBookmark(oldUrl);
+    storeBookmark(newUrl);
+    startAccess(newUrl);
+    QList<FileNodePtr> roots = m_roots;
+    roots[index] = folderNode(newUrl);
+    setRoots(roots);
+    if (m_tagStore)
+        m_tagStore->moveTags(oldUrl, newUrl);
+    mapExpandedAndSelection(oldPath, newPath);
+    runAfterChange();
+}
+
+void BrowserModel::removeRoot(const FileNodePtr &node)
+{
+    if (!node)
+        return;
+    const QString path = node->path();
+    stopAccess(node->url());
+    removeBookmark(node->url());
+    QList<FileNodePtr> roots = m_roots;
+    roots.removeIf([&](const FileNodePtr &root) { return root->path() == path; });
+    setRoots(roots);
+
+    QSet<QUrl> expanded = m_expanded;
+    expanded.removeIf(
+        [&](const QUrl &url) { return FilePaths::isAtOrBelow(FilePaths::normalized(url), path); });
+    setExpanded(expanded);
+    if (!m_selection.isEmpty() && FilePaths::isAtOrBelow(FilePaths::normalized(m_selection), path))
+        setSelection(QUrl());
+    runAfterChange();
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+class FileNode;
+using FileNodePtr = std::shared_ptr<FileNode>;
+
+// One item of the folder tree: a folder, or an audio file. Folder contents are listed on first
+// use and cached until unloaded. Identity, equality and hashing are those of the normalised URL.
+// Used on the main thread only (search results may be created elsewhere and handed over).
+class FileNode final
+{
+public:
+    FileNode(const QUrl &url, bool isDirectory);
+    // From a path that is already normalised; no work beyond storing it.
+    static FileNodePtr fromNormalizedPath(QString path, bool isDirectory);
+    static FileNodePtr create(const QUrl &url, bool isDirectory);
+    Q_DISABLE_COPY_MOVE(FileNode)
+
+    QUrl url() const;
+    const QString &path() const { return m_path; }
+    QString name() const;
+    bool isDirectory() const { return m_isDirectory; }
+
+    // Lists the folder on first use; a file has no children and never touches the disk.
+    const QList<FileNodePtr> &children();
+    bool isLoaded() const { return m_loadedChildren.has_value(); }
+    // Forgets the cached contents of this node and of every loaded node below it.
+    void unloadChildren();
+
+    // The 15 lower-case extensions that are listed and indexed; the first 13 can be previewed.
+    static const QStringList &audioExtensions();
+    static bool isAudioFileName(QStringView name);
+
+private:
+    struct NormalizedTag
+    {};
+    FileNode(NormalizedTag, QString path, bool isDirectory);
+    static QList<FileNodePtr> list(const QString &folder);
+
+    QString m_path;
+    bool m_isDirectory;
+    std::optional<QList<FileNodePtr>> m_loadedChildren;
+};
+
+bool operator==(const FileNode &a, const FileNode &b);
+size_t qHash(const FileNode &node, size_t seed = 0) noexcept;
+// Lists of nodes compare element by element, by URL.
+bool sameNodes(const QList<FileNodePtr> &a, const QList<FileNodePtr> &b);
+
+Q_DECLARE_METATYPE(FileNodePtr)

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <string>
+#include <string_view>
+
+// The matching form of names and search text: case folded (full folding, so "ß" matches "ss"),
+// diacritics and width removed, independent of the locale, in NFC. Index and search must use
+// the same function, since matching is a plain substring test.
+QString fold(QStringView text);
+// The same folding on UTF-8, appended to `out`; ASCII takes a fast path. Invalid UTF-8 is
+// decoded with replacement characters.
+void foldUtf8(std::string_view text, std::string &out);

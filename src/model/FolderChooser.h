@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+// The open panel, behind an interface so that the model needs no widgets and tests can answer it.
+class FolderChooser
+{
+public:
+    struct Request
+    {
+        QString buttonText; // "Add", "Relink"
+        QString message;    // shown above the folder list
+        bool allowsMultiple = false;
+    };
+
+    virtual ~FolderChooser() = default;
+    // Modal; an empty list when the user cancels.
+    virtual QList<QUrl> chooseFolders(const Request &request) = 0;
+};

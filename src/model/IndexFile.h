@@ -1,0 +1,21 @@
+#pragma once
+
+#include "SampleIndex.h"
+
+#include <QString>
+
+#include <memory>
+
+// The index file: a binary property list whose root is an array of dictionaries with the two
+// strings "path" and "folded", in index order.
+class IndexFile final
+{
+public:
+    IndexFile() = delete;
+
+    // Any failure (no file, unreadable, malformed, an element without both strings) reads as an
+    // empty index.
+    static std::shared_ptr<SampleIndex> read(const QString &filePath);
+    // Creates the parent folder, encodes, and replaces the file atomically; false on any failure.
+    static bool write(const SampleIndex &index, const QString &filePath);
+};

@@ -1,0 +1,15 @@
+#include "NameCollator.h"
+
+#include <QLocale>
+
+NameCollator::NameCollator() : m_collator(QLocale::system())
+{
+    m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+    m_collator.setNumericMode(false);
+}
+
+const NameCollator &NameCollator::instance()
+{
+    static const NameCollator collator;
+    return collator;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QColor>
+#include <QLinearGradient>
+#include <QPalette>
+#include <QRectF>
+
+// The application's colours; the window is always dark.
+namespace Theme {
+
+inline QColor accent()
+{
+    return QColor::fromRgbF(0.184f, 0.42f, 1.0f);
+}
+inline QColor folderBlue()
+{
+    return QColor::fromRgbF(0.533f, 0.627f, 1.0f);
+}
+// Left to right through three stops, for the waveform bars and the volume slider.
+QLinearGradient accentGradient(const QRectF &rect);
+QPalette darkPalette();
+
+} // namespace Theme
