@@ -6,7 +6,6 @@ set_target_properties(wavelark_options PROPERTIES INTERFACE_CXX_EXTENSIONS OFF)
 target_compile_options(wavelark_options INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wold-style-cast -Wnon-virtual-dtor)
 target_compile_definitions(wavelark_options INTERFACE
-  QT_NO_CAST_FROM_ASCII
   QT_NO_CONTEXTLESS_CONNECT
   QT_NO_KEYWORDS
   QT_NO_URL_CAST_FROM_STRING
@@ -27,6 +26,8 @@ function(wavelark_add_library name)
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/..)
   target_link_libraries(${name} PUBLIC wavelark_options ${ARG_LINKS})
+  # Product code spells out every text conversion; tests may use plain literals.
+  target_compile_definitions(${name} PRIVATE QT_NO_CAST_FROM_ASCII)
 endfunction()
 
 # Every layer compiles all sources of its own folder, so adding a class never edits a shared list.
@@ -42,6 +43,7 @@ function(wavelark_add_test name)
   cmake_parse_arguments(ARG "" "AUDIO_DRIVER;TIMEOUT" "SOURCES;LINKS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE wavelark_options wavelark_testsupport Qt6::Test ${ARG_LINKS})
+  target_compile_definitions(${name} PRIVATE QT_RESTRICTED_CAST_FROM_ASCII)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   add_test(NAME ${name} COMMAND ${name})
   if(NOT ARG_AUDIO_DRIVER)

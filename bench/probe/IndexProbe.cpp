@@ -1,7 +1,141 @@
 #include "ProbeCommands.h"
 
+#include "CancelFlag.h"
+#include "FilePaths.h"
+#include "Fold.h"
+#include "IndexBuilder.h"
+#include "IndexFile.h"
+
+#include <QElapsedTimer>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+std::string utf8(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+} // namespace
+
 namespace ProbeCommands {
-int index(const QStringList &) { return 1; }
-int search(const QStringList &) { return 1; }
-int fold(const QStringList &) { return 1; }
+
+int index(const QStringList &args)
+{
+    QString outFile;
+    QStringList roots;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--out") && i + 1 < args.size())
+            outFile = args[++i];
+        else
+            roots.append(args[i]);
+    }
+    if (outFile.isEmpty() || roots.isEmpty()) {
+        err() << "usage: wavelark-probe index --out FILE ROOT...\n";
+        return 2;
+    }
+    CancelFlag flag;
+    QElapsedTimer timer;
+    timer.start();
+    const std::shared_ptr<SampleIndex> built = IndexBuilder::buildIndex(roots, flag);
+    const qint64 buildMs = timer.restart();
+    if (!IndexFile::write(*built, outFile)) {
+        err() << "could not write " << outFile << '\n';
+        return 1;
+    }
+    err() << "build_ms " << buildMs << " write_ms " << timer.elapsed() << " memory_bytes "
+          << built->memoryUsage() << '\n';
+    out() << built->size() << '\n';
+    return 0;
+}
+
+int search(const QStringList &args)
+{
+    QString indexFile;
+    QString scopeFolder;
+    int repeat = 0;
+    QStringList words;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--index") && i + 1 < args.size()) {
+            indexFile = args[++i];
+        } else if (args[i] == QLatin1String("--scope") && i + 1 < args.size()) {
+            scopeFolder = args[++i];
+        } else if (args[i] == QLatin1String("--repeat") && i + 1 < args.size()) {
+            bool ok = false;
+            repeat = args[++i].toInt(&ok);
+            if (!ok || repeat < 1)
+                return 2;
+        } else {
+            words.append(args[i]);
+        }
+    }
+    if (indexFile.isEmpty() || words.isEmpty()) {
+        err() << "usage: wavelark-probe search --index FILE [--scope FOLDER] [--repeat N] TEXT\n";
+        return 2;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    const std::shared_ptr<SampleIndex> loaded = IndexFile::read(indexFile);
+    err() << "load_ms " << timer.elapsed() << " entries " << loaded->size() << '\n';
+
+    const QString folded = fold(words.join(QLatin1Char(' ')));
+    std::vector<std::string> terms;
+    for (const QString &term : folded.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        terms.push_back(utf8(term));
+    SampleIndex::Scope scope;
+    if (!scopeFolder.isEmpty()) {
+        scope.kind = SampleIndex::Scope::Kind::Folder;
+        scope.folder = utf8(FilePaths::normalized(scopeFolder));
+    }
+    CancelFlag flag;
+    if (repeat > 0) {
+        std::vector<double> times;
+        size_t hits = 0;
+        for (int i = 0; i < repeat; ++i) {
+            timer.restart();
+            hits = loaded->search(terms, scope, flag).size();
+            times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        }
+        err() << "hits " << hits << '\n';
+        out() << "median_ms " << QString::number(median(times), 'f', 3) << '\n';
+        return 0;
+    }
+    for (quint32 entry : loaded->search(terms, scope, flag))
+        out() << loaded->pathString(entry) << '\n';
+    return 0;
+}
+
+int fold(const QStringList &args)
+{
+    if (args.size() != 1) {
+        err() << "usage: wavelark-probe fold TEXT\n";
+        return 2;
+    }
+    out() << ::fold(args.first()) << '\n';
+    return 0;
+}
+
 } // namespace ProbeCommands
