@@ -36,6 +36,9 @@ inline constexpr qsizetype maxAttributeSize = 64 * 1024;
 
 // In attribute order; empty when the file has no readable, well-formed attribute.
 QList<Entry> readEntries(const QUrl &url);
+// The same for a file-system path in the local 8-bit encoding (QFile::encodeName), for walks
+// that never make URLs of the items they pass.
+QList<Entry> readEntriesAtPath(const QByteArray &localPath);
 // Replaces the attribute with exactly `entries`; an empty list removes it.
 bool writeEntries(const QList<Entry> &entries, const QUrl &url);
 

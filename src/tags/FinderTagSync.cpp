@@ -1,0 +1,158 @@
+#include "FinderTagSync.h"
+
+#include "FinderTagsIO.h"
+
+#include "platform/FilePaths.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <vector>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace FinderTagSync {
+
+namespace {
+
+constexpr int cancelCheckInterval = 512;
+
+// Walks below the roots with readdir and d_type, never following links, and reads only each
+// item's attributes: no file is opened, so a large library costs about one listing call per item.
+class Walker final
+{
+public:
+    Walker(Scan &result, const CancelFlagPtr &flag) : m_result(result), m_flag(flag) {}
+
+    bool cancelled()
+    {
+        if (!m_flag || ++m_sinceCheck < cancelCheckInterval)
+            return false;
+        m_sinceCheck = 0;
+        return m_flag->isCancelled();
+    }
+
+    void visit(const QByteArray &path)
+    {
+        FinderTagSet colours;
+        const QList<FinderTagsIO::Entry> entries = FinderTagsIO::readEntriesAtPath(path);
+        for (const FinderTagsIO::Entry &entry : entries) {
+            if (const std::optional<FinderTag> tag =
+                    FinderTags::fromFinderColorIndex(entry.colorIndex))
+                colours.insert(*tag);
+        }
+        if (!colours.isEmpty())
+            m_result.perItem.insert(QFile::decodeName(path), colours);
+    }
+
+    // Returns false when cancelled.
+    bool walk(const QByteArray &root)
+    {
+        std::vector<QByteArray> pending{root};
+        while (!pending.empty()) {
+            const QByteArray folder = std::move(pending.back());
+            pending.pop_back();
+            DIR *dir = ::opendir(folder.constData());
+            if (!dir)
+                continue;
+            const QByteArray prefix = folder.endsWith('/') ? folder : QByteArray(folder + '/');
+            while (const dirent *entry = ::readdir(dir)) {
+                const char *name = entry->d_name;
+                if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                    continue;
+                if (cancelled()) {
+                    ::closedir(dir);
+                    return false;
+                }
+                QByteArray child = prefix + QByteArrayView(name);
+                visit(child);
+                if (isFolder(entry->d_type, child))
+                    pending.push_back(std::move(child));
+            }
+            ::closedir(dir);
+        }
+        return true;
+    }
+
+private:
+    static bool isFolder(unsigned char type, const QByteArray &path)
+    {
+        if (type != DT_UNKNOWN)
+            return type == DT_DIR;
+        struct stat st;
+        return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+
+    Scan &m_result;
+    const CancelFlagPtr &m_flag;
+    // The first item already looks at the flag.
+    int m_sinceCheck = cancelCheckInterval - 1;
+};
+
+} // namespace
+
+Scan scan(const QList<QUrl> &roots, const CancelFlagPtr &flag)
+{
+    Scan result;
+    Walker walker(result, flag);
+    for (const QUrl &root : roots) {
+        const QString path = FilePaths::normalized(root);
+        if (path.isEmpty())
+            continue;
+        const QByteArray local = QFile::encodeName(path);
+        walker.visit(local);
+        if (!walker.walk(local))
+            break;
+    }
+    return result;
+}
+
+ExportResult exportItems(const QHash<QUrl, FinderTagSet> &items, const QMap<qint64, QString> &names,
+                         bool allowDefaultNames, const CancelFlagPtr &flag)
+{
+    ExportResult result;
+    for (auto item = items.cbegin(); item != items.cend(); ++item) {
+        if (flag && flag->isCancelled())
+            break;
+        const QUrl &url = item.key();
+        if (!url.isLocalFile() || !FilePaths::exists(url.toLocalFile()))
+            continue;
+        bool ok = false;
+        bool bad = false;
+        for (FinderTag tag : FinderTags::sorted(item.value())) {
+            const qint64 index = FinderTags::finderColorIndex(tag);
+            QString name;
+            if (const auto known = names.constFind(index); known != names.cend()) {
+                name = *known;
+            } else if (allowDefaultNames) {
+                name = FinderTags::displayName(tag);
+            } else {
+                result.skippedColors.insert(tag);
+                continue;
+            }
+            // Read afresh for every colour so that each write carries every tag on the file,
+            // including those this loop just added.
+            QList<FinderTagsIO::Entry> entries = FinderTagsIO::readEntries(url);
+            const bool present = std::any_of(
+                entries.cbegin(), entries.cend(),
+                [index](const FinderTagsIO::Entry &e) { return e.colorIndex == index; });
+            if (present) {
+                ok = true;
+                continue;
+            }
+            entries.append({name, index});
+            if (FinderTagsIO::writeEntries(entries, url))
+                ok = true;
+            else
+                bad = true;
+        }
+        if (bad)
+            ++result.filesFailed;
+        else if (ok)
+            ++result.filesWritten;
+    }
+    return result;
+}
+
+} // namespace FinderTagSync
