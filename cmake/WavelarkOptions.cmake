@@ -9,7 +9,6 @@ target_compile_definitions(wavelark_options INTERFACE
   QT_NO_CONTEXTLESS_CONNECT
   QT_NO_KEYWORDS
   QT_NO_URL_CAST_FROM_STRING
-  QT_USE_QSTRINGBUILDER
   QT_DISABLE_DEPRECATED_UP_TO=0x060400)
 if(WAVELARK_WERROR)
   target_compile_options(wavelark_options INTERFACE -Werror)
