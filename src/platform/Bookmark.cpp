@@ -1,0 +1,240 @@
+#include "Bookmark.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtEndian>
+
+#include <cstring>
+#include <deque>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kMagic[4] = {'W', 'L', 'B', 'M'};
+constexpr quint16 kVersion = 1;
+// magic, version, device, inode, size, mtime seconds, mtime nanoseconds, file type, path length
+constexpr qsizetype kFixedSize = 4 + 2 + 8 + 8 + 8 + 8 + 4 + 4 + 4;
+constexpr int kAncestorLevels = 3;
+constexpr int kMaxEntriesVisited = 20000;
+
+struct Identity
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 mtimeSeconds = 0;
+    quint32 mtimeNanoseconds = 0;
+    quint32 fileType = 0;
+    QByteArray path;
+};
+
+Identity identityOf(const struct stat &info, const QByteArray &path)
+{
+    Identity identity;
+    identity.device = quint64(info.st_dev);
+    identity.inode = quint64(info.st_ino);
+    identity.size = qint64(info.st_size);
+    identity.mtimeSeconds = qint64(info.st_mtim.tv_sec);
+    identity.mtimeNanoseconds = quint32(info.st_mtim.tv_nsec);
+    identity.fileType = quint32(info.st_mode & S_IFMT);
+    identity.path = path;
+    return identity;
+}
+
+QString normalised(const QString &path)
+{
+    return QDir::cleanPath(QDir::isAbsolutePath(path) ? path
+                                                      : QDir::current().absoluteFilePath(path));
+}
+
+QByteArray parentOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash <= 0)
+        return path == "/" ? QByteArray() : QByteArray("/");
+    return path.left(slash);
+}
+
+QByteArray childOf(const QByteArray &folder, const char *name)
+{
+    return folder == "/" ? folder + name : folder + '/' + name;
+}
+
+QByteArray encode(const Identity &identity)
+{
+    QByteArray data(kFixedSize, '\0');
+    char *out = data.data();
+    std::memcpy(out, kMagic, 4);
+    qToBigEndian<quint16>(kVersion, out + 4);
+    qToBigEndian<quint64>(identity.device, out + 6);
+    qToBigEndian<quint64>(identity.inode, out + 14);
+    qToBigEndian<qint64>(identity.size, out + 22);
+    qToBigEndian<qint64>(identity.mtimeSeconds, out + 30);
+    qToBigEndian<quint32>(identity.mtimeNanoseconds, out + 38);
+    qToBigEndian<quint32>(identity.fileType, out + 42);
+    qToBigEndian<quint32>(quint32(identity.path.size()), out + 46);
+    return data + identity.path;
+}
+
+std::optional<Identity> decode(const QByteArray &data)
+{
+    if (data.size() < kFixedSize || std::memcmp(data.constData(), kMagic, 4) != 0)
+        return std::nullopt;
+    const char *in = data.constData();
+    if (qFromBigEndian<quint16>(in + 4) != kVersion)
+        return std::nullopt;
+    Identity identity;
+    identity.device = qFromBigEndian<quint64>(in + 6);
+    identity.inode = qFromBigEndian<quint64>(in + 14);
+    identity.size = qFromBigEndian<qint64>(in + 22);
+    identity.mtimeSeconds = qFromBigEndian<qint64>(in + 30);
+    identity.mtimeNanoseconds = qFromBigEndian<quint32>(in + 38);
+    identity.fileType = qFromBigEndian<quint32>(in + 42);
+    const quint32 length = qFromBigEndian<quint32>(in + 46);
+    if (length != quint64(data.size() - kFixedSize))
+        return std::nullopt;
+    identity.path = data.mid(kFixedSize);
+    if (!identity.path.startsWith('/') || identity.path.contains('\0'))
+        return std::nullopt;
+    return identity;
+}
+
+// Whether the item found elsewhere is the bookmarked one and not a newcomer that reuses a freed
+// inode number. A folder's modification time changes with its contents, so only files are held
+// to their size and time.
+bool isSameItem(const struct stat &info, const Identity &target)
+{
+    if (quint64(info.st_dev) != target.device || quint64(info.st_ino) != target.inode ||
+        quint32(info.st_mode & S_IFMT) != target.fileType) {
+        return false;
+    }
+    if (!S_ISREG(info.st_mode))
+        return true;
+    return qint64(info.st_size) == target.size &&
+           qint64(info.st_mtim.tv_sec) == target.mtimeSeconds &&
+           quint32(info.st_mtim.tv_nsec) == target.mtimeNanoseconds;
+}
+
+// Breadth-first search below one folder, on the item's own file system, without following links.
+class Search
+{
+public:
+    explicit Search(const Identity &target) : m_target(target) {}
+
+    std::optional<QByteArray> below(const QByteArray &root, quint64 skipInode)
+    {
+        std::deque<QByteArray> folders{root};
+        while (!folders.empty()) {
+            const QByteArray folder = std::move(folders.front());
+            folders.pop_front();
+            const int fd =
+                ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0)
+                continue;
+            DIR *dir = ::fdopendir(fd);
+            if (!dir) {
+                ::close(fd);
+                continue;
+            }
+            std::optional<QByteArray> found;
+            while (const dirent *entry = ::readdir(dir)) {
+                const char *name = entry->d_name;
+                if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                    continue;
+                if (++m_visited > kMaxEntriesVisited) {
+                    m_exhausted = true;
+                    break;
+                }
+                const QByteArray path = childOf(folder, name);
+                struct stat info;
+                if (::lstat(path.constData(), &info) != 0)
+                    continue;
+                if (isSameItem(info, m_target)) {
+                    found = path;
+                    break;
+                }
+                if (S_ISDIR(info.st_mode) && quint64(info.st_dev) == m_target.device &&
+                    quint64(info.st_ino) != skipInode) {
+                    folders.push_back(path);
+                }
+            }
+            ::closedir(dir);
+            if (found || m_exhausted)
+                return found;
+        }
+        return std::nullopt;
+    }
+
+    bool exhausted() const { return m_exhausted; }
+
+private:
+    const Identity &m_target;
+    int m_visited = 0;
+    bool m_exhausted = false;
+};
+
+std::optional<QByteArray> searchNearby(const Identity &target)
+{
+    Search search(target);
+    QByteArray folder = parentOf(target.path);
+    quint64 searched = 0; // the inode of the folder searched at the level below
+    for (int level = 0; level <= kAncestorLevels && !folder.isEmpty(); ++level) {
+        struct stat info;
+        if (::lstat(folder.constData(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            // Another file system: the item's volume is gone or this is above its mount point.
+            if (quint64(info.st_dev) != target.device)
+                return std::nullopt;
+            if (std::optional<QByteArray> found = search.below(folder, searched))
+                return found;
+            if (search.exhausted())
+                return std::nullopt;
+            searched = quint64(info.st_ino);
+        }
+        folder = parentOf(folder);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QByteArray> Bookmark::create(const QString &path)
+{
+    if (path.isEmpty())
+        return std::nullopt;
+    const QByteArray local = QFile::encodeName(normalised(path));
+    struct stat info;
+    if (::lstat(local.constData(), &info) != 0)
+        return std::nullopt;
+    return encode(identityOf(info, local));
+}
+
+std::optional<Bookmark::Resolution> Bookmark::resolve(const QByteArray &data)
+{
+    const std::optional<Identity> target = decode(data);
+    if (!target)
+        return std::nullopt;
+    struct stat info;
+    if (::lstat(target->path.constData(), &info) == 0) {
+        const bool same =
+            quint64(info.st_dev) == target->device && quint64(info.st_ino) == target->inode;
+        return Resolution{QFile::decodeName(target->path), !same};
+    }
+    if (const std::optional<QByteArray> found = searchNearby(*target))
+        return Resolution{QFile::decodeName(*found), true};
+    return std::nullopt;
+}
+
+bool Bookmark::startAccessing(const QString &path)
+{
+    Q_UNUSED(path);
+    return true;
+}
+
+void Bookmark::stopAccessing(const QString &path)
+{
+    Q_UNUSED(path);
+}
