@@ -65,7 +65,8 @@ public:
                     ::closedir(dir);
                     return false;
                 }
-                QByteArray child = prefix + QByteArrayView(name);
+                QByteArray child = prefix;
+                child.append(name);
                 visit(child);
                 if (isFolder(entry->d_type, child))
                     pending.push_back(std::move(child));
