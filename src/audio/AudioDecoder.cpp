@@ -1,0 +1,170 @@
+#include "AudioDecoder.h"
+
+#include <QFile>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+}
+
+#include <mutex>
+
+namespace {
+
+void silenceLibraryLog()
+{
+    // Broken files are an expected input here; FFmpeg's complaints would only clutter stderr.
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+} // namespace
+
+std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path)
+{
+    silenceLibraryLog();
+    std::unique_ptr<AudioDecoder> decoder(new AudioDecoder);
+    // The explicit protocol keeps a colon in a file name from being read as a URL scheme; the
+    // white list keeps a playlist disguised as a sample from reaching the network.
+    const QByteArray location = "file:" + QFile::encodeName(path);
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int opened =
+        avformat_open_input(&decoder->m_format, location.constData(), nullptr, &options);
+    av_dict_free(&options);
+    if (opened < 0)
+        return nullptr;
+    if (avformat_find_stream_info(decoder->m_format, nullptr) < 0)
+        return nullptr;
+
+    const AVCodec *codec = nullptr;
+    const int index = av_find_best_stream(decoder->m_format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (index < 0 || codec == nullptr)
+        return nullptr;
+    decoder->m_streamIndex = index;
+    for (unsigned i = 0; i < decoder->m_format->nb_streams; ++i) {
+        if (int(i) != index)
+            decoder->m_format->streams[i]->discard = AVDISCARD_ALL;
+    }
+
+    AVStream *stream = decoder->m_format->streams[index];
+    decoder->m_codec = avcodec_alloc_context3(codec);
+    if (decoder->m_codec == nullptr ||
+        avcodec_parameters_to_context(decoder->m_codec, stream->codecpar) < 0)
+        return nullptr;
+    decoder->m_codec->pkt_timebase = stream->time_base;
+    if (avcodec_open2(decoder->m_codec, codec, nullptr) < 0)
+        return nullptr;
+    if (decoder->m_codec->sample_rate <= 0 || decoder->m_codec->ch_layout.nb_channels <= 0)
+        return nullptr;
+    decoder->m_packet = av_packet_alloc();
+    if (decoder->m_packet == nullptr)
+        return nullptr;
+    return decoder;
+}
+
+AudioDecoder::~AudioDecoder()
+{
+    av_packet_free(&m_packet);
+    avcodec_free_context(&m_codec);
+    avformat_close_input(&m_format);
+}
+
+const AVStream *AudioDecoder::stream() const
+{
+    return m_format->streams[m_streamIndex];
+}
+
+int AudioDecoder::sampleRate() const
+{
+    return m_codec->sample_rate;
+}
+
+int AudioDecoder::channelCount() const
+{
+    return m_codec->ch_layout.nb_channels;
+}
+
+qint64 AudioDecoder::statedLength() const
+{
+    // A length guessed from the bit rate can be off by seconds (raw AAC, for one).
+    if (m_format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE)
+        return -1;
+    const AVStream *audio = stream();
+    const AVRational frameBase{1, sampleRate()};
+    if (audio->duration != AV_NOPTS_VALUE && audio->duration > 0)
+        return av_rescale_q(audio->duration, audio->time_base, frameBase);
+    if (m_format->duration != AV_NOPTS_VALUE && m_format->duration > 0)
+        return av_rescale_q(m_format->duration, AV_TIME_BASE_Q, frameBase);
+    return -1;
+}
+
+double AudioDecoder::duration() const
+{
+    const AVStream *audio = stream();
+    if (audio->duration != AV_NOPTS_VALUE && audio->duration > 0)
+        return double(audio->duration) * av_q2d(audio->time_base);
+    if (m_format->duration != AV_NOPTS_VALUE && m_format->duration > 0)
+        return double(m_format->duration) / AV_TIME_BASE;
+    return 0;
+}
+
+AudioDecoder::Status AudioDecoder::decode(AVFrame *frame)
+{
+    av_frame_unref(frame);
+    for (;;) {
+        const int received = avcodec_receive_frame(m_codec, frame);
+        if (received == 0)
+            return Status::Frame;
+        if (received == AVERROR_EOF)
+            return Status::End;
+        if (received != AVERROR(EAGAIN) || m_draining)
+            return Status::Error;
+
+        const int read = av_read_frame(m_format, m_packet);
+        if (read == AVERROR_EOF) {
+            m_draining = true;
+            avcodec_send_packet(m_codec, nullptr);
+            continue;
+        }
+        if (read < 0)
+            return Status::Error;
+        if (m_packet->stream_index != m_streamIndex) {
+            av_packet_unref(m_packet);
+            continue;
+        }
+        const int sent = avcodec_send_packet(m_codec, m_packet);
+        av_packet_unref(m_packet);
+        // One damaged packet costs a few milliseconds of sound, not the rest of the file.
+        if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA)
+            return Status::Error;
+    }
+}
+
+bool AudioDecoder::seek(double seconds)
+{
+    const AVStream *audio = stream();
+    qint64 target = qint64(seconds / av_q2d(audio->time_base));
+    if (audio->start_time != AV_NOPTS_VALUE)
+        target += audio->start_time;
+    const bool moved =
+        av_seek_frame(m_format, m_streamIndex, target, AVSEEK_FLAG_BACKWARD) >= 0 ||
+        av_seek_frame(m_format, m_streamIndex, target, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) >= 0;
+    avcodec_flush_buffers(m_codec);
+    m_draining = false;
+    return moved;
+}
+
+qint64 AudioDecoder::framePosition(const AVFrame *frame) const
+{
+    const AVStream *audio = stream();
+    qint64 timestamp = frame->best_effort_timestamp;
+    if (timestamp == AV_NOPTS_VALUE)
+        timestamp = frame->pts;
+    if (timestamp == AV_NOPTS_VALUE)
+        return -1;
+    if (audio->start_time != AV_NOPTS_VALUE)
+        timestamp -= audio->start_time;
+    return av_rescale_q(timestamp, audio->time_base, AVRational{1, sampleRate()});
+}

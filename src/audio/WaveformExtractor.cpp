@@ -1,0 +1,36 @@
+#include "WaveformExtractor.h"
+
+#include "AudioFileReader.h"
+#include "PeakBuilder.h"
+
+#include "platform/CancelFlag.h"
+
+namespace WaveformExtractor {
+
+std::optional<QList<float>> computePeaks(const QUrl &url, int count, const CancelFlag *cancel)
+{
+    if (!url.isLocalFile())
+        return std::nullopt;
+    const std::unique_ptr<AudioFileReader> file = AudioFileReader::open(url.toLocalFile());
+    if (file == nullptr)
+        return std::nullopt;
+    const qint64 length = file->length();
+    if (length <= 0 || count < 1)
+        return std::nullopt;
+
+    PeakBuilder peaks(count, length);
+    AudioFileReader::Buffer buffer(file->channelCount(), blockFrames);
+    while (file->framePosition() < length) {
+        if (cancel != nullptr && cancel->isCancelled())
+            return std::nullopt;
+        buffer.setFrameLength(0);
+        const bool ok = file->read(buffer, blockFrames);
+        // Frames read before an error still count; the error itself only ends the loop.
+        peaks.add(buffer.floatChannelData(), buffer.channelCount(), buffer.frameLength());
+        if (!ok || buffer.frameLength() == 0)
+            break;
+    }
+    return peaks.normalised();
+}
+
+} // namespace WaveformExtractor

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QList>
+#include <QUrl>
+
+#include <optional>
+
+class CancelFlag;
+
+// The decode pipeline of the waveform overview: the whole file once, front to back, through one
+// reused buffer, so memory does not grow with the file's length.
+namespace WaveformExtractor {
+
+constexpr int blockFrames = 0x10000;
+
+// `count` peaks of the file, each 0…1 with the loudest exactly 1 (all zeros for silence). Absent
+// when the file cannot be opened, has no frames, or `count` < 1; a read error part-way keeps the
+// slices reached. A cancelled flag ends the work early with an absent result. Any thread.
+std::optional<QList<float>> computePeaks(const QUrl &url, int count,
+                                         const CancelFlag *cancel = nullptr);
+
+} // namespace WaveformExtractor
