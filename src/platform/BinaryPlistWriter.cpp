@@ -56,22 +56,26 @@ BinaryPlistWriter::BinaryPlistWriter(quint64 objectCount)
     // The announced count is only a hint for the first allocation: the caller may be wrong.
     const quint64 expected = std::min<quint64>(objectCount, quint64(1) << 24);
     m_offsets.reserve(expected);
-    m_out.reserve(qsizetype(8 + expected * 16));
-    m_out.append("bplist00", 8);
+    m_out.resize(qsizetype(64 + expected * 16));
+    m_data = m_out.data();
+    std::memcpy(grow(8), "bplist00", 8);
 }
 
 char *BinaryPlistWriter::grow(qsizetype bytes)
 {
-    const qsizetype old = m_out.size();
-    if (m_out.capacity() - old < bytes)
-        m_out.reserve(std::max(old + bytes, old + old / 2));
-    m_out.resize(old + bytes);
-    return m_out.data() + old;
+    // The buffer is kept larger than the document, so most objects cost no call into QByteArray.
+    const qsizetype old = m_size;
+    if (m_out.size() - old < bytes) {
+        m_out.resize(std::max(old + bytes, 2 * m_out.size()));
+        m_data = m_out.data();
+    }
+    m_size = old + bytes;
+    return m_data + old;
 }
 
 void BinaryPlistWriter::beginObject()
 {
-    m_offsets.push_back(quint64(m_out.size()));
+    m_offsets.push_back(quint64(m_size));
 }
 
 void BinaryPlistWriter::writeMarker(quint8 type, quint64 count)
@@ -243,9 +247,11 @@ QByteArray BinaryPlistWriter::finish(quint64 topObject)
 {
     if (m_failed || m_offsets.size() != m_objectCount || topObject >= m_objectCount) {
         m_out.clear();
+        m_size = 0;
+        m_data = nullptr;
         return {};
     }
-    const quint64 tableOffset = quint64(m_out.size());
+    const quint64 tableOffset = quint64(m_size);
     const int offsetSize = widthFor(m_offsets.empty() ? 0 : m_offsets.back());
     char *out = grow(qsizetype(m_offsets.size()) * offsetSize + 32);
     for (const quint64 offset : m_offsets) {
@@ -259,5 +265,8 @@ QByteArray BinaryPlistWriter::finish(quint64 topObject)
     storeBigEndian(out + 16, topObject, 8);
     storeBigEndian(out + 24, tableOffset, 8);
     m_offsets.clear();
+    m_out.truncate(m_size);
+    m_size = 0;
+    m_data = nullptr;
     return std::exchange(m_out, QByteArray());
 }

@@ -46,7 +46,9 @@ private:
     void writeRefs(std::span<const quint64> refs);
     void writeUtf16(QStringView value);
 
-    QByteArray m_out;
+    QByteArray m_out; // sized ahead of the document; m_size bytes are written
+    char *m_data = nullptr;
+    qsizetype m_size = 0;
     std::vector<quint64> m_offsets;
     quint64 m_objectCount = 0;
     int m_refSize = 1;
