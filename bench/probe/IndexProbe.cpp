@@ -1,5 +1,6 @@
 #include "ProbeCommands.h"
 
+#include "BrowserModel.h"
 #include "CancelFlag.h"
 #include "FilePaths.h"
 #include "Fold.h"
@@ -101,9 +102,8 @@ int search(const QStringList &args)
     const std::shared_ptr<SampleIndex> loaded = IndexFile::read(indexFile);
     err() << "load_ms " << timer.elapsed() << " entries " << loaded->size() << '\n';
 
-    const QString folded = fold(words.join(QLatin1Char(' ')));
     std::vector<std::string> terms;
-    for (const QString &term : folded.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+    for (const QString &term : BrowserModel::searchTermsFor(words.join(QLatin1Char(' '))))
         terms.push_back(utf8(term));
     SampleIndex::Scope scope;
     if (!scopeFolder.isEmpty()) {

@@ -142,6 +142,8 @@ public:
     std::shared_ptr<const SampleIndex> index() const { return m_index; }
     bool isSearching() const;
     QStringList searchTerms() const;
+    // `fold` of the text, split at every white-space character, empty pieces dropped.
+    static QStringList searchTermsFor(const QString &text);
     QUrl selectedFolder();
     void runSearch();
     void searchAllFolders();

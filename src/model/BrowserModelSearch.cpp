@@ -73,7 +73,12 @@ bool BrowserModel::isSearching() const
 
 QStringList BrowserModel::searchTerms() const
 {
-    const QString folded = fold(m_searchText);
+    return searchTermsFor(m_searchText);
+}
+
+QStringList BrowserModel::searchTermsFor(const QString &text)
+{
+    const QString folded = fold(text);
     QStringList terms;
     qsizetype start = -1;
     for (qsizetype i = 0; i <= folded.size(); ++i) {

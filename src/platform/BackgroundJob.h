@@ -3,6 +3,7 @@
 #include "CancelFlag.h"
 
 #include <QFuture>
+#include <QFutureWatcher>
 #include <QObject>
 #include <QPointer>
 #include <QThread>
@@ -17,7 +18,8 @@
 // the owner still lives. Nothing of the owner is ever touched off its thread.
 namespace BackgroundJob {
 
-enum class Priority {
+enum class Priority
+{
     Utility,       // long scans the user did not wait for: lower thread priority
     UserInitiated, // work the user waits for
 };
@@ -28,10 +30,15 @@ class PriorityScope final
 public:
     explicit PriorityScope(Priority priority) : m_previous(QThread::currentThread()->priority())
     {
-        QThread::currentThread()->setPriority(priority == Priority::Utility ? QThread::LowPriority
-                                                                            : QThread::NormalPriority);
+        QThread::currentThread()->setPriority(
+            priority == Priority::Utility ? QThread::LowPriority : QThread::NormalPriority);
     }
-    ~PriorityScope() { QThread::currentThread()->setPriority(m_previous); }
+    ~PriorityScope()
+    {
+        // Pool threads start out "inherit", which cannot be set back explicitly.
+        QThread::currentThread()->setPriority(
+            m_previous == QThread::InheritPriority ? QThread::NormalPriority : m_previous);
+    }
     Q_DISABLE_COPY_MOVE(PriorityScope)
 
 private:
@@ -45,20 +52,24 @@ template <typename Work, typename Apply>
 void run(QObject *owner, CancelFlagPtr flag, Priority priority, Work &&work, Apply &&apply)
 {
     using Result = std::invoke_result_t<Work>;
-    QFuture<Result> future =
-        QtConcurrent::run(QThreadPool::globalInstance(), [work = std::forward<Work>(work), priority] {
-            detail::PriorityScope scope(priority);
-            return work();
-        });
+    QFuture<Result> future = QtConcurrent::run(QThreadPool::globalInstance(),
+                                               [work = std::forward<Work>(work), priority] {
+                                                   detail::PriorityScope scope(priority);
+                                                   return work();
+                                               });
+    // The watcher is a child of the owner: if the owner goes first, the result is never
+    // delivered; the QPointer check covers the owner being torn down while the signal is queued.
+    auto *watcher = new QFutureWatcher<Result>(owner);
     QPointer<QObject> guard(owner);
-    // If the owner is deleted first, Qt drops the continuation; the QPointer check covers a
-    // deletion that races with the queued call.
-    future.then(owner, [guard, flag = std::move(flag),
-                        apply = std::forward<Apply>(apply)](Result result) mutable {
-        if (!guard || flag->isCancelled())
-            return;
-        apply(std::move(result));
-    });
+    QObject::connect(
+        watcher, &QFutureWatcher<Result>::finished, owner,
+        [watcher, guard, flag = std::move(flag), apply = std::forward<Apply>(apply)]() mutable {
+            watcher->deleteLater();
+            if (!guard || flag->isCancelled() || !watcher->future().isValid())
+                return;
+            apply(watcher->future().takeResult());
+        });
+    watcher->setFuture(future);
 }
 
 } // namespace BackgroundJob
