@@ -64,6 +64,8 @@ AudioPreviewPlayer::AudioPreviewPlayer(Preferences &defaults, std::unique_ptr<Au
     m_lastNonZeroVolume =
         clampedVolume(storedFloat(m_defaults, lastNonZeroVolumeKey).value_or(storedVolume));
 
+    // A coarse timer may fire 5 % early, which would cut a message's 2.5 s short.
+    m_errorClearTimer.setTimerType(Qt::PreciseTimer);
     m_errorClearTimer.setSingleShot(true);
     m_errorClearTimer.setInterval(errorClearMs);
     connect(&m_errorClearTimer, &QTimer::timeout, this, [this] { setLastError(QString()); });
@@ -104,6 +106,11 @@ qint64 AudioPreviewPlayer::firstOutputNanoseconds() const
 
 bool AudioPreviewPlayer::play(const QUrl &url)
 {
+    return startPlayback(url, 0.0);
+}
+
+bool AudioPreviewPlayer::startPlayback(const QUrl &url, double startFraction)
+{
     stop();
     if (!isPreviewable(url)) {
         resetLoadedState();
@@ -131,6 +138,9 @@ bool AudioPreviewPlayer::play(const QUrl &url)
             Qt::QueuedConnection);
     });
     engine->setVolume(m_volume);
+    // Positioned before it starts, so not a buffer of the file's beginning is heard.
+    if (startFraction > 0)
+        engine->setCurrentTime(startFraction * engine->duration());
     engine->play();
     m_player = std::move(engine);
 
@@ -164,13 +174,13 @@ void AudioPreviewPlayer::seek(double fraction)
     if (m_player == nullptr) {
         if (m_loadedURL.isEmpty())
             return;
-        // play() replaces loadedURL's state, so hand it a copy.
+        // Playing replaces the loaded state, so it gets a copy of the URL.
         const QUrl loaded = m_loadedURL;
-        if (!play(loaded))
+        if (!startPlayback(loaded, fraction))
             return;
-    }
-    if (m_player != nullptr)
+    } else {
         m_player->setCurrentTime(fraction * m_duration);
+    }
     setProgress(fraction);
 }
 

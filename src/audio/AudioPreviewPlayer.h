@@ -97,6 +97,7 @@ Q_SIGNALS:
     void volumeChanged();
 
 private:
+    bool startPlayback(const QUrl &url, double startFraction);
     void setPlayingURL(const QUrl &url);
     void setWaveform(const QList<float> &waveform);
     void setIsGeneratingWaveform(bool generating);
