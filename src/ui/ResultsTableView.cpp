@@ -2,11 +2,342 @@
 
 #include "AudioPreviewPlayer.h"
 #include "BrowserModel.h"
+#include "ReliableRowClick.h"
+#include "ResultsModel.h"
+#include "SampleDragPreview.h"
+#include "SearchResultRow.h"
 #include "TagStore.h"
+
+#include <QContextMenuEvent>
+#include <QDrag>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <cmath>
+#include <numbers>
+
+namespace {
+constexpr int pulseIntervalMilliseconds = 80;
+constexpr int pulseSteps = 16;
+
+QIcon tagImage(FinderTag tag, qreal devicePixelRatio)
+{
+    QPixmap pixmap(QSize(12, 12) * devicePixelRatio);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(FinderTags::displayColor(tag));
+    painter.drawEllipse(QRectF(1, 1, 10, 10));
+    return QIcon(pixmap);
+}
+} // namespace
 
 ResultsTableView::ResultsTableView(BrowserModel &model, AudioPreviewPlayer &player, TagStore &tags,
                                    QWidget *parent)
-    : QTableView(parent), m_model(model), m_player(player), m_tags(tags)
-{}
+    : QTableView(parent), m_model(model), m_player(player), m_tags(tags),
+      m_results(new ResultsModel(model, player, tags, this)),
+      m_rowDelegate(new SearchResultRow(this)), m_lastFocusRequest(model.focusResultsRequest())
+{
+    setModel(m_results);
+    setItemDelegate(m_rowDelegate);
+
+    horizontalHeader()->hide();
+    horizontalHeader()->setStretchLastSection(true);
+    verticalHeader()->hide();
+    // Fixed heights: the view never measures a row, however long the list.
+    verticalHeader()->setMinimumSectionSize(SearchResultRow::rowHeight);
+    verticalHeader()->setDefaultSectionSize(SearchResultRow::rowHeight);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setFrameShape(QFrame::NoFrame);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTabKeyNavigation(false);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    verticalScrollBar()->setSingleStep(SearchResultRow::rowHeight / 2);
+    setMouseTracking(true);
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
+    setDefaultDropAction(Qt::CopyAction);
+    setFocusPolicy(Qt::StrongFocus);
+    setAutoFillBackground(false);
+    viewport()->setAutoFillBackground(false);
+
+    m_rowClick = new ReliableRowClick(*this, [this](const QModelIndex &index) {
+        if (index.row() != selectedRow())
+            selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                         QItemSelectionModel::Rows);
+    });
+
+    m_pulseTimer.setInterval(pulseIntervalMilliseconds);
+    connect(&m_pulseTimer, &QTimer::timeout, this, [this] {
+        m_pulseStep = (m_pulseStep + 1) % pulseSteps;
+        const double angle = 2 * std::numbers::pi * m_pulseStep / pulseSteps;
+        m_rowDelegate->setPulse(0.5 + 0.5 * std::cos(angle));
+        updateRow(m_results->playingRow());
+    });
+
+    connect(m_results, &QAbstractItemModel::modelReset, this, [this] {
+        syncSelection();
+        updatePulse();
+    });
+    connect(&m_model, &BrowserModel::resultSelectionChanged, this,
+            &ResultsTableView::syncSelection);
+    connect(&m_model, &BrowserModel::focusResultsRequestChanged, this,
+            &ResultsTableView::handleFocusRequest);
+    connect(&m_player, &AudioPreviewPlayer::playingURLChanged, this,
+            &ResultsTableView::updatePulse);
+    syncSelection();
+    updatePulse();
+}
 
 ResultsTableView::~ResultsTableView() = default;
+
+int ResultsTableView::selectedRow() const
+{
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.constFirst().row();
+}
+
+void ResultsTableView::syncSelection()
+{
+    const QUrl url = m_model.resultSelection();
+    if (url.isEmpty()) {
+        clearSelection();
+        return;
+    }
+    // A selection outside the list leaves the table as it is.
+    const int row = m_results->rowOf(url);
+    if (row >= 0 && row != selectedRow())
+        selectRowAndReveal(row);
+}
+
+void ResultsTableView::selectRowAndReveal(int row)
+{
+    const QModelIndex index = m_results->index(row, 0);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                 QItemSelectionModel::Rows);
+    scrollTo(index);
+}
+
+void ResultsTableView::handleFocusRequest()
+{
+    const qint64 request = m_model.focusResultsRequest();
+    if (request == m_lastFocusRequest)
+        return;
+    m_lastFocusRequest = request;
+    focusTable();
+}
+
+void ResultsTableView::focusTable()
+{
+    if (m_results->rowCount() == 0)
+        return;
+    setFocus(Qt::OtherFocusReason);
+    const int row = m_results->rowOf(m_model.resultSelection());
+    selectRowAndReveal(row >= 0 ? row : 0);
+}
+
+void ResultsTableView::selectionChanged(const QItemSelection &selected,
+                                        const QItemSelection &deselected)
+{
+    QTableView::selectionChanged(selected, deselected);
+    const FileNodePtr node = m_results->node(selectedRow());
+    if (!node)
+        return;
+    const QUrl url = node->url();
+    if (node->isDirectory()) {
+        // Revealing ends the search and so replaces this list: not while its selection changes.
+        QMetaObject::invokeMethod(
+            this, [this, url] { m_model.revealInBrowser(url); }, Qt::QueuedConnection);
+        return;
+    }
+    if (url == m_model.resultSelection())
+        return;
+    m_model.setResultSelection(url);
+    m_player.play(url);
+}
+
+void ResultsTableView::mousePressEvent(QMouseEvent *event)
+{
+    const int row = rowAt(event->position().toPoint().y());
+    if (row < 0 || event->button() != Qt::LeftButton) {
+        QTableView::mousePressEvent(event);
+        return;
+    }
+    const int previous = selectedRow();
+    QTableView::mousePressEvent(event);
+    const FileNodePtr node = m_results->node(row);
+    if (row == previous && node && !node->isDirectory())
+        m_player.play(node->url());
+}
+
+void ResultsTableView::mouseMoveEvent(QMouseEvent *event)
+{
+    setHoveredRow(rowAt(event->position().toPoint().y()));
+    QTableView::mouseMoveEvent(event);
+}
+
+void ResultsTableView::leaveEvent(QEvent *event)
+{
+    setHoveredRow(-1);
+    QTableView::leaveEvent(event);
+}
+
+void ResultsTableView::scrollContentsBy(int dx, int dy)
+{
+    QTableView::scrollContentsBy(dx, dy);
+    if (m_hoveredRow >= 0)
+        setHoveredRow(rowAt(viewport()->mapFromGlobal(QCursor::pos()).y()));
+}
+
+void ResultsTableView::setHoveredRow(int row)
+{
+    if (row == m_hoveredRow)
+        return;
+    const int previous = std::exchange(m_hoveredRow, row);
+    m_rowDelegate->setHoveredRow(row);
+    updateRow(previous);
+    updateRow(row);
+}
+
+void ResultsTableView::updateRow(int row)
+{
+    if (row >= 0 && row < m_results->rowCount())
+        viewport()->update(visualRect(m_results->index(row, 0)));
+}
+
+void ResultsTableView::updatePulse()
+{
+    const bool animate = m_player.isPlaying() && m_results->playingRow() >= 0;
+    if (animate == m_pulseTimer.isActive())
+        return;
+    if (animate) {
+        m_pulseStep = 0;
+        m_pulseTimer.start();
+    } else {
+        m_pulseTimer.stop();
+        m_rowDelegate->setPulse(1.0);
+    }
+}
+
+void ResultsTableView::keyPressEvent(QKeyEvent *event)
+{
+    const bool plain =
+        !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (plain) {
+        switch (event->key()) {
+        case Qt::Key_Up:
+            if (selectedRow() == 0) {
+                m_model.requestSearchFocus();
+                event->accept();
+                return;
+            }
+            break;
+        case Qt::Key_Right: {
+            const FileNodePtr node = m_results->node(m_results->rowOf(m_model.resultSelection()));
+            if (node && !node->isDirectory())
+                m_player.play(node->url());
+            event->accept();
+            return;
+        }
+        case Qt::Key_Space: {
+            if (m_player.isPlaying()) {
+                m_player.stop();
+            } else {
+                const FileNodePtr node =
+                    m_results->node(m_results->rowOf(m_model.resultSelection()));
+                if (node && !node->isDirectory())
+                    m_player.play(node->url());
+            }
+            event->accept();
+            return;
+        }
+        default:
+            break;
+        }
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void ResultsTableView::contextMenuEvent(QContextMenuEvent *event)
+{
+    int row = -1;
+    QPoint position = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        row = selectedRow();
+        if (row >= 0)
+            position = viewport()->mapToGlobal(visualRect(m_results->index(row, 0)).center());
+    } else {
+        row = rowAt(event->pos().y());
+    }
+    if (row < 0)
+        return;
+    if (row != selectedRow())
+        selectionModel()->setCurrentIndex(m_results->index(row, 0),
+                                          QItemSelectionModel::ClearAndSelect |
+                                              QItemSelectionModel::Rows);
+    QMenu *menu = contextMenuForRow(row, this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(position);
+    event->accept();
+}
+
+QMenu *ResultsTableView::contextMenuForRow(int row, QWidget *parent)
+{
+    const FileNodePtr node = m_results->node(row);
+    if (!node)
+        return nullptr;
+    const QUrl url = node->url();
+    const FinderTagSet current = m_tags.tagsFor(url);
+    auto *menu = new QMenu(parent);
+    for (FinderTag tag : FinderTags::all) {
+        QAction *action =
+            menu->addAction(tagImage(tag, devicePixelRatioF()), FinderTags::displayName(tag));
+        action->setCheckable(true);
+        action->setChecked(current.contains(tag));
+        connect(action, &QAction::triggered, this, [this, url, tag] { toggleTag(url, tag); });
+    }
+    QAction *noColor = menu->addAction(QStringLiteral("No Color"));
+    noColor->setEnabled(!current.isEmpty());
+    connect(noColor, &QAction::triggered, this, [this, url] { m_tags.setTags({}, url); });
+    menu->addSeparator();
+    connect(menu->addAction(QStringLiteral("Reveal in Browser")), &QAction::triggered, this,
+            [this, url] { m_model.revealInBrowser(url); });
+    connect(menu->addAction(QStringLiteral("Reveal in Finder")), &QAction::triggered, this,
+            [this, url] { m_model.revealInFinder(url); });
+    return menu;
+}
+
+void ResultsTableView::toggleTag(const QUrl &url, FinderTag tag)
+{
+    FinderTagSet tags = m_tags.tagsFor(url);
+    if (tags.contains(tag))
+        tags.remove(tag);
+    else
+        tags.insert(tag);
+    m_tags.setTags(tags, url);
+}
+
+void ResultsTableView::startDrag(Qt::DropActions)
+{
+    const int row = currentIndex().row();
+    const FileNodePtr node = m_results->node(row);
+    QMimeData *mime = node ? m_results->mimeData({m_results->index(row, 0)}) : nullptr;
+    if (!mime)
+        return;
+    auto *drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->setPixmap(SampleDragPreview(node->name()).render(font(), devicePixelRatioF()));
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+}

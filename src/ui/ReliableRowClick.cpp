@@ -1,0 +1,60 @@
+#include "ReliableRowClick.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QMouseEvent>
+
+ReliableRowClick::ReliableRowClick(QAbstractItemView &view, Action action)
+    : QObject(&view), m_view(view), m_action(std::move(action))
+{
+    m_view.viewport()->installEventFilter(this);
+}
+
+ReliableRowClick::~ReliableRowClick() = default;
+
+bool ReliableRowClick::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_view.viewport())
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        // Each click of a double click counts, as it would for a button.
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() != Qt::LeftButton)
+            break;
+        m_pressPosition = mouse->position().toPoint();
+        m_pressed = m_view.indexAt(m_pressPosition);
+        m_moved = false;
+        break;
+    }
+    case QEvent::MouseMove: {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (m_pressed.isValid() &&
+            (mouse->position().toPoint() - m_pressPosition).manhattanLength() >=
+                QApplication::startDragDistance())
+            m_moved = true;
+        break;
+    }
+    case QEvent::MouseButtonRelease: {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() != Qt::LeftButton)
+            break;
+        const QPersistentModelIndex pressed = std::exchange(m_pressed, QPersistentModelIndex());
+        if (!pressed.isValid() || m_moved)
+            break;
+        const QModelIndex released = m_view.indexAt(mouse->position().toPoint());
+        if (released.isValid() && released.row() == pressed.row() &&
+            released.parent() == pressed.parent() && m_action)
+            m_action(pressed);
+        break;
+    }
+    case QEvent::DragEnter:
+    case QEvent::Leave:
+        m_moved = true;
+        break;
+    default:
+        break;
+    }
+    return false;
+}

@@ -1,0 +1,211 @@
+#include "ResultsModel.h"
+
+#include "AudioPreviewPlayer.h"
+#include "BrowserModel.h"
+
+#include <QFileInfo>
+#include <QMimeData>
+
+namespace {
+// After this many scans of one list, an index of it pays for itself.
+constexpr int linearLookupsBeforeIndex = 8;
+} // namespace
+
+ResultsModel::ResultsModel(BrowserModel &model, AudioPreviewPlayer &player, TagStore &tags,
+                           QObject *parent)
+    : QAbstractTableModel(parent), m_model(model), m_player(player), m_tags(tags),
+      m_results(model.searchResults()), m_playingPath(player.playingURL().toLocalFile()),
+      m_lastTags(tags.tags())
+{
+    connect(&m_model, &BrowserModel::searchResultsChanged, this, &ResultsModel::reload);
+    connect(&m_player, &AudioPreviewPlayer::playingURLChanged, this, &ResultsModel::updatePlaying);
+    connect(&m_tags, &TagStore::tagsChanged, this, &ResultsModel::updateTags);
+}
+
+ResultsModel::~ResultsModel() = default;
+
+int ResultsModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_results.size());
+}
+
+int ResultsModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : 1;
+}
+
+QVariant ResultsModel::data(const QModelIndex &index, int role) const
+{
+    const FileNodePtr item = index.isValid() ? node(index.row()) : nullptr;
+    if (!item)
+        return QVariant();
+    switch (role) {
+    case Qt::DisplayRole:
+        return item->name();
+    case UrlRole:
+        return item->url();
+    case IsDirectoryRole:
+        return item->isDirectory();
+    case IsPlayingRole:
+        return isPlaying(index.row());
+    case TagsRole: {
+        QVariantList raw;
+        for (FinderTag tag : tags(index.row()))
+            raw.append(FinderTags::rawValue(tag));
+        return raw;
+    }
+    default:
+        return QVariant();
+    }
+}
+
+Qt::ItemFlags ResultsModel::flags(const QModelIndex &index) const
+{
+    const FileNodePtr item = index.isValid() ? node(index.row()) : nullptr;
+    if (!item)
+        return Qt::NoItemFlags;
+    Qt::ItemFlags result = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (!item->isDirectory())
+        result |= Qt::ItemIsDragEnabled;
+    return result;
+}
+
+QStringList ResultsModel::mimeTypes() const
+{
+    return {QStringLiteral("text/uri-list")};
+}
+
+QMimeData *ResultsModel::mimeData(const QModelIndexList &indexes) const
+{
+    QList<QUrl> urls;
+    for (const QModelIndex &index : indexes) {
+        const FileNodePtr item = index.isValid() ? node(index.row()) : nullptr;
+        // Checked at the moment of the drag: results may name files deleted since the search.
+        if (item && !item->isDirectory() && QFileInfo::exists(item->path()))
+            urls.append(item->url());
+    }
+    if (urls.isEmpty())
+        return nullptr;
+    auto *mime = new QMimeData;
+    mime->setUrls(urls);
+    return mime;
+}
+
+Qt::DropActions ResultsModel::supportedDragActions() const
+{
+    return Qt::CopyAction;
+}
+
+FileNodePtr ResultsModel::node(int row) const
+{
+    return row >= 0 && row < m_results.size() ? m_results.at(row) : nullptr;
+}
+
+int ResultsModel::rowOf(const QUrl &url) const
+{
+    return url.isEmpty() ? -1 : rowOfPath(url.toLocalFile());
+}
+
+int ResultsModel::rowOfPath(const QString &path) const
+{
+    if (path.isEmpty())
+        return -1;
+    if (!m_rowByPath.isEmpty())
+        return m_rowByPath.value(path, -1);
+    if (++m_linearLookups <= linearLookupsBeforeIndex) {
+        for (qsizetype row = 0; row < m_results.size(); ++row) {
+            if (m_results.at(row)->path() == path)
+                return static_cast<int>(row);
+        }
+        return -1;
+    }
+    m_rowByPath.reserve(m_results.size());
+    // The first row of a path wins, as a scan would find it.
+    for (qsizetype row = m_results.size() - 1; row >= 0; --row)
+        m_rowByPath.insert(m_results.at(row)->path(), static_cast<int>(row));
+    return m_rowByPath.value(path, -1);
+}
+
+QList<FinderTag> ResultsModel::tags(int row) const
+{
+    const FileNodePtr item = node(row);
+    if (!item)
+        return {};
+    const auto entry = m_lastTags.constFind(item->path());
+    if (entry == m_lastTags.cend())
+        return {};
+    FinderTagSet set;
+    for (qint64 raw : *entry) {
+        if (const std::optional<FinderTag> tag = FinderTags::fromRawValue(raw))
+            set.insert(*tag);
+    }
+    return FinderTags::sorted(set);
+}
+
+bool ResultsModel::isPlaying(int row) const
+{
+    const FileNodePtr item = node(row);
+    return item && !m_playingPath.isEmpty() && item->path() == m_playingPath;
+}
+
+int ResultsModel::playingRow() const
+{
+    if (!m_playingRow)
+        m_playingRow = rowOfPath(m_playingPath);
+    return *m_playingRow;
+}
+
+void ResultsModel::reload()
+{
+    beginResetModel();
+    m_results = m_model.searchResults();
+    m_playingRow.reset();
+    m_rowByPath.clear();
+    m_linearLookups = 0;
+    endResetModel();
+}
+
+void ResultsModel::updatePlaying()
+{
+    const QString previous = std::exchange(m_playingPath, m_player.playingURL().toLocalFile());
+    if (previous == m_playingPath)
+        return;
+    const int previousRow = m_playingRow ? *m_playingRow : rowOfPath(previous);
+    m_playingRow.reset();
+    rowChanged(previousRow);
+    rowChanged(playingRow());
+}
+
+void ResultsModel::updateTags()
+{
+    const TagMap previous = std::exchange(m_lastTags, m_tags.tags());
+    // Both maps are ordered by path, so one merge pass finds every item whose tags changed.
+    QStringList changed;
+    auto before = previous.cbegin();
+    auto after = m_lastTags.cbegin();
+    while (before != previous.cend() || after != m_lastTags.cend()) {
+        if (after == m_lastTags.cend() ||
+            (before != previous.cend() && before.key() < after.key())) {
+            changed.append(before.key());
+            ++before;
+        } else if (before == previous.cend() || after.key() < before.key()) {
+            changed.append(after.key());
+            ++after;
+        } else {
+            if (before.value() != after.value())
+                changed.append(before.key());
+            ++before;
+            ++after;
+        }
+    }
+    for (const QString &path : std::as_const(changed))
+        rowChanged(rowOfPath(path));
+}
+
+void ResultsModel::rowChanged(int row)
+{
+    if (row < 0)
+        return;
+    const QModelIndex changedIndex = index(row, 0);
+    Q_EMIT dataChanged(changedIndex, changedIndex);
+}

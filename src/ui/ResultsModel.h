@@ -1,0 +1,72 @@
+#pragma once
+
+#include "FileNode.h"
+#include "FinderTag.h"
+#include "TagStore.h"
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QUrl>
+
+#include <optional>
+
+class AudioPreviewPlayer;
+class BrowserModel;
+
+// The search results as a one-column item model. A new result list resets the model; playback
+// and tag changes only touch the rows they concern, so long lists never re-layout for them.
+class ResultsModel final : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Role
+    {
+        UrlRole = Qt::UserRole + 1,
+        IsDirectoryRole,
+        IsPlayingRole,
+        // Raw values of the item's tags, red first.
+        TagsRole,
+    };
+
+    ResultsModel(BrowserModel &model, AudioPreviewPlayer &player, TagStore &tags,
+                 QObject *parent = nullptr);
+    ~ResultsModel() override;
+    Q_DISABLE_COPY_MOVE(ResultsModel)
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    QStringList mimeTypes() const override;
+    // Only files that still exist are handed out; null when none is left.
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    Qt::DropActions supportedDragActions() const override;
+
+    const QList<FileNodePtr> &results() const { return m_results; }
+    FileNodePtr node(int row) const;
+    // -1 when the URL is not listed.
+    int rowOf(const QUrl &url) const;
+    QList<FinderTag> tags(int row) const;
+    bool isPlaying(int row) const;
+    // The row of the file being played; -1 when it is not listed.
+    int playingRow() const;
+
+private:
+    void reload();
+    void updatePlaying();
+    void updateTags();
+    void rowChanged(int row);
+    int rowOfPath(const QString &path) const;
+
+    BrowserModel &m_model;
+    AudioPreviewPlayer &m_player;
+    TagStore &m_tags;
+    QList<FileNodePtr> m_results;
+    QString m_playingPath;
+    mutable std::optional<int> m_playingRow;
+    TagMap m_lastTags;
+    // Built on demand: most result lists are replaced before more than a few rows are looked up.
+    mutable QHash<QString, int> m_rowByPath;
+    mutable int m_linearLookups = 0;
+};

@@ -1,0 +1,147 @@
+#include "SearchResultRow.h"
+
+#include "ResultsModel.h"
+#include "SymbolIcon.h"
+#include "TagDot.h"
+#include "Theme.h"
+
+#include <QAbstractItemView>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolTip>
+
+namespace {
+constexpr int leadingPadding = 10;
+constexpr int trailingPadding = 8;
+constexpr int itemSpacing = 6;
+constexpr int iconFrameWidth = 16;
+constexpr int iconSize = 14;
+
+QColor secondaryColor()
+{
+    return QColor(235, 235, 245, 153);
+}
+} // namespace
+
+SearchResultRow::SearchResultRow(QObject *parent) : QStyledItemDelegate(parent) {}
+
+SearchResultRow::~SearchResultRow() = default;
+
+SearchResultRow::Look SearchResultRow::lookFor(const QStyleOptionViewItem &option,
+                                               const QModelIndex &index) const
+{
+    Look look;
+    look.name = index.data(Qt::DisplayRole).toString();
+    look.isDirectory = index.data(ResultsModel::IsDirectoryRole).toBool();
+    look.isPlaying = index.data(ResultsModel::IsPlayingRole).toBool();
+    look.isSelected = option.state.testFlag(QStyle::State_Selected);
+    look.isHovered = index.row() == m_hoveredRow;
+    const QVariantList raw = index.data(ResultsModel::TagsRole).toList();
+    for (const QVariant &value : raw) {
+        if (const std::optional<FinderTag> tag = FinderTags::fromRawValue(value.toLongLong()))
+            look.tags.append(*tag);
+    }
+    return look;
+}
+
+void SearchResultRow::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                            const QModelIndex &index) const
+{
+    const Look look = lookFor(option, index);
+    paintRow(*painter, option.rect, look, option.font, look.isPlaying ? m_pulse : 1.0);
+}
+
+QSize SearchResultRow::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
+{
+    return QSize(option.rect.width(), rowHeight);
+}
+
+bool SearchResultRow::helpEvent(QHelpEvent *event, QAbstractItemView *view,
+                                const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    if (event->type() == QEvent::ToolTip && index.isValid()) {
+        const Look look = lookFor(option, index);
+        const QList<QRectF> dots = tagDotRects(option.rect, static_cast<int>(look.tags.size()));
+        for (qsizetype i = 0; i < dots.size(); ++i) {
+            if (dots.at(i).adjusted(-1, -4, 1, 4).contains(event->pos())) {
+                QToolTip::showText(event->globalPos(),
+                                   TagDot(look.tags.at(i), look.isSelected).helpText(), view);
+                return true;
+            }
+        }
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
+}
+
+QString SearchResultRow::iconName(const Look &look)
+{
+    if (look.isDirectory)
+        return QStringLiteral("folder");
+    return look.isPlaying ? QStringLiteral("speaker.wave.1.fill") : QStringLiteral("music.note");
+}
+
+QColor SearchResultRow::iconColor(const Look &look)
+{
+    if (look.isSelected)
+        return Qt::white;
+    if (look.isDirectory)
+        return Theme::folderBlue();
+    return look.isPlaying ? Theme::accent() : secondaryColor();
+}
+
+QList<QRectF> SearchResultRow::tagDotRects(const QRect &rect, int tagCount)
+{
+    const int count = std::min(tagCount, maxTagDots);
+    QList<QRectF> rects;
+    if (count <= 0)
+        return rects;
+    const qreal right = rect.right() + 1 - trailingPadding;
+    qreal x = right - TagDot::rowWidth(count);
+    const qreal y = rect.top() + (rect.height() - TagDot::diameter) / 2.0;
+    for (int i = 0; i < count; ++i) {
+        rects.append(QRectF(x, y, TagDot::diameter, TagDot::diameter));
+        x += TagDot::diameter + TagDot::spacing;
+    }
+    return rects;
+}
+
+void SearchResultRow::paintRow(QPainter &painter, const QRect &rect, const Look &look,
+                               const QFont &font, qreal pulse)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    const QRectF background = QRectF(rect).adjusted(4, 1, -4, -1);
+    if (look.isSelected || look.isHovered) {
+        QPainterPath path;
+        path.addRoundedRect(background, 6, 6);
+        painter.fillPath(path, look.isSelected ? Theme::accent() : QColor(255, 255, 255, 26));
+    }
+
+    int x = rect.left() + leadingPadding;
+    const QRectF iconRect(x + (iconFrameWidth - iconSize) / 2.0,
+                          rect.top() + (rect.height() - iconSize) / 2.0, iconSize, iconSize);
+    QColor color = iconColor(look);
+    if (look.isPlaying)
+        color.setAlphaF(color.alphaF() * static_cast<float>(0.45 + 0.55 * pulse));
+    SymbolIcon::paint(painter, iconRect, iconName(look), color);
+    x += iconFrameWidth + itemSpacing;
+
+    const QList<QRectF> dots = tagDotRects(rect, static_cast<int>(look.tags.size()));
+    const int nameRight = dots.isEmpty() ? rect.right() + 1 - trailingPadding
+                                         : static_cast<int>(dots.constFirst().left()) - itemSpacing;
+    const QRect nameRect(x, rect.top(), std::max(0, nameRight - x), rect.height());
+    const QFontMetrics metrics(font);
+    painter.setFont(font);
+    painter.setPen(look.isSelected ? QColor(Qt::white) : QColor(0xe8, 0xe8, 0xea));
+    painter.drawText(nameRect, Qt::AlignLeft | Qt::AlignVCenter,
+                     metrics.elidedText(look.name, Qt::ElideMiddle, nameRect.width()));
+
+    for (qsizetype i = 0; i < dots.size(); ++i)
+        TagDot(look.tags.at(i), look.isSelected).paint(painter, dots.at(i).topLeft());
+    painter.restore();
+}
