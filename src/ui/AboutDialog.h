@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QDialog>
+
+// The About panel: name, version and one line of credits.
+class AboutDialog final : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit AboutDialog(QWidget *parent = nullptr);
+    ~AboutDialog() override;
+    Q_DISABLE_COPY_MOVE(AboutDialog)
+
+    static QString versionText();
+    static QString creditsText();
+};

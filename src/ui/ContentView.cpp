@@ -1,0 +1,80 @@
+#include "ContentView.h"
+
+#include "BrowserModel.h"
+#include "ErrorOverlay.h"
+#include "SearchBar.h"
+#include "SidebarView.h"
+#include "Theme.h"
+#include "VolumeBar.h"
+#include "WaveformView.h"
+
+#include <QFrame>
+#include <QVBoxLayout>
+
+namespace {
+
+QFrame *makeDivider(QWidget *parent)
+{
+    auto *divider = new QFrame(parent);
+    divider->setObjectName(QStringLiteral("divider"));
+    divider->setFrameShape(QFrame::NoFrame);
+    divider->setFixedHeight(1);
+    divider->setAutoFillBackground(true);
+    QPalette palette = divider->palette();
+    QColor line = palette.color(QPalette::WindowText);
+    line.setAlphaF(0.12f);
+    palette.setColor(QPalette::Window, line);
+    divider->setPalette(palette);
+    return divider;
+}
+
+} // namespace
+
+ContentView::ContentView(BrowserModel &model, AudioPreviewPlayer &player, TagStore &tags,
+                         QWidget *parent)
+    : QWidget(parent), m_model(model)
+{
+    setObjectName(QStringLiteral("contentView"));
+    setMinimumSize(260, 400);
+    // The content tint colours the accents of every control inside.
+    QPalette tinted = palette();
+    tinted.setColor(QPalette::Highlight, Theme::accent());
+    tinted.setColor(QPalette::Link, Theme::accent());
+    setPalette(tinted);
+
+    m_volumeBar = new VolumeBar(model, player, this);
+    m_searchBar = new SearchBar(model, this);
+    m_searchDivider = makeDivider(this);
+    m_sidebar = new SidebarView(model, player, tags, this);
+    m_waveform = new WaveformView(player, this);
+    m_waveform->setFixedHeight(waveformHeight);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_volumeBar);
+    layout->addWidget(makeDivider(this));
+    layout->addWidget(m_searchBar);
+    layout->addWidget(m_searchDivider);
+    layout->addWidget(m_sidebar, 1);
+    layout->addWidget(makeDivider(this));
+    layout->addWidget(m_waveform);
+
+    m_overlay = new ErrorOverlay(model, player, this);
+    connect(&model, &BrowserModel::rootsChanged, this, &ContentView::updateSearchBar);
+    updateSearchBar();
+}
+
+ContentView::~ContentView() = default;
+
+QSize ContentView::sizeHint() const
+{
+    return QSize(320, QWidget::sizeHint().height());
+}
+
+void ContentView::updateSearchBar()
+{
+    const bool hasRoots = !m_model.roots().isEmpty();
+    m_searchBar->setVisible(hasRoots);
+    m_searchDivider->setVisible(hasRoots);
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QWidget>
+
+class AudioPreviewPlayer;
+class BrowserModel;
+class ErrorOverlay;
+class QFrame;
+class SearchBar;
+class SidebarView;
+class TagStore;
+class VolumeBar;
+class WaveformView;
+
+// The window content, top to bottom: the volume bar, the search bar (only with roots), the
+// sidebar and the waveform, with the error overlay above them all.
+class ContentView final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int waveformHeight = 88;
+
+    ContentView(BrowserModel &model, AudioPreviewPlayer &player, TagStore &tags,
+                QWidget *parent = nullptr);
+    ~ContentView() override;
+    Q_DISABLE_COPY_MOVE(ContentView)
+
+    QSize sizeHint() const override;
+
+    VolumeBar *volumeBar() const { return m_volumeBar; }
+    SearchBar *searchBar() const { return m_searchBar; }
+    SidebarView *sidebar() const { return m_sidebar; }
+    WaveformView *waveformView() const { return m_waveform; }
+    ErrorOverlay *errorOverlay() const { return m_overlay; }
+
+private:
+    void updateSearchBar();
+
+    BrowserModel &m_model;
+    VolumeBar *m_volumeBar = nullptr;
+    SearchBar *m_searchBar = nullptr;
+    QFrame *m_searchDivider = nullptr;
+    SidebarView *m_sidebar = nullptr;
+    WaveformView *m_waveform = nullptr;
+    ErrorOverlay *m_overlay = nullptr;
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "FinderTag.h"
+
+#include <QRectF>
+
+class QPainter;
+
+// The small colour dot that shows one tag of a row.
+class TagDot final
+{
+public:
+    static constexpr qreal diameter = 9;
+    static constexpr qreal spacing = 2;
+
+    TagDot(FinderTag tag, bool isSelected) : m_tag(tag), m_isSelected(isSelected) {}
+
+    FinderTag tag() const { return m_tag; }
+    bool isSelected() const { return m_isSelected; }
+    // The colour's name.
+    QString helpText() const;
+    void paint(QPainter &painter, const QPointF &topLeft) const;
+
+    // The width of `count` dots laid out in a row.
+    static qreal rowWidth(int count);
+
+private:
+    FinderTag m_tag;
+    bool m_isSelected;
+};

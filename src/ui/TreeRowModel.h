@@ -1,0 +1,91 @@
+#pragma once
+
+#include "FinderTag.h"
+#include "VisibleRow.h"
+
+#include <QAbstractListModel>
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+class AudioPreviewPlayer;
+class BrowserModel;
+class TagStore;
+
+// The flattened tree as a list model: the model's visible rows, or its tag-scoped rows while tag
+// filters are on. It listens to the browser model, the player and the tag store and turns their
+// changes into row insertions, removals, updates or, when nothing simpler fits, a reset.
+class TreeRowModel final : public QAbstractListModel
+{
+    Q_OBJECT
+
+public:
+    enum Role
+    {
+        UrlRole = Qt::UserRole + 1,
+        DepthRole,
+        IsDirectoryRole,
+        IsExpandedRole,
+        IsPlayingRole,
+        IsOfflineRole,
+        IsHoveredRole,
+        ContainsSelectionRole,
+        TagsRole, // QList<int> of raw tag values, in tag order
+    };
+
+    // What the row delegate needs, computed when the row is built or its inputs change.
+    struct Row
+    {
+        VisibleRow row;
+        QString name;
+        quint8 tagMask = 0; // bit n: the tag with raw value n
+        bool isDirectory = false;
+        bool isExpanded = false;
+        bool isOffline = false;
+        bool isPlaying = false;
+        bool containsSelection = false;
+    };
+
+    TreeRowModel(BrowserModel &model, AudioPreviewPlayer &player, TagStore &tags,
+                 QObject *parent = nullptr);
+    ~TreeRowModel() override;
+    Q_DISABLE_COPY_MOVE(TreeRowModel)
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    const Row &rowAt(int row) const { return m_rows.at(row); }
+    // The first row showing `url`, or -1.
+    int rowOf(const QUrl &url) const;
+    bool isHovered(int row) const;
+
+    QUrl hoveredURL() const { return m_hoveredURL; }
+    // Repaints only the rows that lose and gain the hover.
+    void setHoveredURL(const QUrl &url);
+
+    // True while rows are being inserted, removed or reset: selection changes that the view
+    // reports meanwhile are its own bookkeeping, not the user's.
+    bool isChangingRows() const { return m_changingRows; }
+
+    static QList<FinderTag> tagsOf(quint8 mask);
+
+private:
+    void rebuild();
+    Row makeRow(const VisibleRow &visible) const;
+    void refreshTags();
+    void refreshPlaying();
+    void refreshContainsSelection();
+    void emitRowsShowing(const QString &path);
+    void emitRowsChanged(int first, int last);
+
+    BrowserModel &m_model;
+    AudioPreviewPlayer &m_player;
+    TagStore &m_tags;
+    QList<Row> m_rows;
+    QString m_playingPath;
+    QString m_selectionPath;
+    QUrl m_hoveredURL;
+    QString m_hoveredPath;
+    bool m_changingRows = false;
+};
