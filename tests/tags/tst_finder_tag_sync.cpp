@@ -64,6 +64,7 @@ private Q_SLOTS:
                                QString::fromUtf8(FinderTagsIO::sambaAttributeName),
                                QByteArray(1, '\0')));
         QVERIFY(setPythonPlist(file(s("Outside/o.wav")), {s("Red\n6")}));
+        QVERIFY(setPythonPlist(file(s("Lib/line\nfeed \xC3\xA9.wav")), {s("Red\n6")}));
 
         const FinderTagSync::Scan scan =
             FinderTagSync::scan({QUrl::fromLocalFile(root + s("/./"))});
@@ -74,6 +75,7 @@ private Q_SLOTS:
             {root + s("/Drums/Kicks/k1.wav"), {FinderTag::Blue}},
             {root + s("/.hidden/h.wav"), {FinderTag::Gray}},
             {root + s("/samba.wav"), {FinderTag::Yellow}},
+            {root + s("/line\nfeed \xC3\xA9.wav"), red},
         };
         QCOMPARE(scan.perItem, expected);
     }
