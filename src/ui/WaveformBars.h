@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QList>
-#include <QPainterPath>
+#include <QRectF>
 #include <QSizeF>
 
 class QPainter;
@@ -24,8 +24,9 @@ public:
     // leave a peak out.
     static QList<float> reduce(const QList<float> &peaks, qreal width);
     static qreal barWidth(qsizetype barCount, qreal width);
-    // All bars as one path in a canvas of `size`, centred on its middle line.
-    static QPainterPath path(const QList<float> &peaks, const QSizeF &size);
-    // Fills the path with the accent gradient.
+    // The bars in a canvas of `size`, left to right, centred on its middle line; each is drawn
+    // with corners of half its width.
+    static QList<QRectF> rects(const QList<float> &peaks, const QSizeF &size);
+    // Fills the bars with the accent gradient spanning the whole width.
     static void paint(QPainter &painter, const QList<float> &peaks, const QSizeF &size);
 };

@@ -186,21 +186,28 @@ void TestWaveformView::barGeometry()
     const QSizeF size(600, 60);
     const qreal step = 600.0 / 85;
     const qreal b = 0.55 * step;
+    const auto near = [](qreal a, qreal e) { return std::abs(a - e) < 1e-6; };
 
-    // Silence still shows: each bar is a dot as tall as it is wide, on the middle line.
-    const QRectF silent = WaveformBars::path(QList<float>(260, 0.0f), size).boundingRect();
-    QVERIFY(std::abs(silent.left() - (step / 2 - b / 2)) < 1e-6);
-    QVERIFY(std::abs(silent.right() - (600 - step / 2 + b / 2)) < 1e-6);
-    QVERIFY(std::abs(silent.height() - b) < 1e-6);
-    QVERIFY(std::abs(silent.center().y() - 30) < 1e-6);
+    // Silence still shows: each bar is a dot as tall as it is wide, on the middle line, one
+    // step apart with half a step to spare at both ends.
+    const QList<QRectF> silent = WaveformBars::rects(QList<float>(260, 0.0f), size);
+    QCOMPARE(silent.size(), 85);
+    for (qsizetype i = 0; i < silent.size(); ++i) {
+        QVERIFY(near(silent[i].center().x(), step * (qreal(i) + 0.5)));
+        QVERIFY(near(silent[i].width(), b));
+        QVERIFY(near(silent[i].height(), b));
+        QVERIFY(near(silent[i].center().y(), 30));
+    }
 
-    // Full peaks leave five points above and below.
-    const QRectF loud = WaveformBars::path(QList<float>(260, 1.0f), size).boundingRect();
-    QVERIFY(std::abs(loud.top() - 5) < 1e-6);
-    QVERIFY(std::abs(loud.bottom() - 55) < 1e-6);
+    // Full peaks leave five points above and below; half peaks are half as tall.
+    const QRectF loud = WaveformBars::rects(QList<float>(260, 1.0f), size).first();
+    QVERIFY(near(loud.top(), 5));
+    QVERIFY(near(loud.bottom(), 55));
+    const QRectF half = WaveformBars::rects(QList<float>(260, 0.5f), size).first();
+    QVERIFY(near(half.height(), 25));
 
-    QVERIFY(WaveformBars::path({}, size).isEmpty());
-    QVERIFY(WaveformBars::path(QList<float>(260, 1.0f), QSizeF(0, 60)).isEmpty());
+    QVERIFY(WaveformBars::rects({}, size).isEmpty());
+    QVERIFY(WaveformBars::rects(QList<float>(260, 1.0f), QSizeF(0, 60)).isEmpty());
 }
 
 void TestWaveformView::durationFormat_data()
