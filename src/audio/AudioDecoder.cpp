@@ -6,8 +6,11 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
+#include <libavutil/intreadwrite.h>
 }
 
+#include <algorithm>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -88,8 +91,10 @@ int AudioDecoder::channelCount() const
 
 qint64 AudioDecoder::statedLength() const
 {
-    // A length guessed from the bit rate can be off by seconds (raw AAC, for one).
-    if (m_format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE)
+    // A length guessed from the bit rate can be off by seconds (raw AAC, for one); an MP3 stream's
+    // length counts whole frames, priming and padding included, which a short sample notices.
+    if (m_format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE ||
+        std::strcmp(m_format->iformat->name, "mp3") == 0)
         return -1;
     const AVStream *audio = stream();
     const AVRational frameBase{1, sampleRate()};
@@ -108,6 +113,30 @@ double AudioDecoder::duration() const
     if (m_format->duration != AV_NOPTS_VALUE && m_format->duration > 0)
         return double(m_format->duration) / AV_TIME_BASE;
     return 0;
+}
+
+qint64 AudioDecoder::countFramesFromPackets()
+{
+    const AVStream *audio = stream();
+    const AVRational frameBase{1, sampleRate()};
+    qint64 frames = 0;
+    while (av_read_frame(m_format, m_packet) >= 0) {
+        if (m_packet->stream_index != m_streamIndex) {
+            av_packet_unref(m_packet);
+            continue;
+        }
+        if (m_packet->duration <= 0) {
+            av_packet_unref(m_packet);
+            return -1;
+        }
+        frames += av_rescale_q(m_packet->duration, audio->time_base, frameBase);
+        size_t size = 0;
+        const uint8_t *skip = av_packet_get_side_data(m_packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+        if (skip != nullptr && size >= 8)
+            frames -= qint64(AV_RL32(skip)) + qint64(AV_RL32(skip + 4));
+        av_packet_unref(m_packet);
+    }
+    return std::max<qint64>(frames, 0);
 }
 
 AudioDecoder::Status AudioDecoder::decode(AVFrame *frame)

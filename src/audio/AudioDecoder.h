@@ -33,9 +33,13 @@ public:
     const AVStream *stream() const;
     int sampleRate() const;
     int channelCount() const;
-    // The length in frames at the file's own rate as the container states it; -1 when unknown or
-    // only guessed from the bit rate.
+    // The length in frames at the file's own rate as the container states it; -1 when unknown,
+    // only guessed from the bit rate, or including the encoder's priming and padding (MP3).
     qint64 statedLength() const;
+    // The frames the decoder will yield, from packet durations less the priming and padding the
+    // demuxer marks, without decoding; -1 when a packet does not say. Reads to the end: the
+    // decoder must be opened again afterwards.
+    qint64 countFramesFromPackets();
     // The length in seconds, estimated when the container does not state it; 0 when unknown.
     double duration() const;
 

@@ -52,16 +52,18 @@ int AudioFileReader::sampleRate() const
 
 bool AudioFileReader::reopenAfterCounting(const QString &path)
 {
-    // Streams such as raw AAC only carry a guess from the bit rate, which would stretch or
-    // squeeze the slices; their true length needs one decoding pass of its own.
-    qint64 frames = 0;
-    for (;;) {
-        const AudioDecoder::Status status = m_decoder->decode(m_frame);
-        if (status != AudioDecoder::Status::Frame)
-            break;
-        frames += m_frame->nb_samples;
+    // A wrong length would stretch or squeeze the slices. Packets usually tell their durations,
+    // which costs a read of the file without decoding; otherwise decoding once more tells.
+    qint64 frames = m_decoder->countFramesFromPackets();
+    if (frames < 0) {
+        m_decoder = AudioDecoder::open(path);
+        if (m_decoder == nullptr)
+            return false;
+        frames = 0;
+        while (m_decoder->decode(m_frame) == AudioDecoder::Status::Frame)
+            frames += m_frame->nb_samples;
+        av_frame_unref(m_frame);
     }
-    av_frame_unref(m_frame);
     m_decoder = AudioDecoder::open(path);
     m_length = frames;
     return m_decoder != nullptr;

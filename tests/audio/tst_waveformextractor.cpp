@@ -35,6 +35,8 @@ private Q_SLOTS:
     void everyPreviewableFormat();
     void losslessFilesMatchIndependentDecode_data();
     void losslessFilesMatchIndependentDecode();
+    void lossyShortFilesFillEveryBar_data();
+    void lossyShortFilesFillEveryBar();
     void monoAtHalfScaleNormalisesToOne();
     void silenceGivesZerosNotNothing();
     void rightOnlySignalShowsFullHeight();
@@ -137,6 +139,37 @@ void TestWaveformExtractor::losslessFilesMatchIndependentDecode()
     const std::optional<QList<float>> peaks = WaveformExtractor::computePeaks(fileUrl(file), 260);
     QVERIFY(peaks.has_value());
     QCOMPARE(*peaks, expected);
+}
+
+void TestWaveformExtractor::lossyShortFilesFillEveryBar_data()
+{
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<int>("firstBar");
+    QTest::addColumn<int>("endBar");
+    QTest::newRow("mp3") << QStringLiteral("mp3") << 0 << 260;
+    QTest::newRow("m4a") << QStringLiteral("m4a") << 0 << 260;
+    QTest::newRow("mp4") << QStringLiteral("mp4") << 0 << 260;
+    // Raw AAC carries no word on its priming and padding, so its ends stay quiet.
+    QTest::newRow("aac") << QStringLiteral("aac") << 20 << 240;
+}
+
+void TestWaveformExtractor::lossyShortFilesFillEveryBar()
+{
+    // Encoder priming and padding are not part of the sound: a steady tone fills every bar,
+    // the last ones included.
+    QFETCH(QString, extension);
+    QFETCH(int, firstBar);
+    QFETCH(int, endBar);
+    const QString file = path(QStringLiteral("steady.") + extension);
+    QStringList options{QStringLiteral("-ac"), QStringLiteral("1")};
+    options += AudioFixtures::encoderOptions(extension);
+    QVERIFY(TestSupport::makeAudio(
+        file, QStringLiteral("sine=frequency=440:sample_rate=44100:duration=0.5"), options));
+    const std::optional<QList<float>> peaks = WaveformExtractor::computePeaks(fileUrl(file), 260);
+    QVERIFY(peaks.has_value());
+    for (int k = firstBar; k < endBar; ++k)
+        QVERIFY2((*peaks)[k] > 0.5f,
+                 qPrintable(QStringLiteral("bar %1 is %2").arg(k).arg((*peaks)[k])));
 }
 
 void TestWaveformExtractor::monoAtHalfScaleNormalisesToOne()
