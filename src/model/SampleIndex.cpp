@@ -13,19 +13,12 @@ bool isAscii(std::string_view text)
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// Scalar-value order after canonical composition; UTF-8 byte order is scalar order.
-int comparePaths(std::string_view a, std::string_view b)
+std::string composed(std::string_view text)
 {
-    if (isAscii(a) && isAscii(b))
-        return a.compare(b);
-    const QByteArray na = QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()))
-                              .normalized(QString::NormalizationForm_C)
-                              .toUtf8();
-    const QByteArray nb = QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size()))
-                              .normalized(QString::NormalizationForm_C)
-                              .toUtf8();
-    return std::string_view(na.constData(), static_cast<size_t>(na.size()))
-        .compare(std::string_view(nb.constData(), static_cast<size_t>(nb.size())));
+    const QByteArray nfc = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
+                               .normalized(QString::NormalizationForm_C)
+                               .toUtf8();
+    return std::string(nfc.constData(), static_cast<size_t>(nfc.size()));
 }
 
 // The first eight bytes, big-endian, so that most comparisons during the sort are integers.
@@ -81,6 +74,18 @@ std::shared_ptr<SampleIndex> SampleIndex::Builder::finish()
         quint64 prefix;
         quint32 entry;
     };
+    // Paths compare by scalar value after canonical composition (UTF-8 byte order is scalar
+    // order); the composed form is computed once per non-ASCII path, not per comparison.
+    std::vector<std::string> composedPaths(count);
+    for (size_t i = 0; i < count; ++i) {
+        if (!isAscii(pathOf(i)))
+            composedPaths[i] = composed(pathOf(i));
+    }
+    auto comparablePath = [&](quint32 entry) {
+        return composedPaths[entry].empty() ? pathOf(entry)
+                                            : std::string_view(composedPaths[entry]);
+    };
+
     std::vector<Key> keys(count);
     for (size_t i = 0; i < count; ++i)
         keys[i] = Key{prefixKey(foldedOf(i)), static_cast<quint32>(i)};
@@ -90,7 +95,7 @@ std::shared_ptr<SampleIndex> SampleIndex::Builder::finish()
         const int byName = foldedOf(a.entry).compare(foldedOf(b.entry));
         if (byName != 0)
             return byName < 0;
-        const int byPath = comparePaths(pathOf(a.entry), pathOf(b.entry));
+        const int byPath = comparablePath(a.entry).compare(comparablePath(b.entry));
         return byPath != 0 ? byPath < 0 : a.entry < b.entry;
     });
 
@@ -163,18 +168,29 @@ std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, 
     if (terms.empty() || isEmpty())
         return hits;
 
-    // Scan the whole name buffer for the longest term (usually the rarest); each hit names one
-    // entry, which is then checked against the other terms and the scope.
-    const std::string *scanTerm = &terms.front();
-    for (const std::string &term : terms) {
-        if (term.size() > scanTerm->size())
-            scanTerm = &term;
-    }
-    if (scanTerm->empty())
-        return hits;
-
     const char *base = m_sortedFolded.data();
     const size_t total = m_sortedFolded.size();
+
+    // Scan the whole name buffer for the rarest term, judged on a sample of the names; each hit
+    // names one entry, which is then checked against the other terms and the scope.
+    const size_t sampleSize = std::min<size_t>(total, 256 * 1024);
+    const std::string *scanTerm = nullptr;
+    size_t fewest = 0;
+    for (const std::string &term : terms) {
+        if (term.empty())
+            continue;
+        size_t count = 0;
+        for (const char *p = base, *end = base + sampleSize;
+             (p = static_cast<const char *>(memmem(p, size_t(end - p), term.data(), term.size())));
+             p += term.size())
+            ++count;
+        if (!scanTerm || count < fewest || (count == fewest && term.size() > scanTerm->size())) {
+            scanTerm = &term;
+            fewest = count;
+        }
+    }
+    if (!scanTerm)
+        return hits;
     size_t position = 0;
     size_t rank = 0;
     size_t nextCheck = 8192;
@@ -184,10 +200,16 @@ std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, 
         if (!found)
             break;
         const size_t offset = static_cast<size_t>(static_cast<const char *>(found) - base);
-        // The entry holding `offset`: names are short, so a gallop from the last rank is cheap.
-        auto next = std::upper_bound(m_sortedOffsets.begin() + static_cast<ptrdiff_t>(rank),
-                                     m_sortedOffsets.end(), offset);
-        rank = static_cast<size_t>(next - m_sortedOffsets.begin()) - 1;
+        // The entry holding `offset`: hits are usually near the last one, so gallop from there.
+        size_t step = 1;
+        while (rank + step < m_sortedOffsets.size() && m_sortedOffsets[rank + step] <= offset)
+            step *= 2;
+        const auto first = m_sortedOffsets.begin() + static_cast<ptrdiff_t>(rank + step / 2);
+        const auto last = m_sortedOffsets.begin() +
+                          static_cast<ptrdiff_t>(std::min(rank + step, m_sortedOffsets.size()));
+        rank =
+            static_cast<size_t>(std::upper_bound(first, last, offset) - m_sortedOffsets.begin()) -
+            1;
         if (rank >= nextCheck) {
             if (flag.isCancelled())
                 return {};

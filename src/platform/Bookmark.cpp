@@ -15,9 +15,11 @@
 namespace {
 
 constexpr char kMagic[4] = {'W', 'L', 'B', 'M'};
-constexpr quint16 kVersion = 1;
-// magic, version, device, inode, size, mtime seconds, mtime nanoseconds, file type, path length
-constexpr qsizetype kFixedSize = 4 + 2 + 8 + 8 + 8 + 8 + 4 + 4 + 4;
+constexpr quint16 kVersion = 2;
+// magic, version, device, inode, size, mtime seconds, mtime nanoseconds, file type, path length;
+// version 2 adds the birth time (seconds, nanoseconds) before the path length.
+constexpr qsizetype kFixedSizeV1 = 4 + 2 + 8 + 8 + 8 + 8 + 4 + 4 + 4;
+constexpr qsizetype kFixedSize = kFixedSizeV1 + 8 + 4;
 constexpr int kAncestorLevels = 3;
 constexpr int kMaxEntriesVisited = 20000;
 
@@ -29,8 +31,23 @@ struct Identity
     qint64 mtimeSeconds = 0;
     quint32 mtimeNanoseconds = 0;
     quint32 fileType = 0;
+    // Zero when the file system does not report it.
+    qint64 birthSeconds = 0;
+    quint32 birthNanoseconds = 0;
     QByteArray path;
 };
+
+// The birth time tells a moved item from a newcomer that reuses its freed inode number, which
+// matters for folders, whose size and modification time say nothing.
+std::optional<std::pair<qint64, quint32>> birthTimeOf(const QByteArray &path)
+{
+    struct statx info;
+    if (::statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &info) != 0 ||
+        !(info.stx_mask & STATX_BTIME)) {
+        return std::nullopt;
+    }
+    return std::make_pair(qint64(info.stx_btime.tv_sec), quint32(info.stx_btime.tv_nsec));
+}
 
 Identity identityOf(const struct stat &info, const QByteArray &path)
 {
@@ -41,6 +58,10 @@ Identity identityOf(const struct stat &info, const QByteArray &path)
     identity.mtimeSeconds = qint64(info.st_mtim.tv_sec);
     identity.mtimeNanoseconds = quint32(info.st_mtim.tv_nsec);
     identity.fileType = quint32(info.st_mode & S_IFMT);
+    if (const auto birth = birthTimeOf(path)) {
+        identity.birthSeconds = birth->first;
+        identity.birthNanoseconds = birth->second;
+    }
     identity.path = path;
     return identity;
 }
@@ -76,16 +97,22 @@ QByteArray encode(const Identity &identity)
     qToBigEndian<qint64>(identity.mtimeSeconds, out + 30);
     qToBigEndian<quint32>(identity.mtimeNanoseconds, out + 38);
     qToBigEndian<quint32>(identity.fileType, out + 42);
-    qToBigEndian<quint32>(quint32(identity.path.size()), out + 46);
+    qToBigEndian<qint64>(identity.birthSeconds, out + 46);
+    qToBigEndian<quint32>(identity.birthNanoseconds, out + 54);
+    qToBigEndian<quint32>(quint32(identity.path.size()), out + 58);
     return data + identity.path;
 }
 
 std::optional<Identity> decode(const QByteArray &data)
 {
-    if (data.size() < kFixedSize || std::memcmp(data.constData(), kMagic, 4) != 0)
+    if (data.size() < kFixedSizeV1 || std::memcmp(data.constData(), kMagic, 4) != 0)
         return std::nullopt;
     const char *in = data.constData();
-    if (qFromBigEndian<quint16>(in + 4) != kVersion)
+    const quint16 version = qFromBigEndian<quint16>(in + 4);
+    if (version != 1 && version != kVersion)
+        return std::nullopt;
+    const qsizetype fixedSize = version == 1 ? kFixedSizeV1 : kFixedSize;
+    if (data.size() < fixedSize)
         return std::nullopt;
     Identity identity;
     identity.device = qFromBigEndian<quint64>(in + 6);
@@ -94,10 +121,14 @@ std::optional<Identity> decode(const QByteArray &data)
     identity.mtimeSeconds = qFromBigEndian<qint64>(in + 30);
     identity.mtimeNanoseconds = qFromBigEndian<quint32>(in + 38);
     identity.fileType = qFromBigEndian<quint32>(in + 42);
-    const quint32 length = qFromBigEndian<quint32>(in + 46);
-    if (length != quint64(data.size() - kFixedSize))
+    if (version == kVersion) {
+        identity.birthSeconds = qFromBigEndian<qint64>(in + 46);
+        identity.birthNanoseconds = qFromBigEndian<quint32>(in + 54);
+    }
+    const quint32 length = qFromBigEndian<quint32>(in + fixedSize - 4);
+    if (length != quint64(data.size() - fixedSize))
         return std::nullopt;
-    identity.path = data.mid(kFixedSize);
+    identity.path = data.mid(fixedSize);
     if (!identity.path.startsWith('/') || identity.path.contains('\0'))
         return std::nullopt;
     return identity;
@@ -106,11 +137,18 @@ std::optional<Identity> decode(const QByteArray &data)
 // Whether the item found elsewhere is the bookmarked one and not a newcomer that reuses a freed
 // inode number. A folder's modification time changes with its contents, so only files are held
 // to their size and time.
-bool isSameItem(const struct stat &info, const Identity &target)
+bool isSameItem(const struct stat &info, const QByteArray &path, const Identity &target)
 {
     if (quint64(info.st_dev) != target.device || quint64(info.st_ino) != target.inode ||
         quint32(info.st_mode & S_IFMT) != target.fileType) {
         return false;
+    }
+    if (target.birthSeconds != 0 || target.birthNanoseconds != 0) {
+        const auto birth = birthTimeOf(path);
+        if (birth &&
+            (birth->first != target.birthSeconds || birth->second != target.birthNanoseconds)) {
+            return false;
+        }
     }
     if (!S_ISREG(info.st_mode))
         return true;
@@ -153,7 +191,7 @@ public:
                 struct stat info;
                 if (::lstat(path.constData(), &info) != 0)
                     continue;
-                if (isSameItem(info, m_target)) {
+                if (isSameItem(info, path, m_target)) {
                     found = path;
                     break;
                 }
@@ -219,8 +257,9 @@ std::optional<Bookmark::Resolution> Bookmark::resolve(const QByteArray &data)
         return std::nullopt;
     struct stat info;
     if (::lstat(target->path.constData(), &info) == 0) {
-        const bool same =
-            quint64(info.st_dev) == target->device && quint64(info.st_ino) == target->inode;
+        const bool same = quint64(info.st_dev) == target->device &&
+                          quint64(info.st_ino) == target->inode &&
+                          (S_ISREG(info.st_mode) || isSameItem(info, target->path, *target));
         return Resolution{QFile::decodeName(target->path), !same};
     }
     if (const std::optional<QByteArray> found = searchNearby(*target))

@@ -200,7 +200,7 @@ void TestBookmark::rejectsMalformedData_data()
 
     QTest::newRow("empty") << QByteArray();
     QTest::newRow("other magic") << QByteArray(valid).replace(0, 4, "book");
-    QTest::newRow("later version") << QByteArray(valid).replace(4, 2, QByteArray("\x00\x02", 2));
+    QTest::newRow("later version") << QByteArray(valid).replace(4, 2, QByteArray("\x00\x03", 2));
     QTest::newRow("truncated header") << valid.left(20);
     QTest::newRow("truncated path") << valid.chopped(1);
     QTest::newRow("extra byte") << valid + 'x';
