@@ -101,8 +101,10 @@ bool IndexFile::write(const SampleIndex &index, const QString &filePath)
     writer.writeString(u"path");
     writer.writeString(u"folded");
     const std::array<quint64, 2> keyRefs{0, 1};
-    for (quint64 entry = 0; entry < count; ++entry) {
-        const quint64 dictionary = 2 + 3 * entry;
+    // Entries go out in search order, so that reading the file back needs no sort.
+    for (quint64 position = 0; position < count; ++position) {
+        const quint64 entry = index.entryAt(position);
+        const quint64 dictionary = 2 + 3 * position;
         const std::array<quint64, 2> valueRefs{dictionary + 1, dictionary + 2};
         writer.writeDictionary(keyRefs, valueRefs);
         const std::string_view path = index.path(entry);
@@ -112,8 +114,8 @@ bool IndexFile::write(const SampleIndex &index, const QString &filePath)
             QByteArrayView(folded.data(), static_cast<qsizetype>(folded.size())));
     }
     std::vector<quint64> elements(count);
-    for (quint64 entry = 0; entry < count; ++entry)
-        elements[entry] = 2 + 3 * entry;
+    for (quint64 position = 0; position < count; ++position)
+        elements[position] = 2 + 3 * position;
     writer.writeArray(elements);
     const QByteArray document = writer.finish(objectCount - 1);
     if (document.isEmpty())

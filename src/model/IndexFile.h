@@ -7,7 +7,7 @@
 #include <memory>
 
 // The index file: a binary property list whose root is an array of dictionaries with the two
-// strings "path" and "folded", in index order.
+// strings "path" and "folded", one per index entry, written in search order.
 class IndexFile final
 {
 public:

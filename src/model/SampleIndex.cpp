@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -75,21 +76,23 @@ std::shared_ptr<SampleIndex> SampleIndex::Builder::finish()
         quint32 entry;
     };
     // Paths compare by scalar value after canonical composition (UTF-8 byte order is scalar
-    // order); the composed form is computed once per non-ASCII path, not per comparison.
-    std::vector<std::string> composedPaths(count);
-    for (size_t i = 0; i < count; ++i) {
-        if (!isAscii(pathOf(i)))
-            composedPaths[i] = composed(pathOf(i));
-    }
-    auto comparablePath = [&](quint32 entry) {
-        return composedPaths[entry].empty() ? pathOf(entry)
-                                            : std::string_view(composedPaths[entry]);
+    // order). Only entries with equal folded names ever compare paths, so the composed form of a
+    // non-ASCII path is made on first use and kept.
+    std::vector<std::optional<std::string>> composedPaths(count);
+    auto comparablePath = [&](quint32 entry) -> std::string_view {
+        const std::string_view raw = pathOf(entry);
+        if (isAscii(raw))
+            return raw;
+        std::optional<std::string> &cached = composedPaths[entry];
+        if (!cached)
+            cached = composed(raw);
+        return *cached;
     };
 
     std::vector<Key> keys(count);
     for (size_t i = 0; i < count; ++i)
         keys[i] = Key{prefixKey(foldedOf(i)), static_cast<quint32>(i)};
-    std::sort(keys.begin(), keys.end(), [&](const Key &a, const Key &b) {
+    const auto before = [&](const Key &a, const Key &b) {
         if (a.prefix != b.prefix)
             return a.prefix < b.prefix;
         const int byName = foldedOf(a.entry).compare(foldedOf(b.entry));
@@ -97,7 +100,10 @@ std::shared_ptr<SampleIndex> SampleIndex::Builder::finish()
             return byName < 0;
         const int byPath = comparablePath(a.entry).compare(comparablePath(b.entry));
         return byPath != 0 ? byPath < 0 : a.entry < b.entry;
-    });
+    };
+    // The index file is stored in search order, so a loaded index usually needs no sort.
+    if (!std::is_sorted(keys.begin(), keys.end(), before))
+        std::sort(keys.begin(), keys.end(), before);
 
     index->m_sortedEntry.resize(count);
     index->m_entryRank.resize(count);
@@ -116,6 +122,11 @@ std::shared_ptr<SampleIndex> SampleIndex::Builder::finish()
     index->m_pathOffsets = std::move(m_pathOffsets);
     *this = Builder();
     return index;
+}
+
+quint32 SampleIndex::entryAt(size_t rank) const
+{
+    return m_sortedEntry[rank];
 }
 
 std::string_view SampleIndex::path(size_t entry) const

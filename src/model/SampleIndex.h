@@ -56,6 +56,8 @@ public:
     std::string_view path(size_t entry) const;
     std::string_view folded(size_t entry) const;
     QString pathString(size_t entry) const;
+    // The entry at a position of the search order.
+    quint32 entryAt(size_t rank) const;
     // Bytes held, for memory figures.
     size_t memoryUsage() const;
 
