@@ -22,6 +22,25 @@ void silenceLibraryLog()
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
+bool headerIsComplete(const AVFormatContext *format)
+{
+    if ((format->ctx_flags & AVFMTCTX_NOHEADER) != 0)
+        return false;
+    bool audio = false;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVStream *stream = format->streams[i];
+        const AVCodecParameters *parameters = stream->codecpar;
+        if (parameters->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        if (parameters->codec_id == AV_CODEC_ID_NONE || parameters->sample_rate <= 0 ||
+            parameters->ch_layout.nb_channels <= 0 || stream->duration == AV_NOPTS_VALUE ||
+            stream->duration <= 0)
+            return false;
+        audio = true;
+    }
+    return audio;
+}
+
 } // namespace
 
 std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path)
@@ -38,7 +57,12 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path)
     av_dict_free(&options);
     if (opened < 0)
         return nullptr;
-    if (avformat_find_stream_info(decoder->m_format, nullptr) < 0)
+    // Stream probing reads about a second of a PCM file (and 16-bit WAV is probed once more at
+    // the first packet, for MP3 hidden inside): 15 ms or more before the first sound. When the
+    // header already said everything both are cut short.
+    if (headerIsComplete(decoder->m_format))
+        decoder->m_format->probesize = 32;
+    else if (avformat_find_stream_info(decoder->m_format, nullptr) < 0)
         return nullptr;
 
     const AVCodec *codec = nullptr;
