@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Audio benchmarks against references measured in the same run.
-#   waveform: `wavelark-probe peaks FILE` (a whole process, like the reference) and the in-process
-#             median of peaks-bench, against `ffmpeg -v error -i FILE -f null -` on the same file.
+#   waveform: `wavelark-probe peaks FILE` (a whole process) against `ffmpeg -v error -i FILE -f
+#             null -` on the same file, and the in-process median of peaks-bench against the
+#             processing time that ffmpeg itself reports for that command (-benchmark rtime), so
+#             that process start-up, which dominates on a busy machine, cancels out.
 #   latency:  median time from play(url) to the first device buffer holding the file's frames.
 # usage: bench/audio_bench.sh BUILD_DIR [REPEAT] [WORKDIR]
 # The audio driver comes from SDL_AUDIODRIVER (dummy when unset: no sound server needed).
@@ -35,9 +37,13 @@ echo "waveform of a 60 s stereo 44.1 kHz file, medians of $repeat runs"
 for f in long.wav long.flac long.mp3 long.m4a; do
   ffmpeg_ms=$(for i in $(seq "$repeat"); do ms ffmpeg -v error -i "$work/$f" -f null -; done | median)
   probe_ms=$(for i in $(seq "$repeat"); do ms "$probe" peaks "$work/$f"; done | median)
+  rtime_ms=$(for i in $(seq "$repeat"); do
+    ffmpeg -hide_banner -nostats -benchmark -i "$work/$f" -f null - 2>&1 |
+      sed -n 's/.*rtime=\([0-9.]*\)s.*/\1/p' | awk '{printf "%.3f\n", $1 * 1000}'
+  done | median)
   inproc_ms=$("$probe" peaks-bench "$work/$f" --repeat "$repeat" | awk '{print $2}')
-  echo "$f ffmpeg_ms=$ffmpeg_ms peaks_process_ms=$probe_ms ratio=$(ratio "$probe_ms" "$ffmpeg_ms")" \
-       "peaks_in_process_ms=$inproc_ms ratio=$(ratio "$inproc_ms" "$ffmpeg_ms")"
+  echo "$f process: ffmpeg_ms=$ffmpeg_ms peaks_ms=$probe_ms ratio=$(ratio "$probe_ms" "$ffmpeg_ms");" \
+       "in process: ffmpeg_rtime_ms=$rtime_ms peaks_ms=$inproc_ms ratio=$(ratio "$inproc_ms" "$rtime_ms")"
 done
 
 echo "preview start latency (SDL_AUDIODRIVER=$SDL_AUDIODRIVER), medians of $repeat plays"
