@@ -22,9 +22,9 @@ make long.flac -c:a flac
 make long.mp3 -c:a libmp3lame -b:a 192k
 make long.m4a -c:a aac -b:a 192k
 short="aevalsrc=exprs='0.5*sin(2*PI*220*t)|0.5*sin(2*PI*330*t)':s=44100:d=2"
-for spec in "short.wav pcm_s16le" "short.aiff pcm_s16be" "short.mp3 libmp3lame" \
+for entry in "short.wav pcm_s16le" "short.aiff pcm_s16be" "short.mp3 libmp3lame" \
             "short.m4a aac" "short.flac flac"; do
-  set -- $spec
+  set -- $entry
   [ -s "$work/$1" ] || ffmpeg -v error -y -f lavfi -i "$short" -c:a "$2" "$work/$1"
 done
 cat "$work"/* >/dev/null # warm the cache
