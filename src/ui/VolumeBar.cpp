@@ -8,6 +8,7 @@
 #include "model/BrowserModel.h"
 
 #include <QAbstractButton>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -121,20 +122,12 @@ VolumeBar::VolumeBar(BrowserModel &model, AudioPreviewPlayer &player, QWidget *p
     caption.setPixelSize(11);
     caption.setStyleHint(QFont::SansSerif);
     m_percentLabel->setFont(caption);
-    QPalette labelPalette = m_percentLabel->palette();
-    labelPalette.setColor(QPalette::WindowText, secondaryColor(palette()));
-    m_percentLabel->setPalette(labelPalette);
     row->addWidget(m_percentLabel, 0, Qt::AlignVCenter);
 
-    auto *divider = new QWidget(this);
-    divider->setFixedSize(1, dividerHeight);
-    divider->setAutoFillBackground(true);
-    QPalette dividerPalette = divider->palette();
-    QColor line = palette().color(QPalette::WindowText);
-    line.setAlphaF(0.14f);
-    dividerPalette.setColor(QPalette::Window, line);
-    divider->setPalette(dividerPalette);
-    row->addWidget(divider, 0, Qt::AlignVCenter);
+    m_divider = new QWidget(this);
+    m_divider->setFixedSize(1, dividerHeight);
+    m_divider->setAutoFillBackground(true);
+    row->addWidget(m_divider, 0, Qt::AlignVCenter);
 
     auto *cluster = new QHBoxLayout;
     cluster->setSpacing(swatchSpacing);
@@ -163,6 +156,7 @@ VolumeBar::VolumeBar(BrowserModel &model, AudioPreviewPlayer &player, QWidget *p
     connect(&m_model, &BrowserModel::expandedChanged, this, &VolumeBar::showExpansion);
     connect(&m_model, &BrowserModel::activeTagFiltersChanged, this, &VolumeBar::showTagFilters);
 
+    applyColors();
     showVolume();
     showExpansion();
     showTagFilters();
@@ -205,6 +199,27 @@ void VolumeBar::showTagFilters()
     const FinderTagSet &active = m_model.activeTagFilters();
     for (TagSwatch *swatch : std::as_const(m_swatches))
         swatch->setActive(active.contains(swatch->tag()));
+}
+
+void VolumeBar::applyColors()
+{
+    QPalette labelPalette = palette();
+    labelPalette.setColor(QPalette::WindowText, secondaryColor(palette()));
+    m_percentLabel->setPalette(labelPalette);
+
+    QPalette dividerPalette = palette();
+    QColor line = palette().color(QPalette::WindowText);
+    line.setAlphaF(0.14f);
+    dividerPalette.setColor(QPalette::Window, line);
+    m_divider->setPalette(dividerPalette);
+}
+
+void VolumeBar::changeEvent(QEvent *event)
+{
+    // The children's colours derive from ours; a palette set on them would not follow the app's.
+    if (event->type() == QEvent::PaletteChange)
+        applyColors();
+    QWidget::changeEvent(event);
 }
 
 void VolumeBar::paintEvent(QPaintEvent *)

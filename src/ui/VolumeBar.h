@@ -36,8 +36,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    void applyColors();
     void showVolume();
     void showExpansion();
     void showTagFilters();
@@ -47,6 +49,7 @@ private:
     QAbstractButton *m_muteButton = nullptr;
     GradientSlider *m_slider = nullptr;
     QLabel *m_percentLabel = nullptr;
+    QWidget *m_divider = nullptr;
     QAbstractButton *m_collapseButton = nullptr;
     QList<TagSwatch *> m_swatches;
 };
