@@ -6,8 +6,6 @@
 
 #include <vector>
 
-namespace {
-
 bool isAscii(std::string_view text)
 {
     for (unsigned char c : text) {
@@ -17,7 +15,9 @@ bool isAscii(std::string_view text)
     return true;
 }
 
-bool isAscii(QStringView text)
+namespace {
+
+bool isAsciiText(QStringView text)
 {
     for (QChar c : text) {
         if (c.unicode() >= 0x80)
@@ -94,7 +94,7 @@ QString foldNonAscii(QStringView text)
 
 QString fold(QStringView text)
 {
-    if (isAscii(text))
+    if (isAsciiText(text))
         return text.toString().toLower();
     return foldNonAscii(text);
 }

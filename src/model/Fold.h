@@ -10,6 +10,8 @@
 // diacritics and width removed, independent of the locale, in NFC. Index and search must use
 // the same function, since matching is a plain substring test.
 QString fold(QStringView text);
+// True when every byte is 7-bit: such text needs no Unicode work.
+bool isAscii(std::string_view text);
 // The same folding on UTF-8, appended to `out`; ASCII takes a fast path. Invalid UTF-8 is
 // decoded with replacement characters.
 void foldUtf8(std::string_view text, std::string &out);

@@ -1,5 +1,7 @@
 #include "SampleIndex.h"
 
+#include "Fold.h"
+
 #include <QtEndian>
 
 #include <algorithm>
@@ -7,12 +9,6 @@
 #include <optional>
 
 namespace {
-
-bool isAscii(std::string_view text)
-{
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
 
 std::string composed(std::string_view text)
 {

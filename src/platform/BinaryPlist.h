@@ -20,6 +20,9 @@ class BinaryPlist final
 public:
     BinaryPlist() = delete;
 
+    // Dates count seconds from 2001-01-01 00:00:00 UTC; this is that moment in Unix milliseconds.
+    static constexpr qint64 epochMSecs = 978307200000;
+
     // The decoded root object, or nothing with a short reason in `error`. Never crashes or
     // allocates without bound on malformed input.
     static std::optional<QVariant> read(QByteArrayView bytes, QString *error = nullptr);

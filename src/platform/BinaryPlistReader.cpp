@@ -15,7 +15,6 @@ namespace {
 constexpr qsizetype kHeaderSize = 8;
 constexpr qsizetype kTrailerSize = 32;
 constexpr int kMaxDepth = 512;
-constexpr qint64 kPlistEpochMSecs = 978307200000;
 
 quint64 loadBigEndian(const uchar *p, int width)
 {
@@ -385,7 +384,7 @@ std::optional<QVariant> BinaryPlistReader::decode(quint64 ref, DecodeState &stat
             state.error = "date out of range";
             return std::nullopt;
         }
-        const qint64 msecs = qint64(std::llround(seconds * 1000.0)) + kPlistEpochMSecs;
+        const qint64 msecs = qint64(std::llround(seconds * 1000.0)) + BinaryPlist::epochMSecs;
         return QVariant(QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC));
     }
     case Type::Data:

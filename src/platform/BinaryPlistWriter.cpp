@@ -1,5 +1,7 @@
 #include "BinaryPlistWriter.h"
 
+#include "BinaryPlist.h"
+
 #include <QString>
 #include <QtEndian>
 
@@ -9,7 +11,6 @@
 namespace {
 
 // Seconds between the Unix epoch and 2001-01-01T00:00:00Z, the plist date epoch.
-constexpr qint64 kPlistEpochMSecs = 978307200000;
 
 int widthFor(quint64 maxValue)
 {
@@ -152,7 +153,7 @@ void BinaryPlistWriter::writeFloat(float value)
 void BinaryPlistWriter::writeDate(const QDateTime &value)
 {
     beginObject();
-    const double seconds = double(value.toMSecsSinceEpoch() - kPlistEpochMSecs) / 1000.0;
+    const double seconds = double(value.toMSecsSinceEpoch() - BinaryPlist::epochMSecs) / 1000.0;
     char *out = grow(9);
     out[0] = 0x33;
     storeBigEndian(out + 1, std::bit_cast<quint64>(seconds), 8);
