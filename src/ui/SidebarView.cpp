@@ -9,13 +9,12 @@
 #include "SymbolIcon.h"
 #include "TagStore.h"
 #include "Theme.h"
+#include "TreeListView.h"
 #include "TreeRowModel.h"
 
-#include <QApplication>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QLabel>
-#include <QListView>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
@@ -188,26 +187,29 @@ void SidebarView::makeTreeList()
 {
     m_rows = new TreeRowModel(m_model, m_player, m_tags, this);
     m_delegate = new FileRowView(this);
-    m_list = new QListView(this);
+    m_list = new TreeListView(this);
     m_list->setObjectName(QStringLiteral("treeList"));
     m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setUniformItemSizes(true);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     m_list->setAutoFillBackground(false);
     m_list->viewport()->setAutoFillBackground(false);
-    m_list->viewport()->setMouseTracking(true);
     m_list->setItemDelegate(m_delegate);
     m_list->setModel(m_rows);
-    m_list->installEventFilter(this);
-    m_list->viewport()->installEventFilter(this);
+    m_list->setKeyHandler([this](int key) { return handleKey(key); });
 
     connect(m_list->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &SidebarView::viewCurrentChanged);
     connect(m_list, &QWidget::customContextMenuRequested, this, &SidebarView::showContextMenu);
+    connect(m_list, &TreeListView::rowClicked, this, &SidebarView::clickRow);
+    connect(m_list, &TreeListView::rowDragStarted, this, [this](int row) {
+        if (row < m_rows->rowCount() && !m_rows->rowAt(row).isDirectory)
+            startFileDrag(row);
+    });
+    connect(m_list, &TreeListView::hoveredRowChanged, this, [this](int row) {
+        m_rows->setHoveredURL(
+            row >= 0 && row < m_rows->rowCount() ? m_rows->rowAt(row).row.node->url() : QUrl());
+    });
     connect(m_rows, &QAbstractItemModel::modelReset, this, &SidebarView::syncViewSelection);
     connect(m_rows, &QAbstractItemModel::rowsInserted, this, &SidebarView::syncViewSelection);
     connect(m_rows, &QAbstractItemModel::rowsRemoved, this, &SidebarView::syncViewSelection);
@@ -573,82 +575,6 @@ void SidebarView::startFileDrag(int row)
     drag->setPixmap(preview);
     drag->setHotSpot(QPoint(12, static_cast<int>(preview.deviceIndependentSize().height() / 2)));
     drag->exec(Qt::CopyAction, Qt::CopyAction);
-}
-
-bool SidebarView::viewportMouseEvent(QMouseEvent *event)
-{
-    const QPoint pos = event->position().toPoint();
-    switch (event->type()) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick: {
-        // The tree decides itself what a click does; the list must not select on press.
-        const QModelIndex index = m_list->indexAt(pos);
-        m_pressedRow = event->button() == Qt::LeftButton && index.isValid() ? index.row() : -1;
-        m_pressPos = pos;
-        m_dragged = false;
-        if (event->button() == Qt::LeftButton && !index.isValid())
-            m_list->setFocus(Qt::MouseFocusReason);
-        return true;
-    }
-    case QEvent::MouseMove: {
-        const QModelIndex index = m_list->indexAt(pos);
-        m_rows->setHoveredURL(index.isValid() ? m_rows->rowAt(index.row()).row.node->url()
-                                              : QUrl());
-        if (!(event->buttons() & Qt::LeftButton))
-            return false;
-        if (m_pressedRow >= 0 && !m_dragged &&
-            (pos - m_pressPos).manhattanLength() >= QApplication::startDragDistance()) {
-            m_dragged = true;
-            if (!m_rows->rowAt(m_pressedRow).isDirectory) {
-                const int row = m_pressedRow;
-                m_pressedRow = -1;
-                startFileDrag(row);
-            }
-        }
-        return true;
-    }
-    case QEvent::MouseButtonRelease: {
-        const QModelIndex index = m_list->indexAt(pos);
-        const int pressed = m_pressedRow;
-        m_pressedRow = -1;
-        if (event->button() == Qt::LeftButton && pressed >= 0 && index.isValid() &&
-            index.row() == pressed && !m_dragged)
-            clickRow(pressed);
-        return true;
-    }
-    default:
-        return false;
-    }
-}
-
-bool SidebarView::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_list->viewport()) {
-        switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::MouseMove:
-        case QEvent::MouseButtonRelease:
-            return viewportMouseEvent(static_cast<QMouseEvent *>(event));
-        case QEvent::Leave:
-            m_rows->setHoveredURL({});
-            break;
-        default:
-            break;
-        }
-    } else if (watched == m_list && event->type() == QEvent::KeyPress) {
-        const auto *key = static_cast<QKeyEvent *>(event);
-        const int code = key->key();
-        if ((code == Qt::Key_Left || code == Qt::Key_Right || code == Qt::Key_Space) &&
-            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-            if (!handleKey(code))
-                event->ignore();
-            // The list's own handling of these keys (horizontal moves, toggling the selection
-            // with space) would fight the tree's rules.
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void SidebarView::updatePlayingAnimation()

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QPoint>
-#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
@@ -10,11 +8,11 @@ class AudioPreviewPlayer;
 class BrowserModel;
 class FileRowView;
 class QLabel;
-class QListView;
 class QMenu;
 class QStackedLayout;
 class ResultsTableView;
 class TagStore;
+class TreeListView;
 class TreeRowModel;
 
 // The middle of the window: the welcome view without roots, the folder tree (or the tag-filtered
@@ -43,7 +41,7 @@ public:
     Q_DISABLE_COPY_MOVE(SidebarView)
 
     Content content() const { return m_content; }
-    QListView *treeList() const { return m_list; }
+    TreeListView *treeList() const { return m_list; }
     TreeRowModel *rowModel() const { return m_rows; }
     ResultsTableView *resultsTable() const { return m_results; }
     // The text of the message view (welcome title, "No matches", ...), for the content shown.
@@ -67,7 +65,6 @@ protected:
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QWidget *makeWelcomeView();
@@ -85,7 +82,6 @@ private:
     void advancePlayingAnimation();
     void setDropTargeted(bool targeted);
     void startFileDrag(int row);
-    bool viewportMouseEvent(QMouseEvent *event);
     void showContextMenu(const QPoint &viewportPos);
 
     BrowserModel &m_model;
@@ -97,7 +93,7 @@ private:
     QWidget *m_message = nullptr;
     QLabel *m_messageIcon = nullptr;
     QLabel *m_messageText = nullptr;
-    QListView *m_list = nullptr;
+    TreeListView *m_list = nullptr;
     TreeRowModel *m_rows = nullptr;
     FileRowView *m_delegate = nullptr;
     ResultsTableView *m_results = nullptr;
@@ -107,9 +103,5 @@ private:
     bool m_shownOnce = false;
     bool m_syncingSelection = false;
     bool m_isDropTargeted = false;
-    // The press that may become a click or a drag.
-    int m_pressedRow = -1;
-    QPoint m_pressPos;
-    bool m_dragged = false;
     QTimer m_playingAnimation;
 };

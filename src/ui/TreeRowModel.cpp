@@ -20,12 +20,44 @@ bool strictlyInside(const QString &path, const QString &folder)
            path.at(folder.size()) == QLatin1Char('/');
 }
 
-quint8 maskOf(const FinderTagSet &tags)
+quint8 maskOf(const QList<qint64> &rawTags)
 {
     quint8 mask = 0;
-    for (FinderTag tag : tags)
-        mask |= static_cast<quint8>(1u << FinderTags::rawValue(tag));
+    for (qint64 raw : rawTags) {
+        if (const std::optional<FinderTag> tag = FinderTags::fromRawValue(raw))
+            mask |= static_cast<quint8>(1u << FinderTags::rawValue(*tag));
+    }
     return mask;
+}
+
+// The paths whose tags differ between two snapshots, by one merge walk over both.
+QSet<QString> changedPaths(const TagMap &before, const TagMap &after)
+{
+    QSet<QString> changed;
+    auto a = before.constBegin();
+    auto b = after.constBegin();
+    while (a != before.constEnd() || b != after.constEnd()) {
+        if (b == after.constEnd() || (a != before.constEnd() && a.key() < b.key())) {
+            changed.insert(a.key());
+            ++a;
+        } else if (a == before.constEnd() || b.key() < a.key()) {
+            changed.insert(b.key());
+            ++b;
+        } else {
+            if (a.value() != b.value())
+                changed.insert(a.key());
+            ++a;
+            ++b;
+        }
+    }
+    return changed;
+}
+
+// Cheaper than comparing row identities: no URLs are made.
+bool sameIdentity(const VisibleRow &a, const VisibleRow &b)
+{
+    return a.depth == b.depth && (a.node == b.node || a.node->path() == b.node->path()) &&
+           a.contextID == b.contextID;
 }
 
 bool sameLook(const TreeRowModel::Row &a, const TreeRowModel::Row &b)
@@ -41,6 +73,7 @@ TreeRowModel::TreeRowModel(BrowserModel &model, AudioPreviewPlayer &player, TagS
                            QObject *parent)
     : QAbstractListModel(parent), m_model(model), m_player(player), m_tags(tags)
 {
+    m_tagSnapshot = tags.tags();
     m_playingPath = pathOf(player.playingURL());
     m_selectionPath = pathOf(model.selection());
     for (auto signal :
@@ -57,6 +90,7 @@ TreeRowModel::TreeRowModel(BrowserModel &model, AudioPreviewPlayer &player, TagS
     m_rows.reserve(visible.size());
     for (const VisibleRow &row : visible)
         m_rows.append(makeRow(row));
+    indexRows();
 }
 
 TreeRowModel::~TreeRowModel() = default;
@@ -119,14 +153,34 @@ QHash<int, QByteArray> TreeRowModel::roleNames() const
 
 int TreeRowModel::rowOf(const QUrl &url) const
 {
-    if (url.isEmpty())
-        return -1;
-    const QString path = FilePaths::normalized(url);
-    for (int i = 0; i < m_rows.size(); ++i) {
+    return url.isEmpty() ? -1 : m_rowByPath.value(FilePaths::normalized(url), -1);
+}
+
+QList<int> TreeRowModel::rowsShowing(const QString &path) const
+{
+    const int first = m_rowByPath.value(path, -1);
+    if (first < 0 || !m_hasRepeatedPaths)
+        return first < 0 ? QList<int>{} : QList<int>{first};
+    QList<int> rows;
+    for (int i = first; i < m_rows.size(); ++i) {
         if (m_rows.at(i).row.node->path() == path)
-            return i;
+            rows.append(i);
     }
-    return -1;
+    return rows;
+}
+
+void TreeRowModel::indexRows()
+{
+    m_rowByPath.clear();
+    m_rowByPath.reserve(m_rows.size());
+    m_hasRepeatedPaths = false;
+    for (int i = 0; i < m_rows.size(); ++i) {
+        const QString &path = m_rows.at(i).row.node->path();
+        if (m_rowByPath.contains(path))
+            m_hasRepeatedPaths = true;
+        else
+            m_rowByPath.insert(path, i);
+    }
 }
 
 bool TreeRowModel::isHovered(int row) const
@@ -163,9 +217,9 @@ TreeRowModel::Row TreeRowModel::makeRow(const VisibleRow &visible) const
     const FileNode &node = *visible.node;
     row.name = node.name();
     row.isDirectory = node.isDirectory();
-    const QUrl url = node.url();
-    row.tagMask = maskOf(m_tags.tagsFor(url));
+    row.tagMask = maskOf(m_tagSnapshot.value(node.path()));
     if (row.isDirectory) {
+        const QUrl url = node.url();
         row.isExpanded = m_model.expanded().contains(url);
         row.isOffline = m_model.offlineRoots().contains(url);
         row.containsSelection = strictlyInside(m_selectionPath, node.path());
@@ -181,108 +235,130 @@ void TreeRowModel::rebuild()
 {
     const QList<VisibleRow> visible =
         m_model.activeTagFilters().isEmpty() ? m_model.visibleRows() : m_model.tagScopedRows();
-    QList<Row> rows;
-    rows.reserve(visible.size());
-    for (const VisibleRow &row : visible)
-        rows.append(makeRow(row));
-
     const qsizetype oldCount = m_rows.size();
-    const qsizetype newCount = rows.size();
+    const qsizetype newCount = visible.size();
     const qsizetype shorter = std::min(oldCount, newCount);
     qsizetype prefix = 0;
-    while (prefix < shorter && m_rows.at(prefix).row.id() == rows.at(prefix).row.id())
+    while (prefix < shorter && sameIdentity(m_rows.at(prefix).row, visible.at(prefix)))
         ++prefix;
     qsizetype suffix = 0;
     while (suffix < shorter - prefix &&
-           m_rows.at(oldCount - 1 - suffix).row.id() == rows.at(newCount - 1 - suffix).row.id())
+           sameIdentity(m_rows.at(oldCount - 1 - suffix).row, visible.at(newCount - 1 - suffix)))
         ++suffix;
 
-    // Rows kept in place whose look changed (the toggled folder's chevron, new node objects).
+    // Rows kept in place start from their old values; only what a rebuild can change is redone.
+    QList<Row> rows;
+    rows.reserve(newCount);
     int firstChanged = -1;
     int lastChanged = -1;
-    auto noteKept = [&](qsizetype newRow, qsizetype oldRow) {
-        if (!sameLook(rows.at(newRow), m_rows.at(oldRow))) {
-            if (firstChanged < 0)
-                firstChanged = static_cast<int>(newRow);
-            lastChanged = static_cast<int>(newRow);
+    for (qsizetype i = 0; i < newCount; ++i) {
+        const qsizetype old =
+            i < prefix ? i : (i >= newCount - suffix ? oldCount - (newCount - i) : -1);
+        if (old < 0) {
+            rows.append(makeRow(visible.at(i)));
+            continue;
         }
-    };
+        rows.append(keptRow(m_rows.at(old), visible.at(i)));
+        if (!sameLook(rows.last(), m_rows.at(old))) {
+            if (firstChanged < 0)
+                firstChanged = static_cast<int>(i);
+            lastChanged = static_cast<int>(i);
+        }
+    }
 
     m_changingRows = true;
     if (prefix == oldCount && prefix == newCount) {
-        for (qsizetype i = 0; i < newCount; ++i)
-            noteKept(i, i);
         m_rows = std::move(rows);
+        indexRows();
     } else if (prefix + suffix == oldCount) {
-        for (qsizetype i = 0; i < prefix; ++i)
-            noteKept(i, i);
-        for (qsizetype i = 0; i < suffix; ++i)
-            noteKept(newCount - 1 - i, oldCount - 1 - i);
         beginInsertRows({}, static_cast<int>(prefix), static_cast<int>(newCount - suffix - 1));
         m_rows = std::move(rows);
+        indexRows();
         endInsertRows();
     } else if (prefix + suffix == newCount) {
-        for (qsizetype i = 0; i < prefix; ++i)
-            noteKept(i, i);
-        for (qsizetype i = 0; i < suffix; ++i)
-            noteKept(newCount - 1 - i, oldCount - 1 - i);
         beginRemoveRows({}, static_cast<int>(prefix), static_cast<int>(oldCount - suffix - 1));
         m_rows = std::move(rows);
+        indexRows();
         endRemoveRows();
     } else {
         beginResetModel();
         m_rows = std::move(rows);
+        indexRows();
         endResetModel();
+        firstChanged = -1;
     }
     m_changingRows = false;
     if (firstChanged >= 0)
         emitRowsChanged(firstChanged, lastChanged);
 }
 
+TreeRowModel::Row TreeRowModel::keptRow(const Row &old, const VisibleRow &visible) const
+{
+    Row row = old;
+    row.row = visible;
+    if (row.isDirectory) {
+        const QUrl url = visible.node->url();
+        row.isExpanded = m_model.expanded().contains(url);
+        row.isOffline = m_model.offlineRoots().contains(url);
+    }
+    return row;
+}
+
 void TreeRowModel::refreshTags()
 {
-    int first = -1;
-    int last = -1;
-    for (int i = 0; i < m_rows.size(); ++i) {
-        Row &row = m_rows[i];
-        const quint8 mask = maskOf(m_tags.tagsFor(row.row.node->url()));
-        if (mask == row.tagMask)
-            continue;
-        row.tagMask = mask;
-        if (first < 0)
-            first = i;
-        last = i;
+    const TagMap tags = m_tags.tags();
+    const QSet<QString> changed = changedPaths(m_tagSnapshot, tags);
+    m_tagSnapshot = tags;
+    for (const QString &path : changed) {
+        const quint8 mask = maskOf(m_tagSnapshot.value(path));
+        for (int row : rowsShowing(path)) {
+            if (m_rows.at(row).tagMask == mask)
+                continue;
+            m_rows[row].tagMask = mask;
+            emitRowsChanged(row, row);
+        }
     }
-    if (first >= 0)
-        emitRowsChanged(first, last);
 }
 
 void TreeRowModel::refreshPlaying()
 {
+    const QString previous = m_playingPath;
     m_playingPath = pathOf(m_player.playingURL());
-    for (int i = 0; i < m_rows.size(); ++i) {
-        Row &row = m_rows[i];
-        const bool playing =
-            !row.isDirectory && !m_playingPath.isEmpty() && row.row.node->path() == m_playingPath;
-        if (playing == row.isPlaying)
-            continue;
-        row.isPlaying = playing;
-        emitRowsChanged(i, i);
+    for (const QString &path : {previous, m_playingPath}) {
+        for (int i : rowsShowing(path)) {
+            Row &row = m_rows[i];
+            const bool playing = !row.isDirectory && !m_playingPath.isEmpty() &&
+                                 row.row.node->path() == m_playingPath;
+            if (playing == row.isPlaying)
+                continue;
+            row.isPlaying = playing;
+            emitRowsChanged(i, i);
+        }
     }
 }
 
+// Only the folders above the old and the new selection can change.
 void TreeRowModel::refreshContainsSelection()
 {
+    const QString previous = m_selectionPath;
     m_selectionPath = pathOf(m_model.selection());
-    for (int i = 0; i < m_rows.size(); ++i) {
-        Row &row = m_rows[i];
-        if (!row.isDirectory)
+    for (const QString &selected : {previous, m_selectionPath}) {
+        if (selected.isEmpty())
             continue;
-        const bool contains = strictlyInside(m_selectionPath, row.row.node->path());
-        if (contains == row.containsSelection)
-            continue;
-        row.containsSelection = contains;
-        emitRowsChanged(i, i);
+        for (QString folder = FilePaths::parentPath(selected);
+             !folder.isEmpty() && folder.size() < selected.size();
+             folder = FilePaths::parentPath(folder)) {
+            for (int i : rowsShowing(folder)) {
+                Row &row = m_rows[i];
+                const bool contains = strictlyInside(m_selectionPath, folder);
+                if (!row.isDirectory || contains == row.containsSelection)
+                    continue;
+                row.containsSelection = contains;
+                emitRowsChanged(i, i);
+            }
+            if (folder == QStringLiteral("/"))
+                break;
+        }
     }
 }
 
@@ -290,10 +366,8 @@ void TreeRowModel::emitRowsShowing(const QString &path)
 {
     if (path.isEmpty())
         return;
-    for (int i = 0; i < m_rows.size(); ++i) {
-        if (m_rows.at(i).row.node->path() == path)
-            emitRowsChanged(i, i);
-    }
+    for (int row : rowsShowing(path))
+        emitRowsChanged(row, row);
 }
 
 void TreeRowModel::emitRowsChanged(int first, int last)

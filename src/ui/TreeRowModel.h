@@ -1,16 +1,17 @@
 #pragma once
 
 #include "FinderTag.h"
+#include "TagStore.h"
 #include "VisibleRow.h"
 
 #include <QAbstractListModel>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QUrl>
 
 class AudioPreviewPlayer;
 class BrowserModel;
-class TagStore;
 
 // The flattened tree as a list model: the model's visible rows, or its tag-scoped rows while tag
 // filters are on. It listens to the browser model, the player and the tag store and turns their
@@ -73,16 +74,25 @@ public:
 private:
     void rebuild();
     Row makeRow(const VisibleRow &visible) const;
+    Row keptRow(const Row &old, const VisibleRow &visible) const;
     void refreshTags();
     void refreshPlaying();
     void refreshContainsSelection();
     void emitRowsShowing(const QString &path);
+    // Every row that shows `path`: one, except while tag filters show an item twice.
+    QList<int> rowsShowing(const QString &path) const;
+    void indexRows();
     void emitRowsChanged(int first, int last);
 
     BrowserModel &m_model;
     AudioPreviewPlayer &m_player;
     TagStore &m_tags;
     QList<Row> m_rows;
+    // The first row of each path, so lookups by URL need no walk over the rows.
+    QHash<QString, int> m_rowByPath;
+    bool m_hasRepeatedPaths = false;
+    // The store's tags as of the last change seen, keyed by the same normalised paths as nodes.
+    TagMap m_tagSnapshot;
     QString m_playingPath;
     QString m_selectionPath;
     QUrl m_hoveredURL;

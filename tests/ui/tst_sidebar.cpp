@@ -7,6 +7,7 @@
 #include "tags/TagStore.h"
 #include "ui/ResultsTableView.h"
 #include "ui/SidebarView.h"
+#include "ui/TreeListView.h"
 #include "ui/TreeRowModel.h"
 
 #include <QAbstractItemModelTester>
