@@ -1,7 +1,9 @@
 #include "DialogPresenter.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 namespace {
 
@@ -11,13 +13,24 @@ public:
     int run(const Alert &alert, QWidget *parent) override
     {
         QMessageBox box(parent);
+        box.setWindowTitle(QGuiApplication::applicationDisplayName());
         box.setText(alert.messageText);
         box.setInformativeText(alert.informativeText);
+        box.setWindowModality(Qt::ApplicationModal);
+        // The main window may be kept above every other window; the alert must be above it.
+        box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
         QList<QPushButton *> buttons;
         for (const QString &title : alert.buttons)
             buttons.append(box.addButton(title, QMessageBox::AcceptRole));
-        if (!buttons.isEmpty())
+        if (!buttons.isEmpty()) {
             box.setDefaultButton(buttons.constFirst());
+            box.setEscapeButton(buttons.size() > 1 ? buttons.constLast() : buttons.constFirst());
+        }
+        // Shown over whatever application is frontmost, as the user asked for it just now.
+        QTimer::singleShot(0, &box, [&box] {
+            box.raise();
+            box.activateWindow();
+        });
         box.exec();
         return static_cast<int>(buttons.indexOf(qobject_cast<QPushButton *>(box.clickedButton())));
     }

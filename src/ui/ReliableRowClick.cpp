@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QItemSelectionModel>
 #include <QMouseEvent>
 
 ReliableRowClick::ReliableRowClick(QAbstractItemView &view, Action action)
@@ -26,6 +27,8 @@ bool ReliableRowClick::eventFilter(QObject *watched, QEvent *event)
         m_pressPosition = mouse->position().toPoint();
         m_pressed = m_view.indexAt(m_pressPosition);
         m_moved = false;
+        m_wasSelected = m_pressed.isValid() && m_view.selectionModel() &&
+                        m_view.selectionModel()->isSelected(m_pressed);
         break;
     }
     case QEvent::MouseMove: {
@@ -46,7 +49,7 @@ bool ReliableRowClick::eventFilter(QObject *watched, QEvent *event)
         const QModelIndex released = m_view.indexAt(mouse->position().toPoint());
         if (released.isValid() && released.row() == pressed.row() &&
             released.parent() == pressed.parent() && m_action)
-            m_action(pressed);
+            m_action(pressed, m_wasSelected);
         break;
     }
     case QEvent::DragEnter:

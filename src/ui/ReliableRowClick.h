@@ -11,13 +11,14 @@ class QAbstractItemView;
 // Makes a plain click on a row of an item view run an action, while a press that moves past the
 // drag distance is left to the view, so the same row can still be dragged out. It watches the
 // view's viewport and never consumes an event: the view's own selection and drag handling run
-// as before. Owned by the view.
+// as before. The action learns whether the row was selected before the press, because by the
+// time of the release the view has already selected it. Owned by the view.
 class ReliableRowClick final : public QObject
 {
     Q_OBJECT
 
 public:
-    using Action = std::function<void(const QModelIndex &index)>;
+    using Action = std::function<void(const QModelIndex &index, bool wasSelected)>;
 
     ReliableRowClick(QAbstractItemView &view, Action action);
     ~ReliableRowClick() override;
@@ -32,4 +33,5 @@ private:
     QPersistentModelIndex m_pressed;
     QPoint m_pressPosition;
     bool m_moved = false;
+    bool m_wasSelected = false;
 };

@@ -5,10 +5,12 @@
 
 #include <QFileInfo>
 #include <QMimeData>
+#include <QThreadPool>
 
 namespace {
 // After this many scans of one list, an index of it pays for itself.
 constexpr int linearLookupsBeforeIndex = 8;
+constexpr qsizetype releaseOffThreadFrom = 5000;
 } // namespace
 
 ResultsModel::ResultsModel(BrowserModel &model, AudioPreviewPlayer &player, TagStore &tags,
@@ -158,11 +160,16 @@ int ResultsModel::playingRow() const
 void ResultsModel::reload()
 {
     beginResetModel();
-    m_results = m_model.searchResults();
+    QList<FileNodePtr> previous = std::exchange(m_results, m_model.searchResults());
     m_playingRow.reset();
     m_rowByPath.clear();
     m_linearLookups = 0;
     endResetModel();
+    // This is usually the last reference to the old list; freeing a node per row would cost the
+    // GUI thread a frame or more for a long list, and nodes hold nothing tied to a thread.
+    if (previous.size() >= releaseOffThreadFrom && previous.isDetached())
+        QThreadPool::globalInstance()->start(
+            [list = std::move(previous)]() mutable { list.clear(); });
 }
 
 void ResultsModel::updatePlaying()

@@ -73,7 +73,7 @@ ResultsTableView::ResultsTableView(BrowserModel &model, AudioPreviewPlayer &play
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
 
-    m_rowClick = new ReliableRowClick(*this, [this](const QModelIndex &index) {
+    m_rowClick = new ReliableRowClick(*this, [this](const QModelIndex &index, bool) {
         if (index.row() != selectedRow())
             selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
                                                          QItemSelectionModel::Rows);

@@ -405,7 +405,11 @@ void TestResultsTable::reliableRowClick()
     view.setDragEnabled(true);
     view.resize(200, 200);
     QList<int> clicked;
-    new ReliableRowClick(view, [&](const QModelIndex &index) { clicked.append(index.row()); });
+    QList<bool> wasSelected;
+    new ReliableRowClick(view, [&](const QModelIndex &index, bool selected) {
+        clicked.append(index.row());
+        wasSelected.append(selected);
+    });
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     const QPoint a = view.visualRect(rows.index(0)).center();
@@ -420,6 +424,8 @@ void TestResultsTable::reliableRowClick()
     QApplication::sendEvent(view.viewport(), &second);
     QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, a);
     QCOMPARE(clicked, QList<int>({1, 0, 0}));
+    // The view selects on the press; the action still learns what the row was before it.
+    QCOMPARE(wasSelected, QList<bool>({false, false, true}));
 
     // Pressed on one row and released on another: no click.
     clicked.clear();
