@@ -20,6 +20,19 @@ std::optional<QByteArray> decodeBase64(const QVariant &value)
     return decoded.decoded;
 }
 
+// The bookmark stored for `path`, resolved; nothing when it is missing, not Base64 or lost.
+std::optional<Bookmark::Resolution> resolveStored(const QVariantMap &dictionary,
+                                                  const QString &path)
+{
+    const auto entry = dictionary.constFind(path);
+    if (entry == dictionary.cend())
+        return std::nullopt;
+    const std::optional<QByteArray> data = decodeBase64(entry.value());
+    if (!data)
+        return std::nullopt;
+    return Bookmark::resolve(*data);
+}
+
 FileNodePtr folderNode(const QUrl &url)
 {
     return FileNode::create(url, true);
@@ -54,13 +67,8 @@ void BrowserModel::restoreBookmarkAccess()
         return;
     bool refreshed = false;
     for (const FileNodePtr &root : std::as_const(m_roots)) {
-        const auto entry = dictionary->constFind(root->path());
-        if (entry == dictionary->cend())
-            continue;
-        const std::optional<QByteArray> data = decodeBase64(entry.value());
-        if (!data)
-            continue;
-        const std::optional<Bookmark::Resolution> resolved = Bookmark::resolve(*data);
+        const std::optional<Bookmark::Resolution> resolved =
+            resolveStored(*dictionary, root->path());
         if (!resolved)
             continue;
         startAccess(QUrl::fromLocalFile(resolved->path));
@@ -132,13 +140,8 @@ bool BrowserModel::healMovedRoots()
         const FileNodePtr root = m_roots.at(i);
         if (FilePaths::exists(root->path()))
             continue;
-        const auto entry = dictionary->constFind(root->path());
-        if (entry == dictionary->cend())
-            continue;
-        const std::optional<QByteArray> data = decodeBase64(entry.value());
-        if (!data)
-            continue;
-        const std::optional<Bookmark::Resolution> resolved = Bookmark::resolve(*data);
+        const std::optional<Bookmark::Resolution> resolved =
+            resolveStored(*dictionary, root->path());
         if (!resolved)
             continue;
         const QString newPath = FilePaths::normalized(resolved->path);
