@@ -1,4 +1,5 @@
 #include "ProbeCommands.h"
+#include "ProbeSupport.h"
 
 #include "audio/AudioPreviewPlayer.h"
 #include "audio/WaveformExtractor.h"
@@ -61,13 +62,6 @@ QUrl fileUrl(const QString &path)
     return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 qint64 steadyNanoseconds()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -114,7 +108,7 @@ int peaksBench(const QStringList &args)
             return 1;
         }
     }
-    std::printf("median_ms %.3f\n", median(times));
+    std::printf("median_ms %.3f\n", ProbeSupport::median(times));
     return 0;
 }
 
@@ -155,7 +149,7 @@ int latency(const QStringList &args)
         QCoreApplication::processEvents();
         QThread::msleep(20);
     }
-    std::printf("median_ms %.3f\n", median(times));
+    std::printf("median_ms %.3f\n", ProbeSupport::median(times));
     return 0;
 }
 

@@ -1,4 +1,5 @@
 #include "ProbeCommands.h"
+#include "ProbeSupport.h"
 
 #include "BrowserModel.h"
 #include "CancelFlag.h"
@@ -31,13 +32,6 @@ std::string utf8(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
 } // namespace
@@ -120,7 +114,7 @@ int search(const QStringList &args)
             times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
         }
         err() << "hits " << hits << '\n';
-        out() << "median_ms " << QString::number(median(times), 'f', 3) << '\n';
+        out() << "median_ms " << QString::number(ProbeSupport::median(times), 'f', 3) << '\n';
         return 0;
     }
     for (quint32 entry : loaded->search(terms, scope, flag))
