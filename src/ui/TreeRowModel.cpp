@@ -53,18 +53,15 @@ QSet<QString> changedPaths(const TagMap &before, const TagMap &after)
     return changed;
 }
 
-// Cheaper than comparing row identities: no URLs are made.
+// Cheaper than comparing row identities: no URLs are made. One node object is shown at most
+// once at a given depth, so the same object at the same depth is the same row.
 bool sameIdentity(const VisibleRow &a, const VisibleRow &b)
 {
-    return a.depth == b.depth && (a.node == b.node || a.node->path() == b.node->path()) &&
-           a.contextID == b.contextID;
-}
-
-bool sameLook(const TreeRowModel::Row &a, const TreeRowModel::Row &b)
-{
-    return a.row.node == b.row.node && a.tagMask == b.tagMask && a.isExpanded == b.isExpanded &&
-           a.isOffline == b.isOffline && a.isPlaying == b.isPlaying &&
-           a.containsSelection == b.containsSelection;
+    if (a.depth != b.depth)
+        return false;
+    if (a.node == b.node)
+        return true;
+    return a.node->path() == b.node->path() && a.contextID == b.contextID;
 }
 
 } // namespace
@@ -231,6 +228,8 @@ TreeRowModel::Row TreeRowModel::makeRow(const VisibleRow &visible) const
 
 // Expanding or collapsing one folder inserts or removes one contiguous block; anything else
 // that changes the row identities resets the list.
+// Expanding or collapsing one folder inserts or removes one contiguous block, done in place;
+// anything else that changes the row identities resets the list.
 void TreeRowModel::rebuild()
 {
     const QList<VisibleRow> visible =
@@ -246,62 +245,95 @@ void TreeRowModel::rebuild()
            sameIdentity(m_rows.at(oldCount - 1 - suffix).row, visible.at(newCount - 1 - suffix)))
         ++suffix;
 
-    // Rows kept in place start from their old values; only what a rebuild can change is redone.
-    QList<Row> rows;
-    rows.reserve(newCount);
+    m_changingRows = true;
+    if (prefix + suffix < std::max(oldCount, newCount) &&
+        (prefix + suffix == oldCount || prefix + suffix == newCount)) {
+        const int first = static_cast<int>(prefix);
+        if (newCount > oldCount) {
+            beginInsertRows({}, first, static_cast<int>(newCount - suffix - 1));
+            m_rows.insert(prefix, newCount - oldCount, Row{});
+            for (qsizetype i = prefix; i < newCount - suffix; ++i)
+                m_rows[i] = makeRow(visible.at(i));
+            shiftIndex(first, static_cast<int>(newCount - oldCount), prefix, newCount - suffix);
+            endInsertRows();
+        } else {
+            beginRemoveRows({}, first, static_cast<int>(oldCount - suffix - 1));
+            for (qsizetype i = prefix; i < oldCount - suffix; ++i) {
+                const auto it = m_rowByPath.constFind(m_rows.at(i).row.node->path());
+                if (it != m_rowByPath.constEnd() && it.value() == i)
+                    m_rowByPath.erase(it);
+            }
+            m_rows.remove(prefix, oldCount - newCount);
+            shiftIndex(first, static_cast<int>(newCount - oldCount), prefix, prefix);
+            endRemoveRows();
+        }
+    } else if (prefix != oldCount || oldCount != newCount) {
+        beginResetModel();
+        QList<Row> rows;
+        rows.reserve(newCount);
+        for (qsizetype i = 0; i < newCount; ++i)
+            rows.append(makeRow(visible.at(i)));
+        m_rows = std::move(rows);
+        indexRows();
+        endResetModel();
+        m_changingRows = false;
+        return;
+    }
+    m_changingRows = false;
+
+    // Rows kept in place: the toggled folder's chevron, new node objects after a refresh.
     int firstChanged = -1;
     int lastChanged = -1;
     for (qsizetype i = 0; i < newCount; ++i) {
-        const qsizetype old =
-            i < prefix ? i : (i >= newCount - suffix ? oldCount - (newCount - i) : -1);
-        if (old < 0) {
-            rows.append(makeRow(visible.at(i)));
-            continue;
-        }
-        rows.append(keptRow(m_rows.at(old), visible.at(i)));
-        if (!sameLook(rows.last(), m_rows.at(old))) {
+        if (i == prefix)
+            i = std::max(prefix, newCount - suffix);
+        if (i >= newCount)
+            break;
+        if (updateKeptRow(m_rows[i], visible.at(i))) {
             if (firstChanged < 0)
                 firstChanged = static_cast<int>(i);
             lastChanged = static_cast<int>(i);
         }
     }
-
-    m_changingRows = true;
-    if (prefix == oldCount && prefix == newCount) {
-        m_rows = std::move(rows);
-        indexRows();
-    } else if (prefix + suffix == oldCount) {
-        beginInsertRows({}, static_cast<int>(prefix), static_cast<int>(newCount - suffix - 1));
-        m_rows = std::move(rows);
-        indexRows();
-        endInsertRows();
-    } else if (prefix + suffix == newCount) {
-        beginRemoveRows({}, static_cast<int>(prefix), static_cast<int>(oldCount - suffix - 1));
-        m_rows = std::move(rows);
-        indexRows();
-        endRemoveRows();
-    } else {
-        beginResetModel();
-        m_rows = std::move(rows);
-        indexRows();
-        endResetModel();
-        firstChanged = -1;
-    }
-    m_changingRows = false;
     if (firstChanged >= 0)
         emitRowsChanged(firstChanged, lastChanged);
 }
 
-TreeRowModel::Row TreeRowModel::keptRow(const Row &old, const VisibleRow &visible) const
+bool TreeRowModel::updateKeptRow(Row &row, const VisibleRow &visible) const
 {
-    Row row = old;
-    row.row = visible;
+    bool changed = false;
+    if (row.row.node != visible.node) {
+        row.row.node = visible.node;
+        changed = true;
+    }
     if (row.isDirectory) {
         const QUrl url = visible.node->url();
-        row.isExpanded = m_model.expanded().contains(url);
-        row.isOffline = m_model.offlineRoots().contains(url);
+        const bool expanded = m_model.expanded().contains(url);
+        const bool offline = m_model.offlineRoots().contains(url);
+        changed = changed || expanded != row.isExpanded || offline != row.isOffline;
+        row.isExpanded = expanded;
+        row.isOffline = offline;
     }
-    return row;
+    return changed;
+}
+
+// After `delta` rows were inserted (or removed, negative) at `first`: rows from there on move,
+// and the inserted rows [addedFrom, addedTo) join the index.
+void TreeRowModel::shiftIndex(int first, int delta, qsizetype addedFrom, qsizetype addedTo)
+{
+    if (m_hasRepeatedPaths)
+        return indexRows();
+    const int movedFrom = delta > 0 ? first : first - delta;
+    for (auto it = m_rowByPath.begin(); it != m_rowByPath.end(); ++it) {
+        if (it.value() >= movedFrom)
+            it.value() += delta;
+    }
+    for (qsizetype i = addedFrom; i < addedTo; ++i) {
+        const QString &path = m_rows.at(i).row.node->path();
+        if (m_rowByPath.contains(path))
+            return indexRows();
+        m_rowByPath.insert(path, static_cast<int>(i));
+    }
 }
 
 void TreeRowModel::refreshTags()

@@ -74,7 +74,9 @@ public:
 private:
     void rebuild();
     Row makeRow(const VisibleRow &visible) const;
-    Row keptRow(const Row &old, const VisibleRow &visible) const;
+    // True when the row's look changed.
+    bool updateKeptRow(Row &row, const VisibleRow &visible) const;
+    void shiftIndex(int first, int delta, qsizetype addedFrom, qsizetype addedTo);
     void refreshTags();
     void refreshPlaying();
     void refreshContainsSelection();

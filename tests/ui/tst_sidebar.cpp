@@ -116,6 +116,17 @@ struct Fixture
                          rows().rowAt(i).name);
         return names;
     }
+    // Every row is found again by its URL: the first row showing that item.
+    bool lookupsAgree() const
+    {
+        for (int i = 0; i < rows().rowCount(); ++i) {
+            const int found = rows().rowOf(rows().rowAt(i).row.node->url());
+            if (found < 0 || found > i ||
+                rows().rowAt(found).row.node->path() != rows().rowAt(i).row.node->path())
+                return false;
+        }
+        return true;
+    }
     QPoint rowCenter(int row) const { return list().visualRect(rows().index(row)).center(); }
     void click(const QString &relative)
     {
@@ -264,11 +275,13 @@ void TestSidebar::rowModelFollowsTree()
     QCOMPARE(inserted.size(), 2);
     QCOMPARE(inserted.at(1).at(1).toInt(), 2);
     QCOMPARE(inserted.at(1).at(2).toInt(), 4);
+    QVERIFY(f.lookupsAgree());
 
     f.model->collapse(f.node(QStringLiteral("Drums")));
     QCOMPARE(removed.size(), 1);
     QCOMPARE(f.rowNames(), (QStringList{"Library", " Drums", " Pad.wav"}));
     QCOMPARE(reset.size(), 0);
+    QVERIFY(f.lookupsAgree());
 
     // Tag filters replace the rows; tagging then rescopes them.
     f.tags->setTags({FinderTag::Red}, f.url(QStringLiteral("Drums/Kick.wav")));
@@ -276,6 +289,16 @@ void TestSidebar::rowModelFollowsTree()
     QCOMPARE(f.rowNames(), QStringList{QStringLiteral("Kick.wav")});
     f.tags->setTags({FinderTag::Red}, f.url(QStringLiteral("Drums")));
     QCOMPARE(f.rowNames(), (QStringList{"Drums", "Kick.wav"}));
+    QVERIFY(f.lookupsAgree());
+    // A tagged file inside a tagged, expanded folder is shown twice; both rows take the hover.
+    f.expand(QStringLiteral("Drums"));
+    QCOMPARE(f.rowNames(), (QStringList{"Drums", " Loops", " Kick.wav", " Snare.wav", "Kick.wav"}));
+    QVERIFY(f.lookupsAgree());
+    f.rows().setHoveredURL(f.url(QStringLiteral("Drums/Kick.wav")));
+    QVERIFY(f.rows().isHovered(2) && f.rows().isHovered(4) && !f.rows().isHovered(3));
+    f.rows().setHoveredURL({});
+    f.model->collapse(f.node(QStringLiteral("Drums")));
+    QVERIFY(f.lookupsAgree());
     f.model->setActiveTagFilters({});
     QCOMPARE(f.rowNames(), (QStringList{"Library", " Drums", " Pad.wav"}));
 
@@ -285,6 +308,7 @@ void TestSidebar::rowModelFollowsTree()
     f.node(QString())->unloadChildren();
     f.model->notifyTreeChanged();
     QCOMPARE(f.rowNames(), (QStringList{"Library", " Drums", " Bass.wav", " Pad.wav"}));
+    QVERIFY(f.lookupsAgree());
 }
 
 void TestSidebar::rowFlags()
