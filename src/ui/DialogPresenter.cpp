@@ -1,6 +1,7 @@
 #include "DialogPresenter.h"
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -16,6 +17,16 @@ public:
         box.setWindowTitle(QGuiApplication::applicationDisplayName());
         box.setText(alert.messageText);
         box.setInformativeText(alert.informativeText);
+        // Message boxes wrap their text very narrowly; these texts read better as a short block.
+        box.setTextFormat(Qt::PlainText);
+        if (auto *message = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
+            QFont bold = message->font();
+            bold.setBold(true);
+            message->setFont(bold);
+        }
+        if (auto *informative =
+                box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+            informative->setMinimumWidth(320);
         box.setWindowModality(Qt::ApplicationModal);
         // The main window may be kept above every other window; the alert must be above it.
         box.setWindowFlag(Qt::WindowStaysOnTopHint, true);

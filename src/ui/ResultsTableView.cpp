@@ -23,7 +23,9 @@ namespace {
 constexpr int pulseIntervalMilliseconds = 80;
 constexpr int pulseSteps = 16;
 
-QIcon tagImage(FinderTag tag, qreal devicePixelRatio)
+// The tag's colour dot; a checked tag also carries its check mark inside the dot, because a
+// menu style draws no check box next to an item that has an image.
+QIcon tagImage(FinderTag tag, bool checked, qreal devicePixelRatio)
 {
     QPixmap pixmap(QSize(12, 12) * devicePixelRatio);
     pixmap.setDevicePixelRatio(devicePixelRatio);
@@ -33,6 +35,12 @@ QIcon tagImage(FinderTag tag, qreal devicePixelRatio)
     painter.setPen(Qt::NoPen);
     painter.setBrush(FinderTags::displayColor(tag));
     painter.drawEllipse(QRectF(1, 1, 10, 10));
+    if (checked) {
+        const QColor mark = tag == FinderTag::Yellow ? QColor(0, 0, 0, 190) : QColor(Qt::white);
+        painter.setPen(QPen(mark, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPolyline(QPolygonF({QPointF(3.6, 6.1), QPointF(5.3, 7.8), QPointF(8.5, 4.3)}));
+    }
     return QIcon(pixmap);
 }
 } // namespace
@@ -72,6 +80,11 @@ ResultsTableView::ResultsTableView(BrowserModel &model, AudioPreviewPlayer &play
     setFocusPolicy(Qt::StrongFocus);
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
+    // The rows draw their own selection; the style's row highlight would square it off.
+    QPalette colors = palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        colors.setColor(group, QPalette::Highlight, Qt::transparent);
+    setPalette(colors);
 
     m_rowClick = new ReliableRowClick(*this, [this](const QModelIndex &index, bool) {
         if (index.row() != selectedRow())
@@ -270,6 +283,14 @@ void ResultsTableView::keyPressEvent(QKeyEvent *event)
     QTableView::keyPressEvent(event);
 }
 
+QModelIndex ResultsTableView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    // One column: Home and End go to the ends of the list, not of the row.
+    if (cursorAction == MoveHome || cursorAction == MoveEnd)
+        modifiers |= Qt::ControlModifier;
+    return QTableView::moveCursor(cursorAction, modifiers);
+}
+
 void ResultsTableView::contextMenuEvent(QContextMenuEvent *event)
 {
     int row = -1;
@@ -302,10 +323,11 @@ QMenu *ResultsTableView::contextMenuForRow(int row, QWidget *parent)
     const FinderTagSet current = m_tags.tagsFor(url);
     auto *menu = new QMenu(parent);
     for (FinderTag tag : FinderTags::all) {
-        QAction *action =
-            menu->addAction(tagImage(tag, devicePixelRatioF()), FinderTags::displayName(tag));
+        const bool checked = current.contains(tag);
+        QAction *action = menu->addAction(tagImage(tag, checked, devicePixelRatioF()),
+                                          FinderTags::displayName(tag));
         action->setCheckable(true);
-        action->setChecked(current.contains(tag));
+        action->setChecked(checked);
         connect(action, &QAction::triggered, this, [this, url, tag] { toggleTag(url, tag); });
     }
     QAction *noColor = menu->addAction(QStringLiteral("No Color"));

@@ -39,6 +39,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void selectionChanged(const QItemSelection &selected,
                           const QItemSelection &deselected) override;
     void scrollContentsBy(int dx, int dy) override;

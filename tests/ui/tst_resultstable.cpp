@@ -253,6 +253,12 @@ void TestResultsTable::arrowKeysAndSpace()
     QTest::keyClick(&table, Qt::Key_Right);
     QCOMPARE(f.player->playingURL(), second);
     QCOMPARE(table.selectedRow(), 1);
+
+    // Home and End go to the ends of the list.
+    QTest::keyClick(&table, Qt::Key_End);
+    QCOMPARE(table.selectedRow(), 3);
+    QTest::keyClick(&table, Qt::Key_Home);
+    QCOMPARE(table.selectedRow(), 0);
 }
 
 void TestResultsTable::focusRequests()
