@@ -2,22 +2,16 @@
 # Import-scan benchmark: reads the file manager's tag attribute on every item of a generated
 # library and compares with `find ROOT | wc -l` over the same tree, measured in the same run.
 # usage: bench/tags_scan_bench.sh BUILD_DIR [FILES] [WORKDIR]
-#   BUILD_DIR holds built `tags` and `platform` libraries (a Release build for real figures).
+#   BUILD_DIR is a configured build tree (a Release build for real figures).
 set -euo pipefail
 build=${1:?usage: tags_scan_bench.sh BUILD_DIR [FILES] [WORKDIR]}
 files=${2:-200000}
 work=${3:-/tmp/wavelark-tags-bench-$files}
 here=$(cd "$(dirname "$0")" && pwd)
-src=$(cd "$here/../src" && pwd)
 
-bin="$work/tags_scan_bench"
+bin="$build/tags_scan_bench"
+cmake --build "$build" --target tags_scan_bench >/dev/null
 mkdir -p "$work"
-if [ ! -x "$bin" ] || [ "$here/tags_scan_bench.cpp" -nt "$bin" ] ||
-   [ "$build/src/tags/libtags.a" -nt "$bin" ]; then
-  c++ -std=c++20 -O2 -fPIC -DQT_NO_CAST_FROM_ASCII -I"$src" -I"$src/tags" -I"$src/platform" \
-    "$here/tags_scan_bench.cpp" "$build/src/tags/libtags.a" "$build/src/platform/libplatform.a" \
-    $(pkg-config --cflags --libs Qt6Core Qt6Gui) -o "$bin"
-fi
 
 # About 860 packs of nested categories, 20-60 files a folder, one item in fifty tagged (some
 # with two colours, some with name-only tags), plus a few hidden files.
