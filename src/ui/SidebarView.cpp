@@ -135,10 +135,8 @@ QWidget *SidebarView::makeWelcomeView()
 {
     auto *view = new QWidget(this);
     view->setObjectName(QStringLiteral("welcomeView"));
-    auto *icon = new QLabel(view);
-    icon->setAlignment(Qt::AlignCenter);
-    icon->setPixmap(SymbolIcon::pixmap(QStringLiteral("folder.badge.plus"), secondaryColor(view),
-                                       QSize(46, 46), devicePixelRatioF()));
+    m_welcomeIcon = new QLabel(view);
+    m_welcomeIcon->setAlignment(Qt::AlignCenter);
     auto *title = new QLabel(QStringLiteral("No folders yet"), view);
     title->setObjectName(QStringLiteral("welcomeTitle"));
     QFont titleFont = title->font();
@@ -156,7 +154,7 @@ QWidget *SidebarView::makeWelcomeView()
     layout->setContentsMargins(24, 24, 24, 24);
     layout->setSpacing(14);
     layout->addStretch(1);
-    layout->addWidget(icon);
+    layout->addWidget(m_welcomeIcon);
     layout->addWidget(title);
     layout->addWidget(hint);
     layout->addStretch(1);
@@ -260,6 +258,10 @@ void SidebarView::updateContent()
     m_content = evaluateContent();
     switch (m_content) {
     case Content::Welcome:
+        // Drawn when shown, at the pixel ratio of the screen the window is on by then.
+        m_welcomeIcon->setPixmap(SymbolIcon::pixmap(QStringLiteral("folder.badge.plus"),
+                                                    secondaryColor(this), QSize(46, 46),
+                                                    devicePixelRatioF()));
         m_stack->setCurrentWidget(m_welcome);
         break;
     case Content::Tree:
@@ -498,6 +500,7 @@ void SidebarView::showEvent(QShowEvent *event)
     m_tags.relocateMovedItems(roots);
     m_tags.pruneOutside(roots);
     m_model.recomputeTagScope();
+    updateContent();
     if (m_content == Content::Tree && !m_model.isSearchFieldFocused())
         m_list->setFocus(Qt::OtherFocusReason);
 }

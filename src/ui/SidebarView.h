@@ -90,6 +90,7 @@ private:
 
     QStackedLayout *m_stack = nullptr;
     QWidget *m_welcome = nullptr;
+    QLabel *m_welcomeIcon = nullptr;
     QWidget *m_message = nullptr;
     QLabel *m_messageIcon = nullptr;
     QLabel *m_messageText = nullptr;
