@@ -6,16 +6,18 @@
 #include <QMouseEvent>
 
 ReliableRowClick::ReliableRowClick(QAbstractItemView &view, Action action)
-    : QObject(&view), m_view(view), m_action(std::move(action))
+    : QObject(&view), m_view(view), m_viewport(view.viewport()), m_action(std::move(action))
 {
-    m_view.viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
 }
 
 ReliableRowClick::~ReliableRowClick() = default;
 
 bool ReliableRowClick::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != m_view.viewport())
+    // Compared with the viewport seen at construction: while the view is being destroyed its
+    // viewport still gets events, and the view must not be asked for anything then.
+    if (watched != m_viewport)
         return false;
     switch (event->type()) {
     case QEvent::MouseButtonPress:

@@ -7,6 +7,7 @@
 #include <functional>
 
 class QAbstractItemView;
+class QWidget;
 
 // Makes a plain click on a row of an item view run an action, while a press that moves past the
 // drag distance is left to the view, so the same row can still be dragged out. It watches the
@@ -29,6 +30,7 @@ protected:
 
 private:
     QAbstractItemView &m_view;
+    QWidget *m_viewport;
     Action m_action;
     QPersistentModelIndex m_pressed;
     QPoint m_pressPosition;
