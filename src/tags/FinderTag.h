@@ -9,18 +9,29 @@
 #include <optional>
 
 // The seven colour tags, in the order they are listed everywhere (raw values 0 to 6).
-enum class FinderTag : qint64 { Red = 0, Orange, Yellow, Green, Blue, Purple, Gray };
+enum class FinderTag : qint64
+{
+    Red = 0,
+    Orange,
+    Yellow,
+    Green,
+    Blue,
+    Purple,
+    Gray
+};
 
 using FinderTagSet = QSet<FinderTag>;
 
 namespace FinderTags {
 
-inline constexpr std::array<FinderTag, 7> all = {FinderTag::Red,  FinderTag::Orange,
-                                                 FinderTag::Yellow, FinderTag::Green,
-                                                 FinderTag::Blue, FinderTag::Purple,
-                                                 FinderTag::Gray};
+inline constexpr std::array<FinderTag, 7> all = {
+    FinderTag::Red,  FinderTag::Orange, FinderTag::Yellow, FinderTag::Green,
+    FinderTag::Blue, FinderTag::Purple, FinderTag::Gray};
 
-inline qint64 rawValue(FinderTag tag) { return static_cast<qint64>(tag); }
+inline qint64 rawValue(FinderTag tag)
+{
+    return static_cast<qint64>(tag);
+}
 std::optional<FinderTag> fromRawValue(qint64 raw);
 QString displayName(FinderTag tag);
 QColor displayColor(FinderTag tag);

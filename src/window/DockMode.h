@@ -5,7 +5,12 @@
 #include <optional>
 
 // Where the window docks; stored in the preferences as "left", "right" or "off".
-enum class DockMode { Left, Right, Off };
+enum class DockMode
+{
+    Left,
+    Right,
+    Off
+};
 
 namespace DockModes {
 QString toString(DockMode mode);

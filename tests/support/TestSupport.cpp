@@ -48,9 +48,13 @@ ProcessResult python(const QString &script, const QStringList &arguments, const 
 bool makeAudio(const QString &path, const QString &source, const QStringList &outputOptions)
 {
     makeDirs(QFileInfo(path).absolutePath());
-    QStringList arguments{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                          QStringLiteral("-f"), QStringLiteral("lavfi"),
-                          QStringLiteral("-i"), source};
+    QStringList arguments{QStringLiteral("-v"),
+                          QStringLiteral("error"),
+                          QStringLiteral("-y"),
+                          QStringLiteral("-f"),
+                          QStringLiteral("lavfi"),
+                          QStringLiteral("-i"),
+                          source};
     arguments += outputOptions;
     arguments += path;
     return run(QStringLiteral("ffmpeg"), arguments).exitCode == 0 && QFileInfo::exists(path);

@@ -17,7 +17,8 @@ struct ProcessResult
     QByteArray out;
     QByteArray err;
 };
-ProcessResult run(const QString &program, const QStringList &arguments, const QByteArray &input = {});
+ProcessResult run(const QString &program, const QStringList &arguments,
+                  const QByteArray &input = {});
 
 // python3 -c SCRIPT ARGS...; the script reads sys.argv[1:].
 ProcessResult python(const QString &script, const QStringList &arguments = {},
@@ -25,8 +26,7 @@ ProcessResult python(const QString &script, const QStringList &arguments = {},
 
 // Generates an audio file with ffmpeg's lavfi sources; `source` is a lavfi graph such as
 // "sine=frequency=440:duration=1". Extra output options go in `outputOptions`.
-bool makeAudio(const QString &path, const QString &source,
-               const QStringList &outputOptions = {});
+bool makeAudio(const QString &path, const QString &source, const QStringList &outputOptions = {});
 
 bool haveTool(const QString &program);
 
