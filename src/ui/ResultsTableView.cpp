@@ -1,5 +1,7 @@
 #include "ResultsTableView.h"
 
+#include "TagDot.h"
+
 #include "AudioPreviewPlayer.h"
 #include "BrowserModel.h"
 #include "ReliableRowClick.h"
@@ -23,26 +25,6 @@ namespace {
 constexpr int pulseIntervalMilliseconds = 80;
 constexpr int pulseSteps = 16;
 
-// The tag's colour dot; a checked tag also carries its check mark inside the dot, because a
-// menu style draws no check box next to an item that has an image.
-QIcon tagImage(FinderTag tag, bool checked, qreal devicePixelRatio)
-{
-    QPixmap pixmap(QSize(12, 12) * devicePixelRatio);
-    pixmap.setDevicePixelRatio(devicePixelRatio);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(FinderTags::displayColor(tag));
-    painter.drawEllipse(QRectF(1, 1, 10, 10));
-    if (checked) {
-        const QColor mark = tag == FinderTag::Yellow ? QColor(0, 0, 0, 190) : QColor(Qt::white);
-        painter.setPen(QPen(mark, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPolyline(QPolygonF({QPointF(3.6, 6.1), QPointF(5.3, 7.8), QPointF(8.5, 4.3)}));
-    }
-    return QIcon(pixmap);
-}
 } // namespace
 
 ResultsTableView::ResultsTableView(BrowserModel &model, AudioPreviewPlayer &player, TagStore &tags,
@@ -324,7 +306,7 @@ QMenu *ResultsTableView::contextMenuForRow(int row, QWidget *parent)
     auto *menu = new QMenu(parent);
     for (FinderTag tag : FinderTags::all) {
         const bool checked = current.contains(tag);
-        QAction *action = menu->addAction(tagImage(tag, checked, devicePixelRatioF()),
+        QAction *action = menu->addAction(TagDot::menuIcon(tag, checked, devicePixelRatioF()),
                                           FinderTags::displayName(tag));
         action->setCheckable(true);
         action->setChecked(checked);

@@ -1,5 +1,7 @@
 #include "SidebarView.h"
 
+#include "TagDot.h"
+
 #include "AudioPreviewPlayer.h"
 #include "BrowserModel.h"
 #include "FilePaths.h"
@@ -39,19 +41,6 @@ void useSecondaryText(QLabel *label)
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, secondaryColor(label));
     label->setPalette(palette);
-}
-
-QIcon tagMenuIcon(FinderTag tag, qreal ratio)
-{
-    QPixmap pixmap(QSize(11, 11) * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(FinderTags::displayColor(tag));
-    painter.drawEllipse(QRectF(1, 1, 9, 9));
-    return QIcon(pixmap);
 }
 
 bool hasLocalFiles(const QMimeData *mime)
@@ -430,7 +419,7 @@ QMenu *SidebarView::contextMenuForRow(int row, QWidget *parent)
         QString title = FinderTags::displayName(tag);
         if (current.contains(tag))
             title += QStringLiteral("  ✓");
-        QAction *action = menu->addAction(tagMenuIcon(tag, devicePixelRatioF()), title);
+        QAction *action = menu->addAction(TagDot::menuIcon(tag, false, devicePixelRatioF()), title);
         connect(action, &QAction::triggered, this, [this, url, tag] {
             FinderTagSet tags = m_tags.tagsFor(url);
             if (tags.contains(tag))

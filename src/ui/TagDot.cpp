@@ -1,5 +1,11 @@
 #include "TagDot.h"
 
+#include <QPolygonF>
+
+#include <QPen>
+
+#include <QPixmap>
+
 #include <QPainter>
 
 QString TagDot::helpText() const
@@ -28,4 +34,23 @@ void TagDot::paint(QPainter &painter, const QPointF &topLeft) const
 qreal TagDot::rowWidth(int count)
 {
     return count <= 0 ? 0 : count * diameter + (count - 1) * spacing;
+}
+
+QIcon TagDot::menuIcon(FinderTag tag, bool checked, qreal devicePixelRatio)
+{
+    QPixmap pixmap(QSize(12, 12) * devicePixelRatio);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(FinderTags::displayColor(tag));
+    painter.drawEllipse(QRectF(1, 1, 10, 10));
+    if (checked) {
+        const QColor mark = tag == FinderTag::Yellow ? QColor(0, 0, 0, 190) : QColor(Qt::white);
+        painter.setPen(QPen(mark, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPolyline(QPolygonF({QPointF(3.6, 6.1), QPointF(5.3, 7.8), QPointF(8.5, 4.3)}));
+    }
+    return QIcon(pixmap);
 }

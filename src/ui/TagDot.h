@@ -2,6 +2,7 @@
 
 #include "FinderTag.h"
 
+#include <QIcon>
 #include <QRectF>
 
 class QPainter;
@@ -20,6 +21,10 @@ public:
     // The colour's name.
     QString helpText() const;
     void paint(QPainter &painter, const QPointF &topLeft) const;
+
+    // The colour's dot for menus; a checked tag carries its check mark inside the dot, because
+    // the menu style draws no check box next to an item that has an image.
+    static QIcon menuIcon(FinderTag tag, bool checked, qreal devicePixelRatio);
 
     // The width of `count` dots laid out in a row.
     static qreal rowWidth(int count);
