@@ -6,16 +6,23 @@
 #include "BrowserModel.h"
 #include "ContentView.h"
 #include "DialogPresenter.h"
+#include "FocusFollowsMouse.h"
 #include "Preferences.h"
+#include "QtWindowHost.h"
 #include "SymbolIcon.h"
 #include "TagStore.h"
 #include "TagsMenu.h"
+#include "WindowController.h"
+#include "X11Connection.h"
+#include "X11FocusEnvironment.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCoreApplication>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QToolBar>
+#include <QToolButton>
 
 WavelarkApp::WavelarkApp() : WavelarkApp(Services{}) {}
 
@@ -25,6 +32,12 @@ WavelarkApp::WavelarkApp(Services services)
                                                    ? Preferences::defaultFilePath()
                                                    : services.preferencesPath);
     m_player = std::make_unique<AudioPreviewPlayer>(*m_defaults, std::move(services.audioOutput));
+    m_windowController = std::make_unique<WindowController>(*m_defaults);
+    m_x11 = X11Connection::open();
+    m_focusEnvironment = services.focusEnvironment
+                             ? std::move(services.focusEnvironment)
+                             : std::make_unique<X11FocusEnvironment>(m_x11.get(), nullptr);
+    m_focusFollows = std::make_unique<FocusFollowsMouse>(*m_defaults, m_focusEnvironment.get());
     m_tagStore = std::make_unique<TagStore>(*m_defaults);
     m_model = std::make_unique<BrowserModel>(*m_defaults, services.indexFilePath,
                                              services.liveUpdates, m_tagStore.get());
@@ -38,13 +51,43 @@ WavelarkApp::WavelarkApp(Services services)
 
 WavelarkApp::~WavelarkApp()
 {
+    // Nothing may poll or place a window that is being torn down.
+    m_focusFollows->setAlwaysOnTopProvider({});
+    m_windowController->setWindow(nullptr);
+    m_windowHost.reset();
     m_window.reset();
     m_model->setFolderChooser(nullptr);
 }
 
 void WavelarkApp::show()
 {
+    // Placed before it is mapped, so the window appears where it belongs, not at a default spot.
+    connectWindow();
     m_window->show();
+    if (m_contentShown)
+        return;
+    m_contentShown = true;
+    QPointer<WindowController> controller(m_windowController.get());
+    m_focusFollows->setAlwaysOnTopProvider(
+        [controller] { return controller && controller->isAlwaysOnTop(); });
+    m_focusFollows->setEnabled(m_windowController->isAlwaysOnTop());
+    connect(m_windowController.get(), &WindowController::isAlwaysOnTopChanged, m_focusFollows.get(),
+            &FocusFollowsMouse::setEnabled);
+}
+
+void WavelarkApp::connectWindow()
+{
+    if (m_windowHost)
+        return;
+    m_windowHost = std::make_unique<QtWindowHost>(m_window.get(), m_x11.get());
+    if (auto *x11Focus = qobject_cast<X11FocusEnvironment *>(m_focusEnvironment.get()))
+        x11Focus->setMainWindow(m_window.get());
+    m_windowController->setWindow(m_windowHost.get());
+    m_windowHost->setMinimumFrameWidth(
+        std::max(m_windowHost->minimumFrameWidth(), static_cast<int>(minimumWidth)));
+    m_windowController->startScreenObserver();
+    m_windowController->startResizeObserver(m_windowHost.get());
+    m_windowController->apply(std::nullopt);
 }
 
 void WavelarkApp::buildWindow(DialogPresenter &presenter)
@@ -57,7 +100,6 @@ void WavelarkApp::buildWindow(DialogPresenter &presenter)
     m_window->setCentralWidget(m_content);
     buildToolBar();
     buildMenus(presenter);
-    m_window->setMinimumWidth(std::max(m_window->minimumWidth(), minimumWidth));
     m_window->resize(defaultWidth, defaultHeight);
 
     connect(m_model.get(), &BrowserModel::rootsChanged, this, &WavelarkApp::updateCommands);
@@ -89,7 +131,96 @@ void WavelarkApp::buildToolBar()
     m_stopAction->setObjectName(QStringLiteral("stop"));
     m_stopAction->setToolTip(QStringLiteral("Stop preview"));
     connect(m_stopAction, &QAction::triggered, this, [this] { m_player->stop(); });
+
+    m_alwaysOnTopAction = m_toolBar->addAction(QStringLiteral("Always on Top"));
+    m_alwaysOnTopAction->setObjectName(QStringLiteral("alwaysOnTop"));
+    m_alwaysOnTopAction->setCheckable(true);
+    m_alwaysOnTopAction->setToolTip(
+        QStringLiteral("Pin the window above your DAW. Your cursor then steers focus, so the "
+                       "spacebar previews here and plays in your DAW."));
+    connect(m_alwaysOnTopAction, &QAction::toggled, m_windowController.get(),
+            &WindowController::setAlwaysOnTop);
+    connect(m_windowController.get(), &WindowController::isAlwaysOnTopChanged, this,
+            &WavelarkApp::updateWindowCommands);
+
+    buildDockMenu(iconColor);
     m_window->addToolBar(Qt::TopToolBarArea, m_toolBar);
+    updateWindowCommands();
+}
+
+void WavelarkApp::buildDockMenu(const QColor &iconColor)
+{
+    auto *menu = new QMenu(QStringLiteral("Dock"), m_window.get());
+    menu->setObjectName(QStringLiteral("dockMenu"));
+    m_dockGroup = new QActionGroup(menu);
+    m_dockGroup->setExclusive(true);
+    const struct
+    {
+        const char *title;
+        const char *icon;
+        DockMode mode;
+    } entries[] = {
+        {"Dock Left", "rectangle.lefthalf.inset.filled", DockMode::Left},
+        {"Dock Right", "rectangle.righthalf.inset.filled", DockMode::Right},
+        {"Don't Dock", "macwindow", DockMode::Off},
+    };
+    for (const auto &entry : entries) {
+        QAction *action = menu->addAction(SymbolIcon::icon(QLatin1String(entry.icon), iconColor),
+                                          QLatin1String(entry.title));
+        action->setCheckable(true);
+        action->setData(static_cast<int>(entry.mode));
+        m_dockGroup->addAction(action);
+        const DockMode mode = entry.mode;
+        connect(action, &QAction::triggered, this,
+                [this, mode] { m_windowController->setDockMode(mode); });
+    }
+    menu->addSeparator();
+    m_resetPositionAction = menu->addAction(QStringLiteral("Reset Position"));
+    m_resetPositionAction->setObjectName(QStringLiteral("resetPosition"));
+    connect(m_resetPositionAction, &QAction::triggered, this, [this] {
+        m_windowController->defaults().removeObjectForKey(QStringLiteral("windowDockWidthCustom"));
+        m_windowController->apply(m_windowController->dockMode());
+    });
+
+    m_dockButton = new QToolButton(m_toolBar);
+    m_dockButton->setObjectName(QStringLiteral("dock"));
+    m_dockButton->setText(QStringLiteral("Dock"));
+    m_dockButton->setToolTip(QStringLiteral("Snap the window to a screen edge"));
+    m_dockButton->setAccessibleName(QStringLiteral("Dock"));
+    m_dockButton->setMenu(menu);
+    m_dockButton->setPopupMode(QToolButton::InstantPopup);
+    // A pull-down without the arrow indicator, like the other toolbar buttons.
+    m_dockButton->setStyleSheet(
+        QStringLiteral("QToolButton::menu-indicator { image: none; width: 0px; }"));
+    m_toolBar->addWidget(m_dockButton);
+    connect(m_windowController.get(), &WindowController::dockModeChanged, this,
+            &WavelarkApp::updateWindowCommands);
+}
+
+QList<QAction *> WavelarkApp::dockActions() const
+{
+    QList<QAction *> actions = m_dockGroup->actions();
+    actions.append(m_resetPositionAction);
+    return actions;
+}
+
+void WavelarkApp::updateWindowCommands()
+{
+    const QColor iconColor = m_window->palette().color(QPalette::ButtonText);
+    const bool onTop = m_windowController->isAlwaysOnTop();
+    {
+        const QSignalBlocker blocker(m_alwaysOnTopAction);
+        m_alwaysOnTopAction->setChecked(onTop);
+    }
+    m_alwaysOnTopAction->setIcon(
+        SymbolIcon::icon(onTop ? QStringLiteral("pin.fill") : QStringLiteral("pin"), iconColor));
+    const DockMode mode = m_windowController->dockMode();
+    for (QAction *action : m_dockGroup->actions())
+        action->setChecked(action->data().toInt() == static_cast<int>(mode));
+    const char *icon = mode == DockMode::Left    ? "rectangle.lefthalf.inset.filled"
+                       : mode == DockMode::Right ? "rectangle.righthalf.inset.filled"
+                                                 : "macwindow";
+    m_dockButton->setIcon(SymbolIcon::icon(QLatin1String(icon), iconColor));
 }
 
 void WavelarkApp::buildMenus(DialogPresenter &presenter)

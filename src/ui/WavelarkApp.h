@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileDialogFolderChooser.h"
+#include "FocusEnvironment.h"
 
 #include <QObject>
 #include <QPointer>
@@ -13,11 +14,17 @@ class AudioPreviewPlayer;
 class BrowserModel;
 class ContentView;
 class DialogPresenter;
+class FocusFollowsMouse;
 class Preferences;
 class QAction;
+class QActionGroup;
 class QMainWindow;
 class QToolBar;
+class QToolButton;
 class TagStore;
+class WindowController;
+class WindowHost;
+class X11Connection;
 
 // The application: it creates the long-lived objects once, in order, and the one main window
 // with its toolbar, menus and content. It holds no state of its own beyond them.
@@ -34,6 +41,8 @@ public:
         bool liveUpdates = true;
         std::unique_ptr<AudioOutput> audioOutput;   // null: the system's audio device
         DialogPresenter *dialogPresenter = nullptr; // null: real message boxes
+        // null: the desktop's own (X11 where Qt runs on xcb, otherwise inert).
+        std::unique_ptr<FocusEnvironment> focusEnvironment;
     };
 
     static constexpr int defaultWidth = 440;
@@ -51,6 +60,8 @@ public:
     AudioPreviewPlayer &player() const { return *m_player; }
     TagStore &tagStore() const { return *m_tagStore; }
     BrowserModel &model() const { return *m_model; }
+    WindowController &windowController() const { return *m_windowController; }
+    FocusFollowsMouse &focusFollows() const { return *m_focusFollows; }
     QMainWindow *window() const { return m_window.get(); }
     ContentView *content() const { return m_content; }
     QToolBar *toolBar() const { return m_toolBar; }
@@ -61,6 +72,10 @@ public:
     QAction *quitAction() const { return m_quitAction; }
     QAction *findAction() const { return m_findAction; }
     QAction *aboutAction() const { return m_aboutAction; }
+    QAction *alwaysOnTopAction() const { return m_alwaysOnTopAction; }
+    QToolButton *dockButton() const { return m_dockButton; }
+    // "Dock Left", "Dock Right", "Don't Dock", then "Reset Position".
+    QList<QAction *> dockActions() const;
 
     // Non-modal; one at a time.
     void showAbout();
@@ -70,14 +85,22 @@ private:
     void buildToolBar();
     void buildMenus(DialogPresenter &presenter);
     void updateCommands();
+    void buildDockMenu(const QColor &iconColor);
+    void updateWindowCommands();
+    void connectWindow();
 
     std::unique_ptr<Preferences> m_defaults;
     std::unique_ptr<AudioPreviewPlayer> m_player;
+    std::unique_ptr<X11Connection> m_x11;
+    std::unique_ptr<WindowController> m_windowController;
+    std::unique_ptr<FocusEnvironment> m_focusEnvironment;
+    std::unique_ptr<FocusFollowsMouse> m_focusFollows;
     std::unique_ptr<TagStore> m_tagStore;
     std::unique_ptr<BrowserModel> m_model;
     FileDialogFolderChooser m_folderChooser;
     // Declared last: the views hold references to everything above and must go first.
     std::unique_ptr<QMainWindow> m_window;
+    std::unique_ptr<WindowHost> m_windowHost;
     ContentView *m_content = nullptr;
     QToolBar *m_toolBar = nullptr;
     QAction *m_addFolderAction = nullptr;
@@ -86,5 +109,10 @@ private:
     QAction *m_quitAction = nullptr;
     QAction *m_findAction = nullptr;
     QAction *m_aboutAction = nullptr;
+    QAction *m_alwaysOnTopAction = nullptr;
+    QToolButton *m_dockButton = nullptr;
+    QActionGroup *m_dockGroup = nullptr;
+    QAction *m_resetPositionAction = nullptr;
+    bool m_contentShown = false;
     QPointer<QWidget> m_about;
 };

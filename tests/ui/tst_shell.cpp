@@ -14,6 +14,8 @@
 #include "ui/VolumeBar.h"
 #include "ui/WaveformView.h"
 #include "ui/WavelarkApp.h"
+#include "window/FocusFollowsMouse.h"
+#include "window/WindowController.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,10 +26,12 @@
 #include <QListView>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <memory>
 
@@ -106,6 +110,7 @@ private Q_SLOTS:
     void windowAndLayout();
     void searchBarOnlyWithRoots();
     void toolbar();
+    void windowCommands();
     void addFolderCommands();
     void stopFollowsPlayback();
     void findNeedsRoots();
@@ -124,10 +129,12 @@ void TestShell::windowAndLayout()
     QVERIFY(f.make());
     QMainWindow *window = f.app->window();
     QCOMPARE(window->windowTitle(), QStringLiteral("Wavelark"));
-    QCOMPARE(window->size(), QSize(440, 720));
-    QCOMPARE(window->minimumWidth(), 440);
+    // A first start docks to the left edge at full height.
+    const QRect area = window->screen()->availableGeometry();
+    QTRY_COMPARE(window->frameGeometry(), QRect(area.x(), area.y(), 440, area.height()));
+    // The minimum holds for the outer frame, decorations included.
     window->resize(300, 720);
-    QCOMPARE(window->width(), 440);
+    QCOMPARE(window->frameGeometry().width(), 440);
 
     ContentView *content = f.app->content();
     QCOMPARE(window->centralWidget(), content);
@@ -183,13 +190,49 @@ void TestShell::toolbar()
     Fixture f;
     QVERIFY(f.make());
     const QList<QAction *> actions = f.app->toolBar()->actions();
-    QCOMPARE(actions.size(), 2);
+    QCOMPARE(actions.size(), 4);
     QCOMPARE(actions.at(0)->text(), QStringLiteral("Add Folder"));
-    QCOMPARE(actions.at(0)->toolTip(), QStringLiteral("Add a samples folder or drive"));
     QCOMPARE(actions.at(1)->text(), QStringLiteral("Stop"));
-    QCOMPARE(actions.at(1)->toolTip(), QStringLiteral("Stop preview"));
+    QCOMPARE(actions.at(2), f.app->alwaysOnTopAction());
+    QCOMPARE(f.app->toolBar()->widgetForAction(actions.at(3)), f.app->dockButton());
     QVERIFY(actions.at(0)->isEnabled());
     QVERIFY(!actions.at(1)->isEnabled());
+}
+
+void TestShell::windowCommands()
+{
+    Fixture f;
+    QVERIFY(f.make());
+    WindowController &controller = f.app->windowController();
+    FocusFollowsMouse &focus = f.app->focusFollows();
+    QAction *pin = f.app->alwaysOnTopAction();
+    // At first appearance focus following takes the stored on-top state, then follows it.
+    QVERIFY(pin->isChecked());
+    QVERIFY(focus.isEnabled());
+    pin->trigger();
+    QVERIFY(!controller.isAlwaysOnTop());
+    QVERIFY(!focus.isEnabled());
+    QVERIFY(!(f.app->window()->windowFlags() & Qt::WindowStaysOnTopHint));
+    controller.setAlwaysOnTop(true);
+    QVERIFY(pin->isChecked());
+    QVERIFY(focus.isEnabled());
+
+    const QList<QAction *> dock = f.app->dockActions();
+    QCOMPARE(dock.size(), 4);
+    QVERIFY(dock.at(0)->isChecked());
+    dock.at(1)->trigger();
+    QCOMPARE(controller.dockMode(), DockMode::Right);
+    QVERIFY(dock.at(1)->isChecked() && !dock.at(0)->isChecked());
+    const QRect area = f.app->window()->screen()->availableGeometry();
+    QTRY_COMPARE(f.app->window()->frameGeometry().right(), area.right());
+
+    // "Reset Position" forgets the user's dock width.
+    f.app->defaults().setDouble(600, QStringLiteral("windowDockWidthCustom"));
+    controller.setDockMode(DockMode::Left);
+    QTRY_COMPARE(f.app->window()->frameGeometry().width(), 600);
+    dock.at(3)->trigger();
+    QTRY_COMPARE(f.app->window()->frameGeometry().width(), 440);
+    QVERIFY(!f.app->defaults().objectForKey(QStringLiteral("windowDockWidthCustom")).isValid());
 }
 
 void TestShell::addFolderCommands()

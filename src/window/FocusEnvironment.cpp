@@ -1,0 +1,5 @@
+#include "FocusEnvironment.h"
+
+FocusEnvironment::FocusEnvironment(QObject *parent) : QObject(parent) {}
+
+FocusEnvironment::~FocusEnvironment() = default;

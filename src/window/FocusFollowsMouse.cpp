@@ -1,0 +1,163 @@
+#include "FocusFollowsMouse.h"
+
+#include "platform/Preferences.h"
+
+#include <QMetaType>
+
+#include <cmath>
+
+namespace {
+
+const QString enabledKey = QStringLiteral("focusFollowsMouseEnabled");
+
+} // namespace
+
+FocusFollowsMouse::FocusFollowsMouse(Preferences &defaults, FocusEnvironment *environment,
+                                     QObject *parent)
+    : QObject(parent), m_defaults(defaults), m_environment(environment)
+{
+    // The desktop's own processes are activated all the time without the user meaning to leave
+    // the DAW; they never become the partner. Nor does another copy of us.
+    m_partnerDenylist = {QStringLiteral("plasmashell"),      QStringLiteral("gnome-shell"),
+                         QStringLiteral("xfdesktop"),        QStringLiteral("xfce4-panel"),
+                         QStringLiteral("nautilus-desktop"), QStringLiteral("wavelark")};
+    m_timer.setInterval(pollIntervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &FocusFollowsMouse::poll);
+    const QVariant stored = defaults.objectForKey(enabledKey);
+    if (stored.typeId() == QMetaType::Bool && stored.toBool()) {
+        m_isEnabled = true;
+        start();
+    }
+}
+
+FocusFollowsMouse::~FocusFollowsMouse() = default;
+
+void FocusFollowsMouse::setEnabled(bool enabled)
+{
+    if (enabled == m_isEnabled)
+        return;
+    m_isEnabled = enabled;
+    m_defaults.setBool(enabled, enabledKey);
+    Q_EMIT isEnabledChanged(enabled);
+    if (enabled)
+        start();
+    else
+        stop();
+}
+
+void FocusFollowsMouse::setAlwaysOnTopProvider(std::function<bool()> provider)
+{
+    m_isAlwaysOnTop = provider ? std::move(provider) : [] { return false; };
+}
+
+void FocusFollowsMouse::start()
+{
+    m_timer.stop();
+    if (!m_environment || !m_environment->isAvailable())
+        return;
+    if (const auto front = m_environment->frontmostApplication();
+        front && !(front->id == m_environment->selfId()))
+        considerAsPartner(*front);
+    if (!m_activationObserver) {
+        m_activationObserver = connect(m_environment, &FocusEnvironment::applicationActivated, this,
+                                       &FocusFollowsMouse::applicationBecameActive);
+        m_environment->startWatching();
+    }
+    m_timer.start();
+}
+
+void FocusFollowsMouse::stop()
+{
+    m_timer.stop();
+    if (m_activationObserver) {
+        disconnect(m_activationObserver);
+        m_activationObserver = {};
+        if (m_environment)
+            m_environment->stopWatching();
+    }
+    m_graceUntil.reset();
+    m_graceAnchor.reset();
+    m_lastMouseLocation.reset();
+    m_expectedActivations.clear();
+}
+
+void FocusFollowsMouse::considerAsPartner(const FocusEnvironment::Application &application)
+{
+    if (!m_environment || application.id == m_environment->selfId())
+        return;
+    if (!application.name.isEmpty() && m_partnerDenylist.contains(application.name))
+        return;
+    m_partner = application.id;
+}
+
+void FocusFollowsMouse::applicationBecameActive(const FocusEnvironment::Application &application)
+{
+    const qint64 now = m_environment->now();
+    m_expectedActivations.removeIf(
+        [now](const auto &entry) { return now - entry.value() >= expectedActivationLifetimeMs; });
+    if (!m_expectedActivations.remove(application.id)) {
+        // Someone else switched: leave the focus where they put it until the pointer says
+        // otherwise.
+        m_graceUntil = now + gracePeriodMs;
+        m_graceAnchor.reset();
+        if (const auto pointer = m_environment->pointer())
+            m_graceAnchor = pointer->position;
+    }
+    considerAsPartner(application);
+}
+
+void FocusFollowsMouse::poll()
+{
+    if (!m_partner || !m_environment)
+        return;
+    const AppId partnerAtStart = *m_partner;
+    if (!m_isAlwaysOnTop())
+        return;
+    if (m_environment->isSelfBlocked())
+        return;
+    const std::optional<FocusEnvironment::Pointer> pointer = m_environment->pointer();
+    if (!pointer || pointer->leftButtonHeld)
+        return;
+    const QPoint p = pointer->position;
+    if (m_graceUntil && m_environment->now() < *m_graceUntil && m_graceAnchor &&
+        std::hypot(p.x() - m_graceAnchor->x(), p.y() - m_graceAnchor->y()) < graceDistance)
+        return;
+    m_graceUntil.reset();
+    m_graceAnchor.reset();
+    if (m_lastMouseLocation && std::abs(m_lastMouseLocation->x() - p.x()) < 1 &&
+        std::abs(m_lastMouseLocation->y() - p.y()) < 1)
+        return;
+    m_lastMouseLocation = p;
+
+    const bool onTop = m_isAlwaysOnTop();
+    if (onTop && m_environment->isInsideOwnWindow(p)) {
+        activateSelf();
+        return;
+    }
+    const std::optional<AppId> owner = m_environment->ownerOfWindowAt(p);
+    if (!owner)
+        return;
+    if (!onTop && *owner == m_environment->selfId()) {
+        activateSelf();
+        return;
+    }
+    if (!(*owner == partnerAtStart) || !m_partner)
+        return;
+    if (!m_environment->applicationExists(*m_partner)) {
+        m_partner.reset();
+        return;
+    }
+    if (m_environment->isActive(*m_partner))
+        return;
+    m_expectedActivations.insert(*m_partner, m_environment->now());
+    m_environment->activate(*m_partner);
+}
+
+void FocusFollowsMouse::activateSelf()
+{
+    const AppId self = m_environment->selfId();
+    if (m_environment->isActive(self))
+        return;
+    m_expectedActivations.insert(self, m_environment->now());
+    m_environment->activate(self);
+}

@@ -1,0 +1,5 @@
+#include "WindowHost.h"
+
+WindowHost::WindowHost(QObject *parent) : QObject(parent) {}
+
+WindowHost::~WindowHost() = default;

@@ -1,0 +1,160 @@
+#include "X11Connection.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMetaObject>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t allWorkspaces = 0xFFFFFFFF;
+
+// The screen number from DISPLAY (":0.1" is screen 1); Qt connects to the default screen.
+int defaultScreenNumber()
+{
+    const QByteArray display = qgetenv("DISPLAY");
+    const int colon = display.lastIndexOf(':');
+    const int dot = display.lastIndexOf('.');
+    if (colon < 0 || dot < colon)
+        return 0;
+    bool ok = false;
+    const int number = display.mid(dot + 1).toInt(&ok);
+    return ok ? number : 0;
+}
+
+template <typename Reply> struct FreeDeleter
+{
+    void operator()(Reply *reply) const { std::free(reply); }
+};
+template <typename Reply> using ReplyPtr = std::unique_ptr<Reply, FreeDeleter<Reply>>;
+
+} // namespace
+
+std::unique_ptr<X11Connection> X11Connection::open()
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return nullptr;
+    auto *native = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!native || !native->connection())
+        return nullptr;
+    std::unique_ptr<X11Connection> x11(
+        new X11Connection(native->connection(), defaultScreenNumber()));
+    if (x11->m_root == XCB_NONE)
+        return nullptr;
+    return x11;
+}
+
+X11Connection::X11Connection(xcb_connection_t *connection, int screenNumber)
+    : m_connection(connection), m_screenNumber(screenNumber)
+{
+    const xcb_setup_t *setup = xcb_get_setup(connection);
+    m_resourceMask = setup->resource_id_mask;
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(setup);
+    for (int i = 0; screens.rem > 0; ++i, xcb_screen_next(&screens)) {
+        if (i == screenNumber || m_root == XCB_NONE)
+            m_root = screens.data->root;
+        if (i == screenNumber)
+            break;
+    }
+    xcb_intern_atom_cookie_t *cookies = xcb_ewmh_init_atoms(connection, &m_ewmh);
+    if (!xcb_ewmh_init_atoms_replies(&m_ewmh, cookies, nullptr)) {
+        m_root = XCB_NONE;
+        return;
+    }
+    // Changes of the active window arrive as property changes on the root window; add that
+    // interest to whatever Qt already selected there.
+    const ReplyPtr<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+        connection, xcb_get_window_attributes(connection, m_root), nullptr));
+    if (attributes) {
+        const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(connection, m_root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(connection);
+    }
+    QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+X11Connection::~X11Connection()
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+    if (m_ewmh.connection)
+        xcb_ewmh_connection_wipe(&m_ewmh);
+}
+
+void X11Connection::setOnAllWorkspaces(xcb_window_t window, bool mapped, bool all)
+{
+    uint32_t desktop = allWorkspaces;
+    if (!all) {
+        desktop = 0;
+        xcb_ewmh_get_current_desktop_reply(
+            &m_ewmh, xcb_ewmh_get_current_desktop(&m_ewmh, m_screenNumber), &desktop, nullptr);
+    }
+    // A mapped window belongs to the window manager, which takes the change as a request; an
+    // unmapped one carries the property into its next mapping.
+    if (mapped)
+        xcb_ewmh_request_change_wm_desktop(&m_ewmh, m_screenNumber, window, desktop,
+                                           XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+    else if (all)
+        xcb_ewmh_set_wm_desktop(&m_ewmh, window, desktop);
+    else
+        xcb_delete_property(m_connection, window, m_ewmh._NET_WM_DESKTOP);
+    xcb_flush(m_connection);
+}
+
+void X11Connection::activate(xcb_window_t window)
+{
+    // Source "pager": the user asked for this switch through us, so focus-stealing prevention
+    // must not refuse it.
+    xcb_ewmh_request_change_active_window(&m_ewmh, m_screenNumber, window,
+                                          XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, m_lastTime, XCB_NONE);
+    xcb_flush(m_connection);
+}
+
+xcb_window_t X11Connection::activeWindow()
+{
+    xcb_window_t window = XCB_NONE;
+    if (!xcb_ewmh_get_active_window_reply(
+            &m_ewmh, xcb_ewmh_get_active_window(&m_ewmh, m_screenNumber), &window, nullptr))
+        return XCB_NONE;
+    return window;
+}
+
+bool X11Connection::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
+{
+    if (eventType != "xcb_generic_event_t")
+        return false;
+    const auto *event = static_cast<const xcb_generic_event_t *>(message);
+    switch (event->response_type & ~0x80) {
+    case XCB_KEY_PRESS:
+    case XCB_KEY_RELEASE:
+    case XCB_BUTTON_PRESS:
+    case XCB_BUTTON_RELEASE:
+    case XCB_MOTION_NOTIFY:
+    case XCB_ENTER_NOTIFY:
+    case XCB_LEAVE_NOTIFY:
+        // These events share their layout up to the time field.
+        m_lastTime = reinterpret_cast<const xcb_key_press_event_t *>(event)->time;
+        break;
+    case XCB_PROPERTY_NOTIFY: {
+        const auto *property = reinterpret_cast<const xcb_property_notify_event_t *>(event);
+        m_lastTime = property->time;
+        if (property->window == m_root && property->atom == m_ewmh._NET_ACTIVE_WINDOW &&
+            !m_activeChangePending) {
+            m_activeChangePending = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    m_activeChangePending = false;
+                    Q_EMIT activeWindowChanged();
+                },
+                Qt::QueuedConnection);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return false;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QAbstractNativeEventFilter>
+#include <QObject>
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+
+#include <memory>
+
+// Qt's own X connection with the EWMH atoms, for what Qt does not offer: all workspaces, the
+// stacking list, window owners and activation. Also remembers the newest X server time seen, which
+// window managers expect on activation requests, and reports changes of the active window.
+class X11Connection final : public QObject, public QAbstractNativeEventFilter
+{
+    Q_OBJECT
+
+public:
+    // Null unless the application runs on Qt's xcb platform.
+    static std::unique_ptr<X11Connection> open();
+    ~X11Connection() override;
+    Q_DISABLE_COPY_MOVE(X11Connection)
+
+    xcb_connection_t *connection() const { return m_connection; }
+    xcb_ewmh_connection_t *ewmh() { return &m_ewmh; }
+    int screenNumber() const { return m_screenNumber; }
+    xcb_window_t root() const { return m_root; }
+    // The bits of a resource id that name the client that created it.
+    uint32_t clientBase(xcb_window_t window) const { return window & ~m_resourceMask; }
+    xcb_timestamp_t lastServerTime() const { return m_lastTime; }
+
+    // Sticky across workspaces (0xFFFFFFFF) or back on the current one.
+    void setOnAllWorkspaces(xcb_window_t window, bool mapped, bool all);
+    void activate(xcb_window_t window);
+    xcb_window_t activeWindow();
+
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
+
+Q_SIGNALS:
+    // _NET_ACTIVE_WINDOW changed; delivered after the event, never inside Qt's event dispatch.
+    void activeWindowChanged();
+
+private:
+    X11Connection(xcb_connection_t *connection, int screenNumber);
+
+    xcb_connection_t *m_connection;
+    xcb_ewmh_connection_t m_ewmh{};
+    int m_screenNumber = 0;
+    xcb_window_t m_root = XCB_NONE;
+    uint32_t m_resourceMask = 0;
+    xcb_timestamp_t m_lastTime = XCB_CURRENT_TIME;
+    bool m_activeChangePending = false;
+};

@@ -1,0 +1,322 @@
+// The window and focus behaviour as a real window manager sees it: Xvfb with openbox, checked
+// with xprop and xwininfo, and a Tk window as the DAW.
+#include "TestSupport.h"
+
+#include "audio/AudioOutput.h"
+#include "model/BrowserModel.h"
+#include "platform/Preferences.h"
+#include "ui/DialogPresenter.h"
+#include "ui/WavelarkApp.h"
+#include "window/FocusFollowsMouse.h"
+#include "window/WindowController.h"
+#include "window/WindowHost.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QMainWindow>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int skipCode = 77;
+
+class SilentPresenter final : public DialogPresenter
+{
+public:
+    int run(const Alert &, QWidget *) override { return -1; }
+};
+
+QString x(const QString &program, const QStringList &arguments)
+{
+    return QString::fromUtf8(TestSupport::run(program, arguments).out);
+}
+
+// The outer frame as the window manager placed it: client position plus _NET_FRAME_EXTENTS.
+QRect outerFrame(WId window)
+{
+    const QString id = QString::number(window);
+    const QString info = x(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id});
+    const auto field = [&info](const char *name) {
+        const QRegularExpression re(QLatin1String(name) + QStringLiteral(":\\s+(-?\\d+)"));
+        return re.match(info).captured(1).toInt();
+    };
+    const QString extents = x(QStringLiteral("xprop"),
+                              {QStringLiteral("-id"), id, QStringLiteral("_NET_FRAME_EXTENTS")});
+    const QStringList e = extents.section(QLatin1Char('='), 1).split(QLatin1Char(','));
+    const int left = e.value(0).trimmed().toInt(), right = e.value(1).trimmed().toInt();
+    const int top = e.value(2).trimmed().toInt(), bottom = e.value(3).trimmed().toInt();
+    return QRect(field("Absolute upper-left X") - left, field("Absolute upper-left Y") - top,
+                 field("Width") + left + right, field("Height") + top + bottom);
+}
+
+QString windowProperty(WId window, const char *name)
+{
+    return x(QStringLiteral("xprop"),
+             {QStringLiteral("-id"), QString::number(window), QLatin1String(name)})
+        .trimmed();
+}
+
+qulonglong activeWindow()
+{
+    const QString out =
+        x(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")});
+    return out.section(QLatin1Char('#'), 1).trimmed().toULongLong(nullptr, 16);
+}
+
+void pointerTo(int px, int py)
+{
+    TestSupport::run(QStringLiteral("xdotool"),
+                     {QStringLiteral("mousemove"), QString::number(px), QString::number(py)});
+}
+
+struct App
+{
+    QString dir;
+    SilentPresenter presenter;
+    std::unique_ptr<WavelarkApp> app;
+
+    explicit App(const QString &folder) : dir(folder)
+    {
+        WavelarkApp::Services services;
+        services.preferencesPath = dir + QStringLiteral("/prefs.plist");
+        services.indexFilePath = dir + QStringLiteral("/index.plist");
+        services.liveUpdates = false;
+        services.dialogPresenter = &presenter;
+        app = std::make_unique<WavelarkApp>(std::move(services));
+        app->show();
+    }
+    ~App() { app->model().waitForIndexWrites(); }
+    WId id() const { return app->window()->winId(); }
+    void setDock(int index) const { app->dockActions().at(index)->trigger(); }
+};
+
+} // namespace
+
+class TestWindowX11 : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void docksAndStaysOnTop();
+    void focusFollowsPointer();
+};
+
+void TestWindowX11::docksAndStaysOnTop()
+{
+    QTemporaryDir dir;
+    const QString work = dir.path();
+    {
+        App a(work);
+        QVERIFY(QTest::qWaitForWindowExposed(a.app->window()));
+        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(0, 0, 440, 1000), 5000);
+        QVERIFY(windowProperty(a.id(), "_NET_WM_STATE")
+                    .contains(QStringLiteral("_NET_WM_STATE_ABOVE")));
+        QVERIFY(windowProperty(a.id(), "_NET_WM_DESKTOP").endsWith(QStringLiteral("4294967295")));
+
+        // Toggling keeps the very same window where it is.
+        const WId before = a.id();
+        a.app->alwaysOnTopAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !windowProperty(a.id(), "_NET_WM_STATE").contains(QStringLiteral("ABOVE")), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !windowProperty(a.id(), "_NET_WM_DESKTOP").endsWith(QStringLiteral("4294967295")),
+            3000);
+        QCOMPARE(a.id(), before);
+        QVERIFY(a.app->window()->isVisible());
+        QCOMPARE(outerFrame(a.id()), QRect(0, 0, 440, 1000));
+        a.app->alwaysOnTopAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            windowProperty(a.id(), "_NET_WM_STATE").contains(QStringLiteral("ABOVE")), 3000);
+
+        a.setDock(1);
+        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(1160, 0, 440, 1000), 5000);
+        a.setDock(2);
+        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(580, 140, 440, 720), 5000);
+        a.setDock(0);
+        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(0, 0, 440, 1000), 5000);
+        a.setDock(2);
+        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(580, 140, 440, 720), 5000);
+
+        // The user widens the docked window to 520 (frame), as a window manager resize does.
+        a.setDock(0);
+        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(0, 0, 440, 1000), 5000);
+        QTest::qWait(1200); // past the window's own settling
+        const QRect frame = outerFrame(a.id());
+        const int borders = frame.width() - a.app->window()->width();
+        TestSupport::run(QStringLiteral("xdotool"),
+                         {QStringLiteral("windowsize"), QString::number(a.id()),
+                          QString::number(520 - borders),
+                          QString::number(a.app->window()->height())});
+        QTRY_COMPARE_WITH_TIMEOUT(a.app->windowController().defaults().doubleForKey(
+                                      QStringLiteral("windowDockWidthCustom")),
+                                  520.0, 5000);
+        a.setDock(1);
+        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(1080, 0, 520, 1000), 5000);
+    }
+    // A restart brings back mode, level and width.
+    App again(work);
+    QCOMPARE(again.app->windowController().dockMode(), DockMode::Right);
+    QVERIFY(again.app->windowController().isAlwaysOnTop());
+    QTRY_COMPARE_WITH_TIMEOUT(outerFrame(again.id()), QRect(1080, 0, 520, 1000), 5000);
+}
+
+void TestWindowX11::focusFollowsPointer()
+{
+    QTemporaryDir dir;
+    App a(dir.path());
+    QVERIFY(QTest::qWaitForWindowExposed(a.app->window()));
+    QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(0, 0, 440, 1000), 5000);
+    QVERIFY(a.app->focusFollows().isRunning());
+    const qulonglong self = a.id();
+
+    QProcess partner;
+    partner.start(QStringLiteral("python3"),
+                  {QStringLiteral("-c"),
+                   QStringLiteral("import tkinter; r = tkinter.Tk(); r.title('Partner'); "
+                                  "r.geometry('500x400+800+100'); r.mainloop()")});
+    QVERIFY(partner.waitForStarted());
+    QString partnerIds;
+    QTRY_VERIFY_WITH_TIMEOUT(!(partnerIds = x(QStringLiteral("xdotool"),
+                                              {QStringLiteral("search"), QStringLiteral("--name"),
+                                               QStringLiteral("^Partner$")}))
+                                  .trimmed()
+                                  .isEmpty(),
+                             10000);
+    // The user switches to the DAW once, with the pointer over it.
+    pointerTo(1000, 300);
+    TestSupport::run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"),
+                                                 partnerIds.split(QLatin1Char('\n')).first()});
+    QTRY_VERIFY_WITH_TIMEOUT(activeWindow() != self && activeWindow() != 0, 3000);
+    const qulonglong daw = activeWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(a.app->focusFollows().partner().has_value(), 3000);
+    QTest::qWait(600); // the grace period of a switch made by the user
+
+    const auto latency = [](qulonglong wanted) {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 3000 && activeWindow() != wanted)
+            QTest::qWait(5);
+        return timer.elapsed();
+    };
+    pointerTo(200, 500);
+    const qint64 toSelf = latency(self);
+    QCOMPARE(activeWindow(), self);
+    pointerTo(1000, 300);
+    const qint64 toDaw = latency(daw);
+    QCOMPARE(activeWindow(), daw);
+    std::printf("activation latency: to Wavelark %lld ms, to the partner %lld ms\n",
+                static_cast<long long>(toSelf), static_cast<long long>(toDaw));
+    QVERIFY2(toSelf <= 300 && toDaw <= 300, "focus followed the pointer too slowly");
+
+    // The bare desktop takes nothing.
+    pointerTo(1400, 900);
+    QTest::qWait(300);
+    QCOMPARE(activeWindow(), daw);
+
+    // Nothing moves while the left button is held (pressed in the DAW: a click on the bare
+    // desktop would take focus from everyone).
+    pointerTo(1000, 300);
+    QTest::qWait(100);
+    TestSupport::run(QStringLiteral("xdotool"), {QStringLiteral("mousedown"), QStringLiteral("1")});
+    pointerTo(200, 500);
+    QTest::qWait(300);
+    QCOMPARE(activeWindow(), daw);
+    TestSupport::run(QStringLiteral("xdotool"), {QStringLiteral("mouseup"), QStringLiteral("1")});
+    QCOMPARE(latency(self) < 3000, true);
+
+    // Off the top, focus stays where the user leaves it.
+    a.app->alwaysOnTopAction()->trigger();
+    QVERIFY(!a.app->focusFollows().isRunning());
+    pointerTo(1000, 300);
+    QTest::qWait(300);
+    QCOMPARE(activeWindow(), self);
+
+    partner.kill();
+    partner.waitForFinished();
+}
+
+namespace {
+
+struct Server
+{
+    QProcess xvfb;
+    QProcess wm;
+    ~Server()
+    {
+        // Terminated, not killed, so that the X server removes its lock file.
+        wm.terminate();
+        wm.waitForFinished();
+        xvfb.terminate();
+        xvfb.waitForFinished();
+    }
+};
+
+bool startDisplay(Server &server)
+{
+    for (const char *tool : {"Xvfb", "openbox", "xprop", "xwininfo", "xdotool", "python3"}) {
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty()) {
+            std::printf("SKIP: %s is not installed\n", tool);
+            return false;
+        }
+    }
+    int number = 140;
+    while (QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+        ++number;
+    const QString display = QStringLiteral(":%1").arg(number);
+    server.xvfb.setStandardOutputFile(QProcess::nullDevice());
+    server.xvfb.setStandardErrorFile(QProcess::nullDevice());
+    server.xvfb.start(QStringLiteral("Xvfb"), {display, QStringLiteral("-screen"),
+                                               QStringLiteral("0"), QStringLiteral("1600x1000x24"),
+                                               QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    QElapsedTimer timer;
+    timer.start();
+    const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
+    while (!QFileInfo::exists(socket) && timer.elapsed() < 10000)
+        QThread::msleep(20);
+    if (!QFileInfo::exists(socket)) {
+        std::printf("SKIP: no X server could start on %s\n", qPrintable(display));
+        return false;
+    }
+    qputenv("DISPLAY", display.toLatin1());
+    // openbox dies when its output pipes are not read.
+    server.wm.setStandardOutputFile(QProcess::nullDevice());
+    server.wm.setStandardErrorFile(QProcess::nullDevice());
+    server.wm.start(QStringLiteral("openbox"), {});
+    while (timer.elapsed() < 15000) {
+        if (x(QStringLiteral("xprop"),
+              {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+                .contains(QLatin1Char('#')))
+            return true;
+        QThread::msleep(50);
+    }
+    std::printf("SKIP: openbox did not start\n");
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Server server;
+    {
+        QCoreApplication probe(argc, argv); // QProcess wants an application object
+        if (!startDisplay(server))
+            return skipCode;
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    TestWindowX11 test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_window_x11.moc"
