@@ -144,6 +144,9 @@ void WavelarkApp::buildToolBar()
             &WavelarkApp::updateWindowCommands);
 
     buildDockMenu(iconColor);
+    // Reachable by Tab too: space toggles the pin and opens the Dock menu, arrows pick in it.
+    m_toolBar->widgetForAction(m_alwaysOnTopAction)->setFocusPolicy(Qt::TabFocus);
+    m_dockButton->setFocusPolicy(Qt::TabFocus);
     m_window->addToolBar(Qt::TopToolBarArea, m_toolBar);
     updateWindowCommands();
 }
