@@ -75,6 +75,19 @@ void WavelarkApp::show()
             &FocusFollowsMouse::setEnabled);
 }
 
+void WavelarkApp::raise()
+{
+    if (m_window->isMinimized())
+        m_window->showNormal();
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+    // The user asked for us by starting us again: a pager-style request, which focus-stealing
+    // prevention lets through.
+    if (m_x11)
+        m_x11->activate(static_cast<xcb_window_t>(m_window->winId()));
+}
+
 void WavelarkApp::connectWindow()
 {
     if (m_windowHost)

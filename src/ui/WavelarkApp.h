@@ -55,6 +55,8 @@ public:
     Q_DISABLE_COPY_MOVE(WavelarkApp)
 
     void show();
+    // Brings the window forward and gives it the keyboard, as when the user starts us again.
+    void raise();
 
     Preferences &defaults() const { return *m_defaults; }
     AudioPreviewPlayer &player() const { return *m_player; }

@@ -22,7 +22,7 @@ public:
     }
     bool isFullScreen() const override { return fullScreen; }
     void exitFullScreen() override { ++exitRequests; }
-    void setAlwaysOnTop(bool onTop) override { this->onTop = onTop; }
+    void setAlwaysOnTop(bool on) override { onTop = on; }
     int minimumFrameWidth() const override { return minimum; }
     void setMinimumFrameWidth(int width) override { minimum = width; }
     std::optional<QRect> windowScreenArea() const override
