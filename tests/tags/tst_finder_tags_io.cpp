@@ -3,6 +3,7 @@
 
 #include "tags/FinderTag.h"
 #include "tags/FinderTagsIO.h"
+#include "tags/XdgTags.h"
 
 #include <QDir>
 #include <QFile>
@@ -353,7 +354,57 @@ private Q_SLOTS:
         QCOMPARE(FinderTagsIO::tagNameMap(names), expected);
     }
 
-    void noFileManagerNamesHere() { QCOMPARE(FinderTagsIO::favoriteTagNames(), std::nullopt); }
+    // `before` and `after` are the raw freedesktop list; absent when null.
+    void xdgTagsMerge_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<QStringList>("read");
+
+        QTest::newRow("no attribute")
+            << QByteArray() << QStringList{s("Rot")} << QByteArray("Rot") << QStringList{s("Rot")};
+        QTest::newRow("empty attribute") << QByteArray("") << QStringList{s("Rot")}
+                                         << QByteArray("Rot") << QStringList{s("Rot")};
+        QTest::newRow("existing names kept")
+            << QByteArray("Work,Live") << QStringList{s("Rot"), s("Blau")}
+            << QByteArray("Work,Live,Rot,Blau")
+            << QStringList{s("Work"), s("Live"), s("Rot"), s("Blau")};
+        QTest::newRow("case-insensitive duplicate")
+            << QByteArray("ROT,gr\xC3\x9cn") << QStringList{s("rot"), s("Gr\xC3\xBCn")}
+            << QByteArray("ROT,gr\xC3\x9cn") << QStringList{s("ROT"), s("gr\xC3\x9cn")};
+        QTest::newRow("spaces after commas, empty parts")
+            << QByteArray(" Work, Live ,, ") << QStringList{s("live"), s("Rot")}
+            << QByteArray("Work,Live,Rot") << QStringList{s("Work"), s("Live"), s("Rot")};
+        QTest::newRow("name with a comma left out")
+            << QByteArray() << QStringList{s("Rot, dunkel"), s("Blau")} << QByteArray("Blau")
+            << QStringList{s("Blau")};
+        QTest::newRow("nothing to add")
+            << QByteArray() << QStringList{s("a,b"), s(" ")} << QByteArray() << QStringList();
+        QTest::newRow("not UTF-8, left alone") << QByteArray("Work,\xFF") << QStringList{s("Rot")}
+                                               << QByteArray("Work,\xFF") << QStringList();
+    }
+    void xdgTagsMerge()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QStringList, added);
+        QFETCH(QByteArray, after);
+        QFETCH(QStringList, read);
+        const QString file = newFile();
+        const QString xdg = QString::fromLatin1(XdgTags::attributeName);
+        if (!before.isNull())
+            QVERIFY(setRawAttribute(file, xdg, before));
+        QVERIFY(FinderTagsIO::addXdgTags(added, url(file)));
+        QCOMPARE(rawAttribute(file, xdg), after.isNull() ? std::nullopt : std::optional(after));
+        QCOMPARE(FinderTagsIO::readXdgTags(url(file)), read);
+        QVERIFY(FinderTagsIO::readEntries(url(file)).isEmpty());
+    }
+
+    void xdgTagsOnAFileSystemWithoutUserAttributes()
+    {
+        QVERIFY(!FinderTagsIO::addXdgTags({s("Rot")}, url(s("/proc/self/status"))));
+        QVERIFY(!FinderTagsIO::addXdgTags({s("Rot")}, url(m_dir.filePath(s("missing.wav")))));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFinderTagsIO)
