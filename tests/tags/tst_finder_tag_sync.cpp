@@ -4,7 +4,6 @@
 #include "tags/FinderTag.h"
 #include "tags/FinderTagSync.h"
 #include "tags/FinderTagsIO.h"
-#include "tags/XdgTags.h"
 
 #include <QDir>
 #include <QFile>
@@ -120,44 +119,6 @@ private Q_SLOTS:
         flag->cancel();
         const FinderTagSync::Scan scan = FinderTagSync::scan({QUrl::fromLocalFile(root)}, {}, flag);
         QVERIFY(scan.perItem.size() <= 1);
-    }
-
-    void scanReadsXdgTags_data()
-    {
-        QTest::addColumn<QByteArray>("xdg");
-        QTest::addColumn<QStringList>("finder"); // the macOS attribute on the same file
-        QTest::addColumn<QStringList>("stored"); // a learnt list from an earlier import
-        QTest::addColumn<bool>("teacher");       // another file below carries "Rot" as red
-        QTest::addColumn<FinderTagSet>("expected");
-
-        const QStringList none;
-        const QStringList learnt{s(""), s("Rot"), s(""), s(""), s(""), s(""), s(""), s("")};
-        QTest::newRow("English names, any case, spaces")
-            << QByteArray("work, BLUE ,red") << none << none << false << redBlue;
-        QTest::newRow("unknown name")
-            << QByteArray("Rot") << none << none << false << FinderTagSet();
-        QTest::newRow("learnt earlier") << QByteArray("rot") << none << learnt << false << red;
-        QTest::newRow("learnt in this walk, with the macOS colours")
-            << QByteArray("Rot") << QStringList{s("Blau\n4")} << none << true << redBlue;
-    }
-    void scanReadsXdgTags()
-    {
-        QFETCH(QByteArray, xdg);
-        QFETCH(QStringList, finder);
-        QFETCH(QStringList, stored);
-        QFETCH(bool, teacher);
-        QFETCH(FinderTagSet, expected);
-        if (teacher)
-            QVERIFY(setPythonPlist(file(s("Lib/z/teacher.wav")), {s("Rot\n6")}));
-        const QString item = file(s("Lib/item.wav"));
-        QVERIFY(setRawAttribute(item, QString::fromLatin1(XdgTags::attributeName), xdg));
-        if (!finder.isEmpty())
-            QVERIFY(setPythonPlist(item, finder));
-
-        const FinderTagSync::Scan scan =
-            FinderTagSync::scan({QUrl::fromLocalFile(path(s("Lib")))},
-                                stored.isEmpty() ? std::nullopt : std::optional(stored));
-        QCOMPARE(scan.perItem.value(item), expected);
     }
 
     void exportItems_data()
