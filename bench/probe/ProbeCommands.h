@@ -13,4 +13,6 @@ int peaksBench(const QStringList &args);
 int latency(const QStringList &args);
 int tagsRead(const QStringList &args);
 int tagsWrite(const QStringList &args);
+int tagsImport(const QStringList &args);
+int tagsExport(const QStringList &args);
 } // namespace ProbeCommands

@@ -24,6 +24,8 @@ const Command commands[] = {
     {"latency", ProbeCommands::latency, "latency FILE --repeat N"},
     {"tags-read", ProbeCommands::tagsRead, "tags-read FILE"},
     {"tags-write", ProbeCommands::tagsWrite, "tags-write FILE [NAME:INDEX ...]"},
+    {"tags-import", ProbeCommands::tagsImport, "tags-import --prefs FILE"},
+    {"tags-export", ProbeCommands::tagsExport, "tags-export --prefs FILE [--language CODE]"},
 };
 
 int usage()

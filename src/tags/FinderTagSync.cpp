@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
@@ -17,6 +18,22 @@ namespace FinderTagSync {
 namespace {
 
 constexpr int cancelCheckInterval = 512;
+
+// Case-folded colour name -> colour: the English display names, then the learnt ones over them.
+QHash<QString, FinderTag> coloursByName(const std::optional<QStringList> &learnt)
+{
+    QHash<QString, FinderTag> colours;
+    for (FinderTag tag : FinderTags::all)
+        colours.insert(FinderTags::displayName(tag).toCaseFolded(), tag);
+    if (learnt && learnt->size() >= 8) {
+        for (FinderTag tag : FinderTags::all) {
+            const QString &name = learnt->at(FinderTags::rawValue(tag) + 1);
+            if (!name.isEmpty())
+                colours.insert(name.toCaseFolded(), tag);
+        }
+    }
+    return colours;
+}
 
 // Walks below the roots with readdir and d_type, never following links, and reads only each
 // item's attributes: no file is opened, so a large library costs about one listing call per item.
@@ -35,15 +52,38 @@ public:
 
     void visit(const QByteArray &path)
     {
+        FinderTagsIO::ItemTags tags = FinderTagsIO::readItemTagsAtPath(path);
         FinderTagSet colours;
-        const QList<FinderTagsIO::Entry> entries = FinderTagsIO::readEntriesAtPath(path);
-        for (const FinderTagsIO::Entry &entry : entries) {
+        for (const FinderTagsIO::Entry &entry : std::as_const(tags.entries)) {
             if (const std::optional<FinderTag> tag =
                     FinderTags::fromFinderColorIndex(entry.colorIndex))
                 colours.insert(*tag);
         }
+        m_result.names.record(tags.entries);
         if (!colours.isEmpty())
             m_result.perItem.insert(QFile::decodeName(path), colours);
+        if (!tags.xdgNames.isEmpty())
+            m_xdgItems.emplace_back(path, std::move(tags.xdgNames));
+    }
+
+    // Freedesktop names are matched only after the walk, so that names learnt anywhere in it
+    // count for every item.
+    void resolveXdgNames(const std::optional<QStringList> &favoriteNames)
+    {
+        if (m_xdgItems.empty())
+            return;
+        const QHash<QString, FinderTag> colours =
+            coloursByName(m_result.names.learntNames(favoriteNames));
+        for (const auto &[path, names] : m_xdgItems) {
+            FinderTagSet found;
+            for (const QString &name : names) {
+                if (const auto colour = colours.constFind(name.toCaseFolded());
+                    colour != colours.cend())
+                    found.insert(*colour);
+            }
+            if (!found.isEmpty())
+                m_result.perItem[QFile::decodeName(path)].unite(found);
+        }
     }
 
     // Returns false when cancelled.
@@ -87,13 +127,15 @@ private:
 
     Scan &m_result;
     const CancelFlagPtr &m_flag;
+    std::vector<std::pair<QByteArray, QStringList>> m_xdgItems;
     // The first item already looks at the flag.
     int m_sinceCheck = cancelCheckInterval - 1;
 };
 
 } // namespace
 
-Scan scan(const QList<QUrl> &roots, const CancelFlagPtr &flag)
+Scan scan(const QList<QUrl> &roots, const std::optional<QStringList> &favoriteNames,
+          const CancelFlagPtr &flag)
 {
     Scan result;
     Walker walker(result, flag);
@@ -104,8 +146,9 @@ Scan scan(const QList<QUrl> &roots, const CancelFlagPtr &flag)
         const QByteArray local = QFile::encodeName(path);
         walker.visit(local);
         if (!walker.walk(local))
-            break;
+            return result;
     }
+    walker.resolveXdgNames(favoriteNames);
     return result;
 }
 
@@ -121,6 +164,8 @@ ExportResult exportItems(const QHash<QUrl, FinderTagSet> &items, const QMap<qint
             continue;
         bool ok = false;
         bool bad = false;
+        bool counted = false;
+        QStringList xdgNames;
         for (FinderTag tag : FinderTags::sorted(item.value())) {
             const qint64 index = FinderTags::finderColorIndex(tag);
             QString name;
@@ -135,25 +180,41 @@ ExportResult exportItems(const QHash<QUrl, FinderTagSet> &items, const QMap<qint
             // Read afresh for every colour so that each write carries every tag on the file,
             // including those this loop just added.
             QList<FinderTagsIO::Entry> entries = FinderTagsIO::readEntries(url);
-            const bool present = std::any_of(
+            if (!counted) {
+                result.names.record(entries);
+                counted = true;
+            }
+            const auto present = std::find_if(
                 entries.cbegin(), entries.cend(),
                 [index](const FinderTagsIO::Entry &e) { return e.colorIndex == index; });
-            if (present) {
+            if (present != entries.cend()) {
                 ok = true;
+                // Dolphin then shows the colour under the name the file already gives it.
+                xdgNames.append(present->name);
                 continue;
             }
             entries.append({name, index});
-            if (FinderTagsIO::writeEntries(entries, url))
+            if (FinderTagsIO::writeEntries(entries, url)) {
                 ok = true;
-            else
+                xdgNames.append(name);
+            } else {
                 bad = true;
+            }
         }
+        if (!bad && !xdgNames.isEmpty() && !FinderTagsIO::addXdgTags(xdgNames, url))
+            bad = true;
         if (bad)
             ++result.filesFailed;
         else if (ok)
             ++result.filesWritten;
     }
     return result;
+}
+
+bool defaultNamesAllowed(const QStringList &preferredLanguages)
+{
+    return !preferredLanguages.isEmpty() &&
+           preferredLanguages.constFirst().toLower().startsWith(QLatin1String("en"));
 }
 
 } // namespace FinderTagSync

@@ -1,8 +1,10 @@
 #include "FinderTagsIO.h"
 
 #include "FinderTag.h"
+#include "XdgTags.h"
 
 #include "platform/BinaryPlist.h"
+#include "platform/Preferences.h"
 
 #include <QFile>
 #include <QVariant>
@@ -158,16 +160,10 @@ QList<Entry> decodeCarrier(const char *name, const QByteArray &value)
 
 } // namespace
 
-// Most files carry no attribute at all, so one listing answers them in a single call; values are
-// read only when the listing names a carrier. A file system that cannot list is asked directly.
-QList<Entry> readEntriesAtPath(const QByteArray &path)
+namespace {
+
+QList<Entry> readCarriers(const QByteArray &path, const QByteArray &names, ssize_t listed)
 {
-    if (path.isEmpty())
-        return {};
-    QByteArray names;
-    const ssize_t listed = listAttributes(path.constData(), names);
-    if (listed == 0)
-        return {};
     for (const char *carrier :
          {attributeName, hfsAttributeName, sambaAttributeName, sambaMappedAttributeName}) {
         if (listed > 0 && !listContains(names, carrier))
@@ -181,6 +177,38 @@ QList<Entry> readEntriesAtPath(const QByteArray &path)
             return {};
     }
     return {};
+}
+
+QStringList readXdgAt(const QByteArray &path, const QByteArray &names, ssize_t listed)
+{
+    if (listed > 0 && !listContains(names, XdgTags::attributeName))
+        return {};
+    const std::optional<QByteArray> value = readAttribute(path.constData(), XdgTags::attributeName);
+    return value ? XdgTags::decode(*value).value_or(QStringList()) : QStringList();
+}
+
+} // namespace
+
+// Most files carry no attribute at all, so one listing answers them in a single call; values are
+// read only when the listing names a carrier. A file system that cannot list is asked directly.
+QList<Entry> readEntriesAtPath(const QByteArray &path)
+{
+    if (path.isEmpty())
+        return {};
+    QByteArray names;
+    const ssize_t listed = listAttributes(path.constData(), names);
+    return listed == 0 ? QList<Entry>() : readCarriers(path, names, listed);
+}
+
+ItemTags readItemTagsAtPath(const QByteArray &path)
+{
+    if (path.isEmpty())
+        return {};
+    QByteArray names;
+    const ssize_t listed = listAttributes(path.constData(), names);
+    if (listed == 0)
+        return {};
+    return {readCarriers(path, names, listed), readXdgAt(path, names, listed)};
 }
 
 namespace {
@@ -265,9 +293,40 @@ bool writeEntries(const QList<Entry> &entries, const QUrl &url)
     return ::setxattr(path.constData(), attributeName, bytes->constData(), bytes->size(), 0) == 0;
 }
 
-std::optional<QStringList> favoriteTagNames()
+QStringList readXdgTags(const QUrl &url)
 {
-    return std::nullopt;
+    if (!url.isLocalFile() || url.toLocalFile().isEmpty())
+        return {};
+    return readXdgAt(QFile::encodeName(url.toLocalFile()), {}, -1);
+}
+
+bool addXdgTags(const QStringList &names, const QUrl &url)
+{
+    if (!url.isLocalFile() || url.toLocalFile().isEmpty())
+        return false;
+    const QByteArray path = QFile::encodeName(url.toLocalFile());
+    errno = 0;
+    const std::optional<QByteArray> value = readAttribute(path.constData(), XdgTags::attributeName);
+    // Absent reads as an empty list; any other read failure must not lose the names there.
+    if (!value && errno != 0 && errno != ENODATA)
+        return false;
+    const std::optional<QStringList> existing =
+        value ? XdgTags::decode(*value) : std::optional(QStringList());
+    if (!existing)
+        return true;
+    const std::optional<QStringList> merged = XdgTags::merged(*existing, names);
+    if (!merged)
+        return true;
+    const QByteArray bytes = XdgTags::encode(*merged);
+    if (bytes.size() > maxAttributeSize)
+        return false;
+    return ::setxattr(path.constData(), XdgTags::attributeName, bytes.constData(), bytes.size(),
+                      0) == 0;
+}
+
+std::optional<QStringList> favoriteTagNames(const Preferences &defaults)
+{
+    return defaults.stringArrayForKey(QString::fromLatin1(favoriteTagNamesKey));
 }
 
 QMap<qint64, QString> tagNameMap(const std::optional<QStringList> &names)

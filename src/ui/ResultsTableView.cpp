@@ -318,7 +318,7 @@ QMenu *ResultsTableView::contextMenuForRow(int row, QWidget *parent)
     menu->addSeparator();
     connect(menu->addAction(QStringLiteral("Reveal in Browser")), &QAction::triggered, this,
             [this, url] { m_model.revealInBrowser(url); });
-    connect(menu->addAction(QStringLiteral("Reveal in Finder")), &QAction::triggered, this,
+    connect(menu->addAction(QStringLiteral("Show in File Manager")), &QAction::triggered, this,
             [this, url] { m_model.revealInFinder(url); });
     return menu;
 }

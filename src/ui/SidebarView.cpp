@@ -134,7 +134,8 @@ QWidget *SidebarView::makeWelcomeView()
     title->setFont(titleFont);
     title->setAlignment(Qt::AlignCenter);
     auto *hint = new QLabel(
-        QStringLiteral("Click + in the toolbar, or drag a\nfolder here from Finder."), view);
+        QStringLiteral("Click + in the toolbar, or drag a\nfolder here from your file manager."),
+        view);
     hint->setObjectName(QStringLiteral("welcomeHint"));
     hint->setAlignment(Qt::AlignCenter);
     useSecondaryText(hint);
@@ -439,7 +440,7 @@ QMenu *SidebarView::contextMenuForRow(int row, QWidget *parent)
                 [this, url] { m_model.searchInFolder(url); });
         menu->addSeparator();
     }
-    connect(menu->addAction(QStringLiteral("Reveal in Finder")), &QAction::triggered, this,
+    connect(menu->addAction(QStringLiteral("Show in File Manager")), &QAction::triggered, this,
             [this, url] { m_model.revealInFinder(url); });
     if (node->isDirectory()) {
         connect(menu->addAction(QStringLiteral("Refresh")), &QAction::triggered, this,

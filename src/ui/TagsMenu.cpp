@@ -1,6 +1,7 @@
 #include "TagsMenu.h"
 
 #include "DialogPresenter.h"
+#include "FinderTagSync.h"
 #include "TagStore.h"
 
 #include <QLocale>
@@ -17,8 +18,8 @@ QString plural(qint64 count)
 
 TagsMenu::TagsMenu(BrowserModel &model, TagStore &tags, DialogPresenter &presenter, QWidget *parent)
     : QMenu(QStringLiteral("Tags"), parent), m_model(model), m_tags(tags), m_presenter(presenter),
-      m_importAction(addAction(QStringLiteral("Import Tags from Finder…"))),
-      m_exportAction(addAction(QStringLiteral("Export Tags to Finder…")))
+      m_importAction(addAction(QStringLiteral("Import Tags from File Manager…"))),
+      m_exportAction(addAction(QStringLiteral("Export Tags to File Manager…")))
 {
     m_importAction->setObjectName(QStringLiteral("importTagsAction"));
     m_exportAction->setObjectName(QStringLiteral("exportTagsAction"));
@@ -63,8 +64,8 @@ void TagsMenu::showResultLater(const QString &messageText, const QString &inform
 QString TagsMenu::importResultText(qint64 changed)
 {
     if (changed <= 0)
-        return QStringLiteral("No new Finder colors were found to import.");
-    return QStringLiteral("Added Finder colors to ") + QString::number(changed) +
+        return QStringLiteral("No new file manager colors were found to import.");
+    return QStringLiteral("Added file manager colors to ") + QString::number(changed) +
            QStringLiteral(" item") + plural(changed) + QStringLiteral(".");
 }
 
@@ -72,15 +73,16 @@ QString TagsMenu::exportConfirmationText(qint64 taggedItems)
 {
     return QStringLiteral("Wavelark will write its colors onto ") + QString::number(taggedItems) +
            QStringLiteral(" tagged item") + plural(taggedItems) +
-           QStringLiteral(" as real Finder tags. Your existing Finder tags are kept. "
+           QStringLiteral(" as real file manager tags. Your existing file manager tags are kept. "
                           "Nothing is removed.");
 }
 
 QString TagsMenu::exportResultText(const BrowserModel::ExportSummary &summary)
 {
     QStringList lines;
-    lines.append(QStringLiteral("Wrote Finder tags to ") + QString::number(summary.filesWritten) +
-                 QStringLiteral(" item") + plural(summary.filesWritten) + QStringLiteral("."));
+    lines.append(QStringLiteral("Wrote file manager tags to ") +
+                 QString::number(summary.filesWritten) + QStringLiteral(" item") +
+                 plural(summary.filesWritten) + QStringLiteral("."));
     if (summary.filesFailed >= 1)
         lines.append(QString::number(summary.filesFailed) +
                      QStringLiteral(" could not be written (read only or offline)."));
@@ -90,7 +92,7 @@ QString TagsMenu::exportResultText(const BrowserModel::ExportSummary &summary)
             names.append(FinderTags::displayName(tag));
         lines.append(
             QStringLiteral("Skipped ") + names.join(QStringLiteral(", ")) +
-            QStringLiteral(": Wavelark couldn't read your Finder tag names, so "
+            QStringLiteral(": Wavelark couldn't read your file manager tag names, so "
                            "it didn't write ") +
             (names.size() == 1 ? QStringLiteral("this color") : QStringLiteral("these colors")) +
             QStringLiteral(" to avoid creating a mismatched tag. Please try again."));
@@ -98,19 +100,14 @@ QString TagsMenu::exportResultText(const BrowserModel::ExportSummary &summary)
     return lines.join(QLatin1Char('\n'));
 }
 
-bool TagsMenu::allowDefaultNames(const QStringList &preferredLanguages)
-{
-    return !preferredLanguages.isEmpty() &&
-           preferredLanguages.constFirst().toLower().startsWith(QStringLiteral("en"));
-}
-
 void TagsMenu::runImport()
 {
     const int answer = showAlert(
-        QStringLiteral("Import Tags from Finder?"),
-        QStringLiteral("Wavelark will read the Finder colors already on your files and add them "
-                       "to its own tags. Tags you set in Wavelark are kept. Nothing is written "
-                       "to your files."),
+        QStringLiteral("Import Tags from File Manager?"),
+        QStringLiteral(
+            "Wavelark will read the file manager colors already on your files and add them "
+            "to its own tags. Tags you set in Wavelark are kept. Nothing is written "
+            "to your files."),
         {QStringLiteral("Import"), QStringLiteral("Cancel")});
     if (answer != 0)
         return;
@@ -130,12 +127,12 @@ void TagsMenu::runExport()
         return;
     }
     const int answer =
-        showAlert(QStringLiteral("Export Tags to Finder?"), exportConfirmationText(items),
+        showAlert(QStringLiteral("Export Tags to File Manager?"), exportConfirmationText(items),
                   {QStringLiteral("Export"), QStringLiteral("Cancel")});
     if (answer != 0)
         return;
     QPointer<TagsMenu> guard(this);
-    m_model.exportFinderTags(allowDefaultNames(QLocale::system().uiLanguages()),
+    m_model.exportFinderTags(FinderTagSync::defaultNamesAllowed(QLocale::system().uiLanguages()),
                              [guard](BrowserModel::ExportSummary summary) {
                                  if (guard)
                                      guard->showResultLater(QStringLiteral("Export Complete"),

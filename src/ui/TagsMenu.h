@@ -26,8 +26,6 @@ public:
     static QString importResultText(qint64 changed);
     static QString exportConfirmationText(qint64 taggedItems);
     static QString exportResultText(const BrowserModel::ExportSummary &summary);
-    // Default English tag names may be written only for a user whose first language is English.
-    static bool allowDefaultNames(const QStringList &preferredLanguages);
 
 public Q_SLOTS:
     void runImport();

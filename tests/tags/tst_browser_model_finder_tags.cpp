@@ -3,7 +3,9 @@
 
 #include "model/BrowserModel.h"
 #include "platform/Preferences.h"
+#include "tags/FinderTagsIO.h"
 #include "tags/TagStore.h"
+#include "tags/XdgTags.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -197,6 +199,43 @@ private Q_SLOTS:
         QCOMPARE(pythonStrings(item), std::optional<QStringList>(after));
         QVERIFY(!QFileInfo::exists(path(s("Lib/vanished.wav"))));
         QCOMPARE(m_store->tags(), before); // export never changes the store
+    }
+
+    // A German user's files came from a Mac: one import teaches "Rot", also for a name Dolphin
+    // gave, and the export then writes it to both attributes though English names are not allowed.
+    void importTeachesNamesForTheExport()
+    {
+        const QString fromMac = file(s("Lib/mac.wav"));
+        const QString untagged = file(s("Lib/new.wav"));
+        const QString fromDolphin = file(s("Lib/Kde/kde.wav"));
+        QVERIFY(setPythonPlist(fromMac, {s("Rot\n6"), s("Work")}));
+        QVERIFY(
+            setRawAttribute(fromDolphin, QString::fromLatin1(XdgTags::attributeName), "Live, rot"));
+        const ModelPtr model = makeModel(m_store.get(), {s("Lib")});
+
+        QCOMPARE(importNow(*model), std::optional<qint64>(2));
+        QCOMPARE(m_store->tagsFor(QUrl::fromLocalFile(fromMac)), red);
+        QCOMPARE(m_store->tagsFor(QUrl::fromLocalFile(fromDolphin)), red);
+        m_store->setTags(redBlue, QUrl::fromLocalFile(untagged));
+
+        const std::optional<BrowserModel::ExportSummary> summary = exportNow(*model, false);
+        QVERIFY(summary);
+        QCOMPARE(summary->filesWritten, 3);
+        QCOMPARE(summary->filesFailed, 0);
+        QCOMPARE(summary->skippedColors, FinderTagSet{FinderTag::Blue});
+        QCOMPARE(pythonStrings(untagged), std::optional(QStringList{s("Rot\n6")}));
+        const QString xdg = QString::fromLatin1(XdgTags::attributeName);
+        QCOMPARE(rawAttribute(untagged, xdg), std::optional(QByteArray("Rot")));
+        QCOMPARE(rawAttribute(fromMac, xdg), std::optional(QByteArray("Rot")));
+        QCOMPARE(rawAttribute(fromDolphin, xdg), std::optional(QByteArray("Live, rot")));
+        QCOMPARE(pythonStrings(fromMac), std::optional(QStringList{s("Rot\n6"), s("Work")}));
+
+        // A fresh start reads the names back from the preferences file.
+        m_prefs->flush();
+        const Preferences reread(m_prefs->filePath());
+        QCOMPARE(
+            FinderTagsIO::favoriteTagNames(reread),
+            std::optional(QStringList{s(""), s("Rot"), s(""), s(""), s(""), s(""), s(""), s("")}));
     }
 
     void exportCountsFailuresOncePerItem()

@@ -117,7 +117,7 @@ private Q_SLOTS:
 
         auto flag = std::make_shared<CancelFlag>();
         flag->cancel();
-        const FinderTagSync::Scan scan = FinderTagSync::scan({QUrl::fromLocalFile(root)}, flag);
+        const FinderTagSync::Scan scan = FinderTagSync::scan({QUrl::fromLocalFile(root)}, {}, flag);
         QVERIFY(scan.perItem.size() <= 1);
     }
 

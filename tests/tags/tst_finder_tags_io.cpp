@@ -1,8 +1,11 @@
 #include "TagTestSupport.h"
 #include "TestSupport.h"
 
+#include "platform/Preferences.h"
 #include "tags/FinderTag.h"
 #include "tags/FinderTagsIO.h"
+#include "tags/TagNameLearner.h"
+#include "tags/XdgTags.h"
 
 #include <QDir>
 #include <QFile>
@@ -353,7 +356,105 @@ private Q_SLOTS:
         QCOMPARE(FinderTagsIO::tagNameMap(names), expected);
     }
 
-    void noFileManagerNamesHere() { QCOMPARE(FinderTagsIO::favoriteTagNames(), std::nullopt); }
+    // `before` and `after` are the raw freedesktop list; absent when null.
+    void xdgTagsMerge_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<QStringList>("read");
+
+        QTest::newRow("no attribute")
+            << QByteArray() << QStringList{s("Rot")} << QByteArray("Rot") << QStringList{s("Rot")};
+        QTest::newRow("empty attribute") << QByteArray("") << QStringList{s("Rot")}
+                                         << QByteArray("Rot") << QStringList{s("Rot")};
+        QTest::newRow("existing names kept")
+            << QByteArray("Work,Live") << QStringList{s("Rot"), s("Blau")}
+            << QByteArray("Work,Live,Rot,Blau")
+            << QStringList{s("Work"), s("Live"), s("Rot"), s("Blau")};
+        QTest::newRow("case-insensitive duplicate")
+            << QByteArray("ROT,gr\xC3\x9cn") << QStringList{s("rot"), s("Gr\xC3\xBCn")}
+            << QByteArray("ROT,gr\xC3\x9cn") << QStringList{s("ROT"), s("gr\xC3\x9cn")};
+        QTest::newRow("spaces after commas, empty parts")
+            << QByteArray(" Work, Live ,, ") << QStringList{s("live"), s("Rot")}
+            << QByteArray("Work,Live,Rot") << QStringList{s("Work"), s("Live"), s("Rot")};
+        QTest::newRow("name with a comma left out")
+            << QByteArray() << QStringList{s("Rot, dunkel"), s("Blau")} << QByteArray("Blau")
+            << QStringList{s("Blau")};
+        QTest::newRow("nothing to add")
+            << QByteArray() << QStringList{s("a,b"), s(" ")} << QByteArray() << QStringList();
+        QTest::newRow("not UTF-8, left alone") << QByteArray("Work,\xFF") << QStringList{s("Rot")}
+                                               << QByteArray("Work,\xFF") << QStringList();
+    }
+    void xdgTagsMerge()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QStringList, added);
+        QFETCH(QByteArray, after);
+        QFETCH(QStringList, read);
+        const QString file = newFile();
+        const QString xdg = QString::fromLatin1(XdgTags::attributeName);
+        if (!before.isNull())
+            QVERIFY(setRawAttribute(file, xdg, before));
+        QVERIFY(FinderTagsIO::addXdgTags(added, url(file)));
+        QCOMPARE(rawAttribute(file, xdg), after.isNull() ? std::nullopt : std::optional(after));
+        QCOMPARE(FinderTagsIO::readXdgTags(url(file)), read);
+    }
+
+    // Each file is a list of "name\nindex" strings, split at the last line feed so that names
+    // may hold one; `stored` and `learnt` name red, blue and gray (empty: no list at all).
+    void learntTagNames_data()
+    {
+        QTest::addColumn<QList<QStringList>>("files");
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<QStringList>("learnt");
+        const QStringList none;
+        QTest::newRow("nothing seen")
+            << QList<QStringList>{{s("Work\n0"), s("\n6")}} << none << none;
+        QTest::newRow("one file") << QList<QStringList>{{s("Rot\n6"), s("Work\n0"), s("Blau\n4")}}
+                                  << none << QStringList{s("Rot"), s("Blau"), s("")};
+        QTest::newRow("most often wins")
+            << QList<QStringList>{{s("Red\n6")}, {s("Rot\n6")}, {s("Rot\n6"), s("Grau\n1")}} << none
+            << QStringList{s("Rot"), s(""), s("Grau")};
+        QTest::newRow("tie goes to the first seen")
+            << QList<QStringList>{{s("Rouge\n6")}, {s("Rot\n6")}, {s("Rot\n6")}, {s("Rouge\n6")}}
+            << none << QStringList{s("Rouge"), s(""), s("")};
+        QTest::newRow("empty names and line feeds are no names")
+            << QList<QStringList>{{s("\n6")}, {s("\n6")}, {s("Ro\nt\n6")}, {s("Rot\n6")}} << none
+            << QStringList{s("Rot"), s(""), s("")};
+        QTest::newRow("unseen colours keep their names")
+            << QList<QStringList>{{s("Rosso\n6")}} << QStringList{s("Rot"), s("Blau"), s("")}
+            << QStringList{s("Rosso"), s("Blau"), s("")};
+    }
+    void learntTagNames()
+    {
+        QFETCH(QList<QStringList>, files);
+        QFETCH(QStringList, stored);
+        QFETCH(QStringList, learnt);
+        const auto list = [](const QStringList &n) -> std::optional<QStringList> {
+            if (n.isEmpty())
+                return std::nullopt;
+            return QStringList{{}, n[0], {}, {}, {}, n[1], {}, n[2]};
+        };
+        const QString prefsPath = m_dir.filePath(QStringLiteral("prefs%1.plist").arg(++m_counter));
+        {
+            Preferences defaults(prefsPath);
+            if (!stored.isEmpty())
+                defaults.setObject(*list(stored),
+                                   QString::fromLatin1(FinderTagsIO::favoriteTagNamesKey));
+            TagNameLearner learner;
+            for (const QStringList &file : files) {
+                QList<Entry> entries;
+                for (const QString &string : file) {
+                    const qsizetype lf = string.lastIndexOf(QLatin1Char('\n'));
+                    entries.append({string.left(lf), string.mid(lf + 1).toLongLong()});
+                }
+                learner.record(entries);
+            }
+            learner.storeInto(defaults);
+        }
+        QCOMPARE(FinderTagsIO::favoriteTagNames(Preferences(prefsPath)), list(learnt));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFinderTagsIO)

@@ -342,7 +342,7 @@ void TestResultsTable::contextMenu()
     QVERIFY(menu);
     QCOMPARE(actionTexts(*menu),
              QStringList({"Red", "Orange", "Yellow", "Green", "Blue", "Purple", "Gray", "No Color",
-                          "-", "Reveal in Browser", "Reveal in Finder"}));
+                          "-", "Reveal in Browser", "Show in File Manager"}));
     for (FinderTag tag : FinderTags::all) {
         QAction *action = actionNamed(*menu, FinderTags::displayName(tag));
         QVERIFY(action->isCheckable());

@@ -569,20 +569,24 @@ void TestSidebar::contextMenuItems_data()
     withOrangeGray[6] = QStringLiteral("Gray  ✓");
 
     QTest::newRow("file") << "Pad.wav" << QList<int>{}
-                          << colours + QStringList{"No Color", "-", "Reveal in Finder"} << false;
+                          << colours + QStringList{"No Color", "-", "Show in File Manager"}
+                          << false;
     QTest::newRow("tagged file") << "Pad.wav" << QList<int>{0}
-                                 << withRed + QStringList{"No Color", "-", "Reveal in Finder"}
+                                 << withRed + QStringList{"No Color", "-", "Show in File Manager"}
                                  << true;
     QTest::newRow("folder") << "Drums" << QList<int>{1, 6}
-                            << withOrangeGray +
-                                   QStringList{
-                                       "No Color",         "-",      "Search in This Folder", "-",
-                                       "Reveal in Finder", "Refresh"}
+                            << withOrangeGray + QStringList{"No Color",
+                                                            "-",
+                                                            "Search in This Folder",
+                                                            "-",
+                                                            "Show in File Manager",
+                                                            "Refresh"}
                             << true;
     QTest::newRow("root")
         << "" << QList<int>{}
-        << colours + QStringList{"No Color", "-", "Search in This Folder", "-", "Reveal in Finder",
-                                 "Refresh",  "-", "Remove from Browser"}
+        << colours +
+               QStringList{"No Color", "-", "Search in This Folder", "-", "Show in File Manager",
+                           "Refresh",  "-", "Remove from Browser"}
         << false;
 }
 
@@ -625,7 +629,8 @@ void TestSidebar::contextMenuActions()
     actionNamed(*menuFor(QStringLiteral("Pad.wav")), QStringLiteral("No Color"))->trigger();
     QVERIFY(f.tags->tagsFor(f.url(QStringLiteral("Pad.wav"))).isEmpty());
 
-    actionNamed(*menuFor(QStringLiteral("Pad.wav")), QStringLiteral("Reveal in Finder"))->trigger();
+    actionNamed(*menuFor(QStringLiteral("Pad.wav")), QStringLiteral("Show in File Manager"))
+        ->trigger();
     QCOMPARE(f.reveal.paths, QStringList{f.path(QStringLiteral("Pad.wav"))});
 
     const qint64 focus = f.model->searchFocusRequest();

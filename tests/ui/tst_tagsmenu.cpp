@@ -1,6 +1,7 @@
 #include "SearchFixture.h"
 
 #include "DialogPresenter.h"
+#include "FinderTagSync.h"
 #include "FinderTagsIO.h"
 #include "TagsMenu.h"
 
@@ -30,7 +31,8 @@ public:
 };
 
 const QString importQuestion =
-    "Wavelark will read the Finder colors already on your files and add them to its own tags. "
+    "Wavelark will read the file manager colors already on your files and add them to its own "
+    "tags. "
     "Tags you set in Wavelark are kept. Nothing is written to your files.";
 
 bool writeFinderColor(const QUrl &url, FinderTag tag)
@@ -68,8 +70,8 @@ void TestTagsMenu::enabledOnlyWithRoots()
     RecordingPresenter presenter;
     TagsMenu menu(*f.model, *f.tags, presenter);
     QCOMPARE(menu.title(), "Tags");
-    QCOMPARE(menu.importAction()->text(), "Import Tags from Finder…");
-    QCOMPARE(menu.exportAction()->text(), "Export Tags to Finder…");
+    QCOMPARE(menu.importAction()->text(), "Import Tags from File Manager…");
+    QCOMPARE(menu.exportAction()->text(), "Export Tags to File Manager…");
     QVERIFY(!menu.importAction()->isEnabled());
     QVERIFY(!menu.exportAction()->isEnabled());
 
@@ -85,9 +87,9 @@ void TestTagsMenu::resultTexts_data()
 {
     QTest::addColumn<qint64>("changed");
     QTest::addColumn<QString>("text");
-    QTest::newRow("none") << qint64(0) << "No new Finder colors were found to import.";
-    QTest::newRow("one") << qint64(1) << "Added Finder colors to 1 item.";
-    QTest::newRow("many") << qint64(1234) << "Added Finder colors to 1234 items.";
+    QTest::newRow("none") << qint64(0) << "No new file manager colors were found to import.";
+    QTest::newRow("one") << qint64(1) << "Added file manager colors to 1 item.";
+    QTest::newRow("many") << qint64(1234) << "Added file manager colors to 1234 items.";
 }
 
 void TestTagsMenu::resultTexts()
@@ -101,8 +103,9 @@ void TestTagsMenu::exportConfirmation_data()
 {
     QTest::addColumn<qint64>("items");
     QTest::addColumn<QString>("text");
-    const QString tail = " as real Finder tags. Your existing Finder tags are kept. Nothing is "
-                         "removed.";
+    const QString tail =
+        " as real file manager tags. Your existing file manager tags are kept. Nothing is "
+        "removed.";
     QTest::newRow("one") << qint64(1) << "Wavelark will write its colors onto 1 tagged item" + tail;
     QTest::newRow("two") << qint64(2)
                          << "Wavelark will write its colors onto 2 tagged items" + tail;
@@ -122,23 +125,25 @@ void TestTagsMenu::exportSummaryText_data()
     QTest::addColumn<QList<FinderTag>>("skipped");
     QTest::addColumn<QString>("text");
 
-    const QString because = ": Wavelark couldn't read your Finder tag names, so it didn't write ";
+    const QString because =
+        ": Wavelark couldn't read your file manager tag names, so it didn't write ";
     const QString end = " to avoid creating a mismatched tag. Please try again.";
     QTest::newRow("nothing") << qint64(0) << qint64(0) << QList<FinderTag>()
-                             << "Wrote Finder tags to 0 items.";
+                             << "Wrote file manager tags to 0 items.";
     QTest::newRow("one written") << qint64(1) << qint64(0) << QList<FinderTag>()
-                                 << "Wrote Finder tags to 1 item.";
+                                 << "Wrote file manager tags to 1 item.";
     QTest::newRow("three lines")
         << qint64(3) << qint64(1) << QList<FinderTag>{FinderTag::Green, FinderTag::Red}
-        << "Wrote Finder tags to 3 items.\n1 could not be written (read only or offline).\n"
+        << "Wrote file manager tags to 3 items.\n1 could not be written (read only or offline).\n"
            "Skipped Red, Green" +
                because + "these colors" + end;
-    QTest::newRow("failures only") << qint64(0) << qint64(12) << QList<FinderTag>()
-                                   << "Wrote Finder tags to 0 items.\n12 could not be written "
-                                      "(read only or offline).";
+    QTest::newRow("failures only")
+        << qint64(0) << qint64(12) << QList<FinderTag>()
+        << "Wrote file manager tags to 0 items.\n12 could not be written "
+           "(read only or offline).";
     QTest::newRow("one color skipped")
         << qint64(0) << qint64(0) << QList<FinderTag>{FinderTag::Purple}
-        << "Wrote Finder tags to 0 items.\nSkipped Purple" + because + "this color" + end;
+        << "Wrote file manager tags to 0 items.\nSkipped Purple" + because + "this color" + end;
 }
 
 void TestTagsMenu::exportSummaryText()
@@ -166,7 +171,7 @@ void TestTagsMenu::defaultNames()
 {
     QFETCH(QStringList, languages);
     QFETCH(bool, allowed);
-    QCOMPARE(TagsMenu::allowDefaultNames(languages), allowed);
+    QCOMPARE(FinderTagSync::defaultNamesAllowed(languages), allowed);
 }
 
 void TestTagsMenu::exportWithNothingTagged()
@@ -192,7 +197,7 @@ void TestTagsMenu::exportCancelled()
     TagsMenu menu(*f.model, *f.tags, presenter);
     menu.exportAction()->trigger();
     QTest::qWait(100);
-    QCOMPARE(presenter.titles(), QStringList{"Export Tags to Finder?"});
+    QCOMPARE(presenter.titles(), QStringList{"Export Tags to File Manager?"});
     QCOMPARE(presenter.alerts.at(0).informativeText, TagsMenu::exportConfirmationText(1));
     QCOMPARE(presenter.alerts.at(0).buttons, QStringList({"Export", "Cancel"}));
     QVERIFY(FinderTagsIO::readEntries(f.url("Samples/a.wav")).isEmpty());
@@ -209,12 +214,13 @@ void TestTagsMenu::exportRuns()
     RecordingPresenter presenter;
     TagsMenu menu(*f.model, *f.tags, presenter);
     menu.exportAction()->trigger();
-    QTRY_COMPARE(presenter.titles(), QStringList({"Export Tags to Finder?", "Export Complete"}));
+    QTRY_COMPARE(presenter.titles(),
+                 QStringList({"Export Tags to File Manager?", "Export Complete"}));
     QCOMPARE(presenter.alerts.at(0).informativeText, TagsMenu::exportConfirmationText(2));
 
     // Without the file manager's names, English names are written only for English users.
     BrowserModel::ExportSummary expected;
-    if (TagsMenu::allowDefaultNames(QLocale::system().uiLanguages()))
+    if (FinderTagSync::defaultNamesAllowed(QLocale::system().uiLanguages()))
         expected.filesWritten = 2;
     else
         expected.skippedColors = {FinderTag::Red, FinderTag::Blue};
@@ -226,9 +232,9 @@ void TestTagsMenu::importFlow_data()
 {
     QTest::addColumn<int>("coloredFiles");
     QTest::addColumn<QString>("result");
-    QTest::newRow("none") << 0 << "No new Finder colors were found to import.";
-    QTest::newRow("one") << 1 << "Added Finder colors to 1 item.";
-    QTest::newRow("many") << 3 << "Added Finder colors to 3 items.";
+    QTest::newRow("none") << 0 << "No new file manager colors were found to import.";
+    QTest::newRow("one") << 1 << "Added file manager colors to 1 item.";
+    QTest::newRow("many") << 3 << "Added file manager colors to 3 items.";
 }
 
 void TestTagsMenu::importFlow()
@@ -248,7 +254,7 @@ void TestTagsMenu::importFlow()
     presenter.answers = {1};
     menu.importAction()->trigger();
     QTest::qWait(100);
-    QCOMPARE(presenter.titles(), QStringList{"Import Tags from Finder?"});
+    QCOMPARE(presenter.titles(), QStringList{"Import Tags from File Manager?"});
     QCOMPARE(presenter.alerts.at(0).informativeText, importQuestion);
     QCOMPARE(presenter.alerts.at(0).buttons, QStringList({"Import", "Cancel"}));
     QVERIFY(f.tags->allTaggedItems().isEmpty());
@@ -256,7 +262,8 @@ void TestTagsMenu::importFlow()
     presenter.alerts.clear();
     presenter.answers = {0};
     menu.importAction()->trigger();
-    QTRY_COMPARE(presenter.titles(), QStringList({"Import Tags from Finder?", "Import Complete"}));
+    QTRY_COMPARE(presenter.titles(),
+                 QStringList({"Import Tags from File Manager?", "Import Complete"}));
     QCOMPARE(presenter.alerts.at(1).informativeText, result);
     QCOMPARE(f.tags->allTaggedItems().size(), coloredFiles);
 }
