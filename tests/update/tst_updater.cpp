@@ -1,0 +1,166 @@
+#include "LoopbackHttpServer.h"
+
+#include "platform/Preferences.h"
+#include "update/Updater.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray appcast(const QByteArray &items)
+{
+    return "<rss xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>" +
+           items + "</channel></rss>";
+}
+
+const QByteArray newerFeed = appcast(
+    "<item><sparkle:version>1.2</sparkle:version><description><![CDATA[<p>Faster scans</p>"
+    "<script>alert(1)</script>]]></description></item><item><sparkle:version>1.1</sparkle:version>"
+    "</item>");
+
+struct Fixture
+{
+    QTemporaryDir dir;
+    LoopbackHttpServer server;
+    std::unique_ptr<Preferences> defaults;
+    std::unique_ptr<Updater> updater;
+
+    bool make(const QString &path = "/feed")
+    {
+        defaults = std::make_unique<Preferences>(dir.filePath("prefs.plist"));
+        if (!dir.isValid() || !server.listen())
+            return false;
+        server.route("/notes", {200, "<p>Faster scans</p><script>x()</script>"});
+        server.route("/redirect",
+                     {302, {}, "Location: " + server.url("/feed").toEncoded() + "\r\n"});
+        const QString url = path.contains("://") ? path : server.url(path).toString();
+        updater = std::make_unique<Updater>(*defaults, url, "1.0");
+        updater->startUpdater();
+        return updater->canCheckForUpdates();
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(UpdateCheckResult)
+
+class TestUpdater final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { qRegisterMetaType<UpdateCheckResult>(); }
+
+    void check_data()
+    {
+        QTest::addColumn<QString>("path"); // or a whole address
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("userInitiated");
+        QTest::addColumn<QString>("skipped");
+        QTest::addColumn<QString>("expected"); // a version, part of an error, or empty: silent
+        const QByteArray same = appcast("<item><sparkle:version>1.0</sparkle:version></item>");
+        const QByteArray linked = appcast("<item><sparkle:version>1.2</sparkle:version>"
+                                          "<sparkle:releaseNotesLink>@/notes"
+                                          "</sparkle:releaseNotesLink></item>");
+        const QByteArray unreadable =
+            appcast("<item><sparkle:version>new</sparkle:version></item>");
+        // clang-format off
+        QTest::newRow("newer") << "/feed" << 200 << newerFeed << false << "" << "1.2";
+        QTest::newRow("notes by link") << "/feed" << 200 << linked << true << "" << "1.2";
+        QTest::newRow("skipped, background") << "/feed" << 200 << newerFeed << false << "1.2" << "";
+        QTest::newRow("skipped, asked") << "/feed" << 200 << newerFeed << true << "1.2" << "1.2";
+        QTest::newRow("older one skipped") << "/feed" << 200 << newerFeed << false << "1.1" << "1.2";
+        QTest::newRow("up to date, background") << "/feed" << 200 << same << false << "" << "";
+        QTest::newRow("server error") << "/feed" << 500 << QByteArray("oops") << true << "" << "HTTP 500";
+        QTest::newRow("server error, background") << "/feed" << 500 << QByteArray() << false << "" << "";
+        QTest::newRow("malformed") << "/feed" << 200 << QByteArray("<rss><channel>") << true << "" << "not valid XML";
+        QTest::newRow("no items") << "/feed" << 200 << appcast("") << true << "" << "no releases";
+        QTest::newRow("no readable version") << "/feed" << 200 << unreadable << true << "" << "no version";
+        QTest::newRow("oversized") << "/feed" << 200 << QByteArray(2 << 20, ' ') << true << "" << "larger than 1 MB";
+        QTest::newRow("redirect to http") << "/redirect" << 200 << newerFeed << true << "" << "without HTTPS";
+        QTest::newRow("http elsewhere") << "http://192.0.2.1/feed" << 200 << newerFeed << true << "" << "must use HTTPS";
+        QTest::newRow("unreachable") << "https://127.0.0.1:1/" << 200 << newerFeed << true << "" << "could not be reached";
+        // clang-format on
+    }
+    void check()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(bool, userInitiated);
+        QFETCH(QString, skipped);
+        QFETCH(QString, expected);
+        Fixture f;
+        QVERIFY(f.make(path));
+        f.server.route("/feed", {status, body.replace("@", f.server.url({}).toEncoded())});
+        if (!skipped.isEmpty())
+            f.defaults->setObject(skipped, "SUSkippedVersion");
+        QSignalSpy results(f.updater.get(), &Updater::checkFinished);
+
+        userInitiated ? f.updater->checkForUpdates() : f.updater->checkForUpdatesInBackground();
+        QVERIFY(!f.updater->canCheckForUpdates());
+        QTRY_VERIFY(f.updater->canCheckForUpdates());
+        QVERIFY(f.updater->lastUpdateCheckDate().has_value());
+        QCOMPARE(results.size(), expected.isEmpty() ? 0 : 1);
+        if (expected.isEmpty())
+            return;
+        const auto result = results.at(0).at(0).value<UpdateCheckResult>();
+        QCOMPARE(result.userInitiated, userInitiated);
+        if (result.kind == UpdateCheckResult::Kind::UpdateAvailable) {
+            QCOMPARE(result.item.version, expected);
+            QCOMPARE(result.releaseNotes, QString("<p>Faster scans</p>"));
+        } else {
+            QCOMPARE(result.kind, UpdateCheckResult::Kind::Failed);
+            QVERIFY2(result.error.contains(expected), qPrintable(result.error));
+        }
+    }
+
+    void slowServer()
+    {
+        Fixture f;
+        QVERIFY(f.make());
+        f.server.route("/feed", {200, {}, {}, true});
+        f.updater->setTimeoutMs(200);
+        QSignalSpy results(f.updater.get(), &Updater::checkFinished);
+        f.updater->checkForUpdates();
+        f.updater->checkForUpdates(); // ignored while the first runs
+        QTRY_COMPARE(results.size(), 1);
+        QVERIFY(results.at(0).at(0).value<UpdateCheckResult>().error.contains("in time"));
+        QCOMPARE(f.server.requests(), 1);
+    }
+
+    void automaticChecks_data()
+    {
+        QTest::addColumn<int>("hoursSinceLastCheck"); // 0: never checked
+        QTest::addColumn<bool>("checksNow");
+        QTest::newRow("never checked") << 0 << true;
+        QTest::newRow("two days ago") << 48 << true;
+        QTest::newRow("an hour ago") << 1 << false;
+        QTest::newRow("clock went back") << -48 << true;
+    }
+    void automaticChecks()
+    {
+        QFETCH(int, hoursSinceLastCheck);
+        QFETCH(bool, checksNow);
+        Fixture f;
+        QVERIFY(f.make());
+        f.server.route("/feed", {200, newerFeed});
+        f.updater->setAutomaticallyChecksForUpdates(true);
+        if (hoursSinceLastCheck != 0)
+            f.defaults->setObject(
+                QDateTime::currentDateTimeUtc().addSecs(-hoursSinceLastCheck * 3600),
+                "SULastCheckTime");
+        f.updater->scheduleAutomaticChecks();
+        QCOMPARE(!f.updater->canCheckForUpdates(), checksNow);
+        QTRY_VERIFY(f.updater->canCheckForUpdates());
+        QCOMPARE(f.server.requests(), checksNow ? 1 : 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUpdater)
+#include "tst_updater.moc"
