@@ -4,6 +4,7 @@
 #include "AudioOutput.h"
 #include "AudioPreviewPlayer.h"
 #include "BrowserModel.h"
+#include "CheckForUpdatesCommand.h"
 #include "ContentView.h"
 #include "DialogPresenter.h"
 #include "FocusFollowsMouse.h"
@@ -12,6 +13,8 @@
 #include "SymbolIcon.h"
 #include "TagStore.h"
 #include "TagsMenu.h"
+#include "UpdaterManager.h"
+#include "UrlOpener.h"
 #include "WindowController.h"
 #include "X11Connection.h"
 #include "X11FocusEnvironment.h"
@@ -45,6 +48,9 @@ WavelarkApp::WavelarkApp(Services services)
 
     DialogPresenter &presenter =
         services.dialogPresenter ? *services.dialogPresenter : DialogPresenter::system();
+    m_presenter = &presenter;
+    m_urlOpener = services.urlOpener ? services.urlOpener : &UrlOpener::system();
+    m_feedURL = services.feedURL.value_or(QStringLiteral(WAVELARK_FEED_URL));
     buildWindow(presenter);
     m_folderChooser.setParent(m_window.get());
 }
@@ -268,6 +274,17 @@ void WavelarkApp::buildMenus(DialogPresenter &presenter)
     m_aboutAction->setObjectName(QStringLiteral("about"));
     m_aboutAction->setMenuRole(QAction::AboutRole);
     connect(m_aboutAction, &QAction::triggered, this, &WavelarkApp::showAbout);
+    help->addSeparator();
+    m_checkForUpdatesAction = new CheckForUpdatesCommand(updater(), help);
+    help->addAction(m_checkForUpdatesAction);
+}
+
+UpdaterManager &WavelarkApp::updater()
+{
+    if (!m_updater)
+        m_updater = std::make_unique<UpdaterManager>(*m_defaults, m_feedURL, *m_presenter,
+                                                     *m_urlOpener, m_window.get());
+    return *m_updater;
 }
 
 void WavelarkApp::updateCommands()

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class AudioOutput;
 class AudioPreviewPlayer;
@@ -22,6 +23,8 @@ class QMainWindow;
 class QToolBar;
 class QToolButton;
 class TagStore;
+class UpdaterManager;
+class UrlOpener;
 class WindowController;
 class WindowHost;
 class X11Connection;
@@ -43,6 +46,8 @@ public:
         DialogPresenter *dialogPresenter = nullptr; // null: real message boxes
         // null: the desktop's own (X11 where Qt runs on xcb, otherwise inert).
         std::unique_ptr<FocusEnvironment> focusEnvironment;
+        UrlOpener *urlOpener = nullptr; // null: the desktop's browser
+        std::optional<QString> feedURL; // absent: the feed the build names
     };
 
     static constexpr int defaultWidth = 440;
@@ -78,6 +83,10 @@ public:
     QToolButton *dockButton() const { return m_dockButton; }
     // "Dock Left", "Dock Right", "Don't Dock", then "Reset Position".
     QList<QAction *> dockActions() const;
+    QAction *checkForUpdatesAction() const { return m_checkForUpdatesAction; }
+
+    // Created on first use.
+    UpdaterManager &updater();
 
     // Non-modal; one at a time.
     void showAbout();
@@ -100,6 +109,10 @@ private:
     std::unique_ptr<TagStore> m_tagStore;
     std::unique_ptr<BrowserModel> m_model;
     FileDialogFolderChooser m_folderChooser;
+    DialogPresenter *m_presenter = nullptr;
+    UrlOpener *m_urlOpener = nullptr;
+    QString m_feedURL;
+    std::unique_ptr<UpdaterManager> m_updater;
     // Declared last: the views hold references to everything above and must go first.
     std::unique_ptr<QMainWindow> m_window;
     std::unique_ptr<WindowHost> m_windowHost;
@@ -111,6 +124,7 @@ private:
     QAction *m_quitAction = nullptr;
     QAction *m_findAction = nullptr;
     QAction *m_aboutAction = nullptr;
+    QAction *m_checkForUpdatesAction = nullptr;
     QAction *m_alwaysOnTopAction = nullptr;
     QToolButton *m_dockButton = nullptr;
     QActionGroup *m_dockGroup = nullptr;

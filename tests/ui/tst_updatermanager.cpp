@@ -1,0 +1,224 @@
+#include "../update/LoopbackHttpServer.h"
+#include "TestSupport.h"
+
+#include "audio/AudioOutput.h"
+#include "platform/Preferences.h"
+#include "ui/CheckForUpdatesCommand.h"
+#include "ui/DialogPresenter.h"
+#include "ui/ReleaseNotesView.h"
+#include "ui/UpdateWindow.h"
+#include "ui/UpdaterManager.h"
+#include "ui/UrlOpener.h"
+#include "ui/WavelarkApp.h"
+#include "update/Updater.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextDocument>
+
+#include <memory>
+
+namespace {
+
+class RecordingPresenter final : public DialogPresenter
+{
+public:
+    int run(const Alert &alert, QWidget *) override
+    {
+        alerts.append(alert);
+        return answer;
+    }
+    QList<Alert> alerts;
+    int answer = 0;
+};
+
+class RecordingOpener final : public UrlOpener
+{
+public:
+    bool open(const QUrl &url) override
+    {
+        urls.append(url);
+        return isWebUrl(url);
+    }
+    QList<QUrl> urls;
+};
+
+QByteArray appcast(const QByteArray &version)
+{
+    const QByteArray item = "<item><sparkle:version>" + version +
+                            "</sparkle:version><description>"
+                            "&lt;p&gt;Faster&lt;/p&gt;</description>"
+                            "<enclosure url=\"https://x.org/w.tar\"/></item>";
+    return "<rss xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>" +
+           item + "</channel></rss>";
+}
+
+struct Fixture
+{
+    QTemporaryDir dir;
+    LoopbackHttpServer server;
+    RecordingPresenter presenter;
+    RecordingOpener opener;
+    std::unique_ptr<Preferences> defaults;
+    QMainWindow window;
+    std::unique_ptr<UpdaterManager> manager;
+
+    bool make(const QByteArray &feed, int status = 200)
+    {
+        if (!dir.isValid() || !server.listen())
+            return false;
+        server.route("/feed", {status, feed});
+        defaults = std::make_unique<Preferences>(dir.filePath("prefs.plist"));
+        restart();
+        return true;
+    }
+    void restart()
+    {
+        manager.reset();
+        manager = std::make_unique<UpdaterManager>(*defaults, server.url("/feed").toString(),
+                                                   presenter, opener, &window);
+    }
+};
+
+} // namespace
+
+class TestUpdaterManager final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void helpMenu_data()
+    {
+        QTest::addColumn<QString>("feed");
+        QTest::addColumn<QString>("preference");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("no feed") << ""
+                                 << "" << false;
+        QTest::newRow("placeholder") << "https://REPLACE-ME.x.org/a.xml"
+                                     << "" << false;
+        QTest::newRow("configured") << "https://x.org/a.xml"
+                                    << "" << true;
+        QTest::newRow("preference") << ""
+                                    << "https://x.org/a.xml" << true;
+    }
+    void helpMenu()
+    {
+        QFETCH(QString, feed);
+        QFETCH(QString, preference);
+        QFETCH(bool, enabled);
+        QTemporaryDir dir;
+        if (!preference.isEmpty()) {
+            Preferences defaults(dir.filePath("prefs.plist"));
+            defaults.setObject(preference, "SUFeedURL");
+        }
+        RecordingPresenter presenter;
+        RecordingOpener opener;
+        WavelarkApp::Services services;
+        services.preferencesPath = dir.filePath("prefs.plist");
+        services.indexFilePath = dir.filePath("index.plist");
+        services.liveUpdates = false;
+        services.dialogPresenter = &presenter;
+        services.urlOpener = &opener;
+        services.feedURL = feed;
+        WavelarkApp app(std::move(services));
+        const QList<QAction *> items =
+            app.window()->menuBar()->actions().constLast()->menu()->actions();
+        QCOMPARE(items.size(), 3);
+        QCOMPARE(items.at(0), app.aboutAction());
+        QVERIFY(items.at(1)->isSeparator());
+        QCOMPARE(items.at(2), app.checkForUpdatesAction());
+        QCOMPARE(items.at(2)->text(), QString("Check for Updates…"));
+        QCOMPARE(items.at(2)->isEnabled(), enabled);
+    }
+
+    void userCheck_data()
+    {
+        QTest::addColumn<QByteArray>("feed");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("alert"); // empty: the update window shows
+        QTest::newRow("newer") << appcast("99") << 200 << "";
+        QTest::newRow("up to date") << appcast("0.0.1") << 200 << "You're up to date";
+        QTest::newRow("server error") << QByteArray() << 503 << "Update Error!";
+    }
+    void userCheck()
+    {
+        QFETCH(QByteArray, feed);
+        QFETCH(int, status);
+        QFETCH(QString, alert);
+        Fixture f;
+        QVERIFY(f.make(feed, status));
+        CheckForUpdatesCommand command(*f.manager);
+        command.trigger();
+        QVERIFY(!command.isEnabled());
+        QTRY_VERIFY(command.isEnabled());
+        if (!alert.isEmpty()) {
+            QTRY_COMPARE(f.presenter.alerts.size(), 1);
+            QCOMPARE(f.presenter.alerts.at(0).messageText, alert);
+            QVERIFY(!f.manager->updateWindow());
+            return;
+        }
+        QTRY_VERIFY(f.manager->updateWindow() && f.manager->updateWindow()->isVisible());
+        UpdateWindow *window = f.manager->updateWindow();
+        QVERIFY(f.presenter.alerts.isEmpty() && !window->parentWidget());
+        QVERIFY(window->informativeLabel()->text().startsWith("Wavelark 99 is now available"));
+        QCOMPARE(window->releaseNotes()->toPlainText(), QString("Faster"));
+        window->downloadButton()->click();
+        QCOMPARE(f.opener.urls, QList<QUrl>{QUrl("https://x.org/w.tar")});
+        QVERIFY(!window->isVisible());
+
+        command.trigger();
+        QTRY_VERIFY(window->isVisible());
+        window->skipButton()->click();
+        QCOMPARE(f.defaults->stringForKey("SUSkippedVersion"), std::optional<QString>("99"));
+        QCOMPARE(f.opener.urls.size(), 1);
+    }
+
+    void automaticChecksAskedOnSecondStart_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("check automatically") << 0;
+        QTest::newRow("don't check") << 1;
+    }
+    void automaticChecksAskedOnSecondStart()
+    {
+        QFETCH(int, answer);
+        Fixture f;
+        QVERIFY(f.make(appcast("99")));
+        f.manager->startAutomaticChecks();
+        QVERIFY(f.presenter.alerts.isEmpty());
+        f.restart();
+        f.presenter.answer = answer;
+        f.manager->startAutomaticChecks();
+        f.manager->startAutomaticChecks();
+        QCOMPARE(f.presenter.alerts.size(), 1);
+        QCOMPARE(f.presenter.alerts.at(0).buttons,
+                 QStringList({"Check Automatically", "Don't Check"}));
+        QCOMPARE(f.defaults->boolForKey("SUEnableAutomaticChecks"), answer == 0);
+        QCOMPARE(f.manager->canCheckForUpdates(), answer != 0);
+        if (answer == 0)
+            QTRY_VERIFY(f.manager->updateWindow() && f.manager->updateWindow()->isVisible());
+    }
+
+    void releaseNotesLoadNothing()
+    {
+        QTemporaryDir dir;
+        QImage dot(4, 4, QImage::Format_RGB32);
+        dot.fill(Qt::red);
+        QVERIFY(dot.save(dir.filePath("dot.png")));
+        QVERIFY(TestSupport::writeFile(dir.filePath("page.html"), "<p>Elsewhere</p>"));
+        const QUrl image = QUrl::fromLocalFile(dir.filePath("dot.png"));
+        ReleaseNotesView view;
+        view.setNotes("<p>Notes</p><img src=\"" + image.toString() + "\">");
+        QVERIFY(view.document()->resource(QTextDocument::ImageResource, image).isNull());
+        view.setSource(QUrl::fromLocalFile(dir.filePath("page.html")));
+        QVERIFY(!view.toPlainText().contains("Elsewhere"));
+    }
+};
+
+QTEST_MAIN(TestUpdaterManager)
+#include "tst_updatermanager.moc"
