@@ -18,8 +18,7 @@ public:
                  bool neverAnswer = false)
             : status(code), body(std::move(content)), headers(std::move(extraHeaders)),
               silent(neverAnswer)
-        {
-        }
+        {}
         int status;
         QByteArray body;
         QByteArray headers; // extra header lines, each ending in CR LF
