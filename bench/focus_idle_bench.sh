@@ -19,7 +19,9 @@ for _ in $(seq 100); do xprop -root >/dev/null 2>&1 && break; sleep 0.05; done
 openbox >/dev/null 2>&1 & pids+=($!)
 for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q '#' && break; sleep 0.05; done
 
-export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data HOME=$work
+export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data HOME=$work XDG_RUNTIME_DIR=$work/runtime
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus
+mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 "$build/wavelark" >/dev/null 2>&1 & app=$!; pids+=($app)
 python3 -c "import tkinter; r = tkinter.Tk(); r.title('Partner'); r.geometry('500x400+800+100'); r.mainloop()" & pids+=($!)
 for _ in $(seq 100); do partner=$(xdotool search --name '^Partner$' 2>/dev/null | head -1) && [ -n "$partner" ] && break; sleep 0.1; done
