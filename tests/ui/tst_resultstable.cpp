@@ -291,6 +291,15 @@ void TestResultsTable::focusRequests()
     f.model->requestResultsFocus();
     QVERIFY(table->hasFocus());
     QCOMPARE(table->selectedRow(), 2);
+
+    // Tab leaves the selection empty; the first Down lands on the first row, not the second.
+    f.model->setResultSelection(QUrl());
+    other->setFocus();
+    QTest::keyClick(other, Qt::Key_Tab);
+    QVERIFY(table->hasFocus());
+    QCOMPARE(table->selectedRow(), -1);
+    QTest::keyClick(table, Qt::Key_Down);
+    QCOMPARE(f.model->resultSelection(), f.url("Samples/Drums/kick 1.wav"));
 }
 
 void TestResultsTable::hover()
