@@ -175,19 +175,20 @@ void TestBookmark::failsWithoutAnItem()
     QVERIFY(!Bookmark::create(QString()));
     QVERIFY(!Bookmark::create(path(QStringLiteral("never/there.wav"))));
 
-    QVERIFY(makeFile(QStringLiteral("deleted/kick.wav")));
-    QVERIFY(makeFile(QStringLiteral("deleted/snare.wav")));
+    QVERIFY(makeFile(QStringLiteral("quiet/a/b/deleted/kick.wav")));
+    QVERIFY(makeFile(QStringLiteral("quiet/a/b/deleted/snare.wav")));
     const std::optional<QByteArray> data =
-        Bookmark::create(path(QStringLiteral("deleted/kick.wav")));
+        Bookmark::create(path(QStringLiteral("quiet/a/b/deleted/kick.wav")));
     QVERIFY(data);
-    QVERIFY(QFile::remove(path(QStringLiteral("deleted/kick.wav"))));
+    QVERIFY(QFile::remove(path(QStringLiteral("quiet/a/b/deleted/kick.wav"))));
     QVERIFY(!Bookmark::resolve(*data));
 
-    // A failed search need not be repeated until a folder it read changes.
+    // A failed search need not be repeated until a folder it read changes. Its three ancestor
+    // levels stay inside this test's folder, away from busy ones.
     Bookmark::SearchTrace searched;
     QVERIFY(!Bookmark::resolve(*data, &searched));
     QVERIFY(Bookmark::isUnchanged(searched));
-    QVERIFY(makeFile(QStringLiteral("deleted/new.wav")));
+    QVERIFY(makeFile(QStringLiteral("quiet/a/b/deleted/new.wav")));
     QVERIFY(!Bookmark::isUnchanged(searched));
 }
 

@@ -417,10 +417,10 @@ private Q_SLOTS:
     // repeated until a folder it read changes.
     void relocationSearchesInTheBackgroundOnce()
     {
-        const QString root = path(s("Root"));
+        const QString root = path(s("q/r/Root"));
         TagStore store(*m_prefs);
-        store.setTags(red, fileUrl(file(s("Root/Kit/a.wav"))));
-        store.setTags(blue, fileUrl(file(s("Root/Kit/b.wav"))));
+        store.setTags(red, fileUrl(file(s("q/r/Root/Kit/a.wav"))));
+        store.setTags(blue, fileUrl(file(s("q/r/Root/Kit/b.wav"))));
         QList<QThread *> threads;
         QMutex mutex;
         store.setResolver([&](const QByteArray &data, Bookmark::SearchTrace *searched) {
@@ -432,7 +432,7 @@ private Q_SLOTS:
             QMutexLocker lock(&mutex);
             return threads.size();
         };
-        QVERIFY(QDir(path(s("Root/Kit"))).removeRecursively());
+        QVERIFY(QDir(path(s("q/r/Root/Kit"))).removeRecursively());
         store.relocateMovedItems({fileUrl(root)});
         QTRY_VERIFY(!store.isRelocating());
         QCOMPARE(searches(), 2);
@@ -440,7 +440,7 @@ private Q_SLOTS:
         store.relocateMovedItems({fileUrl(root)});
         QTRY_VERIFY(!store.isRelocating());
         QCOMPARE(searches(), 2);
-        file(s("Root/new.wav"));
+        file(s("q/r/Root/new.wav"));
         store.relocateMovedItems({fileUrl(root)});
         QTRY_VERIFY(!store.isRelocating());
         QCOMPARE(searches(), 4);
