@@ -4,6 +4,7 @@
 
 #include "AudioPreviewPlayer.h"
 #include "BrowserModel.h"
+#include "DestructiveMenuStyle.h"
 #include "FilePaths.h"
 #include "FileRowView.h"
 #include "ResultsTableView.h"
@@ -445,6 +446,7 @@ QMenu *SidebarView::contextMenuForRow(int row, QWidget *parent)
         }
         QAction *remove = menu->addAction(QStringLiteral("Remove from Browser"));
         remove->setObjectName(QStringLiteral("destructive"));
+        DestructiveMenuStyle::install(*menu);
         connect(remove, &QAction::triggered, this,
                 [this, rootNode] { m_model.removeRoot(rootNode); });
     }

@@ -18,6 +18,7 @@ class QAction;
 class QMainWindow;
 class QToolBar;
 class TagStore;
+class TextEditActions;
 
 // The application: it creates the long-lived objects once, in order, and the one main window
 // with its toolbar, menus and content. It holds no state of its own beyond them.
@@ -61,6 +62,7 @@ public:
     QAction *quitAction() const { return m_quitAction; }
     QAction *findAction() const { return m_findAction; }
     QAction *aboutAction() const { return m_aboutAction; }
+    TextEditActions *textEditActions() const { return m_textEditActions; }
 
     // Non-modal; one at a time.
     void showAbout();
@@ -86,5 +88,6 @@ private:
     QAction *m_quitAction = nullptr;
     QAction *m_findAction = nullptr;
     QAction *m_aboutAction = nullptr;
+    TextEditActions *m_textEditActions = nullptr;
     QPointer<QWidget> m_about;
 };

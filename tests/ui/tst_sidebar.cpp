@@ -637,6 +637,22 @@ void TestSidebar::contextMenuActions()
     QCOMPARE(f.model->selection(), f.url(QStringLiteral("Drums")));
     QCOMPARE(f.model->searchFocusRequest(), focus + 1);
 
+    // Only the command that removes something is drawn in red.
+    const std::unique_ptr<QMenu> rootMenu = menuFor(QString());
+    const QImage image = rootMenu->grab().toImage();
+    const auto redPixels = [&](const QString &text) {
+        const QRect rect = rootMenu->actionGeometry(actionNamed(*rootMenu, text));
+        int count = 0;
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            for (int x = rect.left(); x <= rect.right(); ++x) {
+                const QColor pixel = image.pixelColor(QPoint(x, y) * image.devicePixelRatio());
+                count += pixel.red() > 150 && pixel.red() > 2 * pixel.green();
+            }
+        }
+        return count;
+    };
+    QVERIFY(redPixels(QStringLiteral("Remove from Browser")) > 10);
+    QCOMPARE(redPixels(QStringLiteral("Refresh")), 0);
     actionNamed(*menuFor(QString()), QStringLiteral("Remove from Browser"))->trigger();
     QVERIFY(f.model->roots().isEmpty());
     QCOMPARE(f.view->content(), SidebarView::Content::Welcome);
