@@ -234,6 +234,15 @@ void ResultsTableView::keyPressEvent(QKeyEvent *event)
         !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
     if (plain) {
         switch (event->key()) {
+        case Qt::Key_Down:
+            // Focus that arrives by Tab puts the current index on row 0 without selecting it, so
+            // the view's own step would skip the first row.
+            if (selectedRow() < 0 && m_results->rowCount() > 0) {
+                selectRowAndReveal(0);
+                event->accept();
+                return;
+            }
+            break;
         case Qt::Key_Up:
             if (selectedRow() == 0) {
                 m_model.requestSearchFocus();
@@ -297,11 +306,6 @@ void ResultsTableView::paintEvent(QPaintEvent *event)
 
 QModelIndex ResultsTableView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
 {
-    // Without a selection the view's current index may still sit on row 0; the first step down
-    // must land on the first row rather than skip it.
-    if ((cursorAction == MoveDown || cursorAction == MoveNext) && selectedRow() < 0 &&
-        m_results->rowCount() > 0)
-        return m_results->index(0, 0);
     // One column: Home and End go to the ends of the list, not of the row.
     if (cursorAction == MoveHome || cursorAction == MoveEnd)
         modifiers |= Qt::ControlModifier;
