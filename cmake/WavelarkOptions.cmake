@@ -18,6 +18,14 @@ if(WAVELARK_SANITIZE)
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(wavelark_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(WAVELARK_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "The fuzz targets need clang (libFuzzer)")
+  endif()
+  target_compile_options(wavelark_options INTERFACE
+    -fsanitize=fuzzer-no-link,address -fno-omit-frame-pointer)
+  target_link_options(wavelark_options INTERFACE -fsanitize=address)
+endif()
 
 # wavelark_add_library(name SOURCES ... LINKS ...): one static library per layer.
 function(wavelark_add_library name)

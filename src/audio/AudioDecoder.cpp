@@ -118,7 +118,7 @@ qint64 AudioDecoder::statedLength() const
     // A length guessed from the bit rate can be off by seconds (raw AAC, for one); an MP3 stream's
     // length counts whole frames, priming and padding included, which a short sample notices.
     if (m_format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE ||
-        std::strcmp(m_format->iformat->name, "mp3") == 0)
+        std::strcmp(m_format->iformat->name, "mp3") == 0 || isOgg())
         return -1;
     const AVStream *audio = stream();
     const AVRational frameBase{1, sampleRate()};
@@ -139,8 +139,15 @@ double AudioDecoder::duration() const
     return 0;
 }
 
+bool AudioDecoder::isOgg() const
+{
+    return std::strcmp(m_format->iformat->name, "ogg") == 0;
+}
+
 qint64 AudioDecoder::countFramesFromPackets()
 {
+    if (isOgg())
+        return -1;
     const AVStream *audio = stream();
     const AVRational frameBase{1, sampleRate()};
     qint64 frames = 0;

@@ -34,10 +34,12 @@ public:
     int sampleRate() const;
     int channelCount() const;
     // The length in frames at the file's own rate as the container states it; -1 when unknown,
-    // only guessed from the bit rate, or including the encoder's priming and padding (MP3).
+    // only guessed from the bit rate, including the encoder's priming and padding (MP3), or taken
+    // from an Ogg stream's last granule position, which may promise more than the packets hold.
     qint64 statedLength() const;
     // The frames the decoder will yield, from packet durations less the priming and padding the
-    // demuxer marks, without decoding; -1 when a packet does not say. Reads to the end: the
+    // demuxer marks, without decoding; -1 when a packet does not say, or in Ogg, where the last
+    // packet's duration is derived from the same granule position. Reads to the end: the
     // decoder must be opened again afterwards.
     qint64 countFramesFromPackets();
     // The length in seconds, estimated when the container does not state it; 0 when unknown.
@@ -54,6 +56,7 @@ public:
 
 private:
     AudioDecoder() = default;
+    bool isOgg() const;
 
     AVFormatContext *m_format = nullptr;
     AVCodecContext *m_codec = nullptr;

@@ -153,6 +153,8 @@ bool AudioPreviewPlayer::startPlayback(const QUrl &url, double startFraction)
     const std::optional<FileSignature> signature = FileSignature::of(url);
     if (m_loadedURL != url || m_loadedSignature != signature)
         startWaveformExtraction(url);
+    else if (m_loadedDuration > 0)
+        setDuration(m_loadedDuration);
     setLoadedURL(url);
     m_loadedSignature = signature;
     return true;
@@ -265,6 +267,7 @@ void AudioPreviewPlayer::startWaveformExtraction(const QUrl &url)
     setWaveform({});
     setIsGeneratingWaveform(true);
     m_waveformToken = url;
+    m_loadedDuration = 0;
 
     // A superseded extraction could never be applied; cancelling it frees the thread pool for
     // the file the user is on now.
@@ -274,11 +277,20 @@ void AudioPreviewPlayer::startWaveformExtraction(const QUrl &url)
     const CancelFlagPtr flag = m_waveformCancel;
     BackgroundJob::run(
         this, flag, BackgroundJob::Priority::UserInitiated,
-        [url, flag] { return WaveformExtractor::computePeaks(url, waveformBarCount, flag.get()); },
-        [this, url](std::optional<QList<float>> peaks) {
+        [url, flag] {
+            return WaveformExtractor::computeOverview(url, waveformBarCount, flag.get());
+        },
+        [this, url](std::optional<WaveformExtractor::Overview> overview) {
             if (m_waveformToken != url)
                 return;
-            setWaveform(peaks.value_or(QList<float>()));
+            // The container's stated length may differ from the frames really decoded and
+            // played; the waveform spans the latter, and so do the duration and the playhead.
+            m_loadedDuration = overview && overview->sampleRate > 0
+                                   ? double(overview->frames) / overview->sampleRate
+                                   : 0.0;
+            if (m_playingURL == url && m_loadedDuration > 0)
+                setDuration(m_loadedDuration);
+            setWaveform(overview ? overview->peaks : QList<float>());
             setIsGeneratingWaveform(false);
         });
 }

@@ -127,5 +127,6 @@ private:
     QTimer m_progressTimer;
     QUrl m_waveformToken;
     std::optional<FileSignature> m_loadedSignature;
+    double m_loadedDuration = 0; // of the decoded frames, once the waveform is known
     CancelFlagPtr m_waveformCancel;
 };

@@ -9,6 +9,14 @@ namespace WaveformExtractor {
 
 std::optional<QList<float>> computePeaks(const QUrl &url, int count, const CancelFlag *cancel)
 {
+    std::optional<Overview> overview = computeOverview(url, count, cancel);
+    if (!overview)
+        return std::nullopt;
+    return std::move(overview->peaks);
+}
+
+std::optional<Overview> computeOverview(const QUrl &url, int count, const CancelFlag *cancel)
+{
     if (!url.isLocalFile())
         return std::nullopt;
     const std::unique_ptr<AudioFileReader> file = AudioFileReader::open(url.toLocalFile());
@@ -30,7 +38,7 @@ std::optional<QList<float>> computePeaks(const QUrl &url, int count, const Cance
         if (!ok || buffer.frameLength() == 0)
             break;
     }
-    return peaks.normalised();
+    return Overview{peaks.normalised(), length, file->sampleRate()};
 }
 
 } // namespace WaveformExtractor

@@ -32,7 +32,10 @@ BrowserModel::BrowserModel(Preferences &defaults, const QString &indexFilePath, 
 
     loadRoots();
     loadExpandedAndSelection();
-    healMovedRoots();
+    healMovedRoots([this](bool healed) {
+        if (healed)
+            runAfterChange();
+    });
     updateOfflineRoots();
     loadIndexFromDisk();
     startIndexing();
@@ -43,8 +46,10 @@ BrowserModel::~BrowserModel()
 {
     if (m_indexCancel)
         m_indexCancel->cancel();
-    if (m_searchCancel)
-        m_searchCancel->cancel();
+    for (const CancelFlagPtr &flag : {m_searchCancel, m_healCancel, m_tagScopeCancel}) {
+        if (flag)
+            flag->cancel();
+    }
     // Stops the reader thread before anything it could post to goes away.
     m_watcher.reset();
 }

@@ -125,7 +125,9 @@ public:
     void relinkRoot(const FileNodePtr &node);
     void relink(const FileNodePtr &node, const QUrl &to);
     void removeRoot(const FileNodePtr &node);
-    bool healMovedRoots();
+    // Roots missing on disk are looked for through their bookmarks on a background job; `done`
+    // learns on the main thread whether any root moved.
+    void healMovedRoots(std::function<void(bool healed)> done = {});
     void updateOfflineRoots();
 
     // Navigation.
@@ -194,6 +196,7 @@ private:
     void setRoots(const QList<FileNodePtr> &roots);
     void setOfflineRoots(const QSet<QUrl> &offline);
     void setTagScope(const QList<FileNodePtr> &folders, const QList<FileNodePtr> &samples);
+    void applyTagScope(const QStringList &folders, const QStringList &files);
     void setSearchResults(const QList<FileNodePtr> &results);
     void setIsIndexing(bool indexing);
     void appendRows(QList<VisibleRow> &rows, const FileNodePtr &node, int depth,
@@ -209,6 +212,7 @@ private:
     void replaceRoot(int index, const QUrl &oldUrl, const QUrl &newUrl);
     void mapExpandedAndSelection(const QString &oldPath, const QString &newPath);
     void runAfterChange();
+    void relocateTags();
     std::optional<QVariantMap> bookmarkDictionary() const;
 
     void loadExpandedAndSelection();
@@ -247,6 +251,8 @@ private:
     std::shared_ptr<const SampleIndex> m_index;
     CancelFlagPtr m_indexCancel;
     CancelFlagPtr m_searchCancel;
+    CancelFlagPtr m_healCancel;
+    CancelFlagPtr m_tagScopeCancel;
     QTimer m_searchDelay;
     std::function<void()> m_pendingSearch;
     QTimer m_refreshDebounce;

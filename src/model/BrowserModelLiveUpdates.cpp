@@ -30,19 +30,25 @@ void BrowserModel::scheduleRefresh()
 
 void BrowserModel::refreshAll()
 {
-    const bool healed = healMovedRoots();
-    reloadTree();
-    if (healed)
-        restartWatcher();
-    if (m_tagStore) {
-        QList<QUrl> roots;
-        for (const FileNodePtr &root : std::as_const(m_roots))
-            roots.append(root->url());
-        m_tagStore->relocateMovedItems(roots);
-    }
-    startIndexing();
-    recomputeTagScope();
-    updateOfflineRoots();
+    healMovedRoots([this](bool healed) {
+        reloadTree();
+        if (healed)
+            restartWatcher();
+        relocateTags();
+        startIndexing();
+        recomputeTagScope();
+        updateOfflineRoots();
+    });
+}
+
+void BrowserModel::relocateTags()
+{
+    if (!m_tagStore)
+        return;
+    QList<QUrl> roots;
+    for (const FileNodePtr &root : std::as_const(m_roots))
+        roots.append(root->url());
+    m_tagStore->relocateMovedItems(roots);
 }
 
 void BrowserModel::reloadTree()

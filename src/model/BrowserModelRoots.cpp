@@ -1,6 +1,7 @@
 // Root folders: adding, relinking, removing, healing and remembering them with their bookmarks.
 #include "BrowserModel.h"
 
+#include "BackgroundJob.h"
 #include "Bookmark.h"
 #include "FilePaths.h"
 #include "FolderChooser.h"
@@ -67,6 +68,9 @@ void BrowserModel::restoreBookmarkAccess()
         return;
     bool refreshed = false;
     for (const FileNodePtr &root : std::as_const(m_roots)) {
+        // A missing root would be searched for here, on the GUI thread: healing does that.
+        if (!FilePaths::exists(root->path()))
+            continue;
         const std::optional<Bookmark::Resolution> resolved =
             resolveStored(*dictionary, root->path());
         if (!resolved)
@@ -130,33 +134,57 @@ void BrowserModel::storeBookmark(const QUrl &url)
     m_defaults.setObject(dictionary, bookmarksKey);
 }
 
-bool BrowserModel::healMovedRoots()
+void BrowserModel::healMovedRoots(std::function<void(bool healed)> done)
 {
+    if (m_healCancel)
+        m_healCancel->cancel();
     const std::optional<QVariantMap> dictionary = bookmarkDictionary();
-    if (!dictionary)
-        return false;
-    bool changed = false;
-    for (int i = 0; i < m_roots.size(); ++i) {
-        const FileNodePtr root = m_roots.at(i);
-        if (FilePaths::exists(root->path()))
-            continue;
-        const std::optional<Bookmark::Resolution> resolved =
-            resolveStored(*dictionary, root->path());
-        if (!resolved)
-            continue;
-        const QString newPath = FilePaths::normalized(resolved->path);
-        if (newPath == root->path() || !FilePaths::exists(newPath))
-            continue;
-        const bool taken = std::any_of(m_roots.cbegin(), m_roots.cend(),
-                                       [&](const FileNodePtr &r) { return r->path() == newPath; });
-        if (taken)
-            continue;
-        replaceRoot(i, root->url(), QUrl::fromLocalFile(newPath));
-        changed = true;
+    QList<std::pair<QString, QVariant>> missing;
+    if (dictionary) {
+        for (const FileNodePtr &root : std::as_const(m_roots)) {
+            if (!FilePaths::exists(root->path()))
+                missing.append({root->path(), dictionary->value(root->path())});
+        }
     }
-    if (changed)
-        persistRoots();
-    return changed;
+    if (missing.isEmpty()) {
+        if (done)
+            done(false);
+        return;
+    }
+    m_healCancel = std::make_shared<CancelFlag>();
+    const auto find = [missing, flag = m_healCancel] {
+        QList<std::pair<QString, QString>> moves;
+        for (const auto &[path, stored] : missing) {
+            if (flag->isCancelled())
+                break;
+            const std::optional<QByteArray> data = decodeBase64(stored);
+            const std::optional<Bookmark::Resolution> resolved =
+                data ? Bookmark::resolve(*data) : std::nullopt;
+            const QString newPath = resolved ? FilePaths::normalized(resolved->path) : QString();
+            if (!newPath.isEmpty() && newPath != path && FilePaths::exists(newPath))
+                moves.append({path, newPath});
+        }
+        return moves;
+    };
+    const auto apply = [this, done](const QList<std::pair<QString, QString>> &moves) {
+        bool changed = false;
+        for (const auto &[oldPath, newPath] : moves) {
+            const auto has = [&](const QString &path) {
+                return std::find_if(m_roots.cbegin(), m_roots.cend(),
+                                    [&](const FileNodePtr &r) { return r->path() == path; });
+            };
+            const auto root = has(oldPath);
+            if (root == m_roots.cend() || has(newPath) != m_roots.cend())
+                continue;
+            replaceRoot(int(root - m_roots.cbegin()), (*root)->url(), QUrl::fromLocalFile(newPath));
+            changed = true;
+        }
+        if (changed)
+            persistRoots();
+        if (done)
+            done(changed);
+    };
+    BackgroundJob::run(this, m_healCancel, BackgroundJob::Priority::UserInitiated, find, apply);
 }
 
 void BrowserModel::replaceRoot(int index, const QUrl &oldUrl, const QUrl &newUrl)

@@ -34,7 +34,12 @@ std::shared_ptr<SampleIndex> IndexFile::read(const QString &filePath)
         buffer = file.readAll();
         bytes = buffer;
     }
+    return readBytes(bytes);
+}
 
+std::shared_ptr<SampleIndex> IndexFile::readBytes(QByteArrayView bytes)
+{
+    const qsizetype size = bytes.size();
     const std::optional<BinaryPlistReader> reader = BinaryPlistReader::open(bytes);
     if (!reader)
         return emptyIndex();

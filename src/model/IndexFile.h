@@ -2,6 +2,7 @@
 
 #include "SampleIndex.h"
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <memory>
@@ -16,6 +17,8 @@ public:
     // Any failure (no file, unreadable, malformed, an element without both strings) reads as an
     // empty index.
     static std::shared_ptr<SampleIndex> read(const QString &filePath);
+    // The same for a document in memory.
+    static std::shared_ptr<SampleIndex> readBytes(QByteArrayView bytes);
     // Creates the parent folder, encodes, and replaces the file atomically; false on any failure.
     static bool write(const SampleIndex &index, const QString &filePath);
 };

@@ -135,8 +135,8 @@ std::optional<Identity> decode(const QByteArray &data)
 }
 
 // Whether the item found elsewhere is the bookmarked one and not a newcomer that reuses a freed
-// inode number. A folder's modification time changes with its contents, so only files are held
-// to their size and time.
+// inode number. Where both sides know the birth time it decides alone, so an edited file is still
+// found; otherwise a file is held to its size and time (a folder's time changes with its contents).
 bool isSameItem(const struct stat &info, const QByteArray &path, const Identity &target)
 {
     if (quint64(info.st_dev) != target.device || quint64(info.st_ino) != target.inode ||
@@ -144,11 +144,8 @@ bool isSameItem(const struct stat &info, const QByteArray &path, const Identity 
         return false;
     }
     if (target.birthSeconds != 0 || target.birthNanoseconds != 0) {
-        const auto birth = birthTimeOf(path);
-        if (birth &&
-            (birth->first != target.birthSeconds || birth->second != target.birthNanoseconds)) {
-            return false;
-        }
+        if (const auto birth = birthTimeOf(path))
+            return birth->first == target.birthSeconds && birth->second == target.birthNanoseconds;
     }
     if (!S_ISREG(info.st_mode))
         return true;
@@ -157,11 +154,21 @@ bool isSameItem(const struct stat &info, const QByteArray &path, const Identity 
            quint32(info.st_mtim.tv_nsec) == target.mtimeNanoseconds;
 }
 
+std::optional<Bookmark::FolderStamp> stampOf(const QByteArray &folder)
+{
+    struct stat info;
+    if (::lstat(folder.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return std::nullopt;
+    return Bookmark::FolderStamp{folder, qint64(info.st_mtim.tv_sec),
+                                 quint32(info.st_mtim.tv_nsec)};
+}
+
 // Breadth-first search below one folder, on the item's own file system, without following links.
 class Search
 {
 public:
-    explicit Search(const Identity &target) : m_target(target) {}
+    Search(const Identity &target, Bookmark::SearchTrace *trace) : m_target(target), m_trace(trace)
+    {}
 
     std::optional<QByteArray> below(const QByteArray &root, quint64 skipInode)
     {
@@ -173,6 +180,12 @@ public:
                 ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (fd < 0)
                 continue;
+            if (m_trace) {
+                struct stat folderInfo;
+                if (::fstat(fd, &folderInfo) == 0)
+                    m_trace->append({folder, qint64(folderInfo.st_mtim.tv_sec),
+                                     quint32(folderInfo.st_mtim.tv_nsec)});
+            }
             DIR *dir = ::fdopendir(fd);
             if (!dir) {
                 ::close(fd);
@@ -211,18 +224,23 @@ public:
 
 private:
     const Identity &m_target;
+    Bookmark::SearchTrace *m_trace;
     int m_visited = 0;
     bool m_exhausted = false;
 };
 
-std::optional<QByteArray> searchNearby(const Identity &target)
+std::optional<QByteArray> searchNearby(const Identity &target, Bookmark::SearchTrace *trace)
 {
-    Search search(target);
+    Search search(target, trace);
     QByteArray folder = parentOf(target.path);
     quint64 searched = 0; // the inode of the folder searched at the level below
     for (int level = 0; level <= kAncestorLevels && !folder.isEmpty(); ++level) {
         struct stat info;
-        if (::lstat(folder.constData(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        if (::lstat(folder.constData(), &info) != 0) {
+            // A missing ancestor that reappears must count as a change.
+            if (trace)
+                trace->append({folder, -1, 0});
+        } else if (S_ISDIR(info.st_mode)) {
             // Another file system: the item's volume is gone or this is above its mount point.
             if (quint64(info.st_dev) != target.device)
                 return std::nullopt;
@@ -252,6 +270,11 @@ std::optional<QByteArray> Bookmark::create(const QString &path)
 
 std::optional<Bookmark::Resolution> Bookmark::resolve(const QByteArray &data)
 {
+    return resolve(data, nullptr);
+}
+
+std::optional<Bookmark::Resolution> Bookmark::resolve(const QByteArray &data, SearchTrace *searched)
+{
     const std::optional<Identity> target = decode(data);
     if (!target)
         return std::nullopt;
@@ -262,9 +285,24 @@ std::optional<Bookmark::Resolution> Bookmark::resolve(const QByteArray &data)
                           (S_ISREG(info.st_mode) || isSameItem(info, target->path, *target));
         return Resolution{QFile::decodeName(target->path), !same};
     }
-    if (const std::optional<QByteArray> found = searchNearby(*target))
+    SearchTrace trace;
+    if (const std::optional<QByteArray> found = searchNearby(*target, searched ? &trace : nullptr))
         return Resolution{QFile::decodeName(*found), true};
+    if (searched)
+        *searched = std::move(trace);
     return std::nullopt;
+}
+
+bool Bookmark::isUnchanged(const SearchTrace &searched)
+{
+    if (searched.isEmpty())
+        return false;
+    for (const FolderStamp &stamp : searched) {
+        const std::optional<FolderStamp> now = stampOf(stamp.path);
+        if (now ? !(*now == stamp) : stamp.seconds != -1)
+            return false;
+    }
+    return true;
 }
 
 bool Bookmark::startAccessing(const QString &path)

@@ -18,6 +18,9 @@ constexpr std::uint32_t kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN
 // IN_MASK_ADD keeps the full mask when the parent is itself a watched folder (nested roots).
 constexpr std::uint32_t kParentMask =
     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR | IN_MASK_ADD;
+// Every folder above a root, up to "/": a root moves with any of them, and only the moved folder
+// itself hears of it.
+constexpr std::uint32_t kAncestorMask = IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR | IN_MASK_ADD;
 constexpr std::size_t kReadBufferSize = 64 * 1024;
 
 bool isHidden(std::string_view name)
@@ -227,7 +230,30 @@ bool InotifyTree::addParentWatch(Root &root)
     if (std::find(watch.rootNames.begin(), watch.rootNames.end(), root.name) ==
         watch.rootNames.end())
         watch.rootNames.push_back(root.name);
+    watchAncestors(root.parent);
     return true;
+}
+
+void InotifyTree::watchAncestors(const std::string &folder)
+{
+    for (std::string path = folder; !path.empty();) {
+        if (m_fd < 0 ||
+            (!m_watchByPath.contains(path) && static_cast<int>(m_watches.size()) >= m_watchLimit))
+            return;
+        const int wd = ::inotify_add_watch(m_fd, path.c_str(), kAncestorMask);
+        if (wd < 0)
+            return;
+        Watch &watch = m_watches[wd];
+        if (watch.path.empty()) {
+            watch.path = path;
+            m_watchByPath[path] = wd;
+        }
+        watch.ancestor = true;
+        const std::size_t slash = path.rfind('/');
+        path = path == "/" || slash == std::string::npos ? std::string()
+               : slash == 0                              ? std::string("/")
+                                                         : path.substr(0, slash);
+    }
 }
 
 void InotifyTree::watchRoot(Root &root, const std::atomic<bool> &stop)
@@ -257,8 +283,8 @@ void InotifyTree::forgetTree(const std::string &top)
 {
     const auto forget = [this](std::map<std::string, int>::iterator it) {
         Watch &watch = m_watches[it->second];
-        if (!watch.rootNames.empty()) {
-            watch.full = false; // still needed to see the roots inside it come and go
+        if (!watch.rootNames.empty() || watch.ancestor) {
+            watch.full = false; // still needed to see the roots inside it come, go and move
             return std::next(it);
         }
         ::inotify_rm_watch(m_fd, it->second);
@@ -333,7 +359,8 @@ bool InotifyTree::readEvents(const std::atomic<bool> &stop)
         const std::string_view name = event->len > 0 ? std::string_view(event->name) : "";
         if (name.empty()) {
             // The watched folder itself: deleted, moved, unmounted or its attributes changed.
-            changed = changed || watch.full;
+            changed = changed || watch.full ||
+                      (watch.ancestor && (event->mask & (IN_MOVE_SELF | IN_DELETE_SELF)));
             continue;
         }
         const bool isRootName = std::find(watch.rootNames.begin(), watch.rootNames.end(), name) !=

@@ -12,10 +12,10 @@
 
 #include <sys/types.h>
 
-// The inotify side of FileSystemWatcher: a watch on every non-hidden folder below each root and
-// one on each root's parent, kept in step as folders appear, move and vanish. Folders left
-// unwatched by the watch limit are compared at each rescan() with what they held when last seen.
-// Not thread-safe: the watcher's reader thread alone uses it.
+// The inotify side of FileSystemWatcher: a watch on every non-hidden folder below each root, one
+// on each root's parent and one on every folder above it, kept in step as folders appear, move and
+// vanish. Folders left unwatched by the watch limit are compared at each rescan() with what they
+// held when last seen. Not thread-safe: the watcher's reader thread alone uses it.
 class InotifyTree final
 {
 public:
@@ -52,6 +52,7 @@ private:
         std::string path;
         bool full = false;                  // every visible name counts, not only rootNames
         std::vector<std::string> rootNames; // roots this folder is the parent of
+        bool ancestor = false;              // above a root: only its own move or deletion counts
     };
     struct Root
     {
@@ -73,6 +74,7 @@ private:
     bool isWatched(const std::string &path) const;
     bool addParentWatch(Root &root);
     bool hasParentWatch(const Root &root) const;
+    void watchAncestors(const std::string &folder);
     void watchRoot(Root &root, const std::atomic<bool> &stop);
     void watchTree(const std::string &top, bool followTop, const std::atomic<bool> &stop);
     void forgetTree(const std::string &top);

@@ -1,5 +1,6 @@
 #include "TagStore.h"
 
+#include "platform/BackgroundJob.h"
 #include "platform/Bookmark.h"
 #include "platform/FilePaths.h"
 #include "platform/Preferences.h"
@@ -95,7 +96,11 @@ TagStore::TagStore(Preferences &defaults, QObject *parent) : QObject(parent), m_
     load();
 }
 
-TagStore::~TagStore() = default;
+TagStore::~TagStore()
+{
+    if (m_relocationCancel)
+        m_relocationCancel->cancel();
+}
 
 void TagStore::load()
 {
@@ -209,6 +214,14 @@ void TagStore::setTags(const FinderTagSet &tags, const QUrl &url)
     commitChange();
 }
 
+void TagStore::toggleTag(FinderTag tag, const QUrl &url)
+{
+    FinderTagSet tags = tagsFor(url);
+    if (!tags.remove(tag))
+        tags.insert(tag);
+    setTags(tags, url);
+}
+
 QList<QUrl> TagStore::taggedURLs(const FinderTagSet &anyOf) const
 {
     QList<QUrl> urls;
@@ -296,31 +309,71 @@ void TagStore::moveTags(const QUrl &from, const QUrl &to)
     commitChange();
 }
 
+void TagStore::setRelocating(bool relocating)
+{
+    if (relocating == m_relocating)
+        return;
+    m_relocating = relocating;
+    Q_EMIT relocatingChanged(m_relocating);
+}
+
 void TagStore::relocateMovedItems(const QList<QUrl> &roots)
 {
     const QStringList rootPaths = normalizedRoots(roots);
     if (m_bookmarks.isEmpty() || rootPaths.isEmpty())
         return;
+    // Restarting would throw away a long search and start it again at every refresh.
+    if (m_relocating) {
+        m_pendingRelocation = rootPaths;
+        return;
+    }
+    TagRelocation::Input input;
+    for (auto it = m_tags.cbegin(); it != m_tags.cend(); ++it) {
+        const auto bookmark = m_bookmarks.constFind(it.key());
+        if (bookmark != m_bookmarks.cend())
+            input.bookmarks.insert(it.key(), *bookmark);
+    }
+    input.roots = rootPaths;
+    input.failed = m_failedSearches;
+    input.resolver = m_resolver;
+    m_relocationCancel = std::make_shared<CancelFlag>();
+    setRelocating(true);
+    BackgroundJob::run(
+        this, m_relocationCancel, BackgroundJob::Priority::Utility,
+        [input = std::move(input), flag = m_relocationCancel] {
+            return TagRelocation::find(input, *flag);
+        },
+        [this](const TagRelocation::Result &result) {
+            applyRelocation(result);
+            setRelocating(false);
+            if (const std::optional<QStringList> pending = std::exchange(m_pendingRelocation, {})) {
+                QList<QUrl> urls;
+                for (const QString &root : *pending)
+                    urls.append(QUrl::fromLocalFile(root));
+                relocateMovedItems(urls);
+            }
+        });
+}
+
+void TagStore::applyRelocation(const TagRelocation::Result &result)
+{
+    m_failedSearches.clear();
+    for (auto it = result.failed.cbegin(); it != result.failed.cend(); ++it) {
+        if (m_tags.contains(it.key()))
+            m_failedSearches.insert(it.key(), it.value());
+    }
+    // The store may have changed while the job ran: an item untagged since, or a destination
+    // tagged since, stays as it is now.
     TagMap tags = m_tags;
     TagBookmarkMap bookmarks = m_bookmarks;
     bool moved = false;
-    for (auto it = m_tags.cbegin(); it != m_tags.cend(); ++it) {
+    for (auto it = result.moves.cbegin(); it != result.moves.cend(); ++it) {
         const QString &key = it.key();
-        const auto bookmark = m_bookmarks.constFind(key);
-        if (bookmark == m_bookmarks.cend() || FilePaths::exists(key))
+        if (!tags.contains(key) || tags.contains(it->to))
             continue;
-        const std::optional<Bookmark::Resolution> resolved = Bookmark::resolve(*bookmark);
-        if (!resolved)
-            continue;
-        const QString path = FilePaths::normalized(resolved->path);
-        if (path.isEmpty() || path == key || !FilePaths::exists(path))
-            continue;
-        if (!isAtOrBelowAny(path, rootPaths) || tags.contains(path))
-            continue;
-        tags.remove(key);
+        tags.insert(it->to, tags.take(key));
         bookmarks.remove(key);
-        tags.insert(path, it.value());
-        bookmarks.insert(path, Bookmark::create(path).value_or(*bookmark));
+        bookmarks.insert(it->to, it->bookmark);
         moved = true;
     }
     if (!moved)

@@ -10,6 +10,9 @@
 AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("aboutDialog"));
+    // A panel of fixed size: nothing to resize, maximise or minimise.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("About Wavelark"));
 
     auto *icon = new QLabel(this);
@@ -56,6 +59,8 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent)
     layout->addSpacing(10);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->activate();
+    setFixedSize(sizeHint());
 }
 
 AboutDialog::~AboutDialog() = default;

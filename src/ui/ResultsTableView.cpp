@@ -8,7 +8,9 @@
 #include "ResultsModel.h"
 #include "SampleDragPreview.h"
 #include "SearchResultRow.h"
+#include "TagMenuSection.h"
 #include "TagStore.h"
+#include "Theme.h"
 
 #include <QContextMenuEvent>
 #include <QDrag>
@@ -232,6 +234,15 @@ void ResultsTableView::keyPressEvent(QKeyEvent *event)
         !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
     if (plain) {
         switch (event->key()) {
+        case Qt::Key_Down:
+            // Focus that arrives by Tab puts the current index on row 0 without selecting it, so
+            // the view's own step would skip the first row.
+            if (selectedRow() < 0 && m_results->rowCount() > 0) {
+                selectRowAndReveal(0);
+                event->accept();
+                return;
+            }
+            break;
         case Qt::Key_Up:
             if (selectedRow() == 0) {
                 m_model.requestSearchFocus();
@@ -263,6 +274,34 @@ void ResultsTableView::keyPressEvent(QKeyEvent *event)
         }
     }
     QTableView::keyPressEvent(event);
+}
+
+void ResultsTableView::focusInEvent(QFocusEvent *event)
+{
+    QTableView::focusInEvent(event);
+    viewport()->update();
+}
+
+void ResultsTableView::focusOutEvent(QFocusEvent *event)
+{
+    QTableView::focusOutEvent(event);
+    viewport()->update();
+}
+
+void ResultsTableView::paintEvent(QPaintEvent *event)
+{
+    QTableView::paintEvent(event);
+    if (!hasFocus() || m_results->rowCount() == 0)
+        return;
+    // Focus reached by Tab or a click on empty space selects nothing: the row the keys act on
+    // carries the accent ring, so the keyboard is never lost.
+    const int row = selectedRow() >= 0 ? selectedRow() : 0;
+    const QRect rect = visualRect(m_results->index(row, 0)).adjusted(1, 1, -2, -2);
+    QPainter painter(viewport());
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Theme::accent(), 1.5));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect), 5, 5);
 }
 
 QModelIndex ResultsTableView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
@@ -302,35 +341,14 @@ QMenu *ResultsTableView::contextMenuForRow(int row, QWidget *parent)
     if (!node)
         return nullptr;
     const QUrl url = node->url();
-    const FinderTagSet current = m_tags.tagsFor(url);
     auto *menu = new QMenu(parent);
-    for (FinderTag tag : FinderTags::all) {
-        const bool checked = current.contains(tag);
-        QAction *action = menu->addAction(TagDot::menuIcon(tag, checked, devicePixelRatioF()),
-                                          FinderTags::displayName(tag));
-        action->setCheckable(true);
-        action->setChecked(checked);
-        connect(action, &QAction::triggered, this, [this, url, tag] { toggleTag(url, tag); });
-    }
-    QAction *noColor = menu->addAction(QStringLiteral("No Color"));
-    noColor->setEnabled(!current.isEmpty());
-    connect(noColor, &QAction::triggered, this, [this, url] { m_tags.setTags({}, url); });
+    TagMenuSection::addTo(*menu, m_tags, url, devicePixelRatioF(), this);
     menu->addSeparator();
     connect(menu->addAction(QStringLiteral("Reveal in Browser")), &QAction::triggered, this,
             [this, url] { m_model.revealInBrowser(url); });
     connect(menu->addAction(QStringLiteral("Show in File Manager")), &QAction::triggered, this,
             [this, url] { m_model.revealInFinder(url); });
     return menu;
-}
-
-void ResultsTableView::toggleTag(const QUrl &url, FinderTag tag)
-{
-    FinderTagSet tags = m_tags.tagsFor(url);
-    if (tags.contains(tag))
-        tags.remove(tag);
-    else
-        tags.insert(tag);
-    m_tags.setTags(tags, url);
 }
 
 void ResultsTableView::startDrag(Qt::DropActions)

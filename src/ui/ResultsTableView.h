@@ -37,6 +37,9 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void leaveEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
@@ -52,7 +55,6 @@ private:
     void setHoveredRow(int row);
     void updateRow(int row);
     void updatePulse();
-    void toggleTag(const QUrl &url, FinderTag tag);
 
     BrowserModel &m_model;
     AudioPreviewPlayer &m_player;

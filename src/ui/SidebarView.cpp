@@ -4,11 +4,13 @@
 
 #include "AudioPreviewPlayer.h"
 #include "BrowserModel.h"
+#include "DestructiveMenuStyle.h"
 #include "FilePaths.h"
 #include "FileRowView.h"
 #include "ResultsTableView.h"
 #include "SampleDragPreview.h"
 #include "SymbolIcon.h"
+#include "TagMenuSection.h"
 #include "TagStore.h"
 #include "Theme.h"
 #include "TreeListView.h"
@@ -415,24 +417,7 @@ QMenu *SidebarView::contextMenuForRow(int row, QWidget *parent)
     const QUrl url = node->url();
     auto *menu = new QMenu(parent);
     menu->setObjectName(QStringLiteral("rowContextMenu"));
-    const FinderTagSet current = m_tags.tagsFor(url);
-    for (FinderTag tag : FinderTags::all) {
-        QString title = FinderTags::displayName(tag);
-        if (current.contains(tag))
-            title += QStringLiteral("  ✓");
-        QAction *action = menu->addAction(TagDot::menuIcon(tag, false, devicePixelRatioF()), title);
-        connect(action, &QAction::triggered, this, [this, url, tag] {
-            FinderTagSet tags = m_tags.tagsFor(url);
-            if (tags.contains(tag))
-                tags.remove(tag);
-            else
-                tags.insert(tag);
-            m_tags.setTags(tags, url);
-        });
-    }
-    QAction *noColor = menu->addAction(QStringLiteral("No Color"));
-    noColor->setEnabled(!current.isEmpty());
-    connect(noColor, &QAction::triggered, this, [this, url] { m_tags.setTags({}, url); });
+    TagMenuSection::addTo(*menu, m_tags, url, devicePixelRatioF(), this);
     menu->addSeparator();
 
     if (node->isDirectory()) {
@@ -462,6 +447,7 @@ QMenu *SidebarView::contextMenuForRow(int row, QWidget *parent)
         }
         QAction *remove = menu->addAction(QStringLiteral("Remove from Browser"));
         remove->setObjectName(QStringLiteral("destructive"));
+        DestructiveMenuStyle::install(*menu);
         connect(remove, &QAction::triggered, this,
                 [this, rootNode] { m_model.removeRoot(rootNode); });
     }

@@ -13,6 +13,7 @@
 #include "SymbolIcon.h"
 #include "TagStore.h"
 #include "TagsMenu.h"
+#include "TextEditActions.h"
 #include "UpdaterManager.h"
 #include "UrlOpener.h"
 #include "WindowController.h"
@@ -262,6 +263,8 @@ void WavelarkApp::buildMenus(DialogPresenter &presenter)
     connect(m_quitAction, &QAction::triggered, this, [] { QCoreApplication::quit(); });
 
     QMenu *edit = bar->addMenu(QStringLiteral("&Edit"));
+    m_textEditActions = new TextEditActions(*edit);
+    edit->addSeparator();
     m_findAction = edit->addAction(QStringLiteral("Find"));
     m_findAction->setObjectName(QStringLiteral("find"));
     m_findAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));

@@ -23,6 +23,7 @@ class QMainWindow;
 class QToolBar;
 class QToolButton;
 class TagStore;
+class TextEditActions;
 class UpdaterManager;
 class UrlOpener;
 class WindowController;
@@ -87,6 +88,7 @@ public:
 
     // Created on first use.
     UpdaterManager &updater();
+    TextEditActions *textEditActions() const { return m_textEditActions; }
 
     // Non-modal; one at a time.
     void showAbout();
@@ -130,5 +132,6 @@ private:
     QActionGroup *m_dockGroup = nullptr;
     QAction *m_resetPositionAction = nullptr;
     bool m_contentShown = false;
+    TextEditActions *m_textEditActions = nullptr;
     QPointer<QWidget> m_about;
 };

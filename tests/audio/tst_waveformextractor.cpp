@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <algorithm>
 
@@ -37,6 +38,7 @@ private Q_SLOTS:
     void losslessFilesMatchIndependentDecode();
     void lossyShortFilesFillEveryBar_data();
     void lossyShortFilesFillEveryBar();
+    void vorbisSpansTheDecodedFrames();
     void monoAtHalfScaleNormalisesToOne();
     void silenceGivesZerosNotNothing();
     void rightOnlySignalShowsFullHeight();
@@ -170,6 +172,44 @@ void TestWaveformExtractor::lossyShortFilesFillEveryBar()
     for (int k = firstBar; k < endBar; ++k)
         QVERIFY2((*peaks)[k] > 0.5f,
                  qPrintable(QStringLiteral("bar %1 is %2").arg(k).arg((*peaks)[k])));
+}
+
+void TestWaveformExtractor::vorbisSpansTheDecodedFrames()
+{
+    // The last page's granule position states more frames than the packets decode to, as some
+    // encoders write it: the bars must span the decoded frames only.
+    const QString file = path(QStringLiteral("overstated.ogg"));
+    QVERIFY(TestSupport::makeAudio(
+        file, QStringLiteral("sine=frequency=440:sample_rate=44100:duration=0.5"),
+        {QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-c:a"),
+         QStringLiteral("libvorbis")}));
+    QFile ogg(file);
+    QVERIFY(ogg.open(QIODevice::ReadWrite));
+    QByteArray bytes = ogg.readAll();
+    const qsizetype last = bytes.lastIndexOf("OggS");
+    QVERIFY(last >= 0);
+    uchar *page = reinterpret_cast<uchar *>(bytes.data() + last);
+    qToLittleEndian<qint64>(qFromLittleEndian<qint64>(page + 6) + 2000, page + 6);
+    qToLittleEndian<quint32>(0, page + 22);
+    quint32 crc = 0;
+    for (qsizetype i = last; i < bytes.size(); ++i) {
+        crc ^= quint32(uchar(bytes[i])) << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 0x80000000u ? (crc << 1) ^ 0x04c11db7u : crc << 1;
+    }
+    qToLittleEndian<quint32>(crc, page + 22);
+    QVERIFY(ogg.seek(0) && ogg.write(bytes) == bytes.size());
+    ogg.close();
+    const std::optional<std::vector<float>> decoded = AudioFixtures::decodeWithFfmpeg(file);
+    QVERIFY(decoded);
+
+    const std::optional<WaveformExtractor::Overview> overview =
+        WaveformExtractor::computeOverview(fileUrl(file), 260);
+    QVERIFY(overview.has_value());
+    QCOMPARE(overview->frames, qint64(decoded->size()));
+    for (int k = 0; k < 260; ++k)
+        QVERIFY2(overview->peaks[k] > 0.5f,
+                 qPrintable(QStringLiteral("bar %1 is %2").arg(k).arg(overview->peaks[k])));
 }
 
 void TestWaveformExtractor::monoAtHalfScaleNormalisesToOne()

@@ -14,6 +14,7 @@ private Q_SLOTS:
     void separatedBurstsRefreshSeparately();
     void newFilesAppearSorted();
     void deletedSelectionIsCleared();
+    void renamedRootIsHealedAndWatched_data();
     void renamedRootIsHealedAndWatched();
     void deletedRootGoesOfflineAndBack();
     void hiddenFoldersAreNotWatched();
@@ -118,21 +119,47 @@ void TestLiveUpdates::deletedSelectionIsCleared()
     QTRY_VERIFY_WITH_TIMEOUT(model->selection().isEmpty(), refreshTimeout);
 }
 
+void TestLiveUpdates::renamedRootIsHealedAndWatched_data()
+{
+    QTest::addColumn<QString>("root");
+    QTest::addColumn<QString>("from"); // renamed to `to`
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("healed");
+    QTest::newRow("root renamed") << "Samples"
+                                  << "Samples"
+                                  << "Renamed"
+                                  << "Renamed";
+    // Only the moved folder hears of it: nothing changes inside the root.
+    QTest::newRow("parent renamed") << "S/Samples"
+                                    << "S"
+                                    << "S2"
+                                    << "S2/Samples";
+    QTest::newRow("grandparent moved") << "A/B/Samples"
+                                       << "A"
+                                       << "Z/A"
+                                       << "Z/A/B/Samples";
+}
+
 void TestLiveUpdates::renamedRootIsHealedAndWatched()
 {
+    QFETCH(QString, root);
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(QString, healed);
     ModelFixture f;
-    f.touch("Samples/Kit/kick.wav");
-    auto model = liveModel(f, "Samples");
+    f.touch(root + "/Kit/kick.wav");
+    f.mkdir("Z");
+    auto model = liveModel(f, root);
     model->expand(model->roots().first());
-    QVERIFY(QDir().rename(f.path("Samples"), f.path("Renamed")));
-    QTRY_COMPARE_WITH_TIMEOUT(model->roots().first()->path(), f.path("Renamed"), refreshTimeout);
-    QVERIFY(model->expanded().contains(f.url("Renamed")));
+    QVERIFY(QDir().rename(f.path(from), f.path(to)));
+    QTRY_COMPARE_WITH_TIMEOUT(model->roots().first()->path(), f.path(healed), refreshTimeout);
+    QVERIFY(model->expanded().contains(f.url(healed)));
     QVERIFY(model->offlineRoots().isEmpty());
 
     // Watched under its new name.
     QTest::qWait(1500);
-    f.touch("Renamed/new.wav");
-    QTRY_VERIFY_WITH_TIMEOUT(model->node(f.url("Renamed/new.wav")) != nullptr, refreshTimeout);
+    f.touch(healed + "/new.wav");
+    QTRY_VERIFY_WITH_TIMEOUT(model->node(f.url(healed + "/new.wav")) != nullptr, refreshTimeout);
 }
 
 void TestLiveUpdates::deletedRootGoesOfflineAndBack()

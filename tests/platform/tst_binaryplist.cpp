@@ -178,6 +178,8 @@ private Q_SLOTS:
     void pythonReadsWhatWeWrite_data();
     void pythonReadsWhatWeWrite();
     void readsWhatPythonWrites();
+    void sixteenByteIntegersExactOrAbsent_data();
+    void sixteenByteIntegersExactOrAbsent();
     void readsHandBuiltDocuments_data();
     void readsHandBuiltDocuments();
     void rejectsMalformedDocuments_data();
@@ -355,6 +357,48 @@ void TestBinaryPlist::readsWhatPythonWrites()
         QCOMPARE(map.value(it.key()).metaType(), it.value().metaType());
         QVERIFY2(map.value(it.key()) == it.value(), qPrintable(it.key()));
     }
+}
+
+void TestBinaryPlist::sixteenByteIntegersExactOrAbsent_data()
+{
+    // A 16-byte integer is 128-bit two's complement: a value outside the 64-bit types reads as
+    // nothing, never as its low half.
+    QTest::addColumn<quint64>("high");
+    QTest::addColumn<quint64>("low");
+    QTest::addColumn<QVariant>("expected"); // invalid: the document does not read
+    constexpr quint64 ones = ~quint64(0);
+    constexpr quint64 top = quint64(1) << 63;
+    QTest::newRow("small") << quint64(0) << quint64(5) << i64(5);
+    QTest::newRow("above int64 max")
+        << quint64(0) << top + 44 << QVariant::fromValue<quint64>(top + 44);
+    QTest::newRow("minus one") << ones << ones << i64(-1);
+    QTest::newRow("int64 min") << ones << top << i64(std::numeric_limits<qint64>::min());
+    QTest::newRow("two to the 64") << quint64(1) << quint64(0) << QVariant();
+    QTest::newRow("above uint64 max, low half small") << quint64(1) << quint64(7) << QVariant();
+    QTest::newRow("below int64 min") << ones << quint64(5) << QVariant();
+    QTest::newRow("most negative") << top << quint64(0) << QVariant();
+}
+
+void TestBinaryPlist::sixteenByteIntegersExactOrAbsent()
+{
+    QFETCH(quint64, high);
+    QFETCH(quint64, low);
+    QFETCH(QVariant, expected);
+    RawDocument doc;
+    doc.add(QByteArray(1, char(0x14)) + bigEndian(high, 8) + bigEndian(low, 8));
+    const QByteArray document = doc.build();
+    const std::optional<QVariant> read = BinaryPlist::read(document);
+    QCOMPARE(read.has_value(), expected.isValid());
+    if (read) {
+        QCOMPARE(read->typeId(), expected.typeId());
+        QCOMPARE(*read, expected);
+    }
+    const std::optional<BinaryPlistReader> reader = BinaryPlistReader::open(document);
+    QVERIFY(reader);
+    const std::optional<qint64> integer = reader->integer(0);
+    QCOMPARE(integer.has_value(), expected.typeId() == QMetaType::LongLong);
+    if (integer)
+        QCOMPARE(*integer, expected.toLongLong());
 }
 
 void TestBinaryPlist::readsHandBuiltDocuments_data()

@@ -74,6 +74,13 @@ void TestBookmark::resolvesWhereItWasMade()
     QVERIFY(resolution);
     QCOMPARE(resolution->path, path(item));
     QVERIFY(!resolution->stale);
+
+    // Data of the first version, made before birth times were kept, still reads.
+    QByteArray first = data->left(46) + data->mid(58);
+    first[5] = 1;
+    const std::optional<Bookmark::Resolution> old = Bookmark::resolve(first);
+    QVERIFY(old);
+    QCOMPARE(old->path, path(item));
 }
 
 void TestBookmark::findsMovedItemsNearby_data()
@@ -82,29 +89,37 @@ void TestBookmark::findsMovedItemsNearby_data()
     QTest::addColumn<QString>("from"); // renamed to `to` afterwards
     QTest::addColumn<QString>("to");
     QTest::addColumn<QString>("expected"); // empty when the item must not be found
+    QTest::addColumn<bool>("edited");      // the file grows after it was bookmarked
 
     QTest::newRow("renamed in place")
         << QStringLiteral("lib/Drums/kick.wav") << QStringLiteral("lib/Drums/kick.wav")
-        << QStringLiteral("lib/Drums/kick 2.wav") << QStringLiteral("lib/Drums/kick 2.wav");
+        << QStringLiteral("lib/Drums/kick 2.wav") << QStringLiteral("lib/Drums/kick 2.wav")
+        << false;
     QTest::newRow("moved to a sibling folder")
         << QStringLiteral("lib/Drums/kick.wav") << QStringLiteral("lib/Drums/kick.wav")
-        << QStringLiteral("lib/Bass/kick.wav") << QStringLiteral("lib/Bass/kick.wav");
+        << QStringLiteral("lib/Bass/kick.wav") << QStringLiteral("lib/Bass/kick.wav") << false;
     QTest::newRow("moved deeper below an ancestor")
         << QStringLiteral("lib/Packs/Drums/kick.wav") << QStringLiteral("lib/Packs/Drums/kick.wav")
-        << QStringLiteral("lib/Other/A/B/C/kick.wav") << QStringLiteral("lib/Other/A/B/C/kick.wav");
+        << QStringLiteral("lib/Other/A/B/C/kick.wav") << QStringLiteral("lib/Other/A/B/C/kick.wav")
+        << false;
     QTest::newRow("folder renamed")
         << QStringLiteral("lib/Drums/") << QStringLiteral("lib/Drums")
-        << QStringLiteral("lib/Percussion") << QStringLiteral("lib/Percussion");
+        << QStringLiteral("lib/Percussion") << QStringLiteral("lib/Percussion") << false;
     QTest::newRow("parent folder renamed")
         << QStringLiteral("lib/Drums/kick.wav") << QStringLiteral("lib/Drums")
-        << QStringLiteral("lib/Percussion") << QStringLiteral("lib/Percussion/kick.wav");
+        << QStringLiteral("lib/Percussion") << QStringLiteral("lib/Percussion/kick.wav") << false;
     QTest::newRow("moved beyond three ancestor levels")
         << QStringLiteral("far/1/2/3/4/kick.wav") << QStringLiteral("far/1/2/3/4/kick.wav")
-        << QStringLiteral("far/elsewhere/kick.wav") << QStringLiteral("");
+        << QStringLiteral("far/elsewhere/kick.wav") << QStringLiteral("") << false;
     // The only way from the old folder to the new place is a link, which is never followed.
     QTest::newRow("moved behind a link")
         << QStringLiteral("far/1/2/3/4/kick.wav") << QStringLiteral("far/1/2/3/4/kick.wav")
-        << QStringLiteral("outside/kick.wav") << QStringLiteral("");
+        << QStringLiteral("outside/kick.wav") << QStringLiteral("") << false;
+    // Normalising or trimming changes size and time; the birth time still knows the file.
+    QTest::newRow("edited, then renamed")
+        << QStringLiteral("lib/Drums/kick.wav") << QStringLiteral("lib/Drums/kick.wav")
+        << QStringLiteral("lib/Drums/kick trimmed.wav")
+        << QStringLiteral("lib/Drums/kick trimmed.wav") << true;
 }
 
 void TestBookmark::findsMovedItemsNearby()
@@ -113,6 +128,7 @@ void TestBookmark::findsMovedItemsNearby()
     QFETCH(QString, from);
     QFETCH(QString, to);
     QFETCH(QString, expected);
+    QFETCH(bool, edited);
     QTemporaryDir dir;
     const auto at = [&dir](const QString &relative) { return dir.filePath(relative); };
     if (item.endsWith(QLatin1Char('/')))
@@ -126,6 +142,11 @@ void TestBookmark::findsMovedItemsNearby()
 
     const std::optional<QByteArray> data = Bookmark::create(at(QDir::cleanPath(item)));
     QVERIFY(data);
+    if (edited) {
+        QFile file(at(item));
+        QVERIFY(file.open(QIODevice::Append));
+        QVERIFY(file.write("longer now") > 0);
+    }
     QVERIFY(TestSupport::makeDirs(QFileInfo(at(to)).absolutePath()));
     QVERIFY(QDir().rename(at(from), at(to)));
 
@@ -161,13 +182,21 @@ void TestBookmark::failsWithoutAnItem()
     QVERIFY(!Bookmark::create(QString()));
     QVERIFY(!Bookmark::create(path(QStringLiteral("never/there.wav"))));
 
-    QVERIFY(makeFile(QStringLiteral("deleted/kick.wav")));
-    QVERIFY(makeFile(QStringLiteral("deleted/snare.wav")));
+    QVERIFY(makeFile(QStringLiteral("quiet/a/b/deleted/kick.wav")));
+    QVERIFY(makeFile(QStringLiteral("quiet/a/b/deleted/snare.wav")));
     const std::optional<QByteArray> data =
-        Bookmark::create(path(QStringLiteral("deleted/kick.wav")));
+        Bookmark::create(path(QStringLiteral("quiet/a/b/deleted/kick.wav")));
     QVERIFY(data);
-    QVERIFY(QFile::remove(path(QStringLiteral("deleted/kick.wav"))));
+    QVERIFY(QFile::remove(path(QStringLiteral("quiet/a/b/deleted/kick.wav"))));
     QVERIFY(!Bookmark::resolve(*data));
+
+    // A failed search need not be repeated until a folder it read changes. Its three ancestor
+    // levels stay inside this test's folder, away from busy ones.
+    Bookmark::SearchTrace searched;
+    QVERIFY(!Bookmark::resolve(*data, &searched));
+    QVERIFY(Bookmark::isUnchanged(searched));
+    QVERIFY(makeFile(QStringLiteral("quiet/a/b/deleted/new.wav")));
+    QVERIFY(!Bookmark::isUnchanged(searched));
 }
 
 void TestBookmark::givesUpAfterTwentyThousandEntries()

@@ -5,9 +5,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMutex>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 namespace {
 
@@ -374,8 +376,12 @@ private Q_SLOTS:
         store.setTags(blue, fileUrl(path(s("Root/never-existed.wav"))));
         const qint64 revision = store.revision();
 
+        const auto relocate = [&store](const QList<QUrl> &roots) {
+            store.relocateMovedItems(roots);
+            QTRY_VERIFY(!store.isRelocating());
+        };
         // Nothing moved yet: nothing to do.
-        store.relocateMovedItems({fileUrl(root)});
+        relocate({fileUrl(root)});
         QCOMPARE(store.revision(), revision);
 
         QVERIFY(QDir().mkpath(path(s("Root/Moved"))));
@@ -387,9 +393,9 @@ private Q_SLOTS:
         QVERIFY(QFile::rename(occupied, path(s("Root/Moved/k3.wav"))));
         const qint64 before = store.revision();
 
-        store.relocateMovedItems({});
+        relocate({});
         QCOMPARE(store.revision(), before);
-        store.relocateMovedItems({fileUrl(root + s("/"))});
+        relocate({fileUrl(root + s("/"))});
         QCOMPARE(store.revision(), before + 1);
         const TagMap tags = store.tags();
         QCOMPARE(tags.value(path(s("Root/Moved/k1.wav"))), QList<qint64>{0});
@@ -402,9 +408,43 @@ private Q_SLOTS:
         QVERIFY(!store.bookmarks().contains(inside));
 
         // A second pass finds nothing new.
-        store.relocateMovedItems({fileUrl(root)});
+        relocate({fileUrl(root)});
         QCOMPARE(store.revision(), before + 1);
         QCOMPARE(reopen()->tags(), tags);
+    }
+
+    // Bookmark searches touch the disk: they run off the GUI thread, and one that failed is not
+    // repeated until a folder it read changes.
+    void relocationSearchesInTheBackgroundOnce()
+    {
+        const QString root = path(s("q/r/Root"));
+        TagStore store(*m_prefs);
+        store.setTags(red, fileUrl(file(s("q/r/Root/Kit/a.wav"))));
+        store.setTags(blue, fileUrl(file(s("q/r/Root/Kit/b.wav"))));
+        QList<QThread *> threads;
+        QMutex mutex;
+        store.setResolver([&](const QByteArray &data, Bookmark::SearchTrace *searched) {
+            QMutexLocker lock(&mutex);
+            threads.append(QThread::currentThread());
+            return Bookmark::resolve(data, searched);
+        });
+        const auto searches = [&] {
+            QMutexLocker lock(&mutex);
+            return threads.size();
+        };
+        QVERIFY(QDir(path(s("q/r/Root/Kit"))).removeRecursively());
+        store.relocateMovedItems({fileUrl(root)});
+        QTRY_VERIFY(!store.isRelocating());
+        QCOMPARE(searches(), 2);
+        QVERIFY(!threads.contains(QThread::currentThread()));
+        store.relocateMovedItems({fileUrl(root)});
+        QTRY_VERIFY(!store.isRelocating());
+        QCOMPARE(searches(), 2);
+        file(s("q/r/Root/new.wav"));
+        store.relocateMovedItems({fileUrl(root)});
+        QTRY_VERIFY(!store.isRelocating());
+        QCOMPARE(searches(), 4);
+        QCOMPARE(store.tags().size(), 2);
     }
 
     void pruneOutside_data()

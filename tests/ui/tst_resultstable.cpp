@@ -281,6 +281,15 @@ void TestResultsTable::focusRequests()
     QVERIFY(!table->hasFocus());
 
     QVERIFY(f.search("kick", 4));
+    // Tab selects nothing; the first Down lands on the first row, not the second.
+    QTest::keyClick(other, Qt::Key_Tab);
+    QVERIFY(table->hasFocus());
+    QCOMPARE(table->selectedRow(), -1);
+    QTest::keyClick(table, Qt::Key_Down);
+    QCOMPARE(f.model->resultSelection(), f.url("Samples/Drums/kick 1.wav"));
+
+    other->setFocus();
+    f.model->setResultSelection(QUrl());
     f.model->requestResultsFocus();
     QVERIFY(table->hasFocus());
     QCOMPARE(table->selectedRow(), 0);

@@ -11,6 +11,7 @@
 #include "ui/FileDialogFolderChooser.h"
 #include "ui/SearchBar.h"
 #include "ui/SidebarView.h"
+#include "ui/TextEditActions.h"
 #include "ui/VolumeBar.h"
 #include "ui/WaveformView.h"
 #include "ui/WavelarkApp.h"
@@ -19,12 +20,15 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QListView>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -115,6 +119,7 @@ private Q_SLOTS:
     void stopFollowsPlayback();
     void findNeedsRoots();
     void menus();
+    void editMenuActsOnFocusedField();
     void errorOverlayChoosesMessage_data();
     void errorOverlayChoosesMessage();
     void errorOverlayFallsBackToModel();
@@ -315,6 +320,54 @@ void TestShell::menus()
     QCOMPARE(f.app->aboutAction()->text(), QStringLiteral("About Wavelark"));
 }
 
+void TestShell::editMenuActsOnFocusedField()
+{
+    Fixture f;
+    QVERIFY(f.make());
+    QMenu *edit = f.app->window()->menuBar()->actions().at(1)->menu();
+    QStringList texts;
+    for (QAction *action : edit->actions())
+        texts.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+    QCOMPARE(texts,
+             (QStringList{"Undo", "Redo", "-", "Cut", "Copy", "Paste", "Select All", "-", "Find"}));
+
+    const TextEditActions &commands = *f.app->textEditActions();
+    const QList<QAction *> all{commands.undoAction(),  commands.redoAction(),
+                               commands.cutAction(),   commands.copyAction(),
+                               commands.pasteAction(), commands.selectAllAction()};
+    const auto enabled = [&] {
+        QStringList names;
+        for (QAction *action : all) {
+            if (action->isEnabled())
+                names.append(action->objectName());
+        }
+        return names;
+    };
+    QApplication::clipboard()->clear();
+    f.app->window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.app->window()));
+    auto *field = new QLineEdit(f.app->window());
+    field->show();
+    field->setFocus();
+    QTRY_VERIFY(field->hasFocus());
+    QCOMPARE(enabled(), QStringList());
+    QTest::keyClicks(field, QStringLiteral("kick"));
+    QCOMPARE(enabled(), (QStringList{"undo", "selectAll"}));
+    commands.selectAllAction()->trigger();
+    QCOMPARE(field->selectedText(), QStringLiteral("kick"));
+    commands.cutAction()->trigger();
+    QVERIFY(field->text().isEmpty());
+    commands.pasteAction()->trigger();
+    QCOMPARE(field->text(), QStringLiteral("kick"));
+    commands.undoAction()->trigger();
+    QVERIFY(field->text().isEmpty());
+
+    // Away from a text field every text command is off.
+    f.app->content()->setFocus();
+    QTRY_VERIFY(!field->hasFocus());
+    QCOMPARE(enabled(), QStringList());
+}
+
 void TestShell::errorOverlayChoosesMessage_data()
 {
     QTest::addColumn<QString>("playerError");
@@ -383,6 +436,8 @@ void TestShell::about()
     QVERIFY(label("aboutVersion").contains(QLatin1Char('.')));
     QVERIFY(!label("aboutCredits").isEmpty());
     QVERIFY(!label("aboutCredits").contains(QLatin1Char('\n')));
+    QVERIFY(dialog->minimumSize() == dialog->maximumSize());
+    QVERIFY(!(dialog->windowFlags() & Qt::WindowMaximizeButtonHint));
     // A second request shows the same dialog.
     f.app->aboutAction()->trigger();
     QCOMPARE(f.app->window()->findChildren<AboutDialog *>().size(), 1);

@@ -1,0 +1,46 @@
+#include "TagRelocation.h"
+
+#include "platform/FilePaths.h"
+
+#include <algorithm>
+
+TagRelocation::Result TagRelocation::find(const Input &input, const CancelFlag &flag)
+{
+    Result result;
+    for (auto it = input.bookmarks.cbegin(); it != input.bookmarks.cend(); ++it) {
+        if (flag.isCancelled())
+            break;
+        const QString &key = it.key();
+        if (FilePaths::exists(key))
+            continue;
+        const auto failed = input.failed.constFind(key);
+        if (failed != input.failed.cend() && Bookmark::isUnchanged(*failed)) {
+            result.failed.insert(key, *failed);
+            continue;
+        }
+        Bookmark::SearchTrace searched;
+        const std::optional<Bookmark::Resolution> resolved = input.resolver(it.value(), &searched);
+        if (!resolved) {
+            result.failed.insert(key, searched);
+            continue;
+        }
+        const QString path = FilePaths::normalized(resolved->path);
+        if (path.isEmpty() || path == key || !FilePaths::exists(path))
+            continue;
+        const bool inRoot =
+            std::any_of(input.roots.cbegin(), input.roots.cend(), [&path](const QString &root) {
+                return FilePaths::isAtOrBelow(path, root);
+            });
+        if (!inRoot)
+            continue;
+        result.moves.insert(key, Move{path, Bookmark::create(path).value_or(it.value())});
+    }
+    return result;
+}
+
+TagRelocation::Resolver TagRelocation::defaultResolver()
+{
+    return [](const QByteArray &data, Bookmark::SearchTrace *searched) {
+        return Bookmark::resolve(data, searched);
+    };
+}
