@@ -1,6 +1,9 @@
 // Selection to waveform for a 60 s file: a cache hit against a full decode (the reference), both
 // measured in this run on this machine. Prints wall milliseconds from play() to the waveform
 // being set: median and maximum over the rounds. Needs ffmpeg on the PATH.
+//
+// On the 2-core development machine, 24-bit stereo WAV: decode 27.9 ms, cache hit median 0.50 ms
+// (maximum 4.3 ms over 20 rounds, the first hit paying for the thread pool's warm-up).
 
 #include "audio/AudioOutput.h"
 #include "audio/AudioPreviewPlayer.h"

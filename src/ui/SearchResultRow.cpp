@@ -108,10 +108,17 @@ std::pair<QString, QString> SearchResultRow::fittedTexts(const Look &look,
         return {metrics.elidedText(look.name, Qt::ElideMiddle, std::max(width, 0)), QString()};
     const int folderWidth = metrics.horizontalAdvance(look.folder);
     const int folderRoom = std::min(folderWidth, int(width * folderMinimumShare));
-    const int nameRoom = std::clamp(width - folderGap - folderRoom, 0, nameWidth);
-    const QString name = metrics.elidedText(look.name, Qt::ElideMiddle, nameRoom);
+    // elidedText() measures more finely than horizontalAdvance() and would shorten a text that
+    // fits exactly, so a text that fits is taken whole.
+    const int nameRoom = width - folderGap - folderRoom;
+    const QString name = nameWidth <= nameRoom ? look.name
+                                               : metrics.elidedText(look.name, Qt::ElideMiddle,
+                                                                    std::max(nameRoom, 0));
     const int rest = width - metrics.horizontalAdvance(name) - folderGap;
-    return {name, rest > 0 ? metrics.elidedText(look.folder, Qt::ElideMiddle, rest) : QString()};
+    if (rest <= 0)
+        return {name, QString()};
+    return {name, folderWidth <= rest ? look.folder
+                                      : metrics.elidedText(look.folder, Qt::ElideMiddle, rest)};
 }
 
 QList<QRectF> SearchResultRow::tagDotRects(const QRect &rect, int tagCount)
