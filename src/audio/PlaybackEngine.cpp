@@ -115,7 +115,7 @@ double PlaybackEngine::currentTime() const
     const double played =
         double(m_playedFrames.load(std::memory_order_relaxed)) / m_format.sampleRate;
     // Frames played keep counting across loop seams; the playhead wraps with them.
-    if (m_duration > 0 && played >= m_duration)
+    if (isLooping() && m_duration > 0 && played >= m_duration)
         return std::fmod(played, m_duration);
     return played;
 }
