@@ -1,6 +1,7 @@
 #include "ProbeCommands.h"
 #include "ProbeSupport.h"
 
+#include "audio/AudioDecoder.h"
 #include "audio/AudioPreviewPlayer.h"
 #include "audio/WaveformExtractor.h"
 #include "platform/Preferences.h"
@@ -87,6 +88,20 @@ int peaks(const QStringList &args)
     for (qsizetype i = 0; i < peaks->size(); ++i)
         std::printf(i == 0 ? "%.6f" : " %.6f", double((*peaks)[i]));
     std::printf("\n");
+    return 0;
+}
+
+int info(const QStringList &args)
+{
+    const std::optional<Arguments> parsed = parse(args, false);
+    if (!parsed)
+        return usage("info FILE");
+    const std::unique_ptr<AudioDecoder> decoder = AudioDecoder::open(parsed->file);
+    if (decoder == nullptr) {
+        std::printf("unavailable\n");
+        return 1;
+    }
+    std::printf("%s\n", decoder->formatFacts().toUtf8().constData());
     return 0;
 }
 

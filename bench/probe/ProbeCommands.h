@@ -9,6 +9,7 @@ int index(const QStringList &args);
 int search(const QStringList &args);
 int fold(const QStringList &args);
 int peaks(const QStringList &args);
+int info(const QStringList &args);
 int peaksBench(const QStringList &args);
 int latency(const QStringList &args);
 int tagsRead(const QStringList &args);

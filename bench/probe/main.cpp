@@ -20,6 +20,7 @@ const Command commands[] = {
     {"search", ProbeCommands::search, "search --index FILE [--scope FOLDER] [--repeat N] TEXT"},
     {"fold", ProbeCommands::fold, "fold TEXT"},
     {"peaks", ProbeCommands::peaks, "peaks FILE"},
+    {"info", ProbeCommands::info, "info FILE"},
     {"peaks-bench", ProbeCommands::peaksBench, "peaks-bench FILE --repeat N"},
     {"latency", ProbeCommands::latency, "latency FILE --repeat N"},
     {"tags-read", ProbeCommands::tagsRead, "tags-read FILE"},

@@ -1,12 +1,14 @@
 #include "AudioDecoder.h"
 
 #include <QFile>
+#include <QStringList>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 #include <libavutil/intreadwrite.h>
+#include <libavutil/samplefmt.h>
 }
 
 #include <algorithm>
@@ -39,6 +41,54 @@ bool headerIsComplete(const AVFormatContext *format)
         audio = true;
     }
     return audio;
+}
+
+QString containerOrCodecName(const AVFormatContext *format, const AVCodecContext *codec)
+{
+    const AVCodecDescriptor *descriptor = avcodec_descriptor_get(codec->codec_id);
+    const bool pcm = descriptor != nullptr && std::strncmp(descriptor->name, "pcm_", 4) == 0;
+    // Plain PCM is known by its container; anything encoded by its codec.
+    if (!pcm)
+        return QString::fromLatin1(avcodec_get_name(codec->codec_id)).toUpper();
+    QString container = QString::fromLatin1(format->iformat->name).section(QLatin1Char(','), 0, 0);
+    if (container == QLatin1String("aiff") && codec->codec_tag != 0)
+        container = QStringLiteral("aifc");
+    return container.toUpper();
+}
+
+QString bitDepth(const AVCodecContext *codec)
+{
+    const AVCodecDescriptor *descriptor = avcodec_descriptor_get(codec->codec_id);
+    if (descriptor == nullptr || (descriptor->props & AV_CODEC_PROP_LOSSY) != 0)
+        return {};
+    int bits = codec->bits_per_raw_sample;
+    if (bits <= 0)
+        bits = av_get_exact_bits_per_sample(codec->codec_id);
+    if (bits <= 0)
+        return {};
+    const auto sampleFormat = av_get_packed_sample_fmt(codec->sample_fmt);
+    const bool floating = sampleFormat == AV_SAMPLE_FMT_FLT || sampleFormat == AV_SAMPLE_FMT_DBL;
+    return QString::number(bits) +
+           (floating ? QStringLiteral("-bit float") : QStringLiteral("-bit"));
+}
+
+QString kilohertz(int rate)
+{
+    QString number = QString::number(rate / 1000.0, 'f', 3);
+    while (number.endsWith(QLatin1Char('0')))
+        number.chop(1);
+    if (number.endsWith(QLatin1Char('.')))
+        number.chop(1);
+    return number + QStringLiteral(" kHz");
+}
+
+QString channelWords(int channels)
+{
+    if (channels == 1)
+        return QStringLiteral("mono");
+    if (channels == 2)
+        return QStringLiteral("stereo");
+    return QString::number(channels) + QStringLiteral(" ch");
 }
 
 } // namespace
@@ -142,6 +192,16 @@ double AudioDecoder::duration() const
 bool AudioDecoder::isOgg() const
 {
     return std::strcmp(m_format->iformat->name, "ogg") == 0;
+}
+
+QString AudioDecoder::formatFacts() const
+{
+    QStringList facts{containerOrCodecName(m_format, m_codec), kilohertz(sampleRate())};
+    const QString depth = bitDepth(m_codec);
+    if (!depth.isEmpty())
+        facts.append(depth);
+    facts.append(channelWords(channelCount()));
+    return facts.join(QStringLiteral(" \u00B7 "));
 }
 
 qint64 AudioDecoder::countFramesFromPackets()

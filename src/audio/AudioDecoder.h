@@ -44,6 +44,9 @@ public:
     qint64 countFramesFromPackets();
     // The length in seconds, estimated when the container does not state it; 0 when unknown.
     double duration() const;
+    // What a musician asks about a sample, from the opened header alone:
+    // "WAV · 44.1 kHz · 24-bit · stereo". Lossy codecs have no bit depth.
+    QString formatFacts() const;
 
     // Decodes the next frame into `frame`, which is unreferenced first.
     Status decode(AVFrame *frame);

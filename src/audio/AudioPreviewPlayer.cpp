@@ -1,5 +1,6 @@
 #include "AudioPreviewPlayer.h"
 
+#include "PeaksCache.h"
 #include "PlaybackEngine.h"
 #include "SdlAudioOutput.h"
 #include "WaveformExtractor.h"
@@ -16,6 +17,7 @@ namespace {
 
 const QString masterVolumeKey = QStringLiteral("masterVolume");
 const QString lastNonZeroVolumeKey = QStringLiteral("lastNonZeroVolume");
+const QString previewLoopsKey = QStringLiteral("previewLoops");
 constexpr int progressIntervalMs = 1000 / 30;
 constexpr int errorClearMs = 2500;
 
@@ -63,6 +65,7 @@ AudioPreviewPlayer::AudioPreviewPlayer(Preferences &defaults, std::unique_ptr<Au
     m_volume = clampedVolume(storedVolume);
     m_lastNonZeroVolume =
         clampedVolume(storedFloat(m_defaults, lastNonZeroVolumeKey).value_or(storedVolume));
+    m_previewLoops = m_defaults.boolForKey(previewLoopsKey);
 
     // A coarse timer may fire 5 % early, which would cut a message's 2.5 s short.
     m_errorClearTimer.setTimerType(Qt::PreciseTimer);
@@ -138,6 +141,7 @@ bool AudioPreviewPlayer::startPlayback(const QUrl &url, double startFraction)
             Qt::QueuedConnection);
     });
     engine->setVolume(m_volume);
+    engine->setLooping(m_previewLoops);
     // Positioned before it starts, so not a buffer of the file's beginning is heard.
     if (startFraction > 0)
         engine->setCurrentTime(startFraction * engine->duration());
@@ -152,10 +156,11 @@ bool AudioPreviewPlayer::startPlayback(const QUrl &url, double startFraction)
 
     const std::optional<FileSignature> signature = FileSignature::of(url);
     if (m_loadedURL != url || m_loadedSignature != signature)
-        startWaveformExtraction(url);
+        startWaveformExtraction(url, signature);
     else if (m_loadedDuration > 0)
         setDuration(m_loadedDuration);
     setLoadedURL(url);
+    setLoadedFormat(m_player->formatFacts());
     m_loadedSignature = signature;
     return true;
 }
@@ -212,6 +217,22 @@ void AudioPreviewPlayer::setVolume(float volume)
     Q_EMIT volumeChanged();
 }
 
+void AudioPreviewPlayer::setPreviewLoops(bool loops)
+{
+    if (loops == m_previewLoops)
+        return;
+    m_previewLoops = loops;
+    if (m_player != nullptr)
+        m_player->setLooping(loops);
+    m_defaults.setBool(loops, previewLoopsKey);
+    Q_EMIT previewLoopsChanged();
+}
+
+void AudioPreviewPlayer::setPeaksCache(std::shared_ptr<const PeaksCache> cache)
+{
+    m_peaksCache = std::move(cache);
+}
+
 void AudioPreviewPlayer::setLastError(const QString &message)
 {
     m_errorClearTimer.stop();
@@ -253,6 +274,7 @@ void AudioPreviewPlayer::resetLoadedState()
 {
     setDuration(0);
     setLoadedURL(QUrl());
+    setLoadedFormat(QString());
     m_loadedSignature.reset();
     setWaveform({});
     setIsGeneratingWaveform(false);
@@ -262,7 +284,8 @@ void AudioPreviewPlayer::resetLoadedState()
         m_waveformCancel->cancel();
 }
 
-void AudioPreviewPlayer::startWaveformExtraction(const QUrl &url)
+void AudioPreviewPlayer::startWaveformExtraction(const QUrl &url,
+                                                 const std::optional<FileSignature> &signature)
 {
     setWaveform({});
     setIsGeneratingWaveform(true);
@@ -277,8 +300,20 @@ void AudioPreviewPlayer::startWaveformExtraction(const QUrl &url)
     const CancelFlagPtr flag = m_waveformCancel;
     BackgroundJob::run(
         this, flag, BackgroundJob::Priority::UserInitiated,
-        [url, flag] {
-            return WaveformExtractor::computeOverview(url, waveformBarCount, flag.get());
+        [url, signature, cache = m_peaksCache,
+         flag]() -> std::optional<WaveformExtractor::Overview> {
+            // A cache entry is a few kilobytes; reading it here keeps the GUI thread off the
+            // disk, and it arrives long before a decode of the same file could start.
+            const bool cacheable = cache != nullptr && signature.has_value() && url.isLocalFile();
+            if (cacheable) {
+                if (auto hit = cache->find(url.toLocalFile(), *signature, waveformBarCount))
+                    return hit;
+            }
+            std::optional<WaveformExtractor::Overview> overview =
+                WaveformExtractor::computeOverview(url, waveformBarCount, flag.get());
+            if (cacheable && overview.has_value() && !flag->isCancelled())
+                cache->store(url.toLocalFile(), *signature, *overview);
+            return overview;
         },
         [this, url](std::optional<WaveformExtractor::Overview> overview) {
             if (m_waveformToken != url)
@@ -341,4 +376,12 @@ void AudioPreviewPlayer::setLoadedURL(const QUrl &url)
         return;
     m_loadedURL = url;
     Q_EMIT loadedURLChanged();
+}
+
+void AudioPreviewPlayer::setLoadedFormat(const QString &format)
+{
+    if (format == m_loadedFormat)
+        return;
+    m_loadedFormat = format;
+    Q_EMIT loadedFormatChanged();
 }

@@ -16,6 +16,7 @@
 #include <optional>
 
 class Preferences;
+class PeaksCache;
 class PlaybackEngine;
 
 // Plays one sample at a time, publishes the playhead 30 times a second, keeps the waveform of the
@@ -36,6 +37,8 @@ class AudioPreviewPlayer final : public QObject
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
     Q_PROPERTY(QUrl loadedURL READ loadedURL NOTIFY loadedURLChanged)
     Q_PROPERTY(float volume READ volume WRITE setVolume NOTIFY volumeChanged)
+    Q_PROPERTY(QString loadedFormat READ loadedFormat NOTIFY loadedFormatChanged)
+    Q_PROPERTY(bool previewLoops READ previewLoops WRITE setPreviewLoops NOTIFY previewLoopsChanged)
 
 public:
     static constexpr int waveformBarCount = 260;
@@ -61,6 +64,12 @@ public:
     QUrl loadedURL() const { return m_loadedURL; }
     float volume() const { return m_volume; }
     float lastNonZeroVolume() const { return m_lastNonZeroVolume; }
+    // The format line of the loaded file ("WAV · 44.1 kHz · 24-bit · stereo"); empty when none.
+    QString loadedFormat() const { return m_loadedFormat; }
+    // Persisted; while on, a preview starts again at its end until it is stopped or replaced.
+    bool previewLoops() const { return m_previewLoops; }
+    // Where waveforms are kept between runs; without one every new load decodes its file.
+    void setPeaksCache(std::shared_ptr<const PeaksCache> cache);
     // The file whose waveform is still wanted; empty when none.
     QUrl waveformToken() const { return m_waveformToken; }
 
@@ -80,6 +89,7 @@ public Q_SLOTS:
     void toggleMute();
     // Clamped to 0…1; a change is applied to the playing file and stored in the preferences.
     void setVolume(float volume);
+    void setPreviewLoops(bool loops);
     // A null string clears the message. Every call restarts the 2.5 s auto-clear.
     void setLastError(const QString &message);
     // The end of playback, delivered on the main thread. Ignored unless `engineId` names the
@@ -95,6 +105,8 @@ Q_SIGNALS:
     void progressChanged();
     void loadedURLChanged();
     void volumeChanged();
+    void loadedFormatChanged();
+    void previewLoopsChanged();
 
 private:
     bool startPlayback(const QUrl &url, double startFraction);
@@ -104,8 +116,9 @@ private:
     void setDuration(double duration);
     void setProgress(double progress);
     void setLoadedURL(const QUrl &url);
+    void setLoadedFormat(const QString &format);
     void resetLoadedState();
-    void startWaveformExtraction(const QUrl &url);
+    void startWaveformExtraction(const QUrl &url, const std::optional<FileSignature> &signature);
     void updateProgress();
     void dropEngine();
 
@@ -120,7 +133,10 @@ private:
     QUrl m_loadedURL;
     float m_volume = defaultVolume;
     float m_lastNonZeroVolume = defaultVolume;
+    QString m_loadedFormat;
+    bool m_previewLoops = false;
     Preferences &m_defaults;
+    std::shared_ptr<const PeaksCache> m_peaksCache;
     // Declared before the engine: the engine feeds this device and must go first.
     std::unique_ptr<AudioOutput> m_output;
     std::unique_ptr<PlaybackEngine> m_player;

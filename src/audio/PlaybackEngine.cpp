@@ -51,6 +51,7 @@ PlaybackEngine::PlaybackEngine(std::unique_ptr<AudioDecoder> decoder, AudioOutpu
       m_ring(qsizetype(ringFrames) * m_format.channelCount)
 {
     m_duration = m_decoder->duration();
+    m_formatFacts = m_decoder->formatFacts();
     m_gainStep = float(1.0 / std::max(1.0, m_format.sampleRate * gainRampSeconds));
 }
 
@@ -100,12 +101,23 @@ void PlaybackEngine::stop()
         m_thread.join();
 }
 
+void PlaybackEngine::setLooping(bool looping)
+{
+    m_looping.store(looping, std::memory_order_relaxed);
+    wake();
+}
+
 double PlaybackEngine::currentTime() const
 {
     const std::uint32_t requested = m_seekRequested.load(std::memory_order_relaxed);
     if (m_seekAcknowledged.load(std::memory_order_acquire) != requested)
         return m_seekTarget.load(std::memory_order_relaxed);
-    return double(m_playedFrames.load(std::memory_order_relaxed)) / m_format.sampleRate;
+    const double played =
+        double(m_playedFrames.load(std::memory_order_relaxed)) / m_format.sampleRate;
+    // Frames played keep counting across loop seams; the playhead wraps with them.
+    if (isLooping() && m_duration > 0 && played >= m_duration)
+        return std::fmod(played, m_duration);
+    return played;
 }
 
 void PlaybackEngine::setCurrentTime(double seconds)
@@ -155,6 +167,9 @@ void PlaybackEngine::decodeLoop()
         }
         if (!ended) {
             const int status = decodeIntoPending();
+            if (status == int(AudioDecoder::Status::End) &&
+                m_looping.load(std::memory_order_relaxed) && restartFromTheBeginning())
+                continue;
             if (status != int(AudioDecoder::Status::Frame)) {
                 ended = true;
                 succeeded = status == int(AudioDecoder::Status::End);
@@ -182,6 +197,20 @@ void PlaybackEngine::performSeek(double seconds)
     swr_free(&m_resampler);
     m_resamplerFormat = -1;
     m_skipUntilFrame = std::llround(seconds * m_decoder->sampleRate());
+    m_framesThisPass = 0;
+}
+
+bool PlaybackEngine::restartFromTheBeginning()
+{
+    if (m_framesThisPass == 0)
+        return false;
+    // The resampler keeps its state: the first frame follows the last one as if the file went
+    // on, which is what makes the seam inaudible.
+    if (!m_decoder->seek(0))
+        return false;
+    m_framesThisPass = 0;
+    m_skipUntilFrame = 0;
+    return true;
 }
 
 int PlaybackEngine::decodeIntoPending()
@@ -213,6 +242,7 @@ int PlaybackEngine::decodeIntoPending()
     }
     if (!configureResampler(m_frame))
         return int(AudioDecoder::Status::Error);
+    m_framesThisPass += frames;
 
     const int capacity = swr_get_out_samples(m_resampler, frames);
     if (capacity < 0)

@@ -52,6 +52,13 @@ public:
     // Silences the engine and ends its thread; it cannot play again.
     void stop();
 
+    // While on, the decoder thread goes back to the first frame at the end and keeps filling the
+    // ring, so the device never runs dry at the seam; the end is then never reported.
+    void setLooping(bool looping);
+    bool isLooping() const { return m_looping.load(std::memory_order_relaxed); }
+
+    // The format line of the file, from the decoder opened for playback.
+    QString formatFacts() const { return m_formatFacts; }
     // Seconds.
     double duration() const { return m_duration; }
     double currentTime() const;
@@ -67,6 +74,7 @@ private:
     void decodeLoop();
     int decodeIntoPending();
     bool flushResampler();
+    bool restartFromTheBeginning();
     void performSeek(double seconds);
     void writePending();
     void wake();
@@ -79,6 +87,7 @@ private:
     AudioOutput &m_output;
     const AudioDeviceFormat m_format;
     double m_duration = 0;
+    QString m_formatFacts;
     FinishedHandler m_finished;
     std::thread m_thread;
     bool m_started = false;
@@ -97,6 +106,8 @@ private:
     std::vector<const std::uint8_t *> m_inputPlanes;
     // Input frames still to drop after a seek, so that playback starts exactly at the target.
     qint64 m_skipUntilFrame = -1;
+    // Frames decoded since the last start from the beginning; an empty pass ends a loop.
+    qint64 m_framesThisPass = 0;
 
     SpscRingBuffer m_ring;
 
@@ -105,6 +116,7 @@ private:
     // Bumped (and notified) whenever the decoder thread may have something new to do.
     std::atomic<std::uint32_t> m_wakeups{0};
     std::atomic<float> m_targetGain{1.0f};
+    std::atomic<bool> m_looping{false};
     // Seek handshake: the owner asks, the decoder thread repositions and says from which ring
     // index the new frames begin, the device thread drops what lies before it.
     std::atomic<std::uint32_t> m_seekRequested{0};

@@ -3,6 +3,7 @@
 #include "AudioPreviewPlayer.h"
 #include "BrowserModel.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QThreadPool>
@@ -22,6 +23,10 @@ ResultsModel::ResultsModel(BrowserModel &model, AudioPreviewPlayer &player, TagS
     connect(&m_model, &BrowserModel::searchResultsChanged, this, &ResultsModel::reload);
     connect(&m_player, &AudioPreviewPlayer::playingURLChanged, this, &ResultsModel::updatePlaying);
     connect(&m_tags, &TagStore::tagsChanged, this, &ResultsModel::updateTags);
+    connect(&m_model, &BrowserModel::rootsChanged, this, [this] {
+        if (!m_results.isEmpty())
+            Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, 0), {FolderRole});
+    });
 }
 
 ResultsModel::~ResultsModel() = default;
@@ -50,6 +55,10 @@ QVariant ResultsModel::data(const QModelIndex &index, int role) const
         return item->isDirectory();
     case IsPlayingRole:
         return isPlaying(index.row());
+    case FolderRole:
+        return folder(index.row());
+    case Qt::ToolTipRole:
+        return QDir::toNativeSeparators(item->path());
     case TagsRole: {
         QVariantList raw;
         for (FinderTag tag : tags(index.row()))
@@ -59,6 +68,33 @@ QVariant ResultsModel::data(const QModelIndex &index, int role) const
     default:
         return QVariant();
     }
+}
+
+QString ResultsModel::folder(int row) const
+{
+    const FileNodePtr item = node(row);
+    if (!item)
+        return {};
+    // Only the path is looked at: an offline root's results name their folders all the same.
+    const QString &path = item->path();
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString parent = slash > 0 ? path.left(slash) : QStringLiteral("/");
+    const FileNode *best = nullptr;
+    for (const FileNodePtr &root : m_model.roots()) {
+        const QString &rootPath = root->path();
+        const bool inside =
+            parent == rootPath ||
+            (parent.startsWith(rootPath) && (rootPath.endsWith(QLatin1Char('/')) ||
+                                             parent.at(rootPath.size()) == QLatin1Char('/')));
+        if (inside && (best == nullptr || rootPath.size() > best->path().size()))
+            best = root.get();
+    }
+    if (best == nullptr)
+        return QDir::toNativeSeparators(parent);
+    if (parent == best->path())
+        return best->name();
+    const qsizetype skip = best->path().size() + (best->path().endsWith(QLatin1Char('/')) ? 0 : 1);
+    return QDir::toNativeSeparators(parent.mid(skip));
 }
 
 Qt::ItemFlags ResultsModel::flags(const QModelIndex &index) const

@@ -27,6 +27,9 @@ public:
         IsPlayingRole,
         // Raw values of the item's tags, red first.
         TagsRole,
+        // The containing folder relative to the item's root ("Drums/Kicks"); for an item at the
+        // top of a root, the root's name. Qt::ToolTipRole holds the whole path.
+        FolderRole,
     };
 
     ResultsModel(BrowserModel &model, AudioPreviewPlayer &player, TagStore &tags,
@@ -49,6 +52,7 @@ public:
     int rowOf(const QUrl &url) const;
     QList<FinderTag> tags(int row) const;
     bool isPlaying(int row) const;
+    QString folder(int row) const;
     // The row of the file being played; -1 when it is not listed.
     int playingRow() const;
 

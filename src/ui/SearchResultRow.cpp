@@ -17,6 +17,9 @@ constexpr int trailingPadding = 8;
 constexpr int itemSpacing = 6;
 constexpr int iconFrameWidth = 16;
 constexpr int iconSize = 14;
+constexpr int folderGap = 8;
+// The name gives way to the folder until the folder has this share of a narrow row.
+constexpr double folderMinimumShare = 0.35;
 
 QColor secondaryColor()
 {
@@ -33,6 +36,8 @@ SearchResultRow::Look SearchResultRow::lookFor(const QStyleOptionViewItem &optio
 {
     Look look;
     look.name = index.data(Qt::DisplayRole).toString();
+    look.folder = index.data(ResultsModel::FolderRole).toString();
+    look.path = index.data(Qt::ToolTipRole).toString();
     look.isDirectory = index.data(ResultsModel::IsDirectoryRole).toBool();
     look.isPlaying = index.data(ResultsModel::IsPlayingRole).toBool();
     look.isSelected = option.state.testFlag(QStyle::State_Selected);
@@ -70,8 +75,10 @@ bool SearchResultRow::helpEvent(QHelpEvent *event, QAbstractItemView *view,
                 return true;
             }
         }
-        QToolTip::hideText();
-        event->ignore();
+        if (look.path.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(event->globalPos(), look.path, view, option.rect);
         return true;
     }
     return QStyledItemDelegate::helpEvent(event, view, option, index);
@@ -91,6 +98,27 @@ QColor SearchResultRow::iconColor(const Look &look)
     if (look.isDirectory)
         return Theme::folderBlue();
     return look.isPlaying ? Theme::accent() : secondaryColor();
+}
+
+std::pair<QString, QString> SearchResultRow::fittedTexts(const Look &look,
+                                                         const QFontMetrics &metrics, int width)
+{
+    const int nameWidth = metrics.horizontalAdvance(look.name);
+    if (look.folder.isEmpty() || width <= 0)
+        return {metrics.elidedText(look.name, Qt::ElideMiddle, std::max(width, 0)), QString()};
+    const int folderWidth = metrics.horizontalAdvance(look.folder);
+    const int folderRoom = std::min(folderWidth, int(width * folderMinimumShare));
+    // elidedText() measures more finely than horizontalAdvance() and would shorten a text that
+    // fits exactly, so a text that fits is taken whole.
+    const int nameRoom = width - folderGap - folderRoom;
+    const QString name = nameWidth <= nameRoom ? look.name
+                                               : metrics.elidedText(look.name, Qt::ElideMiddle,
+                                                                    std::max(nameRoom, 0));
+    const int rest = width - metrics.horizontalAdvance(name) - folderGap;
+    if (rest <= 0)
+        return {name, QString()};
+    return {name, folderWidth <= rest ? look.folder
+                                      : metrics.elidedText(look.folder, Qt::ElideMiddle, rest)};
 }
 
 QList<QRectF> SearchResultRow::tagDotRects(const QRect &rect, int tagCount)
@@ -138,8 +166,14 @@ void SearchResultRow::paintRow(QPainter &painter, const QRect &rect, const Look 
     const QFontMetrics metrics(font);
     painter.setFont(font);
     painter.setPen(look.isSelected ? QColor(Qt::white) : QColor(0xe8, 0xe8, 0xea));
-    painter.drawText(nameRect, Qt::AlignLeft | Qt::AlignVCenter,
-                     metrics.elidedText(look.name, Qt::ElideMiddle, nameRect.width()));
+    const auto [name, folder] = fittedTexts(look, metrics, nameRect.width());
+    painter.drawText(nameRect, Qt::AlignLeft | Qt::AlignVCenter, name);
+    if (!folder.isEmpty()) {
+        const QRect folderRect =
+            nameRect.adjusted(metrics.horizontalAdvance(name) + folderGap, 0, 0, 0);
+        painter.setPen(look.isSelected ? QColor(255, 255, 255, 191) : secondaryColor());
+        painter.drawText(folderRect, Qt::AlignLeft | Qt::AlignVCenter, folder);
+    }
 
     for (qsizetype i = 0; i < dots.size(); ++i)
         TagDot(look.tags.at(i), look.isSelected).paint(painter, dots.at(i).topLeft());

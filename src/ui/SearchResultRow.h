@@ -4,6 +4,8 @@
 
 #include <QStyledItemDelegate>
 
+#include <utility>
+
 // Paints one search result: icon, name shortened in the middle, and up to three tag dots, on a
 // rounded background for the selected or hovered row. Reads everything from ResultsModel roles.
 class SearchResultRow final : public QStyledItemDelegate
@@ -18,6 +20,9 @@ public:
     struct Look
     {
         QString name;
+        // The containing folder, drawn after the name in the secondary colour.
+        QString folder;
+        QString path;
         bool isDirectory = false;
         bool isPlaying = false;
         bool isSelected = false;
@@ -44,6 +49,9 @@ public:
                          qreal pulse = 1.0);
     static QString iconName(const Look &look);
     static QColor iconColor(const Look &look);
+    // The name and the folder as drawn within `width`, both shortened in the middle.
+    static std::pair<QString, QString> fittedTexts(const Look &look, const QFontMetrics &metrics,
+                                                   int width);
     // The rectangle of each drawn tag dot, in order.
     static QList<QRectF> tagDotRects(const QRect &rect, int tagCount);
 

@@ -43,6 +43,7 @@ WaveformView::WaveformView(AudioPreviewPlayer &player, QWidget *parent)
     const auto repaint = [this] { update(); };
     connect(&m_player, &AudioPreviewPlayer::loadedURLChanged, this, repaint);
     connect(&m_player, &AudioPreviewPlayer::durationChanged, this, repaint);
+    connect(&m_player, &AudioPreviewPlayer::loadedFormatChanged, this, repaint);
     connect(&m_player, &AudioPreviewPlayer::isGeneratingWaveformChanged, this, repaint);
     connect(&m_player, &AudioPreviewPlayer::playingURLChanged, this, [this] {
         m_lastPlayheadX = playheadX();
@@ -75,6 +76,9 @@ QString WaveformView::titleText() const
     const QString length = formatDuration(m_player.duration());
     if (!length.isEmpty())
         title += QStringLiteral("  \u00B7  ") + length;
+    const QString format = m_player.loadedFormat();
+    if (!format.isEmpty())
+        title += QStringLiteral("  \u00B7  ") + format;
     return title;
 }
 

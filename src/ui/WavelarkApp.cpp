@@ -8,6 +8,7 @@
 #include "ContentView.h"
 #include "DialogPresenter.h"
 #include "FocusFollowsMouse.h"
+#include "PeaksCache.h"
 #include "Preferences.h"
 #include "QtWindowHost.h"
 #include "SymbolIcon.h"
@@ -36,6 +37,9 @@ WavelarkApp::WavelarkApp(Services services)
                                                    ? Preferences::defaultFilePath()
                                                    : services.preferencesPath);
     m_player = std::make_unique<AudioPreviewPlayer>(*m_defaults, std::move(services.audioOutput));
+    m_player->setPeaksCache(std::make_shared<const PeaksCache>(
+        services.peaksCacheDirectory.isEmpty() ? PeaksCache::defaultDirectory()
+                                               : services.peaksCacheDirectory));
     m_windowController = std::make_unique<WindowController>(*m_defaults);
     m_x11 = X11Connection::open();
     m_focusEnvironment = services.focusEnvironment
@@ -164,11 +168,25 @@ void WavelarkApp::buildToolBar()
             &WavelarkApp::updateWindowCommands);
 
     buildDockMenu(iconColor);
+    buildLoopToggle(iconColor);
     // Reachable by Tab too: space toggles the pin and opens the Dock menu, arrows pick in it.
     m_toolBar->widgetForAction(m_alwaysOnTopAction)->setFocusPolicy(Qt::TabFocus);
     m_dockButton->setFocusPolicy(Qt::TabFocus);
     m_window->addToolBar(Qt::TopToolBarArea, m_toolBar);
     updateWindowCommands();
+}
+
+void WavelarkApp::buildLoopToggle(const QColor &iconColor)
+{
+    m_loopAction = m_toolBar->addAction(SymbolIcon::icon(QStringLiteral("repeat"), iconColor),
+                                        QStringLiteral("Loop"));
+    m_loopAction->setObjectName(QStringLiteral("loop"));
+    m_loopAction->setCheckable(true);
+    m_loopAction->setChecked(m_player->previewLoops());
+    m_loopAction->setToolTip(QStringLiteral("Play the preview over and over"));
+    connect(m_loopAction, &QAction::toggled, m_player.get(), &AudioPreviewPlayer::setPreviewLoops);
+    connect(m_player.get(), &AudioPreviewPlayer::previewLoopsChanged, m_loopAction,
+            [this] { m_loopAction->setChecked(m_player->previewLoops()); });
 }
 
 void WavelarkApp::buildDockMenu(const QColor &iconColor)

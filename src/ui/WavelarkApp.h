@@ -40,8 +40,9 @@ public:
     // What the application is built on; the defaults are the real ones, tests substitute.
     struct Services
     {
-        QString preferencesPath; // empty: the standard preferences file
-        QString indexFilePath;   // empty: the standard index location
+        QString preferencesPath;     // empty: the standard preferences file
+        QString indexFilePath;       // empty: the standard index location
+        QString peaksCacheDirectory; // empty: the standard cache location
         bool liveUpdates = true;
         std::unique_ptr<AudioOutput> audioOutput;   // null: the system's audio device
         DialogPresenter *dialogPresenter = nullptr; // null: real message boxes
@@ -81,6 +82,7 @@ public:
     QAction *findAction() const { return m_findAction; }
     QAction *aboutAction() const { return m_aboutAction; }
     QAction *alwaysOnTopAction() const { return m_alwaysOnTopAction; }
+    QAction *loopAction() const { return m_loopAction; }
     QToolButton *dockButton() const { return m_dockButton; }
     // "Dock Left", "Dock Right", "Don't Dock", then "Reset Position".
     QList<QAction *> dockActions() const;
@@ -99,6 +101,7 @@ private:
     void buildMenus(DialogPresenter &presenter);
     void updateCommands();
     void buildDockMenu(const QColor &iconColor);
+    void buildLoopToggle(const QColor &iconColor);
     void updateWindowCommands();
     void connectWindow();
 
@@ -128,6 +131,7 @@ private:
     QAction *m_aboutAction = nullptr;
     QAction *m_checkForUpdatesAction = nullptr;
     QAction *m_alwaysOnTopAction = nullptr;
+    QAction *m_loopAction = nullptr;
     QToolButton *m_dockButton = nullptr;
     QActionGroup *m_dockGroup = nullptr;
     QAction *m_resetPositionAction = nullptr;

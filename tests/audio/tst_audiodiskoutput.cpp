@@ -5,6 +5,7 @@
 #include "platform/Preferences.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,6 +23,7 @@ private Q_SLOTS:
     void playsTheFileAtTheSetGain();
     void switchingFilesPlaysTheNewOneFromItsStart();
     void seekingToTheMiddlePlaysTheMiddle();
+    void loopingRestartsWithoutAGap();
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -142,6 +144,40 @@ void TestAudioDiskOutput::seekingToTheMiddlePlaysTheMiddle()
     QVERIFY(qAbs(frames[f].first - 0.15f) < 1e-6f);
     QCOMPARE(frames.size() - f, size_t(24000));
     QVERIFY(qAbs(frames.back().first - (0.1f + 47999.0f / 48000.0f / 10.0f)) < 1e-6f);
+}
+
+void TestAudioDiskOutput::loopingRestartsWithoutAGap()
+{
+    const qint64 fileFrames = 48000;
+    {
+        AudioPreviewPlayer player(*m_defaults);
+        player.setVolume(1.0f);
+        player.setPreviewLoops(true);
+        QVERIFY(player.play(QUrl::fromLocalFile(m_timeCoded)));
+        // Well past the first seam: the device keeps asking, the engine keeps answering.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(m_output).size() > qint64(1.6 * fileFrames * 8), 8000);
+        QVERIFY(player.isPlaying());
+        player.stop();
+    }
+
+    QFile file(m_output);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    std::vector<float> samples(size_t(bytes.size()) / sizeof(float));
+    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
+    size_t first = 0;
+    while (first < samples.size() && samples[first] == 0.0f)
+        first += 2;
+    const size_t seam = first + size_t(fileFrames) * 2;
+    QVERIFY(seam + 4800 * 2 < samples.size());
+    // Every frame up to and past the seam carries sound: the file's values never reach 0.
+    for (size_t i = first; i < seam + 4800 * 2; i += 2)
+        QVERIFY2(samples[i] != 0.0f,
+                 qPrintable(QStringLiteral("silence at frame %1").arg((i - first) / 2)));
+    QVERIFY(qAbs(samples[seam - 2] - (0.1f + 47999.0f / 48000.0f / 10.0f)) < 1e-6f);
+    QCOMPARE(samples[seam], 0.1f);
+    QCOMPARE(samples[seam + 1], -0.1f);
+    QVERIFY(qAbs(samples[seam + 2 * 4800] - 0.11f) < 1e-6f);
 }
 
 QTEST_GUILESS_MAIN(TestAudioDiskOutput)

@@ -75,6 +75,7 @@ struct Fixture
         WavelarkApp::Services services;
         services.preferencesPath = path(QStringLiteral("prefs.plist"));
         services.indexFilePath = path(QStringLiteral("index.plist"));
+        services.peaksCacheDirectory = path(QStringLiteral("peaks"));
         services.liveUpdates = false;
         services.dialogPresenter = &presenter;
         app = std::make_unique<WavelarkApp>(std::move(services));
@@ -195,13 +196,25 @@ void TestShell::toolbar()
     Fixture f;
     QVERIFY(f.make());
     const QList<QAction *> actions = f.app->toolBar()->actions();
-    QCOMPARE(actions.size(), 4);
+    QCOMPARE(actions.size(), 5);
     QCOMPARE(actions.at(0)->text(), QStringLiteral("Add Folder"));
     QCOMPARE(actions.at(1)->text(), QStringLiteral("Stop"));
     QCOMPARE(actions.at(2), f.app->alwaysOnTopAction());
     QCOMPARE(f.app->toolBar()->widgetForAction(actions.at(3)), f.app->dockButton());
     QVERIFY(actions.at(0)->isEnabled());
     QVERIFY(!actions.at(1)->isEnabled());
+
+    // Loop: off at first, remembered, and in step with the player.
+    QAction *loop = actions.at(4);
+    QCOMPARE(loop, f.app->loopAction());
+    QVERIFY(loop->isCheckable() && !loop->isChecked());
+    QVERIFY(!f.app->player().previewLoops());
+    loop->trigger();
+    QVERIFY(f.app->player().previewLoops());
+    QVERIFY(f.app->defaults().boolForKey(QStringLiteral("previewLoops")));
+    f.app->player().setPreviewLoops(false);
+    QVERIFY(!loop->isChecked());
+    QVERIFY(!f.app->defaults().boolForKey(QStringLiteral("previewLoops")));
 }
 
 void TestShell::windowCommands()

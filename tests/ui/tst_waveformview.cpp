@@ -240,7 +240,10 @@ void TestWaveformView::textStates()
     QVERIFY(!tone.isEmpty());
     QVERIFY(m_player->play(QUrl::fromLocalFile(tone)));
     QCOMPARE(m_view->placeholderText(), QStringLiteral("Loading waveform\u2026"));
-    QCOMPARE(m_view->titleText(), QStringLiteral("Kick 01.wav  \u00B7  0:02"));
+    QCOMPARE(
+        m_view->titleText(),
+        QStringLiteral(
+            "Kick 01.wav  \u00B7  0:02  \u00B7  WAV \u00B7 44.1 kHz \u00B7 16-bit \u00B7 mono"));
 
     waitForBars();
     QCOMPARE(m_view->placeholderText(), QString());
@@ -248,7 +251,10 @@ void TestWaveformView::textStates()
     // The waveform and title stay after playback stops.
     m_player->stop();
     QCOMPARE(m_view->placeholderText(), QString());
-    QCOMPARE(m_view->titleText(), QStringLiteral("Kick 01.wav  \u00B7  0:02"));
+    QCOMPARE(
+        m_view->titleText(),
+        QStringLiteral(
+            "Kick 01.wav  \u00B7  0:02  \u00B7  WAV \u00B7 44.1 kHz \u00B7 16-bit \u00B7 mono"));
 
     // A file that cannot be previewed clears everything.
     const QString ogg = m_dir.filePath(QStringLiteral("loop.ogg"));
@@ -263,7 +269,8 @@ void TestWaveformView::shortAndUnavailableFiles()
     const QString blip = makeTone(QStringLiteral("blip.wav"), 0.3);
     QVERIFY(!blip.isEmpty());
     QVERIFY(m_player->play(QUrl::fromLocalFile(blip)));
-    QCOMPARE(m_view->titleText(), QStringLiteral("blip.wav"));
+    QCOMPARE(m_view->titleText(),
+             QStringLiteral("blip.wav  \u00B7  WAV \u00B7 44.1 kHz \u00B7 16-bit \u00B7 mono"));
 
     // The file disappears before its extraction can open it (the pool is held until then),
     // while playback keeps the handle it already has.
@@ -287,7 +294,9 @@ void TestWaveformView::shortAndUnavailableFiles()
     QTRY_VERIFY_WITH_TIMEOUT(!m_player->isGeneratingWaveform(), 10000);
     QVERIFY(!m_player->playingURL().isEmpty());
     QCOMPARE(m_view->placeholderText(), QStringLiteral("Waveform unavailable"));
-    QCOMPARE(m_view->titleText(), QStringLiteral("gone.wav  \u00B7  0:03"));
+    QCOMPARE(m_view->titleText(),
+             QStringLiteral(
+                 "gone.wav  \u00B7  0:03  \u00B7  WAV \u00B7 44.1 kHz \u00B7 16-bit \u00B7 mono"));
 }
 
 void TestWaveformView::clickSeeks_data()

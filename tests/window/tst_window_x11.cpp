@@ -90,6 +90,7 @@ struct App
         WavelarkApp::Services services;
         services.preferencesPath = dir + QStringLiteral("/prefs.plist");
         services.indexFilePath = dir + QStringLiteral("/index.plist");
+        services.peaksCacheDirectory = dir + QStringLiteral("/peaks");
         services.liveUpdates = false;
         services.dialogPresenter = &presenter;
         app = std::make_unique<WavelarkApp>(std::move(services));
