@@ -13,11 +13,8 @@ cleanup() { kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm 
 pids=()
 trap cleanup EXIT
 
-Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 100); do xprop -root >/dev/null 2>&1 && break; sleep 0.05; done
-openbox >/dev/null 2>&1 & pids+=($!)
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q '#' && break; sleep 0.05; done
+. "$(dirname "$0")/../scripts/x11-session.sh"
+start_x11_session "$display"
 
 export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data HOME=$work XDG_RUNTIME_DIR=$work/runtime
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus

@@ -3,6 +3,7 @@
 // rounds; wall time is meaningless on a shared, busy machine) and ratios. Needs ffmpeg on the
 // PATH; runs on the offscreen platform.
 
+#include "SilentOutput.h"
 #include "WaveformBars.h"
 #include "WaveformView.h"
 #include "audio/AudioOutput.h"
@@ -24,14 +25,6 @@
 #include <vector>
 
 namespace {
-
-class SilentOutput final : public AudioOutput
-{
-public:
-    bool open() override { return true; }
-    AudioDeviceFormat format() const override { return {48000, 2}; }
-    void setRenderer(AudioRenderer *) override {}
-};
 
 double threadMicroseconds()
 {
