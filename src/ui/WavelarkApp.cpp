@@ -15,6 +15,7 @@
 #include "TagStore.h"
 #include "TagsMenu.h"
 #include "TextEditActions.h"
+#include "Theme.h"
 #include "UpdaterManager.h"
 #include "UrlOpener.h"
 #include "WindowController.h"
@@ -28,6 +29,23 @@
 #include <QMenuBar>
 #include <QToolBar>
 #include <QToolButton>
+
+namespace {
+
+QString dockIcon(DockMode mode)
+{
+    switch (mode) {
+    case DockMode::Left:
+        return QStringLiteral("rectangle.lefthalf.inset.filled");
+    case DockMode::Right:
+        return QStringLiteral("rectangle.righthalf.inset.filled");
+    case DockMode::Off:
+        break;
+    }
+    return QStringLiteral("macwindow");
+}
+
+} // namespace
 
 WavelarkApp::WavelarkApp() : WavelarkApp(Services{}) {}
 
@@ -198,15 +216,14 @@ void WavelarkApp::buildDockMenu(const QColor &iconColor)
     const struct
     {
         const char *title;
-        const char *icon;
         DockMode mode;
     } entries[] = {
-        {"Dock Left", "rectangle.lefthalf.inset.filled", DockMode::Left},
-        {"Dock Right", "rectangle.righthalf.inset.filled", DockMode::Right},
-        {"Don't Dock", "macwindow", DockMode::Off},
+        {"Dock Left", DockMode::Left},
+        {"Dock Right", DockMode::Right},
+        {"Don't Dock", DockMode::Off},
     };
     for (const auto &entry : entries) {
-        QAction *action = menu->addAction(SymbolIcon::icon(QLatin1String(entry.icon), iconColor),
+        QAction *action = menu->addAction(SymbolIcon::icon(dockIcon(entry.mode), iconColor),
                                           QLatin1String(entry.title));
         action->setCheckable(true);
         action->setData(static_cast<int>(entry.mode));
@@ -256,12 +273,15 @@ void WavelarkApp::updateWindowCommands()
     m_alwaysOnTopAction->setIcon(
         SymbolIcon::icon(onTop ? QStringLiteral("pin.fill") : QStringLiteral("pin"), iconColor));
     const DockMode mode = m_windowController->dockMode();
-    for (QAction *action : m_dockGroup->actions())
-        action->setChecked(action->data().toInt() == static_cast<int>(mode));
-    const char *icon = mode == DockMode::Left    ? "rectangle.lefthalf.inset.filled"
-                       : mode == DockMode::Right ? "rectangle.righthalf.inset.filled"
-                                                 : "macwindow";
-    m_dockButton->setIcon(SymbolIcon::icon(QLatin1String(icon), iconColor));
+    for (QAction *action : m_dockGroup->actions()) {
+        const auto entryMode = static_cast<DockMode>(action->data().toInt());
+        action->setChecked(entryMode == mode);
+        // The style's own mark for a checked item with an icon is a faint frame; the accent
+        // tells the current mode at a glance.
+        action->setIcon(
+            SymbolIcon::icon(dockIcon(entryMode), entryMode == mode ? Theme::accent() : iconColor));
+    }
+    m_dockButton->setIcon(SymbolIcon::icon(dockIcon(mode), iconColor));
 }
 
 void WavelarkApp::buildMenus(DialogPresenter &presenter)
