@@ -8,13 +8,12 @@ set -euo pipefail
 build=${1:?usage: focus_idle_bench.sh BUILD [SECONDS]}
 seconds=${2:-20}
 work=$(mktemp -d)
-display=:$((170 + RANDOM % 20))
 cleanup() { kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"; }
 pids=()
 trap cleanup EXIT
 
 . "$(dirname "$0")/../scripts/x11-session.sh"
-start_x11_session "$display"
+start_x11_session "$(free_x11_display 170)"
 
 export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data HOME=$work XDG_RUNTIME_DIR=$work/runtime
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus

@@ -275,9 +275,10 @@ bool startDisplay(Server &server)
     const QString display = QStringLiteral(":%1").arg(number);
     server.xvfb.setStandardOutputFile(QProcess::nullDevice());
     server.xvfb.setStandardErrorFile(QProcess::nullDevice());
-    server.xvfb.start(QStringLiteral("Xvfb"), {display, QStringLiteral("-screen"),
-                                               QStringLiteral("0"), QStringLiteral("1600x1000x24"),
-                                               QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    server.xvfb.start(QStringLiteral("Xvfb"),
+                      {display, QStringLiteral("-screen"), QStringLiteral("0"),
+                       QStringLiteral("1600x1000x24"), QStringLiteral("-nolisten"),
+                       QStringLiteral("tcp"), QStringLiteral("-noreset")});
     QElapsedTimer timer;
     timer.start();
     const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
