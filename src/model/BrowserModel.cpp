@@ -29,6 +29,11 @@ BrowserModel::BrowserModel(Preferences &defaults, const QString &indexFilePath, 
     m_refreshDebounce.setSingleShot(true);
     m_refreshDebounce.setInterval(800);
     connect(&m_refreshDebounce, &QTimer::timeout, this, &BrowserModel::refreshAll);
+    m_indexWriteTimer.setSingleShot(true);
+    connect(&m_indexWriteTimer, &QTimer::timeout, this, [this] {
+        if (m_indexWriteDue)
+            writeIndexNow();
+    });
 
     loadRoots();
     loadExpandedAndSelection();
@@ -52,6 +57,9 @@ BrowserModel::~BrowserModel()
     }
     // Stops the reader thread before anything it could post to goes away.
     m_watcher.reset();
+    // Live changes not yet written go out now; the queue finishes its writes before it goes.
+    if (m_indexWriteDue)
+        writeIndexNow();
 }
 
 QString BrowserModel::defaultIndexFilePath()

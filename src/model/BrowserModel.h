@@ -2,10 +2,12 @@
 
 #include "CancelFlag.h"
 #include "FileNode.h"
+#include "FileSystemChanges.h"
 #include "FinderTag.h"
 #include "SampleIndex.h"
 #include "VisibleRow.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -156,9 +158,11 @@ public:
     void recomputeTagScope();
     QString tagFilterDescription() const;
 
-    // Live updates.
+    // Live updates. The refresh patches the index from what changed; without a list of changes
+    // (or when events were lost) it rebuilds it.
     void restartWatcher();
     void scheduleRefresh();
+    void scheduleRefresh(const FileSystemChanges &changes);
     void refreshAll();
     void reloadTree();
     // Tells the observers of the roots that the tree changed although the list did not.
@@ -220,6 +224,11 @@ private:
 
     void loadIndexFromDisk();
     void applyIndex(std::shared_ptr<const SampleIndex> index);
+    void startIndexBuild(bool live);
+    void updateIndex(FileSystemChanges changes);
+    // Writes at once, or (for live changes) at most every 30 s while changes keep coming.
+    void storeIndex(bool live);
+    void writeIndexNow();
     SerialQueue &indexWriteQueue();
 
     Preferences &m_defaults;
@@ -249,7 +258,20 @@ private:
     QTimer m_errorClearTimer;
 
     std::shared_ptr<const SampleIndex> m_index;
-    CancelFlagPtr m_indexCancel;
+    CancelFlagPtr m_indexCancel; // of the running build or patch
+    enum class IndexJob
+    {
+        None,
+        Build,
+        Patch
+    };
+    IndexJob m_indexJob = IndexJob::None;
+    FileSystemChanges m_pendingChanges;  // since the last refresh
+    FileSystemChanges m_changesInFlight; // of the running patch
+    QElapsedTimer m_lastLiveChange;
+    QElapsedTimer m_lastIndexWrite;
+    QTimer m_indexWriteTimer;
+    bool m_indexWriteDue = false;
     CancelFlagPtr m_searchCancel;
     CancelFlagPtr m_healCancel;
     CancelFlagPtr m_tagScopeCancel;

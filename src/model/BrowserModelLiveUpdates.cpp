@@ -18,24 +18,36 @@ void BrowserModel::restartWatcher()
     // The handler runs on the watcher's thread. The model outlives it: destroying the watcher
     // waits for the thread, so posting to the model here is safe.
     m_watcher = std::make_unique<FileSystemWatcher>([this] {
-        QMetaObject::invokeMethod(this, &BrowserModel::scheduleRefresh, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { scheduleRefresh(); }, Qt::QueuedConnection);
     });
     m_watcher->start(paths);
 }
 
 void BrowserModel::scheduleRefresh()
 {
+    FileSystemChanges everything;
+    everything.complete = false;
+    scheduleRefresh(everything);
+}
+
+void BrowserModel::scheduleRefresh(const FileSystemChanges &changes)
+{
+    m_pendingChanges.merge(changes);
     m_refreshDebounce.start();
 }
 
 void BrowserModel::refreshAll()
 {
-    healMovedRoots([this](bool healed) {
+    FileSystemChanges changes = std::exchange(m_pendingChanges, FileSystemChanges());
+    healMovedRoots([this, changes = std::move(changes)](bool healed) mutable {
         reloadTree();
-        if (healed)
+        if (healed) {
             restartWatcher();
+            changes.complete = false;
+        }
         relocateTags();
-        startIndexing();
+        updateIndex(std::move(changes));
         recomputeTagScope();
         updateOfflineRoots();
     });

@@ -44,26 +44,142 @@ void BrowserModel::applyIndex(std::shared_ptr<const SampleIndex> index)
 
 void BrowserModel::startIndexing()
 {
+    startIndexBuild(false);
+}
+
+void BrowserModel::startIndexBuild(bool live)
+{
     if (m_indexCancel)
         m_indexCancel->cancel();
     CancelFlagPtr flag = std::make_shared<CancelFlag>();
     m_indexCancel = flag;
+    m_indexJob = IndexJob::Build;
+    m_changesInFlight = {};
     QStringList rootPaths;
     for (const FileNodePtr &root : std::as_const(m_roots))
         rootPaths.append(root->path());
     setIsIndexing(true);
-    const QString filePath = m_indexFilePath;
     BackgroundJob::run(
         this, flag, BackgroundJob::Priority::Utility,
         [rootPaths, flag] {
             return std::shared_ptr<const SampleIndex>(IndexBuilder::buildIndex(rootPaths, *flag));
         },
-        [this, filePath](std::shared_ptr<const SampleIndex> built) {
-            applyIndex(built);
+        [this, live](std::shared_ptr<const SampleIndex> built) {
+            m_indexJob = IndexJob::None;
+            applyIndex(std::move(built));
             setIsIndexing(false);
-            // Each write owns its snapshot, so later builds never change what is being written.
-            indexWriteQueue().enqueue([built, filePath] { IndexFile::write(*built, filePath); });
+            storeIndex(live);
         });
+}
+
+void BrowserModel::updateIndex(FileSystemChanges changes)
+{
+    // A build that is still walking may already have passed what changed: it starts over.
+    if (!changes.complete || m_indexJob == IndexJob::Build) {
+        startIndexBuild(true);
+        return;
+    }
+    if (m_indexJob == IndexJob::Patch) {
+        m_indexCancel->cancel();
+        changes.merge(m_changesInFlight);
+    }
+    QStringList rootPaths;
+    std::vector<std::string> roots;
+    for (const FileNodePtr &root : std::as_const(m_roots)) {
+        rootPaths.append(root->path());
+        roots.push_back(utf8(FilePaths::normalized(root->path())));
+    }
+    const auto atOrBelow = [](std::string_view path, std::string_view folder) {
+        return path.substr(0, folder.size()) == folder &&
+               (path.size() == folder.size() || folder == "/" || path[folder.size()] == '/');
+    };
+    bool holdsRoot = false;
+    const auto normalized = [&](const QStringList &paths) {
+        std::vector<std::string> kept;
+        for (const QString &path : paths) {
+            std::string clean = utf8(FilePaths::normalized(path));
+            holdsRoot = holdsRoot || std::any_of(roots.begin(), roots.end(), [&](auto &root) {
+                            return root != clean && atOrBelow(root, clean);
+                        });
+            if (std::find(kept.begin(), kept.end(), clean) == kept.end())
+                kept.push_back(std::move(clean));
+        }
+        return kept;
+    };
+    const std::vector<std::string> changedTrees = normalized(changes.trees);
+    const std::vector<std::string> changedFolders = normalized(changes.folders);
+    // A change above a root is the root's own: the roots are walked again.
+    if (holdsRoot) {
+        startIndexBuild(true);
+        return;
+    }
+    // Nested trees and folders inside a tree are listed with the tree, never twice.
+    const auto insideAnother = [&](const std::string &path) {
+        return std::any_of(changedTrees.begin(), changedTrees.end(), [&](const std::string &tree) {
+            return tree != path && atOrBelow(path, tree);
+        });
+    };
+    std::vector<std::string> trees;
+    for (const std::string &tree : changedTrees) {
+        if (!insideAnother(tree))
+            trees.push_back(tree);
+    }
+    std::vector<std::string> folders;
+    for (const std::string &folder : changedFolders) {
+        if (!insideAnother(folder) && std::find(trees.begin(), trees.end(), folder) == trees.end())
+            folders.push_back(folder);
+    }
+
+    CancelFlagPtr flag = std::make_shared<CancelFlag>();
+    m_indexCancel = flag;
+    m_indexJob = IndexJob::Patch;
+    m_changesInFlight = changes;
+    setIsIndexing(true);
+    BackgroundJob::run(
+        this, flag, BackgroundJob::Priority::Utility,
+        [snapshot = m_index, rootPaths, folders = std::move(folders), trees = std::move(trees),
+         flag] {
+            const std::shared_ptr<SampleIndex> part =
+                IndexBuilder::buildPart(rootPaths, folders, trees, *flag);
+            return std::shared_ptr<const SampleIndex>(snapshot->patched(folders, trees, *part));
+        },
+        [this](std::shared_ptr<const SampleIndex> patched) {
+            m_indexJob = IndexJob::None;
+            m_changesInFlight = {};
+            applyIndex(std::move(patched));
+            setIsIndexing(false);
+            storeIndex(true);
+        });
+}
+
+void BrowserModel::storeIndex(bool live)
+{
+    if (!live) {
+        writeIndexNow();
+        return;
+    }
+    const bool afterQuietMinute =
+        !m_lastLiveChange.isValid() || m_lastLiveChange.elapsed() >= 60000;
+    m_lastLiveChange.start();
+    const qint64 sinceWrite = m_lastIndexWrite.isValid() ? m_lastIndexWrite.elapsed() : 30000;
+    if (afterQuietMinute || sinceWrite >= 30000) {
+        writeIndexNow();
+        return;
+    }
+    m_indexWriteDue = true;
+    if (!m_indexWriteTimer.isActive())
+        m_indexWriteTimer.start(int(30000 - sinceWrite));
+}
+
+void BrowserModel::writeIndexNow()
+{
+    m_indexWriteDue = false;
+    m_indexWriteTimer.stop();
+    m_lastIndexWrite.start();
+    // Each write owns its snapshot, so later changes never touch what is being written.
+    indexWriteQueue().enqueue([snapshot = m_index, filePath = m_indexFilePath] {
+        IndexFile::write(*snapshot, filePath);
+    });
 }
 
 bool BrowserModel::isSearching() const

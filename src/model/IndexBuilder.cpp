@@ -1,18 +1,20 @@
 #include "IndexBuilder.h"
 
-#include "FileNode.h"
 #include "FilePaths.h"
 #include "Fold.h"
 
 #include <QFile>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
-
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -38,46 +40,139 @@ bool isAudioName(std::string_view name)
 
 bool isValidUtf8(std::string_view text)
 {
-    return QUtf8StringView(text.data(), static_cast<qsizetype>(text.size())).isValidUtf8();
+    return isAscii(text) ||
+           QUtf8StringView(text.data(), static_cast<qsizetype>(text.size())).isValidUtf8();
 }
 
-class Walker final
+// Names that are not UTF-8 are kept with replacement characters; such a file cannot be opened
+// again by that name, but it is found by search like any other.
+std::string cleanUtf8(std::string_view text)
+{
+    const QByteArray clean = QString::fromUtf8(text.data(), qsizetype(text.size())).toUtf8();
+    return std::string(clean.constData(), size_t(clean.size()));
+}
+
+std::string joined(std::string_view folder, std::string_view name)
+{
+    std::string path;
+    path.reserve(folder.size() + 1 + name.size());
+    path.append(folder);
+    if (path.empty() || path.back() != '/')
+        path.push_back('/');
+    path.append(name);
+    return path;
+}
+
+struct LinuxDirent64
+{
+    ino64_t d_ino;
+    off64_t d_off;
+    unsigned short d_reclen;
+    unsigned char d_type;
+    char d_name[1];
+};
+
+// Two threads share one stack of folders; each lists a folder with getdents64, folds the audio
+// names it finds and hands the folder's entries to the shared builder in one step.
+class Walk final
 {
 public:
-    Walker(const CancelFlag &flag, SampleIndex::Builder &builder) : m_flag(flag), m_builder(builder)
-    {}
+    explicit Walk(const CancelFlag &flag) : m_flag(flag) {}
+
+    void add(std::string path, bool recursive)
+    {
+        m_pending.push_back({std::move(path), recursive});
+    }
+
+    std::shared_ptr<SampleIndex> run()
+    {
+        if (!m_pending.empty()) {
+            std::thread helper([this] { work(); });
+            work();
+            helper.join();
+        }
+        return m_builder.finish();
+    }
+
+private:
+    struct Task
+    {
+        std::string path;
+        bool recursive;
+    };
+    struct Listing
+    {
+        std::vector<std::string> subfolders;
+        std::string names;
+        std::string folded;
+        std::vector<std::pair<quint32, quint32>> ends; // per entry: end in names, end in folded
+        std::vector<char> buffer = std::vector<char>(64 * 1024);
+        std::string scratch;
+        quint64 counter = 0;
+    };
+
+    void work()
+    {
+        Listing listing;
+        for (;;) {
+            Task task;
+            {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait(lock, [this] { return !m_pending.empty() || m_busy == 0 || m_stop; });
+                if (m_pending.empty() || m_stop) {
+                    m_stop = true;
+                    m_wake.notify_all();
+                    return;
+                }
+                task = std::move(m_pending.back());
+                m_pending.pop_back();
+                ++m_busy;
+            }
+            const bool cancelled = !list(task, listing);
+            {
+                std::lock_guard lock(m_mutex);
+                --m_busy;
+                if (cancelled)
+                    m_stop = true;
+                for (auto it = listing.subfolders.rbegin(); it != listing.subfolders.rend(); ++it)
+                    m_pending.push_back({std::move(*it), true});
+            }
+            m_wake.notify_all();
+        }
+    }
 
     // Returns false once cancelled.
-    bool walkRoot(const std::string &root)
+    bool list(const Task &task, Listing &listing)
     {
-        std::vector<std::string> pending{root};
-        std::string path;
-        while (!pending.empty()) {
-            std::string folder = std::move(pending.back());
-            pending.pop_back();
-            const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (fd < 0)
-                continue;
-            DIR *dir = ::fdopendir(fd);
-            if (!dir) {
-                ::close(fd);
-                continue;
-            }
-            // Subfolders are visited in listing order after the files of this folder.
-            std::vector<std::string> subfolders;
-            while (const dirent *entry = ::readdir(dir)) {
+        listing.subfolders.clear();
+        listing.names.clear();
+        listing.folded.clear();
+        listing.ends.clear();
+        const int fd = ::open(task.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return true;
+        bool cancelled = false;
+        for (;;) {
+            const long read =
+                ::syscall(SYS_getdents64, fd, listing.buffer.data(), listing.buffer.size());
+            if (read <= 0)
+                break;
+            for (long position = 0; position < read;) {
+                const auto *entry =
+                    reinterpret_cast<const LinuxDirent64 *>(listing.buffer.data() + position);
+                position += entry->d_reclen;
                 const char *name = entry->d_name;
                 if (name[0] == '.')
                     continue;
-                if (++m_counter % 1024 == 0 && m_flag.isCancelled()) {
-                    ::closedir(dir);
-                    return false;
+                if (++listing.counter % 1024 == 0 && m_flag.isCancelled()) {
+                    cancelled = true;
+                    break;
                 }
                 unsigned char type = entry->d_type;
                 if (type == DT_UNKNOWN) {
                     struct stat st;
-                    if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                        type = DT_REG; // unreadable flag: keep the item, as documented
+                    if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                        type = DT_REG; // unreadable flag: keep the item
                     else if (S_ISDIR(st.st_mode))
                         type = DT_DIR;
                     else if (S_ISREG(st.st_mode))
@@ -85,63 +180,112 @@ public:
                     else
                         type = DT_LNK;
                 }
-                path.assign(folder);
-                if (path.back() != '/')
-                    path.push_back('/');
-                path.append(name);
+                const std::string_view nameView(name);
                 if (type == DT_DIR) {
-                    subfolders.push_back(path);
+                    if (task.recursive)
+                        listing.subfolders.push_back(joined(task.path, nameView));
                     continue;
                 }
-                const std::string_view nameView(name);
                 if (type != DT_REG || !isAudioName(nameView))
                     continue;
-                append(path, nameView);
+                if (isValidUtf8(nameView)) {
+                    listing.names.append(nameView);
+                    foldUtf8(nameView, listing.folded);
+                } else {
+                    listing.scratch = cleanUtf8(nameView);
+                    listing.names.append(listing.scratch);
+                    foldUtf8(listing.scratch, listing.folded);
+                }
+                listing.ends.emplace_back(quint32(listing.names.size()),
+                                          quint32(listing.folded.size()));
             }
-            ::closedir(dir);
-            for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it)
-                pending.push_back(std::move(*it));
+            if (cancelled)
+                break;
         }
-        return true;
-    }
-
-private:
-    void append(const std::string &path, std::string_view name)
-    {
-        m_folded.clear();
-        if (isValidUtf8(path)) {
-            foldUtf8(name, m_folded);
-            m_builder.append(path, m_folded);
-            return;
+        ::close(fd);
+        if (!listing.ends.empty()) {
+            const std::string folder = isValidUtf8(task.path) ? task.path : cleanUtf8(task.path);
+            std::lock_guard lock(m_builderMutex);
+            const quint32 id = m_builder.addFolder(folder);
+            quint32 name = 0, folded = 0;
+            for (const auto &[nameEnd, foldedEnd] : listing.ends) {
+                m_builder.append(
+                    id, std::string_view(listing.names).substr(name, nameEnd - name),
+                    std::string_view(listing.folded).substr(folded, foldedEnd - folded));
+                name = nameEnd;
+                folded = foldedEnd;
+            }
         }
-        // Names that are not UTF-8 are kept with replacement characters; such a file cannot be
-        // opened again by that name, but it is found by search like any other.
-        const QByteArray cleanPath =
-            QString::fromUtf8(path.data(), qsizetype(path.size())).toUtf8();
-        const QByteArray cleanName =
-            QString::fromUtf8(name.data(), qsizetype(name.size())).toUtf8();
-        foldUtf8(std::string_view(cleanName.constData(), size_t(cleanName.size())), m_folded);
-        m_builder.append(std::string_view(cleanPath.constData(), size_t(cleanPath.size())),
-                         m_folded);
+        return !cancelled;
     }
 
     const CancelFlag &m_flag;
-    SampleIndex::Builder &m_builder;
-    quint64 m_counter = 0;
-    std::string m_folded;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<Task> m_pending;
+    int m_busy = 0;
+    bool m_stop = false;
+    std::mutex m_builderMutex;
+    SampleIndex::Builder m_builder;
 };
+
+std::string localPath(const QString &path)
+{
+    const QByteArray encoded = QFile::encodeName(FilePaths::normalized(path));
+    return std::string(encoded.constData(), size_t(encoded.size()));
+}
 
 } // namespace
 
 std::shared_ptr<SampleIndex> IndexBuilder::buildIndex(const QStringList &rootPaths,
                                                       const CancelFlag &flag)
 {
-    SampleIndex::Builder builder;
-    Walker walker(flag, builder);
+    Walk walk(flag);
+    // The stack is worked from the back: the first root first.
+    for (auto it = rootPaths.rbegin(); it != rootPaths.rend(); ++it)
+        walk.add(localPath(*it), true);
+    return walk.run();
+}
+
+std::shared_ptr<SampleIndex> IndexBuilder::buildPart(const QStringList &rootPaths,
+                                                     const std::vector<std::string> &folders,
+                                                     const std::vector<std::string> &trees,
+                                                     const CancelFlag &flag)
+{
+    Walk walk(flag);
     for (const QString &root : rootPaths) {
-        const QByteArray encoded = QFile::encodeName(FilePaths::normalized(root));
-        if (!walker.walkRoot(std::string(encoded.constData(), size_t(encoded.size()))))
-            break;
+        const std::string rootPath = localPath(root);
+        for (const std::string &folder : folders) {
+            if (takesIn(rootPath, folder))
+                walk.add(folder, false);
+        }
+        for (const std::string &tree : trees) {
+            if (takesIn(rootPath, tree))
+                walk.add(tree, true);
+        }
     }
-    return builder.finish();
+    return walk.run();
+}
+
+bool IndexBuilder::takesIn(std::string_view root, std::string_view path)
+{
+    if (path.size() < root.size() || path.compare(0, root.size(), root) != 0)
+        return false;
+    if (path.size() == root.size())
+        return true;
+    size_t position = root.size();
+    if (root != "/") {
+        if (path[position] != '/')
+            return false;
+        ++position;
+    }
+    for (size_t start = position; start < path.size();) {
+        if (path[start] == '.')
+            return false;
+        const size_t slash = path.find('/', start);
+        if (slash == std::string_view::npos)
+            break;
+        start = slash + 1;
+    }
+    return true;
 }

@@ -1,7 +1,7 @@
 #include "IndexFile.h"
 
 #include "BinaryPlistReader.h"
-#include "BinaryPlistWriter.h"
+#include "Fold.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,12 +9,226 @@
 #include <QSaveFile>
 
 #include <array>
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <span>
+#include <thread>
 
 namespace {
 
 std::shared_ptr<SampleIndex> emptyIndex()
 {
     return SampleIndex::Builder().finish();
+}
+
+int widthFor(quint64 maxValue)
+{
+    return maxValue <= 0xFF ? 1 : maxValue <= 0xFFFF ? 2 : maxValue <= 0xFFFFFFFFu ? 4 : 8;
+}
+
+void storeBigEndian(char *out, quint64 value, int width)
+{
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = static_cast<char>(value & 0xFF);
+        value >>= 8;
+    }
+}
+
+// The index file streams straight into the saved file through one buffer: its shape (two shared
+// keys, then a dictionary and two strings per entry, the root array last) fixes every object
+// number up front, so nothing but the offset table is held.
+class IndexWriter final
+{
+public:
+    IndexWriter(QSaveFile &file, quint64 objectCount)
+        : m_file(file), m_refSize(widthFor(objectCount - 1))
+    {
+        m_offsets.reserve(objectCount);
+        m_buffer.reserve(bufferSize + 64);
+        m_buffer.append("bplist00");
+    }
+
+    void beginObject() { m_offsets.push_back(m_position + m_buffer.size()); }
+
+    void marker(quint8 type, quint64 count)
+    {
+        if (count < 15) {
+            m_buffer.push_back(char((type << 4) | count));
+        } else {
+            const int width = widthFor(count);
+            char head[10] = {char((type << 4) | 0x0F),
+                             char(0x10 | std::countr_zero(unsigned(width)))};
+            storeBigEndian(head + 2, count, width);
+            m_buffer.append(head, size_t(2 + width));
+        }
+    }
+
+    void ref(quint64 value)
+    {
+        char bytes[8];
+        storeBigEndian(bytes, value, m_refSize);
+        m_buffer.append(bytes, size_t(m_refSize));
+    }
+
+    // The concatenation of `pieces`, valid UTF-8, as one string object: ASCII as such, anything
+    // else as UTF-16 (the UTF-8 marker is not read by every reader).
+    void string(std::initializer_list<std::string_view> pieces)
+    {
+        beginObject();
+        size_t bytes = 0;
+        size_t units = 0;
+        for (std::string_view piece : pieces) {
+            bytes += piece.size();
+            for (const char c : piece) {
+                const auto byte = static_cast<unsigned char>(c);
+                // One unit per lead byte, two for the four-byte forms (surrogate pairs).
+                units += (byte & 0xC0) != 0x80;
+                units += byte >= 0xF0;
+            }
+        }
+        if (units == bytes) {
+            marker(0x5, bytes);
+            for (std::string_view piece : pieces)
+                m_buffer.append(piece);
+        } else {
+            marker(0x6, units);
+            for (std::string_view piece : pieces)
+                appendUtf16(piece);
+        }
+        flushIfFull();
+    }
+
+    void flushIfFull()
+    {
+        if (m_buffer.size() >= bufferSize)
+            flush();
+    }
+
+    void flush()
+    {
+        if (!m_buffer.empty() &&
+            m_file.write(m_buffer.data(), qint64(m_buffer.size())) != qint64(m_buffer.size()))
+            m_failed = true;
+        m_position += m_buffer.size();
+        m_buffer.clear();
+    }
+
+    bool finish(quint64 topObject)
+    {
+        const quint64 tableOffset = m_position + m_buffer.size();
+        const int offsetSize = widthFor(m_offsets.empty() ? 0 : m_offsets.back());
+        for (const quint64 offset : m_offsets) {
+            char bytes[8];
+            storeBigEndian(bytes, offset, offsetSize);
+            m_buffer.append(bytes, size_t(offsetSize));
+            flushIfFull();
+        }
+        char trailer[32] = {};
+        trailer[6] = char(offsetSize);
+        trailer[7] = char(m_refSize);
+        storeBigEndian(trailer + 8, m_offsets.size(), 8);
+        storeBigEndian(trailer + 16, topObject, 8);
+        storeBigEndian(trailer + 24, tableOffset, 8);
+        m_buffer.append(trailer, sizeof trailer);
+        flush();
+        return !m_failed;
+    }
+
+private:
+    static constexpr size_t bufferSize = 1 << 20;
+
+    void appendUtf16(std::string_view utf8)
+    {
+        const auto unit = [this](char32_t c) {
+            m_buffer.push_back(char(c >> 8));
+            m_buffer.push_back(char(c & 0xFF));
+        };
+        const auto *p = reinterpret_cast<const unsigned char *>(utf8.data());
+        const auto *end = p + utf8.size();
+        while (p < end) {
+            char32_t c = *p;
+            int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+            c &= extra == 0 ? 0x7F : extra == 1 ? 0x1F : extra == 2 ? 0x0F : 0x07;
+            ++p;
+            for (; extra > 0 && p < end; --extra, ++p)
+                c = (c << 6) | (*p & 0x3F);
+            if (c >= 0x10000) {
+                c -= 0x10000;
+                unit(0xD800 + (c >> 10));
+                unit(0xDC00 + (c & 0x3FF));
+            } else {
+                unit(c);
+            }
+        }
+    }
+
+    QSaveFile &m_file;
+    int m_refSize;
+    std::vector<quint64> m_offsets;
+    std::string m_buffer;
+    quint64 m_position = 0;
+    bool m_failed = false;
+};
+
+// Reads the dictionaries `elements` into `builder`; false when one is malformed.
+bool readElements(const BinaryPlistReader &reader, std::span<const quint64> elements,
+                  SampleIndex::Builder &builder, size_t nameBytes)
+{
+    builder.reserve(elements.size(), nameBytes);
+    std::vector<quint64> keys;
+    std::vector<quint64> values;
+    // Writers share the two key strings between all dictionaries: each key is told apart once.
+    enum Field : char
+    {
+        Other,
+        Path,
+        Folded,
+        Invalid
+    };
+    std::vector<std::pair<quint64, Field>> knownKeys;
+    const auto fieldOf = [&](quint64 key) {
+        for (const auto &[ref, field] : knownKeys) {
+            if (ref == key)
+                return field;
+        }
+        Field field = Invalid;
+        std::string text;
+        if (reader.appendUtf8(key, text))
+            field = text == "path" ? Path : text == "folded" ? Folded : Other;
+        if (knownKeys.size() < 8)
+            knownKeys.emplace_back(key, field);
+        return field;
+    };
+    std::string path;
+    std::string folded;
+    for (quint64 element : elements) {
+        if (!reader.dictionaryRefs(element, keys, values))
+            return false;
+        std::optional<quint64> pathRef;
+        std::optional<quint64> foldedRef;
+        for (size_t i = 0; i < keys.size(); ++i) {
+            switch (fieldOf(keys[i])) {
+            case Path:
+                pathRef = values[i];
+                break;
+            case Folded:
+                foldedRef = values[i];
+                break;
+            case Invalid:
+                return false;
+            case Other:
+                break;
+            }
+        }
+        path.clear();
+        folded.clear();
+        if (!pathRef || !foldedRef || !reader.appendUtf8(*pathRef, path) ||
+            !reader.appendUtf8(*foldedRef, folded))
+            return false;
+        builder.append(path, folded);
+    }
+    return true;
 }
 
 } // namespace
@@ -39,97 +253,71 @@ std::shared_ptr<SampleIndex> IndexFile::read(const QString &filePath)
 
 std::shared_ptr<SampleIndex> IndexFile::readBytes(QByteArrayView bytes)
 {
-    const qsizetype size = bytes.size();
     const std::optional<BinaryPlistReader> reader = BinaryPlistReader::open(bytes);
-    if (!reader)
+    if (!reader || reader->type(reader->topObject()) != BinaryPlistReader::Type::Array)
         return emptyIndex();
     const std::optional<std::vector<quint64>> elements = reader->arrayRefs(reader->topObject());
-    if (!elements || reader->type(reader->topObject()) != BinaryPlistReader::Type::Array)
+    if (!elements)
         return emptyIndex();
 
-    SampleIndex::Builder builder;
-    builder.reserve(elements->size(), static_cast<size_t>(size) / 2);
-    std::vector<quint64> keys;
-    std::vector<quint64> values;
-    QByteArray pathUtf8;
-    QByteArray foldedUtf8;
-    for (quint64 element : *elements) {
-        if (!reader->dictionaryRefs(element, keys, values))
+    // Two threads read a half each; the halves are in search order one after the other.
+    const size_t count = elements->size();
+    const size_t middle = count / 2;
+    SampleIndex::Builder first;
+    SampleIndex::Builder second;
+    bool firstRead = true;
+    if (count >= 65536) {
+        std::thread helper([&] {
+            firstRead = readElements(*reader, std::span(elements->data(), middle), first,
+                                     size_t(bytes.size()) / 14);
+        });
+        const bool secondRead =
+            readElements(*reader, std::span(elements->data() + middle, count - middle), second,
+                         size_t(bytes.size()) / 14);
+        helper.join();
+        if (!firstRead || !secondRead)
             return emptyIndex();
-        std::optional<quint64> pathRef;
-        std::optional<quint64> foldedRef;
-        for (size_t i = 0; i < keys.size(); ++i) {
-            const std::optional<QByteArrayView> key = reader->asciiBytes(keys[i]);
-            std::optional<QString> keyText;
-            if (!key)
-                keyText = reader->string(keys[i]);
-            const auto is = [&](QLatin1StringView name) {
-                return key ? *key == QByteArrayView(name.data(), name.size())
-                           : (keyText && *keyText == name);
-            };
-            if (is(QLatin1StringView("path")))
-                pathRef = values[i];
-            else if (is(QLatin1StringView("folded")))
-                foldedRef = values[i];
-        }
-        if (!pathRef || !foldedRef)
-            return emptyIndex();
-        // ASCII strings are copied straight from the mapped file; others are decoded.
-        const auto utf8 = [&](quint64 ref, QByteArray &out) -> std::optional<std::string_view> {
-            if (const std::optional<QByteArrayView> ascii = reader->asciiBytes(ref))
-                return std::string_view(ascii->data(), static_cast<size_t>(ascii->size()));
-            const std::optional<QString> text = reader->string(ref);
-            if (!text)
-                return std::nullopt;
-            out = text->toUtf8();
-            return std::string_view(out.constData(), static_cast<size_t>(out.size()));
-        };
-        const std::optional<std::string_view> path = utf8(*pathRef, pathUtf8);
-        const std::optional<std::string_view> folded = utf8(*foldedRef, foldedUtf8);
-        if (!path || !folded)
-            return emptyIndex();
-        builder.append(*path, *folded);
+        first.append(second);
+        second = SampleIndex::Builder();
+    } else if (!readElements(*reader, *elements, first, size_t(bytes.size()) / 7)) {
+        return emptyIndex();
     }
-    return builder.finish();
+    return first.finish();
 }
 
 bool IndexFile::write(const SampleIndex &index, const QString &filePath)
 {
     if (!QDir().mkpath(QFileInfo(filePath).absolutePath()))
         return false;
-
-    // Objects: the two shared keys, then per entry its dictionary and two strings, then the root
-    // array last; every number is known up front, so the file streams out in one pass.
-    const quint64 count = index.size();
-    const quint64 objectCount = 3 + 3 * count;
-    BinaryPlistWriter writer(objectCount);
-    writer.writeString(u"path");
-    writer.writeString(u"folded");
-    const std::array<quint64, 2> keyRefs{0, 1};
-    // Entries go out in search order, so that reading the file back needs no sort.
-    for (quint64 position = 0; position < count; ++position) {
-        const quint64 entry = index.entryAt(position);
-        const quint64 dictionary = 2 + 3 * position;
-        const std::array<quint64, 2> valueRefs{dictionary + 1, dictionary + 2};
-        writer.writeDictionary(keyRefs, valueRefs);
-        const std::string_view path = index.path(entry);
-        const std::string_view folded = index.folded(entry);
-        writer.writeUtf8String(QByteArrayView(path.data(), static_cast<qsizetype>(path.size())));
-        writer.writeUtf8String(
-            QByteArrayView(folded.data(), static_cast<qsizetype>(folded.size())));
-    }
-    std::vector<quint64> elements(count);
-    for (quint64 position = 0; position < count; ++position)
-        elements[position] = 2 + 3 * position;
-    writer.writeArray(elements);
-    const QByteArray document = writer.finish(objectCount - 1);
-    if (document.isEmpty())
-        return false;
-
     QSaveFile file(filePath);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (file.write(document) != document.size())
+
+    const quint64 count = index.size();
+    const quint64 objectCount = 3 + 3 * count;
+    IndexWriter writer(file, objectCount);
+    writer.string({"path"});
+    writer.string({"folded"});
+    // Entries go out in search order, so that reading the file back needs no sort.
+    for (quint64 entry = 0; entry < count; ++entry) {
+        const quint64 dictionary = 2 + 3 * entry;
+        writer.beginObject();
+        writer.marker(0xD, 2);
+        writer.ref(0);
+        writer.ref(1);
+        writer.ref(dictionary + 1);
+        writer.ref(dictionary + 2);
+        const auto [folder, separator, name] = index.pathPieces(entry);
+        writer.string({folder, separator, name});
+        writer.string({index.folded(entry)});
+    }
+    writer.beginObject();
+    writer.marker(0xA, count);
+    for (quint64 entry = 0; entry < count; ++entry) {
+        writer.ref(2 + 3 * entry);
+        writer.flushIfFull();
+    }
+    if (!writer.finish(objectCount - 1))
         return false;
     return file.commit();
 }

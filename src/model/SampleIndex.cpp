@@ -1,14 +1,20 @@
 #include "SampleIndex.h"
 
+#include "FilePaths.h"
 #include "Fold.h"
 
 #include <QtEndian>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <limits>
 #include <optional>
+#include <thread>
 
 namespace {
+
+constexpr size_t bufferLimit = std::numeric_limits<quint32>::max();
 
 std::string composed(std::string_view text)
 {
@@ -35,137 +41,393 @@ bool isAtOrBelow(std::string_view path, std::string_view folder)
     return folder == "/" || path[folder.size()] == '/';
 }
 
+// The separator between a folder and a name in a full path.
+std::string_view separatorAfter(std::string_view folder)
+{
+    return folder.empty() || folder == "/" ? std::string_view() : std::string_view("/");
+}
+
+// Compares the concatenations of two lists of pieces byte by byte, without building them.
+int comparePieces(const std::string_view (&a)[3], const std::string_view (&b)[3])
+{
+    size_t ia = 0, ib = 0, oa = 0, ob = 0;
+    for (;;) {
+        while (ia < 3 && oa == a[ia].size()) {
+            ++ia;
+            oa = 0;
+        }
+        while (ib < 3 && ob == b[ib].size()) {
+            ++ib;
+            ob = 0;
+        }
+        if (ia == 3 || ib == 3)
+            return (ia == 3 ? 0 : 1) - (ib == 3 ? 0 : 1);
+        const size_t n = std::min(a[ia].size() - oa, b[ib].size() - ob);
+        if (const int c = std::memcmp(a[ia].data() + oa, b[ib].data() + ob, n))
+            return c;
+        oa += n;
+        ob += n;
+    }
+}
+
 } // namespace
 
-void SampleIndex::Builder::reserve(size_t entries, size_t pathBytes)
+// Search order over one storage: folded name, then path. Paths compare by scalar value after
+// canonical composition (UTF-8 byte order is scalar order); since '/' never composes, that is the
+// composed folder followed by the composed name. Ties on folded names are common (the same sample
+// name in many packs), so for sorting what composition needs is settled once per folder and per
+// name; a lookup of a few entries (`Lookup`) composes only what it compares.
+class SampleIndex::Order final
 {
-    m_paths.reserve(pathBytes);
-    m_pathOffsets.reserve(entries + 1);
-    m_folded.reserve(pathBytes / 3);
-    m_foldedOffsets.reserve(entries + 1);
+public:
+    enum Use
+    {
+        Sorting,  // many comparisons, on two threads
+        Checking, // many comparisons, one thread
+        Lookup    // a few comparisons
+    };
+
+    Order(const Storage &storage, Use use)
+        : m_storage(storage), m_lazy(use == Lookup), m_lazyNames(use != Sorting)
+    {
+        if (m_lazy)
+            return;
+        const size_t folders = storage.folderCount();
+        m_folders.resize(folders);
+        for (quint32 folder = 0; folder < folders; ++folder) {
+            const std::string_view path = storage.folderPath(folder);
+            if (mayCompose(path)) {
+                m_composed.push_back(std::make_unique<std::string>(composed(path)));
+                m_folders[folder] = *m_composed.back();
+            } else {
+                m_folders[folder] = path;
+            }
+        }
+        // Composed names are made up front, so that two threads may sort with one order.
+        for (size_t entry = 0; !m_lazyNames && entry < storage.size(); ++entry) {
+            if (mayCompose(storage.name(entry)))
+                m_composedNames.emplace(quint32(entry), composed(storage.name(entry)));
+        }
+
+        // Folders ranked by their path with its separator: two files of unrelated folders are
+        // then ordered by folder rank alone. The folders below one form a run right after it;
+        // only files of a folder and of one below it need their full paths compared.
+        std::vector<quint32> byPath(folders);
+        for (quint32 folder = 0; folder < folders; ++folder)
+            byPath[folder] = folder;
+        const auto keyOf = [this](quint32 folder, std::string_view(&key)[3]) {
+            key[0] = m_folders[folder];
+            key[1] = separatorAfter(m_folders[folder]);
+            key[2] = {};
+        };
+        std::sort(byPath.begin(), byPath.end(), [&](quint32 a, quint32 b) {
+            std::string_view left[3], right[3];
+            keyOf(a, left);
+            keyOf(b, right);
+            return comparePieces(left, right) < 0;
+        });
+        m_folderRank.resize(folders);
+        m_runEnd.resize(folders);
+        std::vector<std::pair<std::string, quint32>> open; // ancestors' keys and ranks
+        quint32 rank = 0;
+        for (size_t i = 0; i < folders; ++i) {
+            const quint32 folder = byPath[i];
+            std::string key(m_folders[folder]);
+            key.append(separatorAfter(m_folders[folder]));
+            if (i > 0 && !open.empty() && open.back().first == key) {
+                m_folderRank[folder] = rank; // the same path again: overlapping roots
+                continue;
+            }
+            rank = quint32(i);
+            while (!open.empty() &&
+                   key.compare(0, open.back().first.size(), open.back().first) != 0) {
+                m_runEnd[open.back().second] = rank - 1;
+                open.pop_back();
+            }
+            m_folderRank[folder] = rank;
+            open.emplace_back(std::move(key), rank);
+        }
+        for (const auto &[key, ancestor] : open)
+            m_runEnd[ancestor] = quint32(folders - 1);
+    }
+
+    int compare(size_t a, const Order &other, size_t b) const
+    {
+        if (const int byName = m_storage.foldedName(a).compare(other.m_storage.foldedName(b)))
+            return byName;
+        if (&other == this && !m_lazy) {
+            const quint32 ra = m_folderRank[m_storage.entryFolder[a]];
+            const quint32 rb = m_folderRank[m_storage.entryFolder[b]];
+            if (ra == rb)
+                return nameOf(a).compare(nameOf(b));
+            if (ra < rb ? rb > m_runEnd[ra] : ra > m_runEnd[rb])
+                return ra < rb ? -1 : 1;
+        }
+        std::string_view left[3], right[3];
+        pieces(a, left);
+        other.pieces(b, right);
+        return comparePieces(left, right);
+    }
+
+private:
+    // False when the text is surely in composed form already: nothing at or above U+0300 but
+    // full-width and half-width forms, which never compose.
+    static bool mayCompose(std::string_view text)
+    {
+        for (size_t i = 0; i < text.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(text[i]);
+            if (byte < 0xCC)
+                continue;
+            if (byte == 0xEF && i + 1 < text.size() &&
+                static_cast<unsigned char>(text[i + 1]) >= 0xBC) {
+                ++i;
+                continue;
+            }
+            if (byte >= 0xC0)
+                return true;
+        }
+        return false;
+    }
+
+    std::string_view nameOf(size_t entry) const
+    {
+        const std::string_view name = m_storage.name(entry);
+        if (m_lazyNames) {
+            if (!mayCompose(name))
+                return name;
+            auto it = m_composedNames.find(quint32(entry));
+            if (it == m_composedNames.end())
+                it = m_composedNames.emplace(quint32(entry), composed(name)).first;
+            return it->second;
+        }
+        if (m_composedNames.empty())
+            return name;
+        const auto it = m_composedNames.find(quint32(entry));
+        return it == m_composedNames.end() ? name : std::string_view(it->second);
+    }
+
+    std::string_view folderOf(size_t entry) const
+    {
+        const quint32 id = m_storage.entryFolder[entry];
+        if (!m_lazy)
+            return m_folders[id];
+        const std::string_view path = m_storage.folderPath(id);
+        if (!mayCompose(path))
+            return path;
+        auto it = m_composedFolders.find(id);
+        if (it == m_composedFolders.end())
+            it = m_composedFolders.emplace(id, composed(path)).first;
+        return it->second;
+    }
+
+    void pieces(size_t entry, std::string_view (&out)[3]) const
+    {
+        const std::string_view folder = folderOf(entry);
+        out[0] = folder;
+        out[1] = separatorAfter(folder);
+        out[2] = nameOf(entry);
+    }
+
+    const Storage &m_storage;
+    const bool m_lazy;
+    const bool m_lazyNames;
+    std::vector<std::string_view> m_folders;
+    std::vector<std::unique_ptr<std::string>> m_composed;
+    // Filled up front for sorting, on first use for lookups.
+    mutable std::unordered_map<quint32, std::string> m_composedNames;
+    mutable std::unordered_map<quint32, std::string> m_composedFolders;
+    std::vector<quint32> m_folderRank; // equal for equal paths
+    std::vector<quint32> m_runEnd;     // by rank: the last rank at or below that folder
+};
+
+quint32 SampleIndex::Storage::addFolder(std::string_view path)
+{
+    if (folderPaths.size() + path.size() > bufferLimit)
+        path = {};
+    folderPaths.append(path);
+    folderOffsets.push_back(quint32(folderPaths.size()));
+    return quint32(folderOffsets.size() - 2);
+}
+
+bool SampleIndex::Storage::append(quint32 folder, std::string_view name,
+                                  std::string_view foldedName)
+{
+    if (names.size() + name.size() > bufferLimit ||
+        folded.size() + foldedName.size() + 1 > bufferLimit || size() >= bufferLimit - 1)
+        return false;
+    entryFolder.push_back(folder);
+    names.append(name);
+    nameOffsets.push_back(quint32(names.size()));
+    folded.append(foldedName);
+    folded.push_back('\0');
+    foldedOffsets.push_back(quint32(folded.size()));
+    return true;
+}
+
+void SampleIndex::Storage::reserve(size_t entries, size_t nameBytes)
+{
+    entryFolder.reserve(entries);
+    names.reserve(nameBytes);
+    nameOffsets.reserve(entries + 1);
+    folded.reserve(nameBytes + entries);
+    foldedOffsets.reserve(entries + 1);
+}
+
+size_t SampleIndex::Storage::memoryUsage() const
+{
+    return folderPaths.capacity() + names.capacity() + folded.capacity() +
+           (folderOffsets.capacity() + entryFolder.capacity() + nameOffsets.capacity() +
+            foldedOffsets.capacity()) *
+               sizeof(quint32);
 }
 
 void SampleIndex::Builder::append(std::string_view path, std::string_view folded)
 {
-    m_paths.append(path);
-    m_pathOffsets.push_back(m_paths.size());
-    m_folded.append(folded);
-    m_foldedOffsets.push_back(m_folded.size());
+    const size_t slash = path.rfind('/');
+    const std::string_view folder = slash == std::string_view::npos ? std::string_view()
+                                    : slash == 0                    ? path.substr(0, 1)
+                                                                    : path.substr(0, slash);
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const quint32 id = folderId(folder);
+    m_storage.append(id, name, folded);
+}
+
+void SampleIndex::Builder::append(const Builder &other)
+{
+    const Storage &from = other.m_storage;
+    std::vector<quint32> ids(from.folderCount());
+    for (quint32 folder = 0; folder < ids.size(); ++folder)
+        ids[folder] = folderId(from.folderPath(folder));
+    m_storage.reserve(size() + from.size(), m_storage.names.size() + from.names.size());
+    for (size_t entry = 0; entry < from.size(); ++entry)
+        m_storage.append(ids[from.entryFolder[entry]], from.name(entry), from.foldedName(entry));
+}
+
+quint32 SampleIndex::Builder::folderId(std::string_view path)
+{
+    const auto hash = [](std::string_view text) { return std::hash<std::string_view>()(text); };
+    if (m_folderSlots.size() < 2 * (m_storage.folderCount() + 1)) {
+        std::vector<quint32> slots(
+            std::bit_ceil(std::max<size_t>(64, 4 * (m_storage.folderCount() + 1))));
+        const size_t mask = slots.size() - 1;
+        for (quint32 folder = 0; folder < m_storage.folderCount(); ++folder) {
+            size_t slot = hash(m_storage.folderPath(folder)) & mask;
+            while (slots[slot] != 0)
+                slot = (slot + 1) & mask;
+            slots[slot] = folder + 1;
+        }
+        m_folderSlots = std::move(slots);
+    }
+    const size_t mask = m_folderSlots.size() - 1;
+    for (size_t slot = hash(path) & mask;; slot = (slot + 1) & mask) {
+        const quint32 held = m_folderSlots[slot];
+        if (held == 0) {
+            const quint32 id = m_storage.addFolder(path);
+            m_folderSlots[slot] = id + 1;
+            return id;
+        }
+        if (m_storage.folderPath(held - 1) == path)
+            return held - 1;
+    }
 }
 
 std::shared_ptr<SampleIndex> SampleIndex::Builder::finish()
 {
     std::shared_ptr<SampleIndex> index(new SampleIndex);
-    const size_t count = size();
-    auto foldedOf = [this](size_t i) {
-        return std::string_view(m_folded).substr(m_foldedOffsets[i],
-                                                 m_foldedOffsets[i + 1] - m_foldedOffsets[i]);
-    };
-    auto pathOf = [this](size_t i) {
-        return std::string_view(m_paths).substr(m_pathOffsets[i],
-                                                m_pathOffsets[i + 1] - m_pathOffsets[i]);
-    };
+    Storage &in = m_storage;
+    const size_t count = in.size();
+    m_folderSlots = {};
+
+    bool sorted = true;
+    {
+        const Order check(in, Order::Checking);
+        for (size_t i = 1; i < count && sorted; ++i)
+            sorted = check.compare(i - 1, check, i) <= 0;
+    }
+    // A stored index is written in search order, so reading it back needs no sort.
+    if (sorted) {
+        index->m_data = std::move(in);
+        in = Storage();
+        return index;
+    }
 
     struct Key
     {
         quint64 prefix;
         quint32 entry;
     };
-    // Paths compare by scalar value after canonical composition (UTF-8 byte order is scalar
-    // order). Only entries with equal folded names ever compare paths, so the composed form of a
-    // non-ASCII path is made on first use and kept.
-    std::vector<std::optional<std::string>> composedPaths(count);
-    auto comparablePath = [&](quint32 entry) -> std::string_view {
-        const std::string_view raw = pathOf(entry);
-        if (isAscii(raw))
-            return raw;
-        std::optional<std::string> &cached = composedPaths[entry];
-        if (!cached)
-            cached = composed(raw);
-        return *cached;
-    };
-
+    const Order order(in, Order::Sorting);
     std::vector<Key> keys(count);
     for (size_t i = 0; i < count; ++i)
-        keys[i] = Key{prefixKey(foldedOf(i)), static_cast<quint32>(i)};
+        keys[i] = Key{prefixKey(in.foldedName(i)), quint32(i)};
     const auto before = [&](const Key &a, const Key &b) {
         if (a.prefix != b.prefix)
             return a.prefix < b.prefix;
-        const int byName = foldedOf(a.entry).compare(foldedOf(b.entry));
-        if (byName != 0)
-            return byName < 0;
-        const int byPath = comparablePath(a.entry).compare(comparablePath(b.entry));
-        return byPath != 0 ? byPath < 0 : a.entry < b.entry;
+        const int c = order.compare(a.entry, order, b.entry);
+        return c != 0 ? c < 0 : a.entry < b.entry;
     };
-    // The index file is stored in search order, so a loaded index usually needs no sort.
-    if (!std::is_sorted(keys.begin(), keys.end(), before))
+    // Two threads sort a half each; one merge joins them.
+    const auto middle = keys.begin() + ptrdiff_t(count / 2);
+    if (count >= 65536) {
+        std::thread helper([&] { std::sort(keys.begin(), middle, before); });
+        std::sort(middle, keys.end(), before);
+        helper.join();
+        std::inplace_merge(keys.begin(), middle, keys.end(), before);
+    } else {
         std::sort(keys.begin(), keys.end(), before);
-
-    index->m_sortedEntry.resize(count);
-    index->m_entryRank.resize(count);
-    index->m_sortedOffsets.reserve(count + 1);
-    index->m_sortedFolded.reserve(m_folded.size() + count);
-    for (size_t rank = 0; rank < count; ++rank) {
-        const quint32 entry = keys[rank].entry;
-        index->m_sortedEntry[rank] = entry;
-        index->m_entryRank[entry] = static_cast<quint32>(rank);
-        index->m_sortedOffsets.push_back(index->m_sortedFolded.size());
-        index->m_sortedFolded.append(foldedOf(entry));
-        index->m_sortedFolded.push_back('\0');
     }
-    index->m_sortedOffsets.push_back(index->m_sortedFolded.size());
-    index->m_paths = std::move(m_paths);
-    index->m_pathOffsets = std::move(m_pathOffsets);
-    *this = Builder();
+
+    // One buffer at a time, each input freed once copied, so the peak stays near one index.
+    Storage &out = index->m_data;
+    out.folderPaths = std::move(in.folderPaths);
+    out.folderOffsets = std::move(in.folderOffsets);
+    out.entryFolder.resize(count);
+    for (size_t rank = 0; rank < count; ++rank)
+        out.entryFolder[rank] = in.entryFolder[keys[rank].entry];
+    in.entryFolder = {};
+    out.names.reserve(in.names.size());
+    out.nameOffsets.reserve(count + 1);
+    for (size_t rank = 0; rank < count; ++rank) {
+        out.names.append(in.name(keys[rank].entry));
+        out.nameOffsets.push_back(quint32(out.names.size()));
+    }
+    in.names = {};
+    in.nameOffsets = {};
+    out.folded.reserve(in.folded.size());
+    out.foldedOffsets.reserve(count + 1);
+    for (size_t rank = 0; rank < count; ++rank) {
+        out.folded.append(in.foldedName(keys[rank].entry));
+        out.folded.push_back('\0');
+        out.foldedOffsets.push_back(quint32(out.folded.size()));
+    }
+    in = Storage();
     return index;
 }
 
-quint32 SampleIndex::entryAt(size_t rank) const
+std::array<std::string_view, 3> SampleIndex::pathPieces(size_t entry) const
 {
-    return m_sortedEntry[rank];
+    const std::string_view folder = folderPath(entry);
+    return {folder, separatorAfter(folder), name(entry)};
 }
 
-std::string_view SampleIndex::path(size_t entry) const
+std::string SampleIndex::path(size_t entry) const
 {
-    return std::string_view(m_paths).substr(m_pathOffsets[entry],
-                                            m_pathOffsets[entry + 1] - m_pathOffsets[entry]);
-}
-
-std::string_view SampleIndex::folded(size_t entry) const
-{
-    const quint32 rank = m_entryRank[entry];
-    return std::string_view(m_sortedFolded)
-        .substr(m_sortedOffsets[rank], m_sortedOffsets[rank + 1] - m_sortedOffsets[rank] - 1);
+    const auto [folder, separator, file] = pathPieces(entry);
+    std::string out;
+    out.reserve(folder.size() + separator.size() + file.size());
+    out.append(folder).append(separator).append(file);
+    return out;
 }
 
 QString SampleIndex::pathString(size_t entry) const
 {
-    const std::string_view p = path(entry);
-    return QString::fromUtf8(p.data(), static_cast<qsizetype>(p.size()));
+    const std::string full = path(entry);
+    return QString::fromUtf8(full.data(), qsizetype(full.size()));
 }
 
 size_t SampleIndex::memoryUsage() const
 {
-    return m_paths.capacity() + m_pathOffsets.capacity() * sizeof(quint64) +
-           m_sortedFolded.capacity() + m_sortedOffsets.capacity() * sizeof(quint64) +
-           (m_sortedEntry.capacity() + m_entryRank.capacity()) * sizeof(quint32) +
-           sizeof(SampleIndex);
-}
-
-bool SampleIndex::inScope(std::string_view path, const Scope &scope) const
-{
-    switch (scope.kind) {
-    case Scope::Kind::All:
-        return true;
-    case Scope::Kind::Folder:
-        return isAtOrBelow(path, scope.folder);
-    case Scope::Kind::Tags:
-        if (std::binary_search(scope.files.begin(), scope.files.end(), path))
-            return true;
-        return std::any_of(scope.folders.begin(), scope.folders.end(),
-                           [&](const std::string &folder) { return isAtOrBelow(path, folder); });
-    }
-    return false;
+    return m_data.memoryUsage() + sizeof(SampleIndex);
 }
 
 std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, const Scope &scope,
@@ -175,8 +437,45 @@ std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, 
     if (terms.empty() || isEmpty())
         return hits;
 
-    const char *base = m_sortedFolded.data();
-    const size_t total = m_sortedFolded.size();
+    // The scope is decided once per folder: 0 outside, 1 inside, 2 when only some of its files
+    // (tagged ones) are.
+    std::vector<char> folderScope;
+    if (scope.kind != Scope::Kind::All) {
+        std::vector<std::string_view> taggedParents;
+        for (const std::string &file : scope.files)
+            taggedParents.push_back(std::string_view(file).substr(0, file.rfind('/')));
+        std::sort(taggedParents.begin(), taggedParents.end());
+        folderScope.resize(m_data.folderCount());
+        for (quint32 folder = 0; folder < folderScope.size(); ++folder) {
+            const std::string_view path = m_data.folderPath(folder);
+            if (scope.kind == Scope::Kind::Folder) {
+                folderScope[folder] = isAtOrBelow(path, scope.folder);
+                continue;
+            }
+            const bool inside =
+                std::any_of(scope.folders.begin(), scope.folders.end(),
+                            [&](const std::string &tagged) { return isAtOrBelow(path, tagged); });
+            const std::string_view asParent = path == "/" ? std::string_view() : path;
+            folderScope[folder] =
+                inside ? 1
+                       : (std::binary_search(taggedParents.begin(), taggedParents.end(), asParent)
+                              ? 2
+                              : 0);
+        }
+    }
+    const auto inScope = [&](size_t entry) {
+        if (folderScope.empty())
+            return true;
+        const char state = folderScope[m_data.entryFolder[entry]];
+        if (state != 2)
+            return state == 1;
+        return std::binary_search(scope.files.begin(), scope.files.end(), path(entry));
+    };
+
+    const char *base = m_data.folded.data();
+    const size_t total = m_data.folded.size();
+    const std::vector<quint32> &starts = m_data.foldedOffsets;
+    const size_t count = size();
 
     // Scan the whole name buffer for the rarest term, judged on a sample of the names; each hit
     // names one entry, which is then checked against the other terms and the scope.
@@ -186,18 +485,20 @@ std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, 
     for (const std::string &term : terms) {
         if (term.empty())
             continue;
-        size_t count = 0;
+        size_t found = 0;
         for (const char *p = base, *end = base + sampleSize;
              (p = static_cast<const char *>(memmem(p, size_t(end - p), term.data(), term.size())));
              p += term.size())
-            ++count;
-        if (!scanTerm || count < fewest || (count == fewest && term.size() > scanTerm->size())) {
+            ++found;
+        if (!scanTerm || found < fewest || (found == fewest && term.size() > scanTerm->size())) {
             scanTerm = &term;
-            fewest = count;
+            fewest = found;
         }
     }
     if (!scanTerm)
         return hits;
+    hits.reserve(std::min(count, fewest * (total / sampleSize + 1)));
+    const bool single = terms.size() == 1;
     size_t position = 0;
     size_t rank = 0;
     size_t nextCheck = 8192;
@@ -206,36 +507,92 @@ std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, 
             memmem(base + position, total - position, scanTerm->data(), scanTerm->size());
         if (!found)
             break;
-        const size_t offset = static_cast<size_t>(static_cast<const char *>(found) - base);
-        // The entry holding `offset`: hits are usually near the last one, so gallop from there.
-        size_t step = 1;
-        while (rank + step < m_sortedOffsets.size() && m_sortedOffsets[rank + step] <= offset)
-            step *= 2;
-        const auto first = m_sortedOffsets.begin() + static_cast<ptrdiff_t>(rank + step / 2);
-        const auto last = m_sortedOffsets.begin() +
-                          static_cast<ptrdiff_t>(std::min(rank + step, m_sortedOffsets.size()));
-        rank =
-            static_cast<size_t>(std::upper_bound(first, last, offset) - m_sortedOffsets.begin()) -
-            1;
+        const size_t offset = size_t(static_cast<const char *>(found) - base);
+        // The entry holding `offset`: usually the next one, else gallop from there.
+        if (starts[rank + 1] <= offset) {
+            size_t step = 1;
+            while (rank + step < count && starts[rank + step] <= offset)
+                step *= 2;
+            const auto first = starts.begin() + ptrdiff_t(rank + step / 2);
+            const auto last = starts.begin() + ptrdiff_t(std::min(rank + step, count));
+            rank = size_t(std::upper_bound(first, last, quint32(offset)) - starts.begin()) - 1;
+        }
         if (rank >= nextCheck) {
             if (flag.isCancelled())
                 return {};
             nextCheck = (rank / 8192 + 1) * 8192;
         }
-        const std::string_view name(base + m_sortedOffsets[rank],
-                                    m_sortedOffsets[rank + 1] - m_sortedOffsets[rank] - 1);
-        const bool allTerms = std::all_of(terms.begin(), terms.end(), [&](const std::string &t) {
-            return &t == scanTerm || name.find(t) != std::string_view::npos;
-        });
-        const quint32 entry = m_sortedEntry[rank];
-        if (allTerms && inScope(path(entry), scope))
-            hits.push_back(entry);
-        position = m_sortedOffsets[rank + 1];
+        bool allTerms = true;
+        if (!single) {
+            const std::string_view name(base + starts[rank], starts[rank + 1] - starts[rank] - 1);
+            allTerms = std::all_of(terms.begin(), terms.end(), [&](const std::string &t) {
+                return &t == scanTerm || name.find(t) != std::string_view::npos;
+            });
+        }
+        if (allTerms && inScope(rank))
+            hits.push_back(quint32(rank));
+        position = starts[rank + 1];
         ++rank;
-        if (rank >= m_sortedEntry.size())
+        if (rank >= count)
             break;
     }
     if (flag.isCancelled())
         return {};
     return hits;
+}
+
+std::shared_ptr<SampleIndex> SampleIndex::patched(const std::vector<std::string> &folders,
+                                                  const std::vector<std::string> &trees,
+                                                  const SampleIndex &replacement) const
+{
+    const Storage &old = m_data;
+    const Storage &fresh = replacement.m_data;
+    std::vector<char> dropped(old.folderCount());
+    for (quint32 folder = 0; folder < dropped.size(); ++folder) {
+        const std::string_view path = old.folderPath(folder);
+        dropped[folder] = std::find(folders.begin(), folders.end(), path) != folders.end() ||
+                          std::any_of(trees.begin(), trees.end(), [&](const std::string &tree) {
+                              return isAtOrBelow(path, tree);
+                          });
+    }
+
+    std::shared_ptr<SampleIndex> index(new SampleIndex);
+    Storage &out = index->m_data;
+    out.reserve(old.size() + fresh.size(), old.names.size() + fresh.names.size());
+    // Folder ids are handed out on first use, so folders left without files fall away.
+    constexpr quint32 unassigned = std::numeric_limits<quint32>::max();
+    std::vector<quint32> oldIds(old.folderCount(), unassigned);
+    std::vector<quint32> freshIds(fresh.folderCount(), unassigned);
+    const auto copy = [&out](const Storage &from, size_t entry, std::vector<quint32> &ids) {
+        quint32 &id = ids[from.entryFolder[entry]];
+        if (id == unassigned)
+            id = out.addFolder(from.folderPath(from.entryFolder[entry]));
+        out.append(id, from.name(entry), from.foldedName(entry));
+    };
+
+    const Order oldOrder(old, Order::Lookup);
+    const Order freshOrder(fresh, Order::Lookup);
+    size_t next = 0;
+    for (size_t f = 0; f < fresh.size(); ++f) {
+        // Old entries before this one: found by binary search, so a patch of a few files costs
+        // one pass of copying, not one comparison per old entry.
+        size_t low = next, high = old.size();
+        while (low < high) {
+            const size_t mid = low + (high - low) / 2;
+            if (oldOrder.compare(mid, freshOrder, f) <= 0)
+                low = mid + 1;
+            else
+                high = mid;
+        }
+        for (; next < low; ++next) {
+            if (!dropped[old.entryFolder[next]])
+                copy(old, next, oldIds);
+        }
+        copy(fresh, f, freshIds);
+    }
+    for (; next < old.size(); ++next) {
+        if (!dropped[old.entryFolder[next]])
+            copy(old, next, oldIds);
+    }
+    return index;
 }

@@ -2,37 +2,84 @@
 
 #include "CancelFlag.h"
 
-#include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
-// The in-memory sample index: every audio file below the roots with its folded name. Immutable
-// once built, so a search snapshot is a shared pointer, not a copy.
+// The in-memory sample index: every audio file below the roots with its folded name, in search
+// order (folded name, then path). Immutable once built, so a search snapshot is a shared pointer,
+// not a copy.
 //
-// Paths are stored in one UTF-8 buffer in enumeration order. Folded names are stored in one
-// buffer in search order (folded name, then path), each followed by a NUL, so that a query is a
-// single scan whose hits come out already sorted.
+// A million entries must stay small and scan fast, so nothing is stored per entry but offsets:
+// a path is a folder (one table of folder paths, shared by the files of a folder) and a name;
+// names and folded names each live in one buffer. Folded names are NUL-terminated, so that a
+// query is one scan of one buffer whose hits come out already sorted.
 class SampleIndex final
 {
+    struct Storage
+    {
+        std::string folderPaths;
+        std::vector<quint32> folderOffsets{0};
+        std::vector<quint32> entryFolder;
+        std::string names;
+        std::vector<quint32> nameOffsets{0};
+        std::string folded; // each name followed by a NUL
+        std::vector<quint32> foldedOffsets{0};
+
+        size_t size() const { return entryFolder.size(); }
+        size_t folderCount() const { return folderOffsets.size() - 1; }
+        std::string_view folderPath(quint32 folder) const
+        {
+            return std::string_view(folderPaths)
+                .substr(folderOffsets[folder], folderOffsets[folder + 1] - folderOffsets[folder]);
+        }
+        std::string_view name(size_t entry) const
+        {
+            return std::string_view(names).substr(nameOffsets[entry],
+                                                  nameOffsets[entry + 1] - nameOffsets[entry]);
+        }
+        std::string_view foldedName(size_t entry) const
+        {
+            return std::string_view(folded).substr(
+                foldedOffsets[entry], foldedOffsets[entry + 1] - foldedOffsets[entry] - 1);
+        }
+        quint32 addFolder(std::string_view path);
+        bool append(quint32 folder, std::string_view name, std::string_view foldedName);
+        void reserve(size_t entries, size_t nameBytes);
+        size_t memoryUsage() const;
+    };
+
 public:
+    // Collects entries in any order; finish() puts them in search order.
     class Builder final
     {
     public:
-        void reserve(size_t entries, size_t pathBytes);
-        // `path` is a normalised path, `folded` its folded name; both valid UTF-8.
+        void reserve(size_t entries, size_t nameBytes) { m_storage.reserve(entries, nameBytes); }
+        // `path` is a normalised folder path; the id it returns names it in append().
+        quint32 addFolder(std::string_view path) { return m_storage.addFolder(path); }
+        // `name` and `folded` valid UTF-8; an entry that would overflow the buffers is dropped.
+        void append(quint32 folder, std::string_view name, std::string_view folded)
+        {
+            m_storage.append(folder, name, folded);
+        }
+        // `path` is a normalised file path, split at its last '/'.
         void append(std::string_view path, std::string_view folded);
-        size_t size() const { return m_pathOffsets.size() - 1; }
+        // Appends the entries of `other`, whose folders join this builder's.
+        void append(const Builder &other);
+        size_t size() const { return m_storage.size(); }
         std::shared_ptr<SampleIndex> finish();
 
     private:
-        std::string m_paths;
-        std::vector<quint64> m_pathOffsets{0};
-        std::string m_folded;
-        std::vector<quint64> m_foldedOffsets{0};
+        Storage m_storage;
+        quint32 folderId(std::string_view path);
+        // For append(path): open addressing over folder ids (id + 1, 0 free), keyed by the
+        // folder's path in the storage, so a lookup touches one small array and one string.
+        std::vector<quint32> m_folderSlots;
     };
 
     // What a search may return.
@@ -50,14 +97,19 @@ public:
         std::vector<std::string> folders; // Tags: tagged folder paths, in list order
     };
 
-    size_t size() const { return m_sortedEntry.size(); }
-    bool isEmpty() const { return m_sortedEntry.empty(); }
-    // In enumeration order.
-    std::string_view path(size_t entry) const;
-    std::string_view folded(size_t entry) const;
+    // Entries are numbered in search order.
+    size_t size() const { return m_data.size(); }
+    bool isEmpty() const { return m_data.size() == 0; }
+    std::string path(size_t entry) const;
+    // The path as folder, separator and name, for writing it out without building it.
+    std::array<std::string_view, 3> pathPieces(size_t entry) const;
     QString pathString(size_t entry) const;
-    // The entry at a position of the search order.
-    quint32 entryAt(size_t rank) const;
+    std::string_view folded(size_t entry) const { return m_data.foldedName(entry); }
+    std::string_view name(size_t entry) const { return m_data.name(entry); }
+    std::string_view folderPath(size_t entry) const
+    {
+        return m_data.folderPath(m_data.entryFolder[entry]);
+    }
     // Bytes held, for memory figures.
     size_t memoryUsage() const;
 
@@ -67,15 +119,16 @@ public:
     std::vector<quint32> search(const std::vector<std::string> &terms, const Scope &scope,
                                 const CancelFlag &flag) const;
 
-private:
-    friend class Builder;
-    SampleIndex() = default;
-    bool inScope(std::string_view path, const Scope &scope) const;
+    // This index with the files directly in `folders` and everything below `trees` replaced by
+    // the entries of `replacement`, in search order. When `replacement` holds what those folders
+    // hold now, the result is what a full build would give.
+    std::shared_ptr<SampleIndex> patched(const std::vector<std::string> &folders,
+                                         const std::vector<std::string> &trees,
+                                         const SampleIndex &replacement) const;
 
-    std::string m_paths;
-    std::vector<quint64> m_pathOffsets;
-    std::string m_sortedFolded;           // NUL-terminated names in search order
-    std::vector<quint64> m_sortedOffsets; // rank -> start in m_sortedFolded (size + 1 entries)
-    std::vector<quint32> m_sortedEntry;   // rank -> entry
-    std::vector<quint32> m_entryRank;     // entry -> rank
+private:
+    class Order;
+    SampleIndex() = default;
+
+    Storage m_data;
 };

@@ -304,6 +304,66 @@ std::optional<QByteArrayView> BinaryPlistReader::asciiBytes(quint64 ref) const
     return QByteArrayView(m_bytes.data() + found->content, qsizetype(found->count));
 }
 
+bool BinaryPlistReader::appendUtf8(quint64 ref, std::string &out) const
+{
+    const std::optional<Object> found = object(ref);
+    if (!found)
+        return false;
+    const char *p = m_bytes.data() + found->content;
+    const size_t count = size_t(found->count);
+    switch (found->type) {
+    case Type::AsciiString:
+        out.append(p, count);
+        return true;
+    case Type::Utf8String: {
+        if (QUtf8StringView(p, qsizetype(count)).isValidUtf8()) {
+            out.append(p, count);
+        } else {
+            const QByteArray clean = QString::fromUtf8(p, qsizetype(count)).toUtf8();
+            out.append(clean.constData(), size_t(clean.size()));
+        }
+        return true;
+    }
+    case Type::Utf16String: {
+        // At most three bytes per unit; written through a pointer, then cut to size.
+        const size_t start = out.size();
+        out.resize(start + 3 * count);
+        char *o = out.data() + start;
+        for (size_t i = 0; i < count; ++i) {
+            char32_t c = qFromBigEndian<quint16>(p + 2 * i);
+            if (c >= 0xD800 && c < 0xDC00 && i + 1 < count) {
+                const char32_t low = qFromBigEndian<quint16>(p + 2 * (i + 1));
+                if (low >= 0xDC00 && low < 0xE000) {
+                    c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                    ++i;
+                }
+            }
+            if (c >= 0xD800 && c < 0xE000)
+                c = 0xFFFD;
+            if (c < 0x80) {
+                *o++ = char(c);
+            } else if (c < 0x800) {
+                *o++ = char(0xC0 | (c >> 6));
+                *o++ = char(0x80 | (c & 0x3F));
+            } else if (c < 0x10000) {
+                *o++ = char(0xE0 | (c >> 12));
+                *o++ = char(0x80 | ((c >> 6) & 0x3F));
+                *o++ = char(0x80 | (c & 0x3F));
+            } else {
+                *o++ = char(0xF0 | (c >> 18));
+                *o++ = char(0x80 | ((c >> 12) & 0x3F));
+                *o++ = char(0x80 | ((c >> 6) & 0x3F));
+                *o++ = char(0x80 | (c & 0x3F));
+            }
+        }
+        out.resize(size_t(o - out.data()));
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
 std::optional<qint64> BinaryPlistReader::integer(quint64 ref) const
 {
     const std::optional<Object> found = object(ref);

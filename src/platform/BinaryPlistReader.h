@@ -5,6 +5,7 @@
 #include <QVariant>
 
 #include <optional>
+#include <string>
 #include <vector>
 
 // Random access to the objects of a bplist00 document held in memory (typically a mapped file),
@@ -47,6 +48,9 @@ public:
     std::optional<QString> string(quint64 ref) const;
     // The raw bytes of an ASCII string, for fast comparisons against known keys.
     std::optional<QByteArrayView> asciiBytes(quint64 ref) const;
+    // Appends a string object as UTF-8 (unpaired surrogates and bad UTF-8 become U+FFFD), with no
+    // QString in between; false when `ref` is not a string.
+    bool appendUtf8(quint64 ref, std::string &out) const;
     std::optional<qint64> integer(quint64 ref) const;
     // Decodes the object and everything below it; references that form a cycle fail.
     std::optional<QVariant> toVariant(quint64 ref, QString *error = nullptr) const;
