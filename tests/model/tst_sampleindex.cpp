@@ -24,6 +24,8 @@ private Q_SLOTS:
     void storedIndexServesSearchBeforeBuild();
     void onlyLastSearchApplies();
     void tagScopeNarrowsSearch();
+    void patchEqualsFullBuild_data();
+    void patchEqualsFullBuild();
 };
 
 void TestSampleIndex::folding_data()
@@ -292,6 +294,105 @@ void TestSampleIndex::tagScopeNarrowsSearch()
                                "/r/loose/d kick.wav"}));
     flag.cancel();
     QVERIFY(index->search({"kick"}, {}, flag).empty());
+}
+
+namespace {
+
+// Entries as (folded, path), in index order.
+QList<std::pair<QString, QString>> entries(const SampleIndex &index)
+{
+    QList<std::pair<QString, QString>> list;
+    for (size_t i = 0; i < index.size(); ++i)
+        list.append({QString::fromStdString(std::string(index.folded(i))), index.pathString(i)});
+    return list;
+}
+
+std::vector<std::string> absolute(const ModelFixture &f, const QStringList &relative)
+{
+    std::vector<std::string> paths;
+    for (const QString &path : relative)
+        paths.push_back(f.path(path).toStdString());
+    return paths;
+}
+
+} // namespace
+
+void TestSampleIndex::patchEqualsFullBuild_data()
+{
+    QTest::addColumn<QStringList>("roots");
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QStringList>("removed"); // files or whole folders
+    QTest::addColumn<QStringList>("folders");
+    QTest::addColumn<QStringList>("trees");
+    const QStringList drums{"R/A/kick 2.wav", "R/B/kick 1.wav", "R/B/snare.wav"};
+    QTest::newRow("file added") << QStringList{"R"} << drums << QStringList{"R/A/kick 1.wav"}
+                                << QStringList{} << QStringList{"R/A"} << QStringList{};
+    QTest::newRow("file removed") << QStringList{"R"} << drums << QStringList{}
+                                  << QStringList{"R/B/kick 1.wav"} << QStringList{"R/B"}
+                                  << QStringList{};
+    QTest::newRow("folder moved in")
+        << QStringList{"R"} << drums << QStringList{"R/New/Sub/clap.wav", "R/New/kick 3.wav"}
+        << QStringList{} << QStringList{"R"} << QStringList{"R/New"};
+    QTest::newRow("folder deleted") << QStringList{"R"} << drums << QStringList{}
+                                    << QStringList{"R/B"} << QStringList{"R"} << QStringList{"R/B"};
+    QTest::newRow("overlapping roots keep duplicates")
+        << QStringList{"R", "R/A"} << drums << QStringList{"R/A/hat.wav"} << QStringList{}
+        << QStringList{"R/A"} << QStringList{};
+    QTest::newRow("hidden folder stays out")
+        << QStringList{"R"} << drums << QStringList{"R/.cache/x.wav", "R/B/.y.wav"} << QStringList{}
+        << QStringList{"R/B"} << QStringList{"R/.cache"};
+    QTest::newRow("composed and decomposed names")
+        << QStringList{"R"} << QStringList{"R/A/Caf\u00e9 1.wav", "R/B/cafe 1.wav"}
+        << QStringList{"R/A/Cafe\u0301 1.wav", "R/C/CAF\u00c9 1.wav"} << QStringList{}
+        << QStringList{"R/A", "R/C"} << QStringList{};
+    QTest::newRow("sibling folders sharing a prefix")
+        << QStringList{"R"} << QStringList{"R/Kick/a.wav", "R/Kicks/a.wav", "R/Kick/Sub/a.wav"}
+        << QStringList{"R/Kick 2/a.wav", "R/Kick/b.wav"} << QStringList{"R/Kicks/a.wav"}
+        << QStringList{"R/Kick", "R/Kicks", "R/Kick 2"} << QStringList{};
+}
+
+void TestSampleIndex::patchEqualsFullBuild()
+{
+    QFETCH(QStringList, roots);
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, removed);
+    QFETCH(QStringList, folders);
+    QFETCH(QStringList, trees);
+    ModelFixture f;
+    for (const QString &file : before)
+        f.touch(file);
+    QStringList rootPaths;
+    for (const QString &root : roots)
+        rootPaths.append(f.path(root));
+    CancelFlag flag;
+    const auto old = IndexBuilder::buildIndex(rootPaths, flag);
+
+    for (const QString &file : added)
+        f.touch(file);
+    for (const QString &gone : removed) {
+        QFileInfo info(f.path(gone));
+        QVERIFY(info.isDir() ? QDir(info.filePath()).removeRecursively()
+                             : QFile::remove(info.filePath()));
+    }
+    const auto part =
+        IndexBuilder::buildPart(rootPaths, absolute(f, folders), absolute(f, trees), flag);
+    const auto patched = old->patched(absolute(f, folders), absolute(f, trees), *part);
+    const auto full = IndexBuilder::buildIndex(rootPaths, flag);
+    QCOMPARE(entries(*patched), entries(*full));
+
+    // The order itself, checked apart from the index's own comparison: folded name, then the
+    // composed path byte by byte.
+    auto expected = entries(*full);
+    std::stable_sort(expected.begin(), expected.end(), [](const auto &a, const auto &b) {
+        const QByteArray fa = a.first.toUtf8(), fb = b.first.toUtf8();
+        if (fa != fb)
+            return fa < fb;
+        return a.second.normalized(QString::NormalizationForm_C).toUtf8() <
+               b.second.normalized(QString::NormalizationForm_C).toUtf8();
+    });
+    QCOMPARE(entries(*full), expected);
 }
 
 QTEST_GUILESS_MAIN(TestSampleIndex)
