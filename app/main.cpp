@@ -11,6 +11,8 @@
 #include <QStyleFactory>
 #include <QUrl>
 
+#include <malloc.h>
+
 namespace {
 
 // Folders named on the command line, as absolute paths: the running instance has another
@@ -38,6 +40,11 @@ QList<QUrl> urls(const QStringList &folders)
 
 int main(int argc, char *argv[])
 {
+    // The index lives in a few large buffers that are replaced whole on every change. A fixed
+    // threshold keeps them in their own mappings, returned to the system when freed; glibc's
+    // moving threshold would put them on the heap, where freed space stays resident.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+
     // Wayland lets no client place its window, keep it on top or see the pointer; XWayland does.
     if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && qEnvironmentVariableIsSet("DISPLAY") &&
         !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))

@@ -15,6 +15,9 @@
 #include <span>
 #include <thread>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace {
 
 std::shared_ptr<SampleIndex> emptyIndex()
@@ -171,10 +174,44 @@ private:
     bool m_failed = false;
 };
 
+// Pages of a mapped index file already read are handed back as the read goes on: they would
+// otherwise count as resident memory while the whole file is read, beside the index being built.
+class PageRelease final
+{
+public:
+    PageRelease(QByteArrayView mapped) : m_mapped(mapped) {}
+
+    void upTo(const BinaryPlistReader &reader, quint64 ref)
+    {
+        if (m_mapped.isEmpty())
+            return;
+        const std::optional<quint64> offset = reader.offsetOf(ref);
+        if (!offset)
+            return;
+        const quint64 page = quint64(sysconf(_SC_PAGESIZE));
+        if (!m_started) {
+            m_started = true;
+            m_start = (*offset + page - 1) / page * page;
+            return;
+        }
+        const quint64 end = *offset / page * page;
+        if (end > m_start && end <= quint64(m_mapped.size())) {
+            ::madvise(const_cast<char *>(m_mapped.data()) + m_start, end - m_start, MADV_DONTNEED);
+            m_start = end;
+        }
+    }
+
+private:
+    QByteArrayView m_mapped;
+    bool m_started = false;
+    quint64 m_start = 0;
+};
+
 // Reads the dictionaries `elements` into `builder`; false when one is malformed.
 bool readElements(const BinaryPlistReader &reader, std::span<const quint64> elements,
-                  SampleIndex::Builder &builder, size_t nameBytes)
+                  SampleIndex::Builder &builder, size_t nameBytes, QByteArrayView mapped)
 {
+    PageRelease release(mapped);
     builder.reserve(elements.size(), nameBytes);
     std::vector<quint64> keys;
     std::vector<quint64> values;
@@ -202,7 +239,10 @@ bool readElements(const BinaryPlistReader &reader, std::span<const quint64> elem
     };
     std::string path;
     std::string folded;
-    for (quint64 element : elements) {
+    for (size_t n = 0; n < elements.size(); ++n) {
+        const quint64 element = elements[n];
+        if (n % 16384 == 0)
+            release.upTo(reader, element);
         if (!reader.dictionaryRefs(element, keys, values))
             return false;
         std::optional<quint64> pathRef;
@@ -231,6 +271,8 @@ bool readElements(const BinaryPlistReader &reader, std::span<const quint64> elem
     return true;
 }
 
+std::shared_ptr<SampleIndex> readDocument(QByteArrayView bytes, bool mapped);
+
 } // namespace
 
 std::shared_ptr<SampleIndex> IndexFile::read(const QString &filePath)
@@ -248,10 +290,17 @@ std::shared_ptr<SampleIndex> IndexFile::read(const QString &filePath)
         buffer = file.readAll();
         bytes = buffer;
     }
-    return readBytes(bytes);
+    return readDocument(bytes, mapped != nullptr);
 }
 
 std::shared_ptr<SampleIndex> IndexFile::readBytes(QByteArrayView bytes)
+{
+    return readDocument(bytes, false);
+}
+
+namespace {
+
+std::shared_ptr<SampleIndex> readDocument(QByteArrayView bytes, bool mapped)
 {
     const std::optional<BinaryPlistReader> reader = BinaryPlistReader::open(bytes);
     if (!reader || reader->type(reader->topObject()) != BinaryPlistReader::Type::Array)
@@ -269,21 +318,23 @@ std::shared_ptr<SampleIndex> IndexFile::readBytes(QByteArrayView bytes)
     if (count >= 65536) {
         std::thread helper([&] {
             firstRead = readElements(*reader, std::span(elements->data(), middle), first,
-                                     size_t(bytes.size()) / 14);
+                                     size_t(bytes.size()) / 14, mapped ? bytes : QByteArrayView());
         });
         const bool secondRead =
             readElements(*reader, std::span(elements->data() + middle, count - middle), second,
-                         size_t(bytes.size()) / 14);
+                         size_t(bytes.size()) / 14, mapped ? bytes : QByteArrayView());
         helper.join();
         if (!firstRead || !secondRead)
             return emptyIndex();
         first.append(second);
         second = SampleIndex::Builder();
-    } else if (!readElements(*reader, *elements, first, size_t(bytes.size()) / 7)) {
+    } else if (!readElements(*reader, *elements, first, size_t(bytes.size()) / 7, {})) {
         return emptyIndex();
     }
     return first.finish();
 }
+
+} // namespace
 
 bool IndexFile::write(const SampleIndex &index, const QString &filePath)
 {

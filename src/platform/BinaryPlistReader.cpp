@@ -234,6 +234,13 @@ std::optional<BinaryPlistReader::Object> BinaryPlistReader::object(quint64 ref) 
     return result;
 }
 
+std::optional<quint64> BinaryPlistReader::offsetOf(quint64 ref) const
+{
+    if (ref >= m_objectCount)
+        return std::nullopt;
+    return loadBigEndian(data() + m_offsetTable + ref * unsigned(m_offsetSize), m_offsetSize);
+}
+
 BinaryPlistReader::Type BinaryPlistReader::type(quint64 ref) const
 {
     const std::optional<Object> found = object(ref);

@@ -40,6 +40,8 @@ public:
     quint64 topObject() const { return m_topObject; }
 
     Type type(quint64 ref) const;
+    // Where an object starts in the document; nothing for a bad reference.
+    std::optional<quint64> offsetOf(quint64 ref) const;
     // Element references of an array or set.
     std::optional<std::vector<quint64>> arrayRefs(quint64 ref) const;
     // Key and value references of a dictionary, in stored order.
