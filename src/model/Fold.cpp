@@ -99,8 +99,99 @@ QString fold(QStringView text)
     return foldNonAscii(text);
 }
 
+namespace {
+
+// Folded forms of single code points where folding a text is folding each code point on its
+// own: accented Latin letters, combining diacritics and full-width ASCII. No result there holds a
+// mark that could compose with a neighbour, so the final composition changes nothing across
+// code points. A name made of these alone (most non-ASCII sample names) skips ICU.
+class FoldTable final
+{
+public:
+    FoldTable()
+    {
+        for (const Range &range : ranges) {
+            for (char32_t c = range.first; c <= range.last; ++c) {
+                const char32_t text[1] = {c};
+                m_folded[c - range.first + range.base] =
+                    foldNonAscii(QString::fromUcs4(text, 1)).toStdString();
+            }
+        }
+    }
+
+    const std::string *find(char32_t c) const
+    {
+        for (const Range &range : ranges) {
+            if (c >= range.first && c <= range.last)
+                return &m_folded[c - range.first + range.base];
+        }
+        return nullptr;
+    }
+
+private:
+    struct Range
+    {
+        char32_t first;
+        char32_t last;
+        size_t base;
+    };
+    static constexpr Range ranges[] = {
+        {0x0080, 0x036F, 0}, {0x1E00, 0x1EFF, 0x2F0}, {0xFF01, 0xFF5E, 0x3F0}};
+    std::string m_folded[0x3F0 + 0x5E];
+};
+
+const FoldTable &foldTable()
+{
+    static const FoldTable table;
+    return table;
+}
+
+// Appends the folded form through the table; false (with `out` as it was) when some code point
+// is not in it or the text is not valid UTF-8.
+bool foldByTable(std::string_view text, std::string &out)
+{
+    const FoldTable &table = foldTable();
+    const size_t start = out.size();
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const auto *end = p + text.size();
+    while (p < end) {
+        char32_t c = *p;
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+            ++p;
+            continue;
+        }
+        int extra = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : 0;
+        if (extra == 0 || end - p <= extra) {
+            out.resize(start);
+            return false;
+        }
+        c &= extra == 1 ? 0x1F : 0x0F;
+        for (int i = 1; i <= extra; ++i) {
+            if ((p[i] & 0xC0) != 0x80) {
+                out.resize(start);
+                return false;
+            }
+            c = (c << 6) | (p[i] & 0x3F);
+        }
+        const std::string *folded = table.find(c);
+        // Overlong forms decode below their length's range: not valid UTF-8.
+        if (!folded || c < (extra == 1 ? 0x80u : 0x800u)) {
+            out.resize(start);
+            return false;
+        }
+        out.append(*folded);
+        p += extra + 1;
+    }
+    return true;
+}
+
+} // namespace
+
 void foldUtf8(std::string_view text, std::string &out)
 {
+    if (!isAscii(text) && foldByTable(text, out))
+        return;
     if (isAscii(text)) {
         const size_t start = out.size();
         out.append(text);

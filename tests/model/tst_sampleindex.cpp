@@ -15,6 +15,7 @@ class TestSampleIndex : public QObject
 private Q_SLOTS:
     void folding_data();
     void folding();
+    void foldingEachCodePointMatchesWholeText();
     void buildSkipsHiddenAndLinks();
     void fileRoundTripMatchesPython();
     void corruptIndexFilesReadEmpty_data();
@@ -49,6 +50,37 @@ void TestSampleIndex::folding()
     std::string utf8;
     foldUtf8(text.toStdString(), utf8);
     QCOMPARE(QString::fromStdString(utf8), folded);
+}
+
+void TestSampleIndex::foldingEachCodePointMatchesWholeText()
+{
+    // The UTF-8 fold takes shortcuts for accented Latin, combining marks and full-width forms;
+    // it must give what folding the whole text gives, alone and between other letters.
+    std::vector<char32_t> pool;
+    for (char32_t c = 0x80; c < 0x370; ++c)
+        pool.push_back(c);
+    for (char32_t c = 0x1E00; c < 0x1F00; ++c)
+        pool.push_back(c);
+    for (char32_t c = 0xFF01; c < 0xFF5F; ++c)
+        pool.push_back(c);
+    for (char32_t c : {U'A', U'e', U'1', U' ', U'\u03A3', U'\u3099', U'\uAC00'})
+        pool.push_back(c);
+    quint32 seed = 7;
+    const auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+    QStringList texts;
+    for (char32_t c : pool)
+        texts.append(QStringLiteral("k") + QString::fromUcs4(&c, 1) + QStringLiteral("E"));
+    for (int i = 0; i < 3000; ++i) {
+        std::u32string text;
+        for (quint32 n = next() % 6 + 1; n > 0; --n)
+            text.push_back(pool[(next() >> 8) % pool.size()]);
+        texts.append(QString::fromStdU32String(text));
+    }
+    for (const QString &text : std::as_const(texts)) {
+        std::string utf8;
+        foldUtf8(text.toStdString(), utf8);
+        QCOMPARE(QString::fromStdString(utf8), fold(text));
+    }
 }
 
 void TestSampleIndex::buildSkipsHiddenAndLinks()
