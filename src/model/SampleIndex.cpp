@@ -24,12 +24,13 @@ std::string composed(std::string_view text)
     return std::string(nfc.constData(), static_cast<size_t>(nfc.size()));
 }
 
-// The first eight bytes, big-endian, so that most comparisons during the sort are integers.
-quint64 prefixKey(std::string_view text)
+// The first twelve bytes, big-endian, so that most comparisons during the sort are integers.
+// A NUL pads a short name: folded names hold none, so the order stays that of the bytes.
+std::pair<quint64, quint32> prefixKey(std::string_view text)
 {
-    unsigned char bytes[8] = {};
-    std::memcpy(bytes, text.data(), std::min<size_t>(8, text.size()));
-    return qFromBigEndian<quint64>(bytes);
+    unsigned char bytes[12] = {};
+    std::memcpy(bytes, text.data(), std::min<size_t>(12, text.size()));
+    return {qFromBigEndian<quint64>(bytes), qFromBigEndian<quint32>(bytes + 8)};
 }
 
 bool isAtOrBelow(std::string_view path, std::string_view folder)
@@ -354,15 +355,20 @@ std::shared_ptr<SampleIndex> SampleIndex::Builder::finish()
     struct Key
     {
         quint64 prefix;
+        quint32 more; // the next four bytes, in what would otherwise be padding
         quint32 entry;
     };
     const Order order(in, Order::Sorting);
     std::vector<Key> keys(count);
-    for (size_t i = 0; i < count; ++i)
-        keys[i] = Key{prefixKey(in.foldedName(i)), quint32(i)};
+    for (size_t i = 0; i < count; ++i) {
+        const auto [prefix, more] = prefixKey(in.foldedName(i));
+        keys[i] = Key{prefix, more, quint32(i)};
+    }
     const auto before = [&](const Key &a, const Key &b) {
         if (a.prefix != b.prefix)
             return a.prefix < b.prefix;
+        if (a.more != b.more)
+            return a.more < b.more;
         const int c = order.compare(a.entry, order, b.entry);
         return c != 0 ? c < 0 : a.entry < b.entry;
     };
