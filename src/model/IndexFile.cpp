@@ -80,9 +80,20 @@ public:
     {
         beginObject();
         size_t bytes = 0;
-        size_t units = 0;
+        bool ascii = true;
         for (std::string_view piece : pieces) {
             bytes += piece.size();
+            ascii = ascii && isAscii(piece);
+        }
+        if (ascii) {
+            marker(0x5, bytes);
+            for (std::string_view piece : pieces)
+                m_buffer.append(piece);
+            flushIfFull();
+            return;
+        }
+        size_t units = 0;
+        for (std::string_view piece : pieces) {
             for (const char c : piece) {
                 const auto byte = static_cast<unsigned char>(c);
                 // One unit per lead byte, two for the four-byte forms (surrogate pairs).
@@ -90,15 +101,9 @@ public:
                 units += byte >= 0xF0;
             }
         }
-        if (units == bytes) {
-            marker(0x5, bytes);
-            for (std::string_view piece : pieces)
-                m_buffer.append(piece);
-        } else {
-            marker(0x6, units);
-            for (std::string_view piece : pieces)
-                appendUtf16(piece);
-        }
+        marker(0x6, units);
+        for (std::string_view piece : pieces)
+            appendUtf16(piece);
         flushIfFull();
     }
 
