@@ -174,6 +174,9 @@ public:
 
     // Waits for pending index writes; for tests and shutdown.
     void waitForIndexWrites();
+    // The quiet period after which a live change is written at once, and the least time
+    // between two writes of live changes; for tests.
+    void setIndexWriteIntervalsForTesting(int quietMilliseconds, int spacingMilliseconds);
 
 Q_SIGNALS:
     void rootsChanged();
@@ -272,6 +275,8 @@ private:
     QElapsedTimer m_lastIndexWrite;
     QTimer m_indexWriteTimer;
     bool m_indexWriteDue = false;
+    int m_quietBeforeWrite = 60000;
+    int m_writeSpacing = 30000;
     CancelFlagPtr m_searchCancel;
     CancelFlagPtr m_healCancel;
     CancelFlagPtr m_tagScopeCancel;

@@ -158,17 +158,24 @@ void BrowserModel::storeIndex(bool live)
         writeIndexNow();
         return;
     }
-    const bool afterQuietMinute =
-        !m_lastLiveChange.isValid() || m_lastLiveChange.elapsed() >= 60000;
+    const bool afterQuiet =
+        !m_lastLiveChange.isValid() || m_lastLiveChange.elapsed() >= m_quietBeforeWrite;
     m_lastLiveChange.start();
-    const qint64 sinceWrite = m_lastIndexWrite.isValid() ? m_lastIndexWrite.elapsed() : 30000;
-    if (afterQuietMinute || sinceWrite >= 30000) {
+    const qint64 sinceWrite =
+        m_lastIndexWrite.isValid() ? m_lastIndexWrite.elapsed() : m_writeSpacing;
+    if (afterQuiet || sinceWrite >= m_writeSpacing) {
         writeIndexNow();
         return;
     }
     m_indexWriteDue = true;
     if (!m_indexWriteTimer.isActive())
-        m_indexWriteTimer.start(int(30000 - sinceWrite));
+        m_indexWriteTimer.start(int(m_writeSpacing - sinceWrite));
+}
+
+void BrowserModel::setIndexWriteIntervalsForTesting(int quietMilliseconds, int spacingMilliseconds)
+{
+    m_quietBeforeWrite = quietMilliseconds;
+    m_writeSpacing = spacingMilliseconds;
 }
 
 void BrowserModel::writeIndexNow()

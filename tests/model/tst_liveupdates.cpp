@@ -1,3 +1,4 @@
+#include "IndexFile.h"
 #include "ModelFixture.h"
 
 #include <QDir>
@@ -18,6 +19,7 @@ private Q_SLOTS:
     void renamedRootIsHealedAndWatched();
     void deletedRootGoesOfflineAndBack();
     void hiddenFoldersAreNotWatched();
+    void liveChangesAreWrittenSparingly();
 };
 
 namespace {
@@ -191,6 +193,41 @@ void TestLiveUpdates::hiddenFoldersAreNotWatched()
     QTest::qWait(1200);
     f.touch("R/New/inside.wav");
     QTRY_COMPARE_WITH_TIMEOUT(roots.count(), 2, refreshTimeout);
+}
+
+void TestLiveUpdates::liveChangesAreWrittenSparingly()
+{
+    ModelFixture f;
+    f.touch("R/a.wav");
+    auto model = liveModel(f, "R");
+    model->setIndexWriteIntervalsForTesting(60000, 3000);
+    QTRY_VERIFY(!model->isIndexing());
+    const QString file = f.path("index.plist");
+    const auto holds = [&](const SampleIndex &index, const char *name) {
+        for (size_t i = 0; i < index.size(); ++i) {
+            if (index.pathString(i) == f.path(QLatin1String(name)))
+                return true;
+        }
+        return false;
+    };
+    const auto stored = [&](const char *name) {
+        model->waitForIndexWrites();
+        return holds(*IndexFile::read(file), name);
+    };
+    const auto indexed = [&](const char *name) { return holds(*model->index(), name); };
+
+    // The first change after a quiet spell is written at once; the next one waits for the
+    // spacing; one still unwritten when the model goes is written then.
+    f.touch("R/b.wav");
+    QTRY_VERIFY_WITH_TIMEOUT(stored("R/b.wav"), refreshTimeout);
+    f.touch("R/Sub/c.wav");
+    QTRY_VERIFY_WITH_TIMEOUT(indexed("R/Sub/c.wav"), refreshTimeout);
+    QVERIFY(!stored("R/Sub/c.wav"));
+    QTRY_VERIFY_WITH_TIMEOUT(stored("R/Sub/c.wav"), refreshTimeout);
+    f.touch("R/d.wav");
+    QTRY_VERIFY_WITH_TIMEOUT(indexed("R/d.wav"), refreshTimeout);
+    model.reset();
+    QCOMPARE(IndexFile::read(file)->size(), size_t(4));
 }
 
 QTEST_GUILESS_MAIN(TestLiveUpdates)
