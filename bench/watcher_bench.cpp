@@ -24,6 +24,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,6 +91,25 @@ int walkFolders(const std::string &top)
         ::closedir(dir);
     }
     return folders;
+}
+
+// Resident memory of the process, in kB.
+long residentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &row : status.readAll().split('\n')) {
+        if (row.startsWith("VmRSS:"))
+            return row.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// Bytes the allocator has handed out and not yet been given back.
+double heapInUseMb()
+{
+    return static_cast<double>(mallinfo2().uordblks) / (1024.0 * 1024.0);
 }
 
 struct ThreadUsage
@@ -161,7 +181,9 @@ int main(int argc, char *argv[])
     out().flush();
 
     std::atomic<int> calls{0};
-    FileSystemWatcher watcher([&calls] { calls.fetch_add(1); });
+    const long rssBefore = residentKb();
+    const double heapBefore = heapInUseMb();
+    FileSystemWatcher watcher([&calls](const FileSystemChanges &) { calls.fetch_add(1); });
 
     // Set-up, warm cache, five rounds each, alternating.
     std::vector<double> walkMs, startMs, readyMs;
@@ -179,12 +201,16 @@ int main(int argc, char *argv[])
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         readyMs.push_back(timer.nsecsElapsed() / 1e6);
     }
+    const double heapWatching = heapInUseMb();
+    const long rssWatching = residentKb();
     const double walk = median(walkMs);
     const double ready = median(readyMs);
     out() << "readdir walk (reference): " << walk << " ms\n"
           << "start() returns after:    " << median(startMs) << " ms\n"
           << "all watches ready after:  " << ready << " ms = " << ready / walk
-          << " x the walk; watches: " << watcher.watchCount() << "\n";
+          << " x the walk; watches: " << watcher.watchCount() << "\n"
+          << "memory while watching: heap +" << heapWatching - heapBefore << " MB, resident +"
+          << (rssWatching - rssBefore) / 1024.0 << " MB\n";
     out().flush();
 
     // Idle: no change on disk, so the reader must not run at all.
