@@ -1,8 +1,12 @@
 // FileSystemWatcher on a generated library: how long the watches take to set up (against a plain
-// readdir walk of the same tree, measured in the same run), how many handler calls a large copy
-// makes, and whether the reader thread wakes at all while nothing changes.
+// readdir walk of the same tree, measured in the same run) and the memory they take, how many
+// handler calls a large copy makes and what they name, and whether the reader thread wakes at all
+// while nothing changes. With --network the root is taken for a network file system and re-scanned
+// every second instead of every 30, so the idle phase measures the re-scan's cost; --watch-limit
+// caps the watches as a small kernel limit would.
 //
 //   watcher_bench [--folders N] [--files-per-folder N] [--copy N] [--idle SECONDS] [--dir DIR]
+//                 [--watch-limit N] [--network 1]
 
 #include "FileSystemWatcher.h"
 
@@ -154,6 +158,8 @@ int main(int argc, char *argv[])
     int filesPerFolder = 5;
     int copyFiles = 10000;
     int idleSeconds = 5;
+    int watchLimit = -1;
+    bool network = false;
     QString dir = QDir::tempPath();
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
@@ -167,6 +173,10 @@ int main(int argc, char *argv[])
             idleSeconds = args[i + 1].toInt();
         else if (args[i] == QStringLiteral("--dir"))
             dir = args[i + 1];
+        else if (args[i] == QStringLiteral("--watch-limit"))
+            watchLimit = args[i + 1].toInt();
+        else if (args[i] == QStringLiteral("--network"))
+            network = args[i + 1].toInt() != 0;
     }
 
     QTemporaryDir temp(dir + QStringLiteral("/watcher_bench-XXXXXX"));
@@ -181,9 +191,22 @@ int main(int argc, char *argv[])
     out().flush();
 
     std::atomic<int> calls{0};
+    std::atomic<int> incompleteCalls{0};
+    std::atomic<int> folderPaths{0};
+    std::atomic<int> treePaths{0};
     const long rssBefore = residentKb();
     const double heapBefore = heapInUseMb();
-    FileSystemWatcher watcher([&calls](const FileSystemChanges &) { calls.fetch_add(1); });
+    FileSystemWatcher watcher([&](const FileSystemChanges &changes) {
+        calls.fetch_add(1);
+        incompleteCalls.fetch_add(changes.complete ? 0 : 1);
+        folderPaths.fetch_add(static_cast<int>(changes.folders.size()));
+        treePaths.fetch_add(static_cast<int>(changes.trees.size()));
+    });
+    if (watchLimit >= 0)
+        watcher.setWatchLimitForTesting(watchLimit);
+    watcher.setTreatRootsAsNetworkForTesting(network);
+    if (network)
+        watcher.setRescanIntervalForTesting(std::chrono::seconds(1));
 
     // Set-up, warm cache, five rounds each, alternating.
     std::vector<double> walkMs, startMs, readyMs;
@@ -208,9 +231,11 @@ int main(int argc, char *argv[])
     out() << "readdir walk (reference): " << walk << " ms\n"
           << "start() returns after:    " << median(startMs) << " ms\n"
           << "all watches ready after:  " << ready << " ms = " << ready / walk
-          << " x the walk; watches: " << watcher.watchCount() << "\n"
-          << "memory while watching: heap +" << heapWatching - heapBefore << " MB, resident +"
-          << (rssWatching - rssBefore) / 1024.0 << " MB\n";
+          << " x the walk; watches: " << watcher.watchCount() << " for " << watcher.folderCount()
+          << " folders\n"
+          << "memory while watching: heap +" << heapWatching - heapBefore << " MB ("
+          << (heapWatching - heapBefore) * 1024 * 1024 / std::max(1, watcher.folderCount())
+          << " bytes a folder), resident +" << (rssWatching - rssBefore) / 1024.0 << " MB\n";
     out().flush();
 
     // Idle: no change on disk, so the reader must not run at all.
@@ -219,9 +244,10 @@ int main(int argc, char *argv[])
     const int callsBefore = calls.load();
     std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
     const ThreadUsage idleAfter = readerUsage();
-    out() << "idle " << idleSeconds << " s: reader CPU " << idleAfter.ticks - idleBefore.ticks
-          << " ticks, wake-ups " << idleAfter.wakeUps - idleBefore.wakeUps << ", handler calls "
-          << calls.load() - callsBefore << "\n";
+    out() << "idle " << idleSeconds << " s" << (network ? " (a re-scan every second)" : "")
+          << ": reader CPU " << idleAfter.ticks - idleBefore.ticks << " ticks ("
+          << sysconf(_SC_CLK_TCK) << "/s), wake-ups " << idleAfter.wakeUps - idleBefore.wakeUps
+          << ", handler calls " << calls.load() - callsBefore << "\n";
     out().flush();
 
     if (copyFiles <= 0)
@@ -241,15 +267,20 @@ int main(int argc, char *argv[])
     out().flush();
     const ThreadUsage copyBefore = readerUsage();
     calls.store(0);
+    incompleteCalls.store(0);
+    folderPaths.store(0);
+    treePaths.store(0);
     timer.restart();
     QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), source, root});
     const double copyMs = timer.nsecsElapsed() / 1e6;
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const ThreadUsage copyAfter = readerUsage();
     out() << "copy of " << copyFiles << " files in " << (copyFiles + 99) / 100
-          << " folders: cp took " << copyMs << " ms, handler calls " << calls.load()
-          << ", reader CPU " << copyAfter.ticks - copyBefore.ticks << " ticks ("
-          << sysconf(_SC_CLK_TCK) << "/s), watches now " << watcher.watchCount() << "\n";
+          << " folders: cp took " << copyMs << " ms, handler calls " << calls.load() << " ("
+          << incompleteCalls.load() << " incomplete) naming " << folderPaths.load()
+          << " folders and " << treePaths.load() << " trees, reader CPU "
+          << copyAfter.ticks - copyBefore.ticks << " ticks (" << sysconf(_SC_CLK_TCK)
+          << "/s), watches now " << watcher.watchCount() << "\n";
     out().flush();
     return 0;
 }

@@ -115,6 +115,7 @@ private:
         Exhausted
     };
 
+    static std::string joinPath(std::string_view folder, std::string_view name);
     void makeRoots();
     std::uint32_t newNode(std::uint32_t parent, std::string_view name);
     std::uint32_t child(std::uint32_t parent, std::string_view name) const;
