@@ -110,6 +110,7 @@ bool InotifyTree::needsRescan() const
 
 void InotifyTree::watchAll(const std::atomic<bool> &stop)
 {
+    m_mounts = mountsInRoots();
     for (RootInfo &root : m_roots) {
         watchAbove(root);
         watchRoot(root, stop);

@@ -145,6 +145,8 @@ private:
                      const std::atomic<bool> &stop);
     void rootChanged(RootInfo &root, bool appeared, const std::atomic<bool> &stop);
     void reset(const std::atomic<bool> &stop);
+    // Mount points strictly inside a root, sorted.
+    std::vector<std::string> mountsInRoots() const;
     void addFolder(const std::string &path) { note(m_changes.folders, path); }
     void addTree(const std::string &path) { note(m_changes.trees, path); }
     void note(std::vector<std::string> &paths, const std::string &path);
@@ -166,6 +168,7 @@ private:
     std::vector<Node> m_nodes;
     std::vector<std::uint32_t> m_freeNodes;
     std::vector<std::uint32_t> m_nodeByWd;
+    std::vector<std::string> m_mounts;
     LocalChanges m_changes;
     std::vector<char> m_buffer;
 };

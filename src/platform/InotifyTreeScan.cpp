@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <iterator>
 #include <utility>
 
 #include <dirent.h>
@@ -82,6 +83,13 @@ bool listFolder(int fd, std::uint64_t &digest, std::vector<std::string> &folders
     }
     ::closedir(dir);
     return true;
+}
+
+// Whether `path` lies strictly below `folder`.
+bool isBelow(std::string_view path, std::string_view folder)
+{
+    return path.size() > folder.size() && path.starts_with(folder) &&
+           (folder == "/" || path[folder.size()] == '/');
 }
 
 std::int64_t wallClockNs()
@@ -167,15 +175,72 @@ bool InotifyTree::walk(std::uint32_t top, std::string topPath, bool followTop,
     return complete;
 }
 
+std::vector<std::string> InotifyTree::mountsInRoots() const
+{
+    std::vector<std::string> mounts;
+    if (m_mountsFd < 0)
+        return mounts;
+    std::string table;
+    char chunk[16 * 1024];
+    for (off_t offset = 0;;) {
+        const ssize_t length = ::pread(m_mountsFd, chunk, sizeof chunk, offset);
+        if (length <= 0)
+            break;
+        table.append(chunk, static_cast<std::size_t>(length));
+        offset += length;
+    }
+    std::vector<std::string> rootPaths;
+    for (const RootInfo &root : m_roots)
+        rootPaths.push_back(pathOf(root.node));
+    for (std::size_t start = 0; start < table.size();) {
+        const std::size_t end = std::min(table.find('\n', start), table.size());
+        const std::string_view line(table.data() + start, end - start);
+        start = end + 1;
+        // The fifth field is the mount point, with octal escapes for blanks and backslashes.
+        std::size_t field = 0;
+        for (int i = 0; i < 4 && field != std::string_view::npos; ++i) {
+            field = line.find(' ', field);
+            field = field == std::string_view::npos ? field : field + 1;
+        }
+        if (field == std::string_view::npos)
+            continue;
+        const std::string_view escaped = line.substr(field, line.find(' ', field) - field);
+        std::string point;
+        for (std::size_t i = 0; i < escaped.size(); ++i) {
+            if (escaped[i] == '\\' && i + 3 < escaped.size()) {
+                point += static_cast<char>((escaped[i + 1] - '0') * 64 +
+                                           (escaped[i + 2] - '0') * 8 + (escaped[i + 3] - '0'));
+                i += 3;
+            } else {
+                point += escaped[i];
+            }
+        }
+        if (std::any_of(rootPaths.begin(), rootPaths.end(),
+                        [&point](const std::string &root) { return isBelow(point, root); }))
+            mounts.push_back(std::move(point));
+    }
+    std::sort(mounts.begin(), mounts.end());
+    return mounts;
+}
+
 void InotifyTree::checkMounts(const std::atomic<bool> &stop)
 {
+    // A drive mounted or unmounted inside a root swaps what a folder holds without an event.
+    std::vector<std::string> mounts = mountsInRoots();
+    std::vector<std::string> changed;
+    std::set_symmetric_difference(mounts.begin(), mounts.end(), m_mounts.begin(), m_mounts.end(),
+                                  std::back_inserter(changed));
+    m_mounts = std::move(mounts);
     for (RootInfo &root : m_roots) {
         struct stat info;
         const std::string path = pathOf(root.node);
         const bool present = ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-        if (present == root.present && (!present || info.st_dev == root.device))
+        const bool inside = std::any_of(changed.begin(), changed.end(), [&path](const auto &point) {
+            return isBelow(point, path);
+        });
+        if (!inside && present == root.present && (!present || info.st_dev == root.device))
             continue;
-        // A drive was mounted or unmounted at or above the root: the old watches see nothing.
+        // A drive was mounted or unmounted at, above or inside the root: the old watches miss it.
         lose();
         forgetBelow(root.node, true);
         root.incomplete = false;

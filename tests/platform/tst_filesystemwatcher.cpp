@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -162,6 +163,9 @@ class FileSystemWatcherTest : public QObject
 private Q_SLOTS:
     void reportsChanges_data();
     void reportsChanges();
+    void reportsChangesInNestedRoots_data();
+    void reportsChangesInNestedRoots();
+    void reportsDrivesMountedInsideRoots();
     void batchesChanges_data();
     void batchesChanges();
     void separateBurstsMakeSeparateCalls();
@@ -266,6 +270,87 @@ void FileSystemWatcherTest::reportsChanges()
         QTest::qWait(kNoCallWaitMs);
         QCOMPARE(calls.count(), before);
     }
+
+    // The watches kept in step with the change are those a fresh start sets up.
+    FileSystemWatcher fresh([](const FileSystemChanges &) {});
+    fresh.start({tree.root()});
+    QTRY_VERIFY(fresh.isReady());
+    QCOMPARE(watcher.watchCount(), fresh.watchCount());
+    QCOMPARE(watcher.folderCount(), fresh.folderCount());
+}
+
+void FileSystemWatcherTest::reportsChangesInNestedRoots_data()
+{
+    QTest::addColumn<Step>("change");
+    QTest::addColumn<QString>("reported");
+
+    QTest::newRow("file in the inner root")
+        << writes("Library/a/b/new.wav") << QStringLiteral("folders: Library/a/b; trees: ");
+    QTest::newRow("folder made in the inner root")
+        << makesFolder("Library/a/new")
+        << QStringLiteral("folders: Library/a; trees: Library/a/new");
+    QTest::newRow("inner root deleted") << removes("Library/a") << QStringLiteral("incomplete");
+    QTest::newRow("outer root deleted") << removes("Library") << QStringLiteral("incomplete");
+}
+
+void FileSystemWatcherTest::reportsChangesInNestedRoots()
+{
+    QFETCH(Step, change);
+    QFETCH(QString, reported);
+
+    Tree tree;
+    const QStringList roots{tree.root(), tree.path(QStringLiteral("a"))};
+    Calls calls;
+    FileSystemWatcher watcher(calls.handler());
+    watcher.start(roots);
+    QTRY_VERIFY(watcher.isReady());
+    QVERIFY(change(tree));
+    QTRY_COMPARE_WITH_TIMEOUT(calls.changes(tree.base()), reported, kReportedMs);
+
+    QTest::qWait(kNoCallWaitMs);
+    FileSystemWatcher fresh([](const FileSystemChanges &) {});
+    fresh.start(roots);
+    QTRY_VERIFY(fresh.isReady());
+    QCOMPARE(watcher.watchCount(), fresh.watchCount());
+    QCOMPARE(watcher.folderCount(), fresh.folderCount());
+}
+
+void FileSystemWatcherTest::reportsDrivesMountedInsideRoots()
+{
+    Tree tree;
+    const QString point = tree.path(QStringLiteral("a/b/c"));
+    Calls calls;
+    FileSystemWatcher watcher(calls.handler());
+    watcher.start({tree.root()});
+    QTRY_VERIFY(watcher.isReady());
+
+    const auto mountTmpfs = [&point] {
+        return TestSupport::run(QStringLiteral("mount"),
+                                {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                 QStringLiteral("wavelark-test"), point})
+                   .exitCode == 0;
+    };
+    if (!mountTmpfs())
+        QSKIP("mounting needs privileges this run does not have");
+    // Unmounted however the test ends, so that the temporary folder can go.
+    const auto unmount = qScopeGuard([&point] {
+        TestSupport::run(QStringLiteral("umount"), {QStringLiteral("-l"), point});
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(calls.changes(tree.base()), QStringLiteral("incomplete"),
+                              kReportedMs);
+
+    // The mounted drive is watched in place of the folder it covers.
+    QTest::qWait(kPastBatchWindowMs);
+    calls.forget();
+    QVERIFY(write(tree.path(QStringLiteral("a/b/c/on-drive.wav"))));
+    QTRY_COMPARE_WITH_TIMEOUT(calls.changes(tree.base()),
+                              QStringLiteral("folders: Library/a/b/c; trees: "), kReportedMs);
+
+    QTest::qWait(kPastBatchWindowMs);
+    calls.forget();
+    QCOMPARE(TestSupport::run(QStringLiteral("umount"), {point}).exitCode, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(calls.changes(tree.base()), QStringLiteral("incomplete"),
+                              kReportedMs);
 }
 
 void FileSystemWatcherTest::batchesChanges_data()
