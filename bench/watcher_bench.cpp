@@ -1,8 +1,12 @@
 // FileSystemWatcher on a generated library: how long the watches take to set up (against a plain
-// readdir walk of the same tree, measured in the same run), how many handler calls a large copy
-// makes, and whether the reader thread wakes at all while nothing changes.
+// readdir walk of the same tree, measured in the same run) and the memory they take, how many
+// handler calls a large copy makes and what they name, and whether the reader thread wakes at all
+// while nothing changes. With --network the root is taken for a network file system and re-scanned
+// every second instead of every 30, so the idle phase measures the re-scan's cost; --watch-limit
+// caps the watches as a small kernel limit would.
 //
 //   watcher_bench [--folders N] [--files-per-folder N] [--copy N] [--idle SECONDS] [--dir DIR]
+//                 [--watch-limit N] [--network 1]
 
 #include "FileSystemWatcher.h"
 
@@ -24,6 +28,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -92,6 +97,25 @@ int walkFolders(const std::string &top)
     return folders;
 }
 
+// Resident memory of the process, in kB.
+long residentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &row : status.readAll().split('\n')) {
+        if (row.startsWith("VmRSS:"))
+            return row.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// Bytes the allocator has handed out and not yet been given back.
+double heapInUseMb()
+{
+    return static_cast<double>(mallinfo2().uordblks) / (1024.0 * 1024.0);
+}
+
 struct ThreadUsage
 {
     long ticks = -1;   // user + system CPU time, in clock ticks
@@ -134,6 +158,8 @@ int main(int argc, char *argv[])
     int filesPerFolder = 5;
     int copyFiles = 10000;
     int idleSeconds = 5;
+    int watchLimit = -1;
+    bool network = false;
     QString dir = QDir::tempPath();
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
@@ -147,6 +173,10 @@ int main(int argc, char *argv[])
             idleSeconds = args[i + 1].toInt();
         else if (args[i] == QStringLiteral("--dir"))
             dir = args[i + 1];
+        else if (args[i] == QStringLiteral("--watch-limit"))
+            watchLimit = args[i + 1].toInt();
+        else if (args[i] == QStringLiteral("--network"))
+            network = args[i + 1].toInt() != 0;
     }
 
     QTemporaryDir temp(dir + QStringLiteral("/watcher_bench-XXXXXX"));
@@ -161,7 +191,22 @@ int main(int argc, char *argv[])
     out().flush();
 
     std::atomic<int> calls{0};
-    FileSystemWatcher watcher([&calls] { calls.fetch_add(1); });
+    std::atomic<int> incompleteCalls{0};
+    std::atomic<int> folderPaths{0};
+    std::atomic<int> treePaths{0};
+    const long rssBefore = residentKb();
+    const double heapBefore = heapInUseMb();
+    FileSystemWatcher watcher([&](const FileSystemChanges &changes) {
+        calls.fetch_add(1);
+        incompleteCalls.fetch_add(changes.complete ? 0 : 1);
+        folderPaths.fetch_add(static_cast<int>(changes.folders.size()));
+        treePaths.fetch_add(static_cast<int>(changes.trees.size()));
+    });
+    if (watchLimit >= 0)
+        watcher.setWatchLimitForTesting(watchLimit);
+    watcher.setTreatRootsAsNetworkForTesting(network);
+    if (network)
+        watcher.setRescanIntervalForTesting(std::chrono::seconds(1));
 
     // Set-up, warm cache, five rounds each, alternating.
     std::vector<double> walkMs, startMs, readyMs;
@@ -179,12 +224,18 @@ int main(int argc, char *argv[])
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         readyMs.push_back(timer.nsecsElapsed() / 1e6);
     }
+    const double heapWatching = heapInUseMb();
+    const long rssWatching = residentKb();
     const double walk = median(walkMs);
     const double ready = median(readyMs);
     out() << "readdir walk (reference): " << walk << " ms\n"
           << "start() returns after:    " << median(startMs) << " ms\n"
           << "all watches ready after:  " << ready << " ms = " << ready / walk
-          << " x the walk; watches: " << watcher.watchCount() << "\n";
+          << " x the walk; watches: " << watcher.watchCount() << " for " << watcher.folderCount()
+          << " folders\n"
+          << "memory while watching: heap +" << heapWatching - heapBefore << " MB ("
+          << (heapWatching - heapBefore) * 1024 * 1024 / std::max(1, watcher.folderCount())
+          << " bytes a folder), resident +" << (rssWatching - rssBefore) / 1024.0 << " MB\n";
     out().flush();
 
     // Idle: no change on disk, so the reader must not run at all.
@@ -193,9 +244,10 @@ int main(int argc, char *argv[])
     const int callsBefore = calls.load();
     std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
     const ThreadUsage idleAfter = readerUsage();
-    out() << "idle " << idleSeconds << " s: reader CPU " << idleAfter.ticks - idleBefore.ticks
-          << " ticks, wake-ups " << idleAfter.wakeUps - idleBefore.wakeUps << ", handler calls "
-          << calls.load() - callsBefore << "\n";
+    out() << "idle " << idleSeconds << " s" << (network ? " (a re-scan every second)" : "")
+          << ": reader CPU " << idleAfter.ticks - idleBefore.ticks << " ticks ("
+          << sysconf(_SC_CLK_TCK) << "/s), wake-ups " << idleAfter.wakeUps - idleBefore.wakeUps
+          << ", handler calls " << calls.load() - callsBefore << "\n";
     out().flush();
 
     if (copyFiles <= 0)
@@ -215,15 +267,20 @@ int main(int argc, char *argv[])
     out().flush();
     const ThreadUsage copyBefore = readerUsage();
     calls.store(0);
+    incompleteCalls.store(0);
+    folderPaths.store(0);
+    treePaths.store(0);
     timer.restart();
     QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), source, root});
     const double copyMs = timer.nsecsElapsed() / 1e6;
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const ThreadUsage copyAfter = readerUsage();
     out() << "copy of " << copyFiles << " files in " << (copyFiles + 99) / 100
-          << " folders: cp took " << copyMs << " ms, handler calls " << calls.load()
-          << ", reader CPU " << copyAfter.ticks - copyBefore.ticks << " ticks ("
-          << sysconf(_SC_CLK_TCK) << "/s), watches now " << watcher.watchCount() << "\n";
+          << " folders: cp took " << copyMs << " ms, handler calls " << calls.load() << " ("
+          << incompleteCalls.load() << " incomplete) naming " << folderPaths.load()
+          << " folders and " << treePaths.load() << " trees, reader CPU "
+          << copyAfter.ticks - copyBefore.ticks << " ticks (" << sysconf(_SC_CLK_TCK)
+          << "/s), watches now " << watcher.watchCount() << "\n";
     out().flush();
     return 0;
 }

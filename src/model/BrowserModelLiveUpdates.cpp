@@ -17,7 +17,7 @@ void BrowserModel::restartWatcher()
         return;
     // The handler runs on the watcher's thread. The model outlives it: destroying the watcher
     // waits for the thread, so posting to the model here is safe.
-    m_watcher = std::make_unique<FileSystemWatcher>([this] {
+    m_watcher = std::make_unique<FileSystemWatcher>([this](const FileSystemChanges &) {
         QMetaObject::invokeMethod(
             this, [this] { scheduleRefresh(); }, Qt::QueuedConnection);
     });

@@ -53,13 +53,15 @@ std::vector<std::string> localRoots(const QStringList &paths)
 
 } // namespace
 
+using Handler = std::function<void(const FileSystemChanges &)>;
+
 // One run of the watcher: the inotify tree and the thread that reads it, from start() to stop.
 class WatchReader final
 {
 public:
-    WatchReader(std::vector<std::string> roots, const std::function<void()> &handler, int limit,
-                milliseconds rescanInterval)
-        : m_tree(std::move(roots), limit), m_handler(handler), m_rescanInterval(rescanInterval),
+    WatchReader(std::vector<std::string> roots, const Handler &handler,
+                InotifyTree::Options options, milliseconds rescanInterval)
+        : m_tree(std::move(roots), options), m_handler(handler), m_rescanInterval(rescanInterval),
           m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {
         m_thread.reset(QThread::create([this] { run(); }));
@@ -82,17 +84,19 @@ public:
 
     bool isReady() const { return m_ready.load(); }
     int watchCount() const { return m_watchCount.load(); }
+    int folderCount() const { return m_folderCount.load(); }
 
 private:
     void run();
 
     InotifyTree m_tree;
-    const std::function<void()> &m_handler;
+    const Handler &m_handler;
     const milliseconds m_rescanInterval;
     const int m_wakeFd;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_ready{false};
     std::atomic<int> m_watchCount{0};
+    std::atomic<int> m_folderCount{0};
     std::unique_ptr<QThread> m_thread;
 };
 
@@ -100,6 +104,7 @@ void WatchReader::run()
 {
     m_tree.watchAll(m_stop);
     m_watchCount.store(m_tree.watchCount());
+    m_folderCount.store(static_cast<int>(m_tree.folderCount()));
     m_ready.store(true);
 
     std::optional<Clock::time_point> lastCall;
@@ -119,31 +124,31 @@ void WatchReader::run()
         if (m_stop.load())
             break;
 
-        bool changed = false;
         if (fds[2].revents & POLLIN)
-            changed = m_tree.readEvents(m_stop) || changed;
+            m_tree.readEvents(m_stop);
         if (fds[1].revents & (POLLPRI | POLLERR))
-            changed = m_tree.checkMounts(m_stop) || changed;
+            m_tree.checkMounts(m_stop);
         if (!rescanning && m_tree.needsRescan()) {
             rescanning = true;
             nextRescan = Clock::now() + m_rescanInterval;
         }
         if (rescanning && Clock::now() >= nextRescan) {
-            changed = m_tree.rescan(m_stop) || changed;
+            m_tree.rescan(m_stop);
             rescanning = m_tree.needsRescan();
             nextRescan = Clock::now() + m_rescanInterval;
         }
         m_watchCount.store(m_tree.watchCount());
+        m_folderCount.store(static_cast<int>(m_tree.folderCount()));
 
         const Clock::time_point now = Clock::now();
-        if (changed && !due) {
+        if (m_tree.hasChanges() && !due) {
             const bool quiet = !lastCall || now >= *lastCall + kLatency;
             due = quiet ? now + kSettle : *lastCall + kLatency;
         }
         if (due && now >= *due && !m_stop.load()) {
             due.reset();
             lastCall = now;
-            m_handler();
+            m_handler(m_tree.takeChanges());
         }
     }
 }
@@ -151,16 +156,16 @@ void WatchReader::run()
 class FileSystemWatcher::Private
 {
 public:
-    explicit Private(std::function<void()> handler) : m_handler(std::move(handler)) {}
+    explicit Private(Handler handler) : m_handler(std::move(handler)) {}
 
-    const std::function<void()> m_handler;
+    const Handler m_handler;
     mutable std::mutex m_mutex;
-    int m_watchLimit = INT_MAX;
+    InotifyTree::Options m_options;
     milliseconds m_rescanInterval = kRescanInterval;
     std::unique_ptr<WatchReader> m_reader;
 };
 
-FileSystemWatcher::FileSystemWatcher(std::function<void()> handler)
+FileSystemWatcher::FileSystemWatcher(Handler handler)
     : d(std::make_unique<Private>(std::move(handler)))
 {}
 
@@ -175,7 +180,7 @@ void FileSystemWatcher::start(const QStringList &paths)
     const std::lock_guard lock(d->m_mutex);
     d->m_reader.reset();
     if (!roots.empty())
-        d->m_reader = std::make_unique<WatchReader>(std::move(roots), d->m_handler, d->m_watchLimit,
+        d->m_reader = std::make_unique<WatchReader>(std::move(roots), d->m_handler, d->m_options,
                                                     d->m_rescanInterval);
 }
 
@@ -197,10 +202,22 @@ int FileSystemWatcher::watchCount() const
     return d->m_reader ? d->m_reader->watchCount() : 0;
 }
 
+int FileSystemWatcher::folderCount() const
+{
+    const std::lock_guard lock(d->m_mutex);
+    return d->m_reader ? d->m_reader->folderCount() : 0;
+}
+
 void FileSystemWatcher::setWatchLimitForTesting(int limit)
 {
     const std::lock_guard lock(d->m_mutex);
-    d->m_watchLimit = std::max(0, limit);
+    d->m_options.watchLimit = std::max(0, limit);
+}
+
+void FileSystemWatcher::setTreatRootsAsNetworkForTesting(bool network)
+{
+    const std::lock_guard lock(d->m_mutex);
+    d->m_options.treatRootsAsNetwork = network;
 }
 
 void FileSystemWatcher::setRescanIntervalForTesting(milliseconds interval)

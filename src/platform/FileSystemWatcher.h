@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileSystemChanges.h"
+
 #include <QStringList>
 
 #include <chrono>
@@ -7,17 +9,19 @@
 #include <memory>
 
 // Recursive change notification over a list of folders, on inotify. The handler is called on the
-// watcher's own reader thread (labelled "org.wavelark.Wavelark.fsevents"), once per batch: the
-// first change after a quiet period at once, later ones at most once a second. Every non-hidden
-// folder below a root is watched, and each root's parent too, so that renaming, moving or deleting
-// a root is reported. Where the kernel's watch limit runs out, what could not be watched is
-// re-scanned every 30 seconds instead.
+// watcher's own reader thread (labelled "org.wavelark.Wavelark.fsevents"), once per batch with the
+// batch's changes: the first change after a quiet period at once, later ones at most once a
+// second. Every non-hidden folder below a root is watched, and each root's parent too, so that
+// renaming, moving or deleting a root is reported. Where the kernel's watch limit runs out, what
+// could not be watched is re-scanned every 30 seconds instead; so is every root on a network file
+// system (NFS, SMB, FUSE), whose other clients inotify does not hear. What a re-scan finds comes
+// as incomplete changes.
 //
 // All members may be called from any thread, but not from inside the handler.
 class FileSystemWatcher final
 {
 public:
-    explicit FileSystemWatcher(std::function<void()> handler);
+    explicit FileSystemWatcher(std::function<void(const FileSystemChanges &)> handler);
     ~FileSystemWatcher(); // stops watching; no handler call starts after it returns
     FileSystemWatcher(const FileSystemWatcher &) = delete;
     FileSystemWatcher &operator=(const FileSystemWatcher &) = delete;
@@ -31,10 +35,14 @@ public:
     // Inotify watches in use, the roots' parents included.
     int watchCount() const;
 
-    // Both take effect at the next start(): a watch limit below the kernel's, and the interval of
-    // the re-scan of folders left unwatched by that limit.
+    // Folders known below the roots, watched or not.
+    int folderCount() const;
+
+    // All take effect at the next start(): a watch limit below the kernel's, the interval of the
+    // re-scan, and every root taken for one on a network file system.
     void setWatchLimitForTesting(int limit);
     void setRescanIntervalForTesting(std::chrono::milliseconds interval);
+    void setTreatRootsAsNetworkForTesting(bool network);
 
 private:
     class Private;

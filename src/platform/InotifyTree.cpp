@@ -1,10 +1,11 @@
 #include "InotifyTree.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <cerrno>
 #include <utility>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -14,13 +15,12 @@ namespace {
 
 constexpr std::uint32_t kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                       IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF |
-                                      IN_ONLYDIR | IN_EXCL_UNLINK;
-// IN_MASK_ADD keeps the full mask when the parent is itself a watched folder (nested roots).
-constexpr std::uint32_t kParentMask =
-    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR | IN_MASK_ADD;
+                                      IN_EXCL_UNLINK;
+constexpr std::uint32_t kParentMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
 // Every folder above a root, up to "/": a root moves with any of them, and only the moved folder
 // itself hears of it.
-constexpr std::uint32_t kAncestorMask = IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR | IN_MASK_ADD;
+constexpr std::uint32_t kAncestorMask = IN_MOVE_SELF | IN_DELETE_SELF;
+constexpr std::uint32_t kEntryEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
 constexpr std::size_t kReadBufferSize = 64 * 1024;
 
 bool isHidden(std::string_view name)
@@ -28,7 +28,9 @@ bool isHidden(std::string_view name)
     return !name.empty() && name.front() == '.';
 }
 
-std::string joinPath(std::string_view folder, std::string_view name)
+} // namespace
+
+std::string InotifyTree::joinPath(std::string_view folder, std::string_view name)
 {
     std::string path;
     path.reserve(folder.size() + 1 + name.size());
@@ -39,108 +41,12 @@ std::string joinPath(std::string_view folder, std::string_view name)
     return path;
 }
 
-// Whether `path` is `top` or lies below it.
-bool isWithin(std::string_view path, std::string_view top)
+InotifyTree::InotifyTree(std::vector<std::string> roots, Options options)
+    : m_rootPaths(std::move(roots)), m_options(options), m_buffer(kReadBufferSize)
 {
-    if (top == "/")
-        return true;
-    return path.starts_with(top) && (path.size() == top.size() || path[top.size()] == '/');
-}
-
-// Erases the entries of `map` at `top` and below it, showing each key to `visit` first.
-template <typename Map, typename Visit>
-void eraseWithin(Map &map, const std::string &top, Visit &&visit)
-{
-    if (const auto it = map.find(top); it != map.end()) {
-        visit(it->first);
-        map.erase(it);
-    }
-    const std::string prefix = top == "/" ? top : top + '/';
-    for (auto it = map.lower_bound(prefix); it != map.end() && it->first.starts_with(prefix);) {
-        visit(it->first);
-        it = map.erase(it);
-    }
-}
-
-// FNV-1a, then a strong mix, so that a folder's sum of its entries' digests stays collision-poor.
-std::uint64_t entryDigest(std::string_view name, bool isFolder)
-{
-    std::uint64_t hash = 14695981039346656037ull;
-    for (const char c : name)
-        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    hash ^= isFolder ? 0x9e3779b97f4a7c15ull : 0;
-    hash = (hash ^ (hash >> 30)) * 0xbf58476d1ce4e5b9ull;
-    hash = (hash ^ (hash >> 27)) * 0x94d049bb133111ebull;
-    return hash ^ (hash >> 31);
-}
-
-// Visits `top` and every non-hidden folder below it without following links (the top itself
-// only when `followTop`): enter(path) once the folder is open, before its entries are read, then
-// leave(path, state) after. Lists with d_type; lstat only where the file system does not tell.
-template <typename Enter, typename Leave>
-void walkFolders(const std::string &top, bool followTop, const std::atomic<bool> &stop,
-                 Enter &&enter, Leave &&leave)
-{
-    std::vector<std::string> pending{top};
-    bool atTop = true;
-    while (!pending.empty() && !stop.load(std::memory_order_relaxed)) {
-        const std::string path = std::move(pending.back());
-        pending.pop_back();
-        const int flags =
-            O_RDONLY | O_DIRECTORY | O_CLOEXEC | (atTop && followTop ? 0 : O_NOFOLLOW);
-        atTop = false;
-        const int fd = ::open(path.c_str(), flags);
-        if (fd < 0)
-            continue;
-        struct stat info;
-        if (::fstat(fd, &info) != 0) {
-            ::close(fd);
-            continue;
-        }
-        enter(path);
-        DIR *dir = ::fdopendir(fd);
-        if (!dir) {
-            ::close(fd);
-            continue;
-        }
-        InotifyTree::FolderState state;
-        state.mtime = std::int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
-        while (const dirent *entry = ::readdir(dir)) {
-            const char *name = entry->d_name;
-            if (name[0] == '.')
-                continue;
-            bool isFolder = entry->d_type == DT_DIR;
-            if (entry->d_type == DT_UNKNOWN) {
-                struct stat child;
-                isFolder =
-                    ::fstatat(fd, name, &child, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(child.st_mode);
-            }
-            state.entries += entryDigest(name, isFolder);
-            if (isFolder)
-                pending.push_back(joinPath(path, name));
-        }
-        ::closedir(dir);
-        leave(path, state);
-    }
-}
-
-} // namespace
-
-InotifyTree::InotifyTree(std::vector<std::string> roots, int watchLimit)
-    : m_watchLimit(watchLimit), m_buffer(kReadBufferSize)
-{
-    for (std::string &path : roots) {
-        Root root;
-        const std::size_t slash = path.rfind('/');
-        if (path != "/" && slash != std::string::npos) {
-            root.parent = slash == 0 ? std::string("/") : path.substr(0, slash);
-            root.name = path.substr(slash + 1);
-        }
-        root.path = std::move(path);
-        m_roots.push_back(std::move(root));
-    }
     m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     m_mountsFd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    makeRoots();
 }
 
 InotifyTree::~InotifyTree()
@@ -151,324 +57,390 @@ InotifyTree::~InotifyTree()
         ::close(m_mountsFd);
 }
 
+void InotifyTree::makeRoots()
+{
+    m_nodes.clear();
+    m_freeNodes.clear();
+    m_nodeByWd.clear();
+    m_watchCount = 0;
+    m_roots.clear();
+    m_nodes.emplace_back(); // "/"
+    for (const std::string &path : m_rootPaths) {
+        const std::uint32_t node = nodeAt(path);
+        if (m_nodes[node].flags & Root)
+            continue;
+        m_nodes[node].flags |= Root;
+        m_roots.push_back(RootInfo{node});
+    }
+}
+
+FileSystemChanges InotifyTree::takeChanges()
+{
+    FileSystemChanges changes;
+    changes.complete = m_changes.complete;
+    if (changes.complete) {
+        for (const std::string &path : m_changes.folders)
+            changes.folders.append(QFile::decodeName(QByteArray::fromStdString(path)));
+        for (const std::string &path : m_changes.trees)
+            changes.trees.append(QFile::decodeName(QByteArray::fromStdString(path)));
+    }
+    changes.normalise();
+    m_changes = LocalChanges();
+    return changes;
+}
+
+void InotifyTree::note(std::vector<std::string> &paths, const std::string &path)
+{
+    // A burst in one folder names it once; the rest is left to FileSystemChanges.
+    if (m_changes.complete && (paths.empty() || paths.back() != path))
+        paths.push_back(path);
+}
+
+void InotifyTree::lose()
+{
+    m_changes = LocalChanges();
+    m_changes.complete = false;
+}
+
 bool InotifyTree::needsRescan() const
 {
     return std::any_of(m_roots.begin(), m_roots.end(),
-                       [](const Root &root) { return root.incomplete; });
+                       [](const RootInfo &root) { return root.incomplete || root.network; });
 }
 
 void InotifyTree::watchAll(const std::atomic<bool> &stop)
 {
-    for (Root &root : m_roots) {
-        addParentWatch(root);
+    m_mounts = mountsInRoots();
+    for (RootInfo &root : m_roots) {
+        watchAbove(root);
         watchRoot(root, stop);
+    }
+    // The walk grows the nodes by doubling; most of a large library is never touched again.
+    m_nodes.shrink_to_fit();
+}
+
+std::uint32_t InotifyTree::newNode(std::uint32_t parent, std::string_view name)
+{
+    std::uint32_t index;
+    if (!m_freeNodes.empty()) {
+        index = m_freeNodes.back();
+        m_freeNodes.pop_back();
+        m_nodes[index] = Node();
+    } else {
+        index = static_cast<std::uint32_t>(m_nodes.size());
+        m_nodes.emplace_back();
+    }
+    Node &node = m_nodes[index];
+    node.name = name;
+    node.parent = parent;
+    node.nextSibling = m_nodes[parent].firstChild;
+    if (node.nextSibling != kNone)
+        m_nodes[node.nextSibling].previousSibling = index;
+    m_nodes[parent].firstChild = index;
+    return index;
+}
+
+std::uint32_t InotifyTree::child(std::uint32_t parent, std::string_view name) const
+{
+    for (std::uint32_t c = m_nodes[parent].firstChild; c != kNone; c = m_nodes[c].nextSibling) {
+        if (m_nodes[c].name == name)
+            return c;
+    }
+    return kNone;
+}
+
+std::uint32_t InotifyTree::nodeAt(std::string_view path)
+{
+    std::uint32_t node = 0;
+    while (!path.empty()) {
+        const std::size_t slash = path.find('/');
+        const std::string_view name = path.substr(0, slash);
+        path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+        if (name.empty())
+            continue;
+        const std::uint32_t existing = child(node, name);
+        node = existing != kNone ? existing : newNode(node, name);
+    }
+    return node;
+}
+
+std::uint32_t InotifyTree::findNode(std::string_view path) const
+{
+    std::uint32_t node = 0;
+    while (!path.empty() && node != kNone) {
+        const std::size_t slash = path.find('/');
+        const std::string_view name = path.substr(0, slash);
+        path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+        if (!name.empty())
+            node = child(node, name);
+    }
+    return node;
+}
+
+std::string InotifyTree::pathOf(std::uint32_t node) const
+{
+    if (node == 0)
+        return std::string("/");
+    std::vector<std::uint32_t> chain;
+    std::size_t length = 0;
+    for (std::uint32_t n = node; n != 0; n = m_nodes[n].parent) {
+        chain.push_back(n);
+        length += m_nodes[n].name.size() + 1;
+    }
+    std::string path;
+    path.reserve(length);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        path += '/';
+        path += m_nodes[*it].name;
+    }
+    return path;
+}
+
+void InotifyTree::freeNode(std::uint32_t index)
+{
+    if (m_nodes[index].wd >= 0)
+        dropWatch(index);
+    Node &node = m_nodes[index];
+    if (node.previousSibling != kNone)
+        m_nodes[node.previousSibling].nextSibling = node.nextSibling;
+    else if (node.parent != kNone)
+        m_nodes[node.parent].firstChild = node.nextSibling;
+    if (node.nextSibling != kNone)
+        m_nodes[node.nextSibling].previousSibling = node.previousSibling;
+    node = Node();
+    m_freeNodes.push_back(index);
+}
+
+void InotifyTree::forgetBelow(std::uint32_t top, bool andItself)
+{
+    std::vector<std::uint32_t> order; // parents before their children
+    for (std::uint32_t c = m_nodes[top].firstChild; c != kNone; c = m_nodes[c].nextSibling)
+        order.push_back(c);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        for (std::uint32_t c = m_nodes[order[i]].firstChild; c != kNone; c = m_nodes[c].nextSibling)
+            order.push_back(c);
+    }
+    if (andItself)
+        order.insert(order.begin(), top);
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        Node &node = m_nodes[*it];
+        // What roots need stays: the roots themselves and the folders above them.
+        if (isKept(node) || node.firstChild != kNone) {
+            node.flags &= ~(InRoot | Remote | Seen | Recheck);
+            if (node.flags & Watched) {
+                node.flags &= ~Watched;
+                if (!(node.flags & (RootParent | AncestorWatch)))
+                    dropWatch(*it);
+            }
+            node.state = FolderState();
+        } else {
+            freeNode(*it);
+        }
     }
 }
 
-InotifyTree::AddResult InotifyTree::addWatch(const std::string &path, bool followLink)
+InotifyTree::RootInfo *InotifyTree::rootOf(std::uint32_t node)
 {
-    const auto known = m_watchByPath.find(path);
-    if (known != m_watchByPath.end() && m_watches[known->second].full)
-        return AddResult::Added;
-    if (m_fd < 0 ||
-        (known == m_watchByPath.end() && static_cast<int>(m_watches.size()) >= m_watchLimit))
+    for (std::uint32_t n = node; n != kNone; n = m_nodes[n].parent) {
+        if (!(m_nodes[n].flags & Root))
+            continue;
+        for (RootInfo &root : m_roots) {
+            if (root.node == n)
+                return &root;
+        }
+    }
+    return nullptr;
+}
+
+InotifyTree::AddResult InotifyTree::addWatch(std::uint32_t index, const std::string &path,
+                                             Flag role, bool follow)
+{
+    if (m_fd < 0 || (m_nodes[index].wd < 0 && m_watchCount >= m_options.watchLimit))
         return AddResult::Exhausted;
-    const int wd =
-        ::inotify_add_watch(m_fd, path.c_str(), kFolderMask | (followLink ? 0 : IN_DONT_FOLLOW));
+    const std::uint32_t mask = role == Watched      ? kFolderMask
+                               : role == RootParent ? kParentMask
+                                                    : kAncestorMask;
+    // IN_MASK_ADD: one folder may be watched in several roles (a root inside another root).
+    const int wd = ::inotify_add_watch(
+        m_fd, path.c_str(), mask | IN_ONLYDIR | IN_MASK_ADD | (follow ? 0 : IN_DONT_FOLLOW));
     if (wd < 0)
         return errno == ENOSPC || errno == ENOMEM ? AddResult::Exhausted : AddResult::Failed;
-    Watch &watch = m_watches[wd];
-    if (!watch.path.empty() && watch.path != path) {
-        // The same folder seen under an older path: it was moved before we heard of it.
-        const auto old = m_watchByPath.find(watch.path);
-        if (old != m_watchByPath.end() && old->second == wd)
-            m_watchByPath.erase(old);
+    if (m_nodes[index].wd != wd) {
+        if (m_nodes[index].wd >= 0) {
+            // The folder at this path was replaced before we heard: its old watch is elsewhere.
+            const std::uint16_t roles =
+                m_nodes[index].flags & (Watched | RootParent | AncestorWatch);
+            dropWatch(index);
+            m_nodes[index].flags |= roles;
+        }
+        if (static_cast<std::size_t>(wd) >= m_nodeByWd.size())
+            m_nodeByWd.resize(static_cast<std::size_t>(wd) + 1, kNone);
+        const std::uint32_t other = m_nodeByWd[static_cast<std::size_t>(wd)];
+        if (other != kNone) {
+            // The same folder known under an older path: it was moved before we heard of it.
+            m_nodes[other].wd = -1;
+            m_nodes[other].flags &= ~(Watched | RootParent | AncestorWatch);
+            if (RootInfo *root = rootOf(other))
+                root->incomplete = true;
+        } else {
+            ++m_watchCount;
+        }
+        m_nodeByWd[static_cast<std::size_t>(wd)] = index;
+        m_nodes[index].wd = wd;
     }
-    watch.path = path;
-    watch.full = true;
-    m_watchByPath[path] = wd;
+    m_nodes[index].flags |= role;
     return AddResult::Added;
 }
 
-bool InotifyTree::isWatched(const std::string &path) const
+void InotifyTree::dropWatch(std::uint32_t index)
 {
-    const auto known = m_watchByPath.find(path);
-    return known != m_watchByPath.end() && m_watches.at(known->second).full;
+    Node &node = m_nodes[index];
+    if (node.wd >= 0) {
+        ::inotify_rm_watch(m_fd, node.wd);
+        m_nodeByWd[static_cast<std::size_t>(node.wd)] = kNone;
+        node.wd = -1;
+        --m_watchCount;
+    }
+    node.flags &= ~(Watched | RootParent | AncestorWatch);
 }
 
-bool InotifyTree::hasParentWatch(const Root &root) const
+void InotifyTree::watchGone(std::uint32_t index)
 {
-    if (root.parent.empty())
-        return true;
-    const auto known = m_watchByPath.find(root.parent);
-    if (known == m_watchByPath.end())
-        return false;
-    const std::vector<std::string> &names = m_watches.at(known->second).rootNames;
-    return std::find(names.begin(), names.end(), root.name) != names.end();
+    Node &node = m_nodes[index];
+    m_nodeByWd[static_cast<std::size_t>(node.wd)] = kNone;
+    node.wd = -1;
+    --m_watchCount;
+    const bool above = node.flags & (RootParent | AncestorWatch | Root);
+    node.flags &= ~(Watched | RootParent | AncestorWatch);
+    if (!above)
+        return;
+    // Without it a root that is deleted and made again would go unnoticed: rescan instead.
+    for (RootInfo &root : m_roots) {
+        for (std::uint32_t n = root.node; n != kNone; n = m_nodes[n].parent) {
+            if (n == index)
+                root.incomplete = true;
+        }
+    }
 }
 
-bool InotifyTree::addParentWatch(Root &root)
+bool InotifyTree::watchAbove(RootInfo &root)
 {
-    if (hasParentWatch(root))
+    const std::uint32_t parent = m_nodes[root.node].parent;
+    if (parent == kNone)
         return true;
-    int wd = -1;
-    const auto known = m_watchByPath.find(root.parent);
-    if (known != m_watchByPath.end())
-        wd = known->second;
-    else if (m_fd >= 0 && static_cast<int>(m_watches.size()) < m_watchLimit)
-        wd = ::inotify_add_watch(m_fd, root.parent.c_str(), kParentMask);
-    if (wd < 0) {
-        // Without it a root that is deleted and made again would go unnoticed: rescan instead.
+    if (!(m_nodes[parent].flags & RootParent) &&
+        addWatch(parent, pathOf(parent), RootParent, true) != AddResult::Added) {
         root.incomplete = true;
         return false;
     }
-    Watch &watch = m_watches[wd];
-    if (watch.path.empty()) {
-        watch.path = root.parent;
-        m_watchByPath[root.parent] = wd;
+    for (std::uint32_t n = parent; n != kNone; n = m_nodes[n].parent) {
+        if (!(m_nodes[n].flags & AncestorWatch) &&
+            addWatch(n, pathOf(n), AncestorWatch, true) != AddResult::Added)
+            break;
     }
-    if (std::find(watch.rootNames.begin(), watch.rootNames.end(), root.name) ==
-        watch.rootNames.end())
-        watch.rootNames.push_back(root.name);
-    watchAncestors(root.parent);
     return true;
 }
 
-void InotifyTree::watchAncestors(const std::string &folder)
+void InotifyTree::readEvents(const std::atomic<bool> &stop)
 {
-    for (std::string path = folder; !path.empty();) {
-        if (m_fd < 0 ||
-            (!m_watchByPath.contains(path) && static_cast<int>(m_watches.size()) >= m_watchLimit))
-            return;
-        const int wd = ::inotify_add_watch(m_fd, path.c_str(), kAncestorMask);
-        if (wd < 0)
-            return;
-        Watch &watch = m_watches[wd];
-        if (watch.path.empty()) {
-            watch.path = path;
-            m_watchByPath[path] = wd;
-        }
-        watch.ancestor = true;
-        const std::size_t slash = path.rfind('/');
-        path = path == "/" || slash == std::string::npos ? std::string()
-               : slash == 0                              ? std::string("/")
-                                                         : path.substr(0, slash);
-    }
-}
-
-void InotifyTree::watchRoot(Root &root, const std::atomic<bool> &stop)
-{
-    struct stat info;
-    root.present = ::stat(root.path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-    root.device = root.present ? info.st_dev : 0;
-    watchTree(root.path, true, stop);
-}
-
-void InotifyTree::watchTree(const std::string &top, bool followTop, const std::atomic<bool> &stop)
-{
-    AddResult result = AddResult::Added;
-    walkFolders(
-        top, followTop, stop,
-        [&](const std::string &path) { result = addWatch(path, followTop && path == top); },
-        [&](const std::string &path, const FolderState &state) {
-            if (result != AddResult::Exhausted)
-                return;
-            m_unwatched[path] = state;
-            if (Root *root = rootContaining(path))
-                root->incomplete = true;
-        });
-}
-
-void InotifyTree::forgetTree(const std::string &top)
-{
-    const auto forget = [this](std::map<std::string, int>::iterator it) {
-        Watch &watch = m_watches[it->second];
-        if (!watch.rootNames.empty() || watch.ancestor) {
-            watch.full = false; // still needed to see the roots inside it come, go and move
-            return std::next(it);
-        }
-        ::inotify_rm_watch(m_fd, it->second);
-        m_watches.erase(it->second);
-        return m_watchByPath.erase(it);
-    };
-    if (const auto it = m_watchByPath.find(top); it != m_watchByPath.end())
-        forget(it);
-    const std::string prefix = top == "/" ? top : top + '/';
-    for (auto it = m_watchByPath.lower_bound(prefix);
-         it != m_watchByPath.end() && it->first.starts_with(prefix);)
-        it = forget(it);
-
-    eraseWithin(m_unwatched, top, [](const std::string &) {});
-}
-
-void InotifyTree::dropWatch(int wd)
-{
-    const auto it = m_watches.find(wd);
-    if (it == m_watches.end())
-        return;
-    const auto known = m_watchByPath.find(it->second.path);
-    if (known != m_watchByPath.end() && known->second == wd)
-        m_watchByPath.erase(known);
-    for (const std::string &name : it->second.rootNames) {
-        if (Root *root = rootAt(joinPath(it->second.path, name)))
-            root->incomplete = true;
-    }
-    m_watches.erase(it);
-}
-
-InotifyTree::Root *InotifyTree::rootAt(std::string_view path)
-{
-    for (Root &root : m_roots) {
-        if (root.path == path)
-            return &root;
-    }
-    return nullptr;
-}
-
-InotifyTree::Root *InotifyTree::rootContaining(std::string_view path)
-{
-    for (Root &root : m_roots) {
-        if (isWithin(path, root.path))
-            return &root;
-    }
-    return nullptr;
-}
-
-bool InotifyTree::readEvents(const std::atomic<bool> &stop)
-{
-    const ssize_t length = ::read(m_fd, m_buffer.data(), m_buffer.size());
-    if (length <= 0)
-        return false;
-    bool changed = false;
     bool overflow = false;
-    for (const char *next = m_buffer.data(); next < m_buffer.data() + length;) {
-        const auto *event = reinterpret_cast<const inotify_event *>(next);
-        next += sizeof(inotify_event) + event->len;
-        if (event->mask & IN_Q_OVERFLOW) {
-            overflow = true;
-            continue;
-        }
-        const auto it = m_watches.find(event->wd);
-        if (it == m_watches.end())
-            continue;
-        if (event->mask & IN_IGNORED) {
-            dropWatch(event->wd);
-            continue;
-        }
-        const Watch &watch = it->second;
-        const std::string_view name = event->len > 0 ? std::string_view(event->name) : "";
-        if (name.empty()) {
-            // The watched folder itself: deleted, moved, unmounted or its attributes changed.
-            changed = changed || watch.full ||
-                      (watch.ancestor && (event->mask & (IN_MOVE_SELF | IN_DELETE_SELF)));
-            continue;
-        }
-        const bool isRootName = std::find(watch.rootNames.begin(), watch.rootNames.end(), name) !=
-                                watch.rootNames.end();
-        if (!isRootName && (!watch.full || isHidden(name)))
-            continue;
-        changed = true;
-        if (!(event->mask & IN_ISDIR))
-            continue;
-        const std::string child = joinPath(watch.path, name);
-        Root *root = rootAt(child);
-        if (event->mask & (IN_MOVED_FROM | IN_DELETE)) {
-            forgetTree(child);
-            if (root)
-                root->present = false;
-        }
-        if (event->mask & (IN_CREATE | IN_MOVED_TO)) {
-            // Folders made inside it before its watch existed are found by walking it.
-            if (root)
-                watchRoot(*root, stop);
+    ssize_t length;
+    while (!overflow && (length = ::read(m_fd, m_buffer.data(), m_buffer.size())) > 0) {
+        for (const char *next = m_buffer.data(); next < m_buffer.data() + length;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(next);
+            next += sizeof(inotify_event) + event->len;
+            if (event->mask & IN_Q_OVERFLOW) {
+                overflow = true;
+                continue;
+            }
+            if (event->wd < 0 || static_cast<std::size_t>(event->wd) >= m_nodeByWd.size())
+                continue;
+            const std::uint32_t node = m_nodeByWd[static_cast<std::size_t>(event->wd)];
+            if (node == kNone)
+                continue;
+            if (event->mask & IN_IGNORED)
+                watchGone(node);
             else
-                watchTree(child, false, stop);
+                handleEvent(node, event->mask, event->len > 0 ? event->name : "", stop);
         }
     }
     if (overflow) {
         // Events were lost, so the set of watched folders may be wrong: start over.
         reset(stop);
-        changed = true;
+        lose();
     }
-    return changed;
+}
+
+void InotifyTree::handleEvent(std::uint32_t node, std::uint32_t mask, std::string_view name,
+                              const std::atomic<bool> &stop)
+{
+    const std::uint16_t flags = m_nodes[node].flags;
+    const bool inTree = (flags & Watched) && (flags & InRoot);
+    if (name.empty()) {
+        // The watched folder itself: moved, deleted, unmounted or given new attributes.
+        const bool gone = mask & (IN_MOVE_SELF | IN_DELETE_SELF);
+        if ((mask & IN_UNMOUNT) || (gone && (flags & (AncestorWatch | Root))))
+            lose();
+        else if (inTree && gone)
+            addTree(pathOf(node));
+        else if (inTree && (flags & Root) && (mask & IN_ATTRIB))
+            addFolder(pathOf(node));
+        return;
+    }
+    if (flags & RootParent) {
+        const std::uint32_t c = child(node, name);
+        if (c != kNone && (m_nodes[c].flags & Root)) {
+            if (mask & kEntryEvents)
+                rootChanged(*rootOf(c), mask & (IN_CREATE | IN_MOVED_TO), stop);
+            return;
+        }
+    }
+    if (!inTree || isHidden(name))
+        return;
+    m_nodes[node].flags |= Seen;
+    const std::string path = pathOf(node);
+    addFolder(path);
+    if (!(mask & IN_ISDIR))
+        return;
+    std::uint32_t c = child(node, name);
+    // A folder that could not be read before may have become readable.
+    const bool readable = (mask & IN_ATTRIB) && c == kNone;
+    if (!(mask & kEntryEvents) && !readable)
+        return;
+    std::string childPath = joinPath(path, name);
+    addTree(childPath);
+    if (mask & (IN_DELETE | IN_MOVED_FROM)) {
+        if (c != kNone)
+            forgetBelow(c, true);
+        return;
+    }
+    // Folders made inside it before its watch existed are found by walking it.
+    if (c == kNone)
+        c = newNode(node, name);
+    m_nodes[c].flags |= InRoot | (flags & Remote);
+    if (!walk(c, std::move(childPath), false, stop)) {
+        lose();
+        if (RootInfo *root = rootOf(c))
+            root->incomplete = true;
+    }
+}
+
+void InotifyTree::rootChanged(RootInfo &root, bool appeared, const std::atomic<bool> &stop)
+{
+    lose();
+    if (appeared) {
+        watchRoot(root, stop);
+    } else {
+        root.present = false;
+        forgetBelow(root.node, true);
+    }
 }
 
 void InotifyTree::reset(const std::atomic<bool> &stop)
 {
     if (m_fd >= 0)
         ::close(m_fd);
-    m_watches.clear();
-    m_watchByPath.clear();
-    m_unwatched.clear();
-    for (Root &root : m_roots)
-        root.incomplete = false;
     m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    makeRoots();
     watchAll(stop);
-}
-
-bool InotifyTree::checkMounts(const std::atomic<bool> &stop)
-{
-    bool changed = false;
-    for (Root &root : m_roots) {
-        struct stat info;
-        const bool present = ::stat(root.path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-        if (present == root.present && (!present || info.st_dev == root.device))
-            continue;
-        // A drive was mounted or unmounted at or above the root: the old watches see nothing.
-        changed = true;
-        forgetTree(root.path);
-        addParentWatch(root);
-        watchRoot(root, stop);
-    }
-    return changed;
-}
-
-bool InotifyTree::rescan(const std::atomic<bool> &stop)
-{
-    bool changed = false;
-    bool exhausted = false;
-    for (Root &root : m_roots) {
-        if (!root.incomplete)
-            continue;
-        bool complete = addParentWatch(root);
-
-        std::map<std::string, FolderState> stillUnwatched;
-        std::vector<std::string> visited;
-        bool wasUnwatched = false;
-        AddResult result = AddResult::Added;
-        walkFolders(
-            root.path, true, stop,
-            [&](const std::string &path) {
-                wasUnwatched = !isWatched(path);
-                result = wasUnwatched ? AddResult::Exhausted : AddResult::Added;
-                if (wasUnwatched && !exhausted) {
-                    result = addWatch(path, path == root.path);
-                    exhausted = result == AddResult::Exhausted;
-                }
-            },
-            [&](const std::string &path, const FolderState &state) {
-                if (!wasUnwatched)
-                    return;
-                visited.push_back(path);
-                const auto seen = m_unwatched.find(path);
-                if (seen == m_unwatched.end() || !(seen->second == state))
-                    changed = true;
-                if (result != AddResult::Added) {
-                    stillUnwatched.emplace(path, state);
-                    complete = false;
-                }
-            });
-        if (stop.load())
-            return false;
-
-        // What was last seen unwatched and is no longer there has gone away.
-        std::sort(visited.begin(), visited.end());
-        eraseWithin(m_unwatched, root.path, [&](const std::string &path) {
-            if (!std::binary_search(visited.begin(), visited.end(), path))
-                changed = true;
-        });
-        m_unwatched.merge(stillUnwatched);
-        root.incomplete = !complete;
-    }
-    return changed;
 }
