@@ -17,9 +17,9 @@ void BrowserModel::restartWatcher()
         return;
     // The handler runs on the watcher's thread. The model outlives it: destroying the watcher
     // waits for the thread, so posting to the model here is safe.
-    m_watcher = std::make_unique<FileSystemWatcher>([this](const FileSystemChanges &) {
+    m_watcher = std::make_unique<FileSystemWatcher>([this](const FileSystemChanges &changes) {
         QMetaObject::invokeMethod(
-            this, [this] { scheduleRefresh(); }, Qt::QueuedConnection);
+            this, [this, changes] { scheduleRefresh(changes); }, Qt::QueuedConnection);
     });
     m_watcher->start(paths);
 }

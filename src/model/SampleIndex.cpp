@@ -565,15 +565,44 @@ std::shared_ptr<SampleIndex> SampleIndex::patched(const std::vector<std::string>
     std::shared_ptr<SampleIndex> index(new SampleIndex);
     Storage &out = index->m_data;
     out.reserve(old.size() + fresh.size(), old.names.size() + fresh.names.size());
-    // Folder ids are handed out on first use, so folders left without files fall away.
-    constexpr quint32 unassigned = std::numeric_limits<quint32>::max();
-    std::vector<quint32> oldIds(old.folderCount(), unassigned);
-    std::vector<quint32> freshIds(fresh.folderCount(), unassigned);
-    const auto copy = [&out](const Storage &from, size_t entry, std::vector<quint32> &ids) {
-        quint32 &id = ids[from.entryFolder[entry]];
-        if (id == unassigned)
-            id = out.addFolder(from.folderPath(from.entryFolder[entry]));
-        out.append(id, from.name(entry), from.foldedName(entry));
+    // Old entries keep their folder ids, so runs of them are copied whole; a listed folder that
+    // the index knew takes its old id again. Folders left without files stay in the table
+    // until the next full build.
+    out.folderPaths = old.folderPaths;
+    out.folderOffsets = old.folderOffsets;
+    std::vector<quint32> freshIds(fresh.folderCount());
+    for (quint32 folder = 0; folder < freshIds.size(); ++folder) {
+        const std::string_view path = fresh.folderPath(folder);
+        quint32 known = 0;
+        while (known < old.folderCount() && !(dropped[known] && old.folderPath(known) == path))
+            ++known;
+        freshIds[folder] = known < old.folderCount() ? known : out.addFolder(path);
+    }
+    // Copies the old entries [first, last), leaving out those of dropped folders.
+    const auto copyOld = [&](size_t first, size_t last) {
+        while (first < last) {
+            while (first < last && dropped[old.entryFolder[first]])
+                ++first;
+            size_t end = first;
+            while (end < last && !dropped[old.entryFolder[end]])
+                ++end;
+            if (end == first)
+                break;
+            out.entryFolder.insert(out.entryFolder.end(),
+                                   old.entryFolder.begin() + ptrdiff_t(first),
+                                   old.entryFolder.begin() + ptrdiff_t(end));
+            const auto copyText = [&](const std::string &from, const std::vector<quint32> &offsets,
+                                      std::string &to, std::vector<quint32> &toOffsets) {
+                const quint32 start = offsets[first];
+                const quint32 shift = quint32(to.size()) - start; // wraps, and back again
+                to.append(from, start, offsets[end] - start);
+                for (size_t k = first + 1; k <= end; ++k)
+                    toOffsets.push_back(offsets[k] + shift);
+            };
+            copyText(old.names, old.nameOffsets, out.names, out.nameOffsets);
+            copyText(old.folded, old.foldedOffsets, out.folded, out.foldedOffsets);
+            first = end;
+        }
     };
 
     const Order oldOrder(old, Order::Lookup);
@@ -590,15 +619,10 @@ std::shared_ptr<SampleIndex> SampleIndex::patched(const std::vector<std::string>
             else
                 high = mid;
         }
-        for (; next < low; ++next) {
-            if (!dropped[old.entryFolder[next]])
-                copy(old, next, oldIds);
-        }
-        copy(fresh, f, freshIds);
+        copyOld(next, low);
+        next = low;
+        out.append(freshIds[fresh.entryFolder[f]], fresh.name(f), fresh.foldedName(f));
     }
-    for (; next < old.size(); ++next) {
-        if (!dropped[old.entryFolder[next]])
-            copy(old, next, oldIds);
-    }
+    copyOld(next, old.size());
     return index;
 }
