@@ -171,4 +171,5 @@ private:
     std::vector<std::string> m_mounts;
     LocalChanges m_changes;
     std::vector<char> m_buffer;
+    std::vector<char> m_listBuffer;
 };
