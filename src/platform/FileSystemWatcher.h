@@ -34,8 +34,7 @@ public:
     bool isReady() const;
     // Inotify watches in use, the roots' parents included.
     int watchCount() const;
-
-    // Folders known below the roots, watched or not.
+    // Folders kept track of, watched or not: those below the roots and those above them.
     int folderCount() const;
 
     // All take effect at the next start(): a watch limit below the kernel's, the interval of the

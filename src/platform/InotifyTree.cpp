@@ -22,6 +22,7 @@ constexpr std::uint32_t kParentMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN
 constexpr std::uint32_t kAncestorMask = IN_MOVE_SELF | IN_DELETE_SELF;
 constexpr std::uint32_t kEntryEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
 constexpr std::size_t kReadBufferSize = 64 * 1024;
+constexpr std::size_t kListBufferSize = 32 * 1024;
 
 bool isHidden(std::string_view name)
 {
@@ -42,7 +43,8 @@ std::string InotifyTree::joinPath(std::string_view folder, std::string_view name
 }
 
 InotifyTree::InotifyTree(std::vector<std::string> roots, Options options)
-    : m_rootPaths(std::move(roots)), m_options(options), m_buffer(kReadBufferSize)
+    : m_rootPaths(std::move(roots)), m_options(options), m_buffer(kReadBufferSize),
+      m_listBuffer(kListBufferSize)
 {
     m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     m_mountsFd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);

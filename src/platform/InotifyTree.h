@@ -58,15 +58,15 @@ public:
     // The changes gathered since the last call, and forgets them.
     FileSystemChanges takeChanges();
 
+private:
+    static constexpr std::uint32_t kNone = UINT32_MAX;
+
     // A folder as last seen, for the comparison of folders no watch reports on.
     struct FolderState
     {
         std::int64_t mtime = -1;   // ns; -1 when never seen
         std::uint64_t entries = 0; // order-free digest of the visible entry names
     };
-
-private:
-    static constexpr std::uint32_t kNone = UINT32_MAX;
 
     enum Flag : std::uint16_t
     {
@@ -171,4 +171,5 @@ private:
     std::vector<std::string> m_mounts;
     LocalChanges m_changes;
     std::vector<char> m_buffer;
+    std::vector<char> m_listBuffer;
 };

@@ -58,31 +58,35 @@ int openFolder(const std::string &path, bool follow)
 
 // Reads the visible entries of the open folder `fd`, which it closes: the digest of all of them
 // and the names of the folders among them. Uses d_type; lstat only where it is unknown.
-bool listFolder(int fd, std::uint64_t &digest, std::vector<std::string> &folders)
+// Reads the visible entries of the open folder `fd`, which it closes: the digest of all of them
+// and the names of the folders among them. getdents64 into one reused buffer spares the
+// allocation and the extra system calls of opendir; lstat only where d_type is unknown.
+bool listFolder(int fd, std::vector<char> &buffer, std::uint64_t &digest,
+                std::vector<std::string> &folders)
 {
-    DIR *dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return false;
-    }
     digest = 0;
     folders.clear();
-    while (const dirent *entry = ::readdir(dir)) {
-        const char *name = entry->d_name;
-        if (name[0] == '.')
-            continue;
-        bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN) {
-            struct stat info;
-            isFolder = ::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                       S_ISDIR(info.st_mode);
+    ssize_t length;
+    while ((length = ::getdents64(fd, buffer.data(), buffer.size())) > 0) {
+        for (ssize_t offset = 0; offset < length;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(buffer.data() + offset);
+            offset += entry->d_reclen;
+            const char *name = entry->d_name;
+            if (name[0] == '.')
+                continue;
+            bool isFolder = entry->d_type == DT_DIR;
+            if (entry->d_type == DT_UNKNOWN) {
+                struct stat info;
+                isFolder =
+                    ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
+            }
+            digest += entryDigest(name, isFolder);
+            if (isFolder)
+                folders.emplace_back(name);
         }
-        digest += entryDigest(name, isFolder);
-        if (isFolder)
-            folders.emplace_back(name);
     }
-    ::closedir(dir);
-    return true;
+    ::close(fd);
+    return length == 0;
 }
 
 // Whether `path` lies strictly below `folder`.
@@ -160,7 +164,7 @@ bool InotifyTree::walk(std::uint32_t top, std::string topPath, bool followTop,
         // Only roots inside the tree are already known here.
         const bool hasChildren = m_nodes[folder.node].firstChild != kNone;
         std::uint64_t digest = 0;
-        if (!listFolder(fd, digest, names))
+        if (!listFolder(fd, m_listBuffer, digest, names))
             continue;
         if (needState)
             setState(folder.node, nanoseconds(info.st_mtim), digest);
@@ -341,7 +345,7 @@ bool InotifyTree::relist(const Pending &folder, int fd, std::int64_t mtime,
 {
     std::uint64_t digest = 0;
     std::vector<std::string> names;
-    if (!listFolder(fd, digest, names))
+    if (!listFolder(fd, m_listBuffer, digest, names))
         return false;
     bool changed = digest != m_nodes[folder.node].state.entries;
     setState(folder.node, mtime, digest);

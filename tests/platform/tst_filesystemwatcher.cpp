@@ -151,6 +151,7 @@ constexpr int kAtOnceMs = 800;
 // Where only whether a change is reported matters.
 constexpr int kReportedMs = 3000;
 constexpr int kNoCallWaitMs = 400;
+constexpr int kJustEnough = -2;
 
 } // namespace
 
@@ -490,7 +491,7 @@ void FileSystemWatcherTest::destructionWhileEventsStreamIsSafe()
 
 void FileSystemWatcherTest::rescansWhatNoWatchHears_data()
 {
-    QTest::addColumn<int>("watchLimit"); // -1: the kernel's
+    QTest::addColumn<int>("watchLimit"); // -1: the kernel's; kJustEnough: what the tree needs
     QTest::addColumn<bool>("network");
     QTest::addColumn<Step>("change");
     QTest::addColumn<QString>("reported"); // empty: no call at all
@@ -513,6 +514,12 @@ void FileSystemWatcherTest::rescansWhatNoWatchHears_data()
         << 0 << false << writes("Library/f.wav") << incomplete;
     QTest::newRow("root deleted, nothing watched")
         << 0 << false << removes("Library") << incomplete;
+
+    QTest::newRow("folder made with no watch left")
+        << kJustEnough << false << makesFolder("Library/a/new") << incomplete;
+    QTest::newRow("file made with no watch left")
+        << kJustEnough << false << writes("Library/a/f.wav")
+        << QStringLiteral("folders: Library/a; trees: ");
 
     // Without watches, a network root's changes stand for those made by other machines.
     QTest::newRow("network: nothing changed") << -1 << true << nothing << QString();
@@ -540,6 +547,12 @@ void FileSystemWatcherTest::rescansWhatNoWatchHears()
     QFETCH(QString, reported);
 
     Tree tree;
+    if (watchLimit == kJustEnough) {
+        FileSystemWatcher probe([](const FileSystemChanges &) {});
+        probe.start({tree.root()});
+        QTRY_VERIFY(probe.isReady());
+        watchLimit = probe.watchCount();
+    }
     Calls calls;
     FileSystemWatcher watcher(calls.handler());
     if (watchLimit >= 0)
