@@ -1,0 +1,282 @@
+#!/usr/bin/env bash
+# The library at full scale: index build against find on the same tree, the real app's memory
+# (steady and across a restart), search and index-load times, a new file's way to the index file,
+# the CPU a pack costs while it unpacks, and GUI-thread time per event. Every row is measured in
+# this run and printed in one table beside the figure it must reach. Not part of .ci/run.
+#
+# usage: bench/scale_bench.sh [FILES]      (default 1000000)
+#   WAVELARK_BUILD_DIR      build tree (default: build); built first when it lacks the binaries
+#   WAVELARK_SCALE_LIBRARY  an existing library to use instead of /tmp/wavelark-scale-FILES/lib
+#   WAVELARK_X11_DISPLAY    first display number to try for Xvfb (default 132)
+# Run it under the build lock so no build disturbs the timings:
+#   flock /tmp/wavelark-build.lock bench/scale_bench.sh
+set -euo pipefail
+files=${1:-1000000}
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/.." && pwd)
+build=${WAVELARK_BUILD_DIR:-build}
+case $build in /*) ;; *) build=$repo/$build ;; esac
+work=/tmp/wavelark-scale-$files
+lib=${WAVELARK_SCALE_LIBRARY:-$work/lib}
+lib=$(cd "$(dirname "$lib")" && pwd)/$(basename "$lib")
+probe=$build/wavelark-probe
+app_binary=$build/wavelark
+gui_bench=$build/gui_thread_bench
+index=$work/index.plist
+say() { echo "scale_bench: $*" >&2; }
+
+if [ ! -x "$probe" ] || [ ! -x "$app_binary" ] || [ ! -x "$gui_bench" ]; then
+  say "building in $build"
+  [ -f "$build/build.ninja" ] || (cd "$repo" && scripts/setup "$build" >&2)
+  cmake --build "$build" --target wavelark wavelark-probe gui_thread_bench >&2
+fi
+mkdir -p "$work"
+if [ ! -d "$lib" ]; then
+  say "generating $files files in $lib"
+  mkdir -p "$lib"
+  python3 "$here/make_library.py" "$lib" "$files" >/dev/null
+fi
+
+session=$(mktemp -d)
+pids=()
+made=() # files and folders this run adds to the library, removed again at exit
+cleanup() {
+  local p
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  for p in "${made[@]}"; do rm -rf "$p"; done
+  rm -rf "$session"
+}
+trap cleanup EXIT
+
+now_ns() { date +%s%N; }
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
+wall_ms() { local s e; s=$(now_ns); "$@" >/dev/null 2>&1; e=$(now_ns); echo $(((e - s) / 1000000)); }
+find_ms() { wall_ms sh -c "find '$lib' -type f | wc -l"; }
+# The probe's own build time (the walk and the sorted index), without writing the file.
+index_ms() { "$probe" index --out "$index" "$lib" 2>&1 >/dev/null | awk '{print $2}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+# pass when $1 is a figure at or under $2 (below: under); anything unmeasured fails
+verdict() { awk -v a="$1" -v b="$2" 'BEGIN { print (a ~ /^[0-9.]+$/ && a <= b) ? "pass" : "FAIL" }'; }
+below() { awk -v a="$1" -v b="$2" 'BEGIN { print (a ~ /^[0-9.]+$/ && a < b) ? "pass" : "FAIL" }'; }
+drop_caches() { sync && { echo 3 >/proc/sys/vm/drop_caches; } 2>/dev/null; }
+
+rows=()
+row() { rows+=("| $1 | $2 | $3 | $4 |"); }
+
+# 1. Index build against find, warm and cold.
+say "index build against find"
+find "$lib" -type f | wc -l >/dev/null
+entries=$("$probe" index --out "$index" "$lib" 2>/dev/null)
+warm_find=$(for _ in 1 2 3; do find_ms; done | median)
+warm_index=$(for _ in 1 2 3; do index_ms; done | median)
+warm_ratio=$(ratio "$warm_index" "$warm_find")
+row "index build vs \`find ROOT -type f\`, warm (median of 3; $entries entries)" \
+  "${warm_ratio}× ($warm_index ms / $warm_find ms)" "≤ 1.3×" "$(verdict "$warm_ratio" 1.3)"
+if drop_caches; then
+  cold_find=$(find_ms)
+  drop_caches
+  cold_index=$(index_ms)
+  cold_ratio=$(ratio "$cold_index" "$cold_find")
+  row "index build vs \`find\`, cold (page cache dropped)" \
+    "${cold_ratio}× ($cold_index ms / $cold_find ms)" "≤ 1.3×" "$(verdict "$cold_ratio" 1.3)"
+  find "$lib" -type f | wc -l >/dev/null
+else
+  row "index build vs \`find\`, cold" "not measured (cannot write /proc/sys/vm/drop_caches)" \
+    "≤ 1.3×" "skipped"
+fi
+
+# 4. and 5. Search and load on the stored index.
+say "search and load"
+search_ms() { "$probe" search --index "$index" --repeat 21 "$@" 2>/dev/null | awk '{print $2}'; }
+s_kick=$(search_ms kick)
+s_punchy=$(search_ms kick punchy)
+s_a=$(search_ms a)
+worst=$(printf '%s\n' "$s_kick" "$s_punchy" "$s_a" | sort -g | tail -1)
+loads=$(for _ in 1 2 3; do
+  "$probe" search --index "$index" --repeat 1 kick 2>&1 >/dev/null | awk '/load_ms/ {print $2}'
+done | median)
+
+# 8. GUI-thread time per event, offscreen, over the same index.
+say "GUI-thread events"
+made+=("$lib/Wavelark Bench Folder")
+gui_out=$(QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy XDG_RUNTIME_DIR=$session \
+  "$gui_bench" "$lib" "$index" 100000 5000 2>"$work/gui_thread_bench.log") ||
+  say "gui_thread_bench failed; its output: $work/gui_thread_bench.log"
+gui_row() { # scenario label
+  local line max p99 cpu detail
+  line=$(grep "^scenario $1 " <<<"$gui_out") || {
+    row "$2" "not measured" "< 16 ms" "FAIL"
+    return
+  }
+  max=$(awk '{print $6}' <<<"$line")
+  p99=$(awk '{print $8}' <<<"$line")
+  cpu=$(awk '{print $10}' <<<"$line")
+  detail=$(sed 's/.*worst \([^ ]*\) (\(.*\))$/\2; longest: \1/' <<<"$line")
+  row "$2 ($detail)" "longest $max ms (CPU $cpu ms), p99 $p99 ms" "< 16 ms" "$(below "$max" 16)"
+}
+
+# 2., 3., 6. and 7. The real app under Xvfb with a window manager.
+. "$repo/scripts/x11-session.sh"
+start_x11_session "$(free_x11_display "${WAVELARK_X11_DISPLAY:-132}")"
+export HOME=$session/home XDG_CONFIG_HOME=$session/config XDG_DATA_HOME=$session/data
+export XDG_CACHE_HOME=$session/cache XDG_RUNTIME_DIR=$session/runtime
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$session/no-bus SDL_AUDIODRIVER=dummy
+mkdir -p "$HOME" && mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+app_index=$XDG_DATA_HOME/Wavelark/index.plist
+prefs=$XDG_CONFIG_HOME/Wavelark/Wavelark.plist
+hz=$(getconf CLK_TCK)
+app=
+
+status_kb() { awk -v k="$1:" '$1 == k {print $2}' "/proc/$app/status" 2>/dev/null || true; }
+mb() { awk -v kb="$1" 'BEGIN { if (kb == "") print "?"; else printf "%.0f", kb / 1024 }'; }
+ticks() { awk '{print $14 + $15}' "/proc/$app/stat" 2>/dev/null || echo 0; }
+stamp() { stat -c '%.9Y %i' "$app_index" 2>/dev/null || echo none; }
+start_app() {
+  "$app_binary" >"$session/app.log" 2>&1 &
+  app=$!
+  pids+=("$app")
+}
+# Until the app used under 2 % of a core for 3 seconds in a row.
+wait_idle() {
+  local quiet=0 a b
+  for _ in $(seq 600); do
+    a=$(ticks)
+    sleep 1
+    b=$(ticks)
+    if ((b - a <= hz / 50)); then
+      quiet=$((quiet + 1))
+      ((quiet >= 3)) && return 0
+    else
+      quiet=0
+    fi
+  done
+  return 1
+}
+# Until the index file differs from stamp $1.
+wait_written() {
+  for _ in $(seq 6000); do
+    [ "$(stamp)" != "$1" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+quit_app() {
+  local window
+  window=$(xdotool search --pid "$app" --name '^Wavelark$' 2>/dev/null | tail -1 || true)
+  if [ -n "$window" ]; then
+    xdotool windowactivate --sync "$window" key ctrl+q 2>/dev/null || true
+  fi
+  for _ in $(seq 300); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+  kill "$app" 2>/dev/null || true
+  wait "$app" 2>/dev/null || true
+}
+set_root() {
+  python3 - "$prefs" "$lib" <<'PY'
+import os, plistlib, sys
+path, root = sys.argv[1], sys.argv[2]
+prefs = {}
+if os.path.exists(path):
+    with open(path, 'rb') as f:
+        prefs = plistlib.load(f)
+prefs['rootFolderPaths'] = [root]
+os.makedirs(os.path.dirname(path), exist_ok=True)
+with open(path, 'wb') as f:
+    plistlib.dump(prefs, f, fmt=plistlib.FMT_BINARY)
+PY
+}
+
+say "empty app"
+start_app
+sleep 2
+wait_idle || say "the empty app did not settle"
+empty_rss=$(status_kb VmRSS)
+quit_app
+
+say "app indexing the library"
+set_root
+before=$(stamp)
+start_app
+wait_written "$before" || say "the index file was never written"
+wait_idle || say "the app did not settle"
+steady_rss=$(status_kb VmRSS)
+
+say "one new file"
+target=$(find "$lib" -mindepth 3 -maxdepth 3 -type d -not -name '.*' | sort | awk 'NR == 1')
+sox -n -r 44100 -c 1 -b 16 "$session/tone.wav" synth 0.2 sine 440 2>/dev/null ||
+  : >"$session/tone.wav"
+latencies=()
+for i in 1 2 3; do
+  sleep 5
+  wait_idle || true
+  before=$(stamp)
+  file="$target/Wavelark Bench New $i.wav"
+  made+=("$file")
+  start=$(now_ns)
+  cp "$session/tone.wav" "$file"
+  latency=timeout
+  for _ in $(seq 6000); do
+    current=$(stamp)
+    if [ "$current" != "$before" ]; then
+      latency=$(awk -v m="${current% *}" -v s="$start" 'BEGIN { printf "%.2f", m - s / 1e9 }')
+      break
+    fi
+    sleep 0.01
+  done
+  latencies+=("$latency")
+done
+new_file=$(printf '%s\n' "${latencies[@]}" | median)
+
+say "a pack unpacking"
+sleep 5
+wait_idle || true
+pack="$lib/Wavelark Bench Pack"
+made+=("$pack")
+first=$(ticks)
+mkdir "$pack"
+for i in $(seq 1 20); do
+  cp "$session/tone.wav" "$pack/Bench Pack Hit $i.wav"
+  sleep 0.5
+done
+sleep 2.5
+last=$(ticks)
+pack_cpu=$(awk -v t="$((last - first))" -v hz="$hz" 'BEGIN { printf "%.2f", t / hz }')
+
+say "restart"
+wait_idle || true
+quit_app
+for p in "${made[@]}"; do rm -rf "$p"; done
+made=()
+before=$(stamp)
+start_app
+wait_written "$before" || say "the index file was never rewritten"
+wait_idle || say "the restarted app did not settle"
+restart_hwm=$(status_kb VmHWM)
+restart_rss=$(status_kb VmRSS)
+quit_app
+
+row "app resident memory, steady, library indexed" \
+  "$(mb "$steady_rss") MB (empty app $(mb "$empty_rss") MB)" "≤ 170 MB" \
+  "$(verdict "$(mb "$steady_rss")" 170)"
+row "app peak memory at restart (old index loaded while the new one builds)" \
+  "VmHWM $(mb "$restart_hwm") MB, settles at $(mb "$restart_rss") MB" "≤ 250 MB" \
+  "$(verdict "$(mb "$restart_hwm")" 250)"
+row "search \"kick\" / \"kick punchy\" / \"a\" (median of 21)" \
+  "$s_kick / $s_punchy / $s_a ms" "≤ 6 ms each" "$(verdict "$worst" 6)"
+row "index load at start (median of 3)" "$loads ms" "≤ 250 ms" "$(verdict "$loads" 250)"
+row "one new file, creation to index file on disk (median of 3: ${latencies[*]})" \
+  "$new_file s" "≤ 2.0 s" "$([ "$new_file" = timeout ] && echo FAIL || verdict "$new_file" 2.0)"
+row "CPU while a pack unpacks (20 files, one every 0.5 s, until 3 s after the last)" \
+  "$pack_cpu CPU-s" "≤ 1 CPU-s" "$(verdict "$pack_cpu" 1)"
+gui_row typing "GUI thread, typing a search"
+gui_row scrolling "GUI thread, scrolling the results"
+gui_row clearing "GUI thread, clearing the search"
+gui_row abandoned "GUI thread, clearing the search while it runs"
+gui_row expand_root "GUI thread, expanding the root"
+gui_row expand_folder "GUI thread, expanding a folder"
+
+echo "Wavelark at scale: $entries entries in $lib, $(nproc) cores, $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo
+echo "| measured in this run | figure | must reach | result |"
+echo "|---|---|---|---|"
+printf '%s\n' "${rows[@]}"
