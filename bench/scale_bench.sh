@@ -207,7 +207,9 @@ sox -n -r 44100 -c 1 -b 16 "$session/tone.wav" synth 0.2 sine 440 2>/dev/null ||
   : >"$session/tone.wav"
 latencies=()
 for i in 1 2 3; do
-  sleep 5
+  # Live changes are written at once only after a quiet minute (then at most every 30 s), so
+  # every sample after the first waits one out.
+  if [ "$i" = 1 ]; then sleep 5; else sleep 61; fi
   wait_idle || true
   before=$(stamp)
   file="$target/Wavelark Bench New $i.wav"
