@@ -89,17 +89,13 @@ void BrowserModel::updateIndex(FileSystemChanges changes)
         rootPaths.append(root->path());
         roots.push_back(utf8(FilePaths::normalized(root->path())));
     }
-    const auto atOrBelow = [](std::string_view path, std::string_view folder) {
-        return path.substr(0, folder.size()) == folder &&
-               (path.size() == folder.size() || folder == "/" || path[folder.size()] == '/');
-    };
     bool holdsRoot = false;
     const auto normalized = [&](const QStringList &paths) {
         std::vector<std::string> kept;
         for (const QString &path : paths) {
             std::string clean = utf8(FilePaths::normalized(path));
             holdsRoot = holdsRoot || std::any_of(roots.begin(), roots.end(), [&](auto &root) {
-                            return root != clean && atOrBelow(root, clean);
+                            return root != clean && FilePaths::isAtOrBelow(root, clean);
                         });
             if (std::find(kept.begin(), kept.end(), clean) == kept.end())
                 kept.push_back(std::move(clean));
@@ -116,7 +112,7 @@ void BrowserModel::updateIndex(FileSystemChanges changes)
     // Nested trees and folders inside a tree are listed with the tree, never twice.
     const auto insideAnother = [&](const std::string &path) {
         return std::any_of(changedTrees.begin(), changedTrees.end(), [&](const std::string &tree) {
-            return tree != path && atOrBelow(path, tree);
+            return tree != path && FilePaths::isAtOrBelow(path, tree);
         });
     };
     std::vector<std::string> trees;

@@ -33,15 +33,6 @@ std::pair<quint64, quint32> prefixKey(std::string_view text)
     return {qFromBigEndian<quint64>(bytes), qFromBigEndian<quint32>(bytes + 8)};
 }
 
-bool isAtOrBelow(std::string_view path, std::string_view folder)
-{
-    if (path.size() < folder.size() || path.compare(0, folder.size(), folder) != 0)
-        return false;
-    if (path.size() == folder.size())
-        return true;
-    return folder == "/" || path[folder.size()] == '/';
-}
-
 // The separator between a folder and a name in a full path.
 std::string_view separatorAfter(std::string_view folder)
 {
@@ -455,12 +446,12 @@ std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, 
         for (quint32 folder = 0; folder < folderScope.size(); ++folder) {
             const std::string_view path = m_data.folderPath(folder);
             if (scope.kind == Scope::Kind::Folder) {
-                folderScope[folder] = isAtOrBelow(path, scope.folder);
+                folderScope[folder] = FilePaths::isAtOrBelow(path, scope.folder);
                 continue;
             }
-            const bool inside =
-                std::any_of(scope.folders.begin(), scope.folders.end(),
-                            [&](const std::string &tagged) { return isAtOrBelow(path, tagged); });
+            const bool inside = std::any_of(
+                scope.folders.begin(), scope.folders.end(),
+                [&](const std::string &tagged) { return FilePaths::isAtOrBelow(path, tagged); });
             const std::string_view asParent = path == "/" ? std::string_view() : path;
             folderScope[folder] =
                 inside ? 1
@@ -558,7 +549,7 @@ std::shared_ptr<SampleIndex> SampleIndex::patched(const std::vector<std::string>
         const std::string_view path = old.folderPath(folder);
         dropped[folder] = std::find(folders.begin(), folders.end(), path) != folders.end() ||
                           std::any_of(trees.begin(), trees.end(), [&](const std::string &tree) {
-                              return isAtOrBelow(path, tree);
+                              return FilePaths::isAtOrBelow(path, tree);
                           });
     }
 

@@ -49,6 +49,13 @@ bool isAtOrBelow(const QString &path, const QString &ancestor)
            path.at(ancestor.size()) == QLatin1Char('/');
 }
 
+bool isAtOrBelow(std::string_view path, std::string_view ancestor)
+{
+    if (path.substr(0, ancestor.size()) != ancestor)
+        return false;
+    return path.size() == ancestor.size() || ancestor == "/" || path[ancestor.size()] == '/';
+}
+
 QString rebased(const QString &path, const QString &from, const QString &to)
 {
     if (path == from)

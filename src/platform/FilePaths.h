@@ -3,6 +3,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <string_view>
+
 // The one normalised form of file locations: an absolute path with "." and ".." resolved and no
 // trailing slash; symbolic links are not resolved. Every stored path key uses it.
 namespace FilePaths {
@@ -14,6 +16,8 @@ QString lastComponent(const QString &path);
 QString parentPath(const QString &path);
 // By whole path components: "/a/b" is at or below "/a", "/ab" is not.
 bool isAtOrBelow(const QString &path, const QString &ancestor);
+// The same on UTF-8, for the index's byte paths.
+bool isAtOrBelow(std::string_view path, std::string_view ancestor);
 // `path` moved from below `from` to the same place below `to`; `path` must be at or below `from`.
 QString rebased(const QString &path, const QString &from, const QString &to);
 
