@@ -1,4 +1,5 @@
 #include "BrowserModel.h"
+#include "MemoryPolicy.h"
 #include "SingleInstance.h"
 #include "Theme.h"
 #include "WavelarkApp.h"
@@ -10,8 +11,6 @@
 #include <QIcon>
 #include <QStyleFactory>
 #include <QUrl>
-
-#include <malloc.h>
 
 namespace {
 
@@ -40,10 +39,7 @@ QList<QUrl> urls(const QStringList &folders)
 
 int main(int argc, char *argv[])
 {
-    // The index lives in a few large buffers that are replaced whole on every change. A fixed
-    // threshold keeps them in their own mappings, returned to the system when freed; glibc's
-    // moving threshold would put them on the heap, where freed space stays resident.
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    MemoryPolicy::apply();
 
     // Wayland lets no client place its window, keep it on top or see the pointer; XWayland does.
     if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && qEnvironmentVariableIsSet("DISPLAY") &&

@@ -10,6 +10,7 @@
 #include "AudioPreviewPlayer.h"
 #include "BrowserModel.h"
 #include "ContentView.h"
+#include "MemoryPolicy.h"
 #include "Preferences.h"
 #include "ResultsModel.h"
 #include "ResultsTableView.h"
@@ -213,6 +214,7 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    MemoryPolicy::apply();
     TimingApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     if (args.size() < 2) {

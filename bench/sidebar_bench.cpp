@@ -182,7 +182,7 @@ int main(int argc, char *argv[])
 
     QStringList names;
     for (int i = 0; i < rowCount; ++i)
-        names.append(sidebar.rowModel()->rowAt(i).name);
+        names.append(sidebar.rowModel()->rowAt(i).row.node->name());
     QStringListModel plainModel(names);
     QListView plain;
     PlainRows plainRows;

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace {
 constexpr int errorClearMilliseconds = 2500;
 } // namespace
@@ -98,8 +100,18 @@ void BrowserModel::setExpanded(const QSet<QUrl> &expanded)
 {
     if (m_expanded == expanded)
         return;
-    m_expanded = expanded;
+    storeExpanded(expanded);
     Q_EMIT expandedChanged();
+}
+
+void BrowserModel::storeExpanded(QSet<QUrl> expanded)
+{
+    m_expanded = std::move(expanded);
+    // The tree asks this of every folder row it lays out; a URL per row costs more than the row.
+    m_expandedPaths.clear();
+    m_expandedPaths.reserve(m_expanded.size());
+    for (const QUrl &url : std::as_const(m_expanded))
+        m_expandedPaths.insert(FilePaths::normalized(url));
 }
 
 void BrowserModel::setSelection(const QUrl &selection)
@@ -172,7 +184,7 @@ void BrowserModel::setTagScope(const QList<FileNodePtr> &folders, const QList<Fi
 
 void BrowserModel::setSearchResults(const QList<FileNodePtr> &results)
 {
-    if (sameNodes(m_searchResults, results))
+    if (m_searchResults.isSharedWith(results) || sameNodes(m_searchResults, results))
         return;
     m_searchResults = results;
     Q_EMIT searchResultsChanged();
@@ -230,7 +242,7 @@ void BrowserModel::appendRows(QList<VisibleRow> &rows, const FileNodePtr &node, 
                               const QUrl &context) const
 {
     rows.append(VisibleRow{node, depth, context});
-    if (!node->isDirectory() || !m_expanded.contains(node->url()))
+    if (!isExpanded(*node))
         return;
     const QUrl childContext = context.isEmpty() ? node->url() : context;
     for (const FileNodePtr &child : node->children())
@@ -260,17 +272,39 @@ FileNodePtr BrowserModel::node(const QUrl &url) const
     if (url.isEmpty())
         return nullptr;
     const QString path = FilePaths::normalized(url);
-    for (const VisibleRow &row : visibleRows()) {
-        if (row.node->path() == path)
-            return row.node;
+    // Down the one branch that can hold the path, as the rows would list it, without listing them.
+    const auto below = [&](FileNodePtr at) -> FileNodePtr {
+        while (at && at->path() != path) {
+            if (!isExpanded(*at) || !FilePaths::isAtOrBelow(path, at->path()))
+                return nullptr;
+            const QList<FileNodePtr> &children = at->children();
+            const auto next = std::find_if(children.begin(), children.end(), [&](auto &child) {
+                return FilePaths::isAtOrBelow(path, child->path());
+            });
+            at = next == children.end() ? nullptr : *next;
+        }
+        return at;
+    };
+    for (const FileNodePtr &root : m_roots) {
+        if (FileNodePtr found = below(root))
+            return found;
     }
     if (!m_activeTagFilters.isEmpty()) {
-        for (const VisibleRow &row : tagScopedRows()) {
-            if (row.node->path() == path)
-                return row.node;
+        for (const FileNodePtr &folder : m_tagScopeFolders) {
+            if (FileNodePtr found = below(folder))
+                return found;
+        }
+        for (const FileNodePtr &sample : m_tagScopeSamples) {
+            if (sample->path() == path)
+                return sample;
         }
     }
     return nullptr;
+}
+
+bool BrowserModel::isExpanded(const FileNode &node) const
+{
+    return node.isDirectory() && m_expandedPaths.contains(node.path());
 }
 
 SerialQueue &BrowserModel::indexWriteQueue()

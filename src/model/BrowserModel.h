@@ -119,6 +119,7 @@ public:
     QList<VisibleRow> visibleRows() const;
     QList<VisibleRow> tagScopedRows() const;
     FileNodePtr node(const QUrl &url) const;
+    bool isExpanded(const FileNode &node) const;
 
     // Roots.
     void addFolder();
@@ -224,6 +225,7 @@ private:
 
     void loadExpandedAndSelection();
     void persistExpanded();
+    void storeExpanded(QSet<QUrl> expanded);
 
     void loadIndexFromDisk();
     void applyIndex(std::shared_ptr<const SampleIndex> index);
@@ -244,6 +246,7 @@ private:
     QList<FileNodePtr> m_roots;
     QSet<QUrl> m_offlineRoots;
     QSet<QUrl> m_expanded;
+    QSet<QString> m_expandedPaths;
     QUrl m_selection;
     QString m_searchText;
     bool m_globalSearch = false;

@@ -26,7 +26,7 @@ void BrowserModel::toggle(const FileNodePtr &node)
     QSet<QUrl> expanded = m_expanded;
     if (!expanded.remove(node->url()))
         expanded.insert(node->url());
-    m_expanded = expanded;
+    storeExpanded(std::move(expanded));
     Q_EMIT expandedChanged();
     persistExpanded();
 }
@@ -35,7 +35,9 @@ void BrowserModel::expand(const FileNodePtr &node)
 {
     if (!node || !node->isDirectory())
         return;
-    m_expanded.insert(node->url());
+    QSet<QUrl> expanded = m_expanded;
+    expanded.insert(node->url());
+    storeExpanded(std::move(expanded));
     Q_EMIT expandedChanged();
     persistExpanded();
 }
@@ -44,14 +46,16 @@ void BrowserModel::collapse(const FileNodePtr &node)
 {
     if (!node)
         return;
-    m_expanded.remove(node->url());
+    QSet<QUrl> expanded = m_expanded;
+    expanded.remove(node->url());
+    storeExpanded(std::move(expanded));
     Q_EMIT expandedChanged();
     persistExpanded();
 }
 
 void BrowserModel::collapseAll()
 {
-    m_expanded.clear();
+    storeExpanded({});
     Q_EMIT expandedChanged();
     persistExpanded();
 }

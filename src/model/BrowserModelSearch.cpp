@@ -275,14 +275,20 @@ void BrowserModel::runSearch()
             return;
         BackgroundJob::run(
             this, flag, BackgroundJob::Priority::UserInitiated,
-            [snapshot, scope = std::move(scope), terms = std::move(terms), flag] {
+            [snapshot, scope = std::move(scope), terms = std::move(terms), flag,
+             shown = m_searchResults] {
                 QList<FileNodePtr> results;
                 const std::vector<quint32> hits = snapshot->search(terms, scope, *flag);
                 results.reserve(static_cast<qsizetype>(hits.size()));
-                for (quint32 entry : hits)
+                for (quint32 entry : hits) {
+                    if (flag->isCancelled())
+                        return results;
                     results.append(
                         FileNode::fromNormalizedPath(snapshot->pathString(entry), false));
-                return results;
+                }
+                // Handing back the list on screen tells the GUI thread that nothing changed
+                // without comparing a million paths there.
+                return sameNodes(results, shown) ? shown : results;
             },
             [this](QList<FileNodePtr> results) { setSearchResults(results); });
     };

@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <vector>
 
 FileNode::FileNode(const QUrl &url, bool isDirectory)
     : m_path(FilePaths::normalized(url)), m_isDirectory(isDirectory)
@@ -20,7 +21,8 @@ FileNode::FileNode(NormalizedTag, QString path, bool isDirectory)
 
 FileNodePtr FileNode::fromNormalizedPath(QString path, bool isDirectory)
 {
-    return std::shared_ptr<FileNode>(new FileNode(NormalizedTag{}, std::move(path), isDirectory));
+    // One allocation for the node and its count: a search result list holds a node per hit.
+    return std::make_shared<FileNode>(NormalizedTag{}, std::move(path), isDirectory);
 }
 
 FileNodePtr FileNode::create(const QUrl &url, bool isDirectory)
@@ -82,11 +84,18 @@ bool FileNode::isAudioFileName(QStringView name)
 
 QList<FileNodePtr> FileNode::list(const QString &folder)
 {
-    QList<FileNodePtr> nodes;
+    struct Listed
+    {
+        QCollatorSortKey key;
+        FileNodePtr node;
+    };
+    std::vector<Listed> listed;
+    std::vector<const Listed *> order;
     const QByteArray encoded = QFile::encodeName(folder);
     DIR *dir = ::opendir(encoded.constData());
     if (!dir)
-        return nodes;
+        return {};
+    const NameCollator &collator = NameCollator::instance();
     const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
     while (const dirent *entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.')
@@ -100,16 +109,25 @@ QList<FileNodePtr> FileNode::list(const QString &folder)
         const QString name = QFile::decodeName(entry->d_name);
         if (!isDirectory && !isAudioFileName(name))
             continue;
-        nodes.append(fromNormalizedPath(prefix + name, isDirectory));
+        listed.push_back({collator.sortKey(name), fromNormalizedPath(prefix + name, isDirectory)});
     }
     ::closedir(dir);
 
-    const NameCollator &collator = NameCollator::instance();
-    std::stable_sort(nodes.begin(), nodes.end(), [&](const FileNodePtr &a, const FileNodePtr &b) {
-        if (a->isDirectory() != b->isDirectory())
-            return a->isDirectory();
-        return collator.compare(a->name(), b->name()) < 0;
+    // A folder of thousands of samples is listed while the user waits for it to open: each name
+    // gets its collation key once instead of being collated again in every comparison, and the
+    // sort moves pointers, not keys.
+    order.reserve(listed.size());
+    for (const Listed &entry : listed)
+        order.push_back(&entry);
+    std::stable_sort(order.begin(), order.end(), [](const Listed *a, const Listed *b) {
+        if (a->node->isDirectory() != b->node->isDirectory())
+            return a->node->isDirectory();
+        return a->key.compare(b->key) < 0;
     });
+    QList<FileNodePtr> nodes;
+    nodes.reserve(qsizetype(order.size()));
+    for (const Listed *entry : order)
+        nodes.append(entry->node);
     return nodes;
 }
 
@@ -125,6 +143,7 @@ size_t qHash(const FileNode &node, size_t seed) noexcept
 
 bool sameNodes(const QList<FileNodePtr> &a, const QList<FileNodePtr> &b)
 {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](const FileNodePtr &x, const FileNodePtr &y) { return *x == *y; });
+    return std::equal(
+        a.begin(), a.end(), b.begin(), b.end(),
+        [](const FileNodePtr &x, const FileNodePtr &y) { return x == y || *x == *y; });
 }

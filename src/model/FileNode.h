@@ -14,11 +14,16 @@ using FileNodePtr = std::shared_ptr<FileNode>;
 
 // One item of the folder tree: a folder, or an audio file. Folder contents are listed on first
 // use and cached until unloaded. Identity, equality and hashing are those of the normalised URL.
-// Used on the main thread only (search results may be created elsewhere and handed over).
+// Used on the main thread only (search results may be created and compared elsewhere, then
+// handed over; a node's path never changes).
 class FileNode final
 {
+    struct NormalizedTag
+    {};
+
 public:
     FileNode(const QUrl &url, bool isDirectory);
+    FileNode(NormalizedTag, QString path, bool isDirectory);
     // From a path that is already normalised; no work beyond storing it.
     static FileNodePtr fromNormalizedPath(QString path, bool isDirectory);
     static FileNodePtr create(const QUrl &url, bool isDirectory);
@@ -40,12 +45,9 @@ public:
     static bool isAudioFileName(QStringView name);
 
 private:
-    struct NormalizedTag
-    {};
-    FileNode(NormalizedTag, QString path, bool isDirectory);
     static QList<FileNodePtr> list(const QString &folder);
 
-    QString m_path;
+    const QString m_path;
     bool m_isDirectory;
     std::optional<QList<FileNodePtr>> m_loadedChildren;
 };

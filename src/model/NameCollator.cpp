@@ -2,7 +2,8 @@
 
 #include <QLocale>
 
-NameCollator::NameCollator() : m_collator(QLocale::system())
+NameCollator::NameCollator()
+    : m_collator(QLocale::system()), m_isCLocale(m_collator.locale().language() == QLocale::C)
 {
     m_collator.setCaseSensitivity(Qt::CaseInsensitive);
     m_collator.setNumericMode(false);

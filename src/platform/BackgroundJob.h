@@ -52,11 +52,18 @@ template <typename Work, typename Apply>
 void run(QObject *owner, CancelFlagPtr flag, Priority priority, Work &&work, Apply &&apply)
 {
     using Result = std::invoke_result_t<Work>;
-    QFuture<Result> future = QtConcurrent::run(QThreadPool::globalInstance(),
-                                               [work = std::forward<Work>(work), priority] {
-                                                   detail::PriorityScope scope(priority);
-                                                   return work();
-                                               });
+    QFuture<Result> future = QtConcurrent::run(
+        QThreadPool::globalInstance(), [work = std::forward<Work>(work), priority, flag] {
+            detail::PriorityScope scope(priority);
+            Result result = work();
+            // A superseded result can be large (a list of a million hits):
+            // it is freed here rather than on the owner's thread.
+            if constexpr (std::is_default_constructible_v<Result>) {
+                if (flag->isCancelled())
+                    return Result{};
+            }
+            return result;
+        });
     // The watcher is a child of the owner: if the owner goes first, the result is never
     // delivered; the QPointer check covers the owner being torn down while the signal is queued.
     auto *watcher = new QFutureWatcher<Result>(owner);
@@ -65,8 +72,14 @@ void run(QObject *owner, CancelFlagPtr flag, Priority priority, Work &&work, App
         watcher, &QFutureWatcher<Result>::finished, owner,
         [watcher, guard, flag = std::move(flag), apply = std::forward<Apply>(apply)]() mutable {
             watcher->deleteLater();
-            if (!guard || flag->isCancelled() || !watcher->future().isValid())
+            if (!guard || !watcher->future().isValid())
                 return;
+            if (flag->isCancelled()) {
+                // Cancelled after the job's last look at the flag: still not freed here.
+                QThreadPool::globalInstance()->start(
+                    [dropped = std::make_shared<Result>(watcher->future().takeResult())] {});
+                return;
+            }
             apply(watcher->future().takeResult());
         });
     watcher->setFuture(future);

@@ -105,12 +105,13 @@ FileRowView::Layout FileRowView::layout(const QStyleOptionViewItem &option,
 
     const QFontMetrics metrics(option.font);
     const qreal available = std::max<qreal>(0, right - x - trailing);
-    const qreal wanted = metrics.horizontalAdvance(item.name);
+    const QString name = item.row.node->name();
+    const qreal wanted = metrics.horizontalAdvance(name);
     const qreal nameWidth = std::min(wanted, available);
-    result.elidedName = wanted <= available
-                            ? item.name
-                            : metrics.elidedText(item.name, Qt::ElideMiddle,
-                                                 static_cast<int>(std::floor(available)));
+    result.elidedName =
+        wanted <= available
+            ? name
+            : metrics.elidedText(name, Qt::ElideMiddle, static_cast<int>(std::floor(available)));
     result.name = QRectF(x, cell.top(), nameWidth, cell.height());
     x += nameWidth;
 
@@ -215,8 +216,9 @@ bool FileRowView::helpEvent(QHelpEvent *event, QAbstractItemView *view,
         }
     }
     // Only a name cut short by the middle ellipsis needs a tooltip.
-    if (geometry.elidedName != item.name && geometry.name.contains(event->pos())) {
-        QToolTip::showText(event->globalPos(), item.name, view);
+    const QString name = item.row.node->name();
+    if (geometry.elidedName != name && geometry.name.contains(event->pos())) {
+        QToolTip::showText(event->globalPos(), name, view);
         return true;
     }
     QToolTip::hideText();

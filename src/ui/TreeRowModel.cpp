@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr int linearLookupsBeforeIndex = 8;
+
 QString pathOf(const QUrl &url)
 {
     return url.isEmpty() ? QString() : FilePaths::normalized(url);
@@ -87,7 +89,6 @@ TreeRowModel::TreeRowModel(BrowserModel &model, AudioPreviewPlayer &player, TagS
     m_rows.reserve(visible.size());
     for (const VisibleRow &row : visible)
         m_rows.append(makeRow(row));
-    indexRows();
 }
 
 TreeRowModel::~TreeRowModel() = default;
@@ -105,7 +106,7 @@ QVariant TreeRowModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-        return row.name;
+        return row.row.node->name();
     case UrlRole:
         return row.row.node->url();
     case DepthRole:
@@ -150,14 +151,24 @@ QHash<int, QByteArray> TreeRowModel::roleNames() const
 
 int TreeRowModel::rowOf(const QUrl &url) const
 {
-    return url.isEmpty() ? -1 : m_rowByPath.value(FilePaths::normalized(url), -1);
+    if (url.isEmpty())
+        return -1;
+    const QList<int> rows = rowsShowing(FilePaths::normalized(url));
+    return rows.isEmpty() ? -1 : rows.first();
 }
 
 QList<int> TreeRowModel::rowsShowing(const QString &path) const
 {
-    const int first = m_rowByPath.value(path, -1);
-    if (first < 0 || !m_hasRepeatedPaths)
-        return first < 0 ? QList<int>{} : QList<int>{first};
+    // A few lookups after a change scan the rows (a scan of thousands costs less than hashing
+    // them); a burst of lookups builds the index once.
+    int first = 0;
+    if (!m_rowByPath && ++m_linearLookups > linearLookupsBeforeIndex)
+        indexRows();
+    if (m_rowByPath) {
+        first = m_rowByPath->value(path, -1);
+        if (first < 0 || !m_hasRepeatedPaths)
+            return first < 0 ? QList<int>{} : QList<int>{first};
+    }
     QList<int> rows;
     for (int i = first; i < m_rows.size(); ++i) {
         if (m_rows.at(i).row.node->path() == path)
@@ -166,18 +177,24 @@ QList<int> TreeRowModel::rowsShowing(const QString &path) const
     return rows;
 }
 
-void TreeRowModel::indexRows()
+void TreeRowModel::indexRows() const
 {
-    m_rowByPath.clear();
-    m_rowByPath.reserve(m_rows.size());
+    m_rowByPath.emplace();
+    m_rowByPath->reserve(m_rows.size());
     m_hasRepeatedPaths = false;
     for (int i = 0; i < m_rows.size(); ++i) {
         const QString &path = m_rows.at(i).row.node->path();
-        if (m_rowByPath.contains(path))
+        if (m_rowByPath->contains(path))
             m_hasRepeatedPaths = true;
         else
-            m_rowByPath.insert(path, i);
+            m_rowByPath->insert(path, i);
     }
+}
+
+void TreeRowModel::forgetIndex()
+{
+    m_rowByPath.reset();
+    m_linearLookups = 0;
 }
 
 bool TreeRowModel::isHovered(int row) const
@@ -212,13 +229,11 @@ TreeRowModel::Row TreeRowModel::makeRow(const VisibleRow &visible) const
     Row row;
     row.row = visible;
     const FileNode &node = *visible.node;
-    row.name = node.name();
     row.isDirectory = node.isDirectory();
     row.tagMask = maskOf(m_tagSnapshot.value(node.path()));
     if (row.isDirectory) {
-        const QUrl url = node.url();
-        row.isExpanded = m_model.expanded().contains(url);
-        row.isOffline = m_model.offlineRoots().contains(url);
+        row.isExpanded = m_model.isExpanded(node);
+        row.isOffline = isOffline(visible);
         row.containsSelection = strictlyInside(m_selectionPath, node.path());
     } else {
         row.isPlaying = !m_playingPath.isEmpty() && node.path() == m_playingPath;
@@ -226,8 +241,6 @@ TreeRowModel::Row TreeRowModel::makeRow(const VisibleRow &visible) const
     return row;
 }
 
-// Expanding or collapsing one folder inserts or removes one contiguous block; anything else
-// that changes the row identities resets the list.
 // Expanding or collapsing one folder inserts or removes one contiguous block, done in place;
 // anything else that changes the row identities resets the list.
 void TreeRowModel::rebuild()
@@ -254,17 +267,12 @@ void TreeRowModel::rebuild()
             m_rows.insert(prefix, newCount - oldCount, Row{});
             for (qsizetype i = prefix; i < newCount - suffix; ++i)
                 m_rows[i] = makeRow(visible.at(i));
-            shiftIndex(first, static_cast<int>(newCount - oldCount), prefix, newCount - suffix);
+            forgetIndex();
             endInsertRows();
         } else {
             beginRemoveRows({}, first, static_cast<int>(oldCount - suffix - 1));
-            for (qsizetype i = prefix; i < oldCount - suffix; ++i) {
-                const auto it = m_rowByPath.constFind(m_rows.at(i).row.node->path());
-                if (it != m_rowByPath.constEnd() && it.value() == i)
-                    m_rowByPath.erase(it);
-            }
             m_rows.remove(prefix, oldCount - newCount);
-            shiftIndex(first, static_cast<int>(newCount - oldCount), prefix, prefix);
+            forgetIndex();
             endRemoveRows();
         }
     } else if (prefix != oldCount || oldCount != newCount) {
@@ -274,7 +282,7 @@ void TreeRowModel::rebuild()
         for (qsizetype i = 0; i < newCount; ++i)
             rows.append(makeRow(visible.at(i)));
         m_rows = std::move(rows);
-        indexRows();
+        forgetIndex();
         endResetModel();
         m_changingRows = false;
         return;
@@ -299,6 +307,13 @@ void TreeRowModel::rebuild()
         emitRowsChanged(firstChanged, lastChanged);
 }
 
+bool TreeRowModel::isOffline(const VisibleRow &visible) const
+{
+    // Only roots go offline; asking by URL for every folder row would cost a URL per row.
+    return visible.depth == 0 && !m_model.offlineRoots().isEmpty() &&
+           m_model.offlineRoots().contains(visible.node->url());
+}
+
 bool TreeRowModel::updateKeptRow(Row &row, const VisibleRow &visible) const
 {
     bool changed = false;
@@ -307,9 +322,8 @@ bool TreeRowModel::updateKeptRow(Row &row, const VisibleRow &visible) const
         changed = true;
     }
     if (row.isDirectory) {
-        const QUrl url = visible.node->url();
-        const bool expanded = m_model.expanded().contains(url);
-        const bool offline = m_model.offlineRoots().contains(url);
+        const bool expanded = m_model.isExpanded(*visible.node);
+        const bool offline = isOffline(visible);
         changed = changed || expanded != row.isExpanded || offline != row.isOffline;
         row.isExpanded = expanded;
         row.isOffline = offline;
@@ -319,23 +333,6 @@ bool TreeRowModel::updateKeptRow(Row &row, const VisibleRow &visible) const
 
 // After `delta` rows were inserted (or removed, negative) at `first`: rows from there on move,
 // and the inserted rows [addedFrom, addedTo) join the index.
-void TreeRowModel::shiftIndex(int first, int delta, qsizetype addedFrom, qsizetype addedTo)
-{
-    if (m_hasRepeatedPaths)
-        return indexRows();
-    const int movedFrom = delta > 0 ? first : first - delta;
-    for (auto it = m_rowByPath.begin(); it != m_rowByPath.end(); ++it) {
-        if (it.value() >= movedFrom)
-            it.value() += delta;
-    }
-    for (qsizetype i = addedFrom; i < addedTo; ++i) {
-        const QString &path = m_rows.at(i).row.node->path();
-        if (m_rowByPath.contains(path))
-            return indexRows();
-        m_rowByPath.insert(path, static_cast<int>(i));
-    }
-}
-
 void TreeRowModel::refreshTags()
 {
     const TagMap tags = m_tags.tags();

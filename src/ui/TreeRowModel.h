@@ -10,6 +10,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <optional>
+
 class AudioPreviewPlayer;
 class BrowserModel;
 
@@ -38,7 +40,6 @@ public:
     struct Row
     {
         VisibleRow row;
-        QString name;
         quint8 tagMask = 0; // bit n: the tag with raw value n
         bool isDirectory = false;
         bool isExpanded = false;
@@ -76,14 +77,15 @@ private:
     Row makeRow(const VisibleRow &visible) const;
     // True when the row's look changed.
     bool updateKeptRow(Row &row, const VisibleRow &visible) const;
-    void shiftIndex(int first, int delta, qsizetype addedFrom, qsizetype addedTo);
+    bool isOffline(const VisibleRow &visible) const;
     void refreshTags();
     void refreshPlaying();
     void refreshContainsSelection();
     void emitRowsShowing(const QString &path);
     // Every row that shows `path`: one, except while tag filters show an item twice.
     QList<int> rowsShowing(const QString &path) const;
-    void indexRows();
+    void indexRows() const;
+    void forgetIndex();
     void emitRowsChanged(int first, int last);
 
     BrowserModel &m_model;
@@ -91,8 +93,10 @@ private:
     TagStore &m_tags;
     QList<Row> m_rows;
     // The first row of each path, so lookups by URL need no walk over the rows.
-    QHash<QString, int> m_rowByPath;
-    bool m_hasRepeatedPaths = false;
+    // Built on demand; absent after every change of the rows.
+    mutable std::optional<QHash<QString, int>> m_rowByPath;
+    mutable bool m_hasRepeatedPaths = false;
+    mutable int m_linearLookups = 0;
     // The store's tags as of the last change seen, keyed by the same normalised paths as nodes.
     TagMap m_tagSnapshot;
     QString m_playingPath;

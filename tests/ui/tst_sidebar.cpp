@@ -113,7 +113,7 @@ struct Fixture
         QStringList names;
         for (int i = 0; i < rows().rowCount(); ++i)
             names.append(QString(rows().rowAt(i).row.depth, QLatin1Char(' ')) +
-                         rows().rowAt(i).name);
+                         rows().rowAt(i).row.node->name());
         return names;
     }
     // Every row is found again by its URL: the first row showing that item.

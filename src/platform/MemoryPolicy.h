@@ -1,0 +1,9 @@
+#pragma once
+
+// How the process asks the C library for memory; set once at start, before the first large
+// allocation.
+class MemoryPolicy final
+{
+public:
+    static void apply();
+};
