@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr int linearLookupsBeforeIndex = 8;
+// Row comparisons that linear lookups may spend after a change before the index is built.
+constexpr qsizetype linearScanBudget = 250000;
 
 QString pathOf(const QUrl &url)
 {
@@ -162,7 +163,7 @@ QList<int> TreeRowModel::rowsShowing(const QString &path) const
     // A few lookups after a change scan the rows (a scan of thousands costs less than hashing
     // them); a burst of lookups builds the index once.
     int first = 0;
-    if (!m_rowByPath && ++m_linearLookups > linearLookupsBeforeIndex)
+    if (!m_rowByPath && ++m_linearLookups * m_rows.size() > linearScanBudget)
         indexRows();
     if (m_rowByPath) {
         first = m_rowByPath->value(path, -1);

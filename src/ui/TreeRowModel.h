@@ -96,7 +96,7 @@ private:
     // Built on demand; absent after every change of the rows.
     mutable std::optional<QHash<QString, int>> m_rowByPath;
     mutable bool m_hasRepeatedPaths = false;
-    mutable int m_linearLookups = 0;
+    mutable qsizetype m_linearLookups = 0;
     // The store's tags as of the last change seen, keyed by the same normalised paths as nodes.
     TagMap m_tagSnapshot;
     QString m_playingPath;

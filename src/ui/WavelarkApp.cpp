@@ -25,8 +25,11 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QPointer>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -102,6 +105,14 @@ void WavelarkApp::show()
     m_focusFollows->setEnabled(m_windowController->isAlwaysOnTop());
     connect(m_windowController.get(), &WindowController::isAlwaysOnTopChanged, m_focusFollows.get(),
             &FocusFollowsMouse::setEnabled);
+    // Sample names in a script the interface font lacks (full-width packs, Japanese, Cyrillic...)
+    // load a fallback face the first time one is drawn. That happens here, right after the first
+    // frame, instead of inside the first search that shows such a name.
+    QTimer::singleShot(0, m_window.get(), [window = QPointer<QWidget>(m_window.get())] {
+        if (window)
+            QFontMetrics(window->font())
+                .horizontalAdvance(QStringLiteral("ＡＺａｚ０９あア中한Жλאاअก"));
+    });
 }
 
 void WavelarkApp::raise()
