@@ -6,13 +6,25 @@
 #include "audio/PeaksCache.h"
 #include "platform/Preferences.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <limits>
+using Overview = WaveformExtractor::Overview;
+
+namespace {
+
+// A cache entry that no decoded tone could give, with a decoded length of half a second.
+Overview ramp(float top)
+{
+    Overview overview{{}, 22050, 44100};
+    for (int i = 0; i < AudioPreviewPlayer::waveformBarCount; ++i)
+        overview.peaks.append(top * float(i) / float(AudioPreviewPlayer::waveformBarCount - 1));
+    return overview;
+}
+
+} // namespace
 
 // What the preview knows about a sample beyond its sound: its format line and its cached peaks.
 class TestSampleFacts : public QObject
@@ -20,8 +32,6 @@ class TestSampleFacts : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
     void formatLine_data();
     void formatLine();
     void cacheEntries_data();
@@ -30,88 +40,47 @@ private Q_SLOTS:
     void playerUsesAndFillsTheCache();
 
 private:
-    QString path(const QString &name) const { return m_dir.filePath(name); }
-    static QList<float> ramp(float top);
-    // A cache entry of the ramp, with a decoded length of half a second.
-    static WaveformExtractor::Overview cachedRamp(float top) { return {ramp(top), 22050, 44100}; }
-
     QTemporaryDir m_dir;
-    std::unique_ptr<Preferences> m_defaults;
-    QString m_cacheDir;
+    Preferences m_defaults{m_dir.filePath(QStringLiteral("prefs.plist"))};
 };
-
-using Overview = WaveformExtractor::Overview;
-
-QList<float> TestSampleFacts::ramp(float top)
-{
-    QList<float> peaks;
-    for (int i = 0; i < AudioPreviewPlayer::waveformBarCount; ++i)
-        peaks.append(top * float(i) / float(AudioPreviewPlayer::waveformBarCount - 1));
-    return peaks;
-}
-
-void TestSampleFacts::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    if (!TestSupport::haveTool(QStringLiteral("ffmpeg")) ||
-        !TestSupport::haveTool(QStringLiteral("sox")))
-        QSKIP("ffmpeg and sox are needed to make fixtures");
-}
-
-void TestSampleFacts::init()
-{
-    m_cacheDir = path(QString::fromLatin1(QTest::currentTestFunction()) + QStringLiteral("-") +
-                      QString::fromLatin1(QTest::currentDataTag()));
-    QDir(m_cacheDir).removeRecursively();
-    QFile::remove(path(QStringLiteral("prefs.plist")));
-    m_defaults = std::make_unique<Preferences>(path(QStringLiteral("prefs.plist")));
-}
 
 void TestSampleFacts::formatLine_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QStringList>("ffmpegOptions"); // empty: made by sox
+    QTest::addColumn<QString>("options"); // empty: made by sox
     QTest::addColumn<QString>("line");
-
-    QTest::newRow("wav 16-bit") << "a16.wav"
-                                << QStringList{"-ar", "48000", "-ac", "2", "-c:a", "pcm_s16le"}
-                                << "WAV · 48 kHz · 16-bit · stereo";
-    QTest::newRow("wav 24-bit") << "a24.wav"
-                                << QStringList{"-ar", "44100", "-ac", "2", "-c:a", "pcm_s24le"}
-                                << "WAV · 44.1 kHz · 24-bit · stereo";
-    QTest::newRow("flac") << "a.flac"
-                          << QStringList{"-ar", "96000", "-ac", "1", "-sample_fmt", "s16"}
-                          << "FLAC · 96 kHz · 16-bit · mono";
-    QTest::newRow("mp3") << "a.mp3" << QStringList{"-ar", "44100", "-ac", "2"}
-                         << "MP3 · 44.1 kHz · stereo";
-    QTest::newRow("aiff mono by sox")
-        << "m.aiff" << QStringList() << "AIFF · 22.05 kHz · 16-bit · mono";
-    QTest::newRow("six channels") << "six.wav" << QStringList{"-ac", "6", "-c:a", "pcm_f32le"}
-                                  << "WAV · 44.1 kHz · 32-bit float · 6 ch";
+    QTest::newRow("wav 24-bit") << u"a24.wav"_qs << u"-ar 44100 -ac 2 -c:a pcm_s24le"_qs
+                                << u"WAV · 44.1 kHz · 24-bit · stereo"_qs;
+    QTest::newRow("flac") << u"a.flac"_qs << u"-ar 96000 -ac 1 -sample_fmt s16"_qs
+                          << u"FLAC · 96 kHz · 16-bit · mono"_qs;
+    QTest::newRow("mp3") << u"a.mp3"_qs << u"-ar 48000 -ac 2"_qs << u"MP3 · 48 kHz · stereo"_qs;
+    QTest::newRow("aiff by sox") << u"m.aiff"_qs << QString()
+                                 << u"AIFF · 22.05 kHz · 16-bit · mono"_qs;
+    QTest::newRow("six channels") << u"six.wav"_qs << u"-ac 6 -c:a pcm_f32le"_qs
+                                  << u"WAV · 44.1 kHz · 32-bit float · 6 ch"_qs;
 }
 
 void TestSampleFacts::formatLine()
 {
     QFETCH(QString, name);
-    QFETCH(QStringList, ffmpegOptions);
+    QFETCH(QString, options);
     QFETCH(QString, line);
-
-    const QString file = path(name);
-    if (ffmpegOptions.isEmpty()) {
-        QCOMPARE(
-            QProcess::execute(QStringLiteral("sox"), {"-n", "-r", "22050", "-b", "16", "-c", "1",
-                                                      file, "synth", "0.3", "sine", "440"}),
-            0);
+    const QString file = m_dir.filePath(name);
+    if (options.isEmpty()) {
+        QCOMPARE(QProcess::execute(QStringLiteral("sox"),
+                                   QStringLiteral("-n -r 22050 -b 16 -c 1 %1 synth 0.3 sine 440")
+                                       .arg(file)
+                                       .split(u' ')),
+                 0);
     } else {
         QVERIFY(TestSupport::makeAudio(file, QStringLiteral("sine=sample_rate=44100:duration=0.3"),
-                                       ffmpegOptions));
+                                       options.split(u' ')));
     }
-    AudioPreviewPlayer player(*m_defaults, std::make_unique<ManualAudioOutput>());
-    QVERIFY(player.play(QUrl::fromLocalFile(file)));
-    QCOMPARE(player.loadedFormat(), line);
+    AudioPreviewPlayer player(m_defaults, std::make_unique<ManualAudioOutput>());
+    QVERIFY(player.play(AudioFixtures::fileUrl(file)));
     player.stop();
     QCOMPARE(player.loadedFormat(), line);
-    QVERIFY(!player.play(QUrl::fromLocalFile(path(QStringLiteral("missing.wav")))));
+    QVERIFY(!player.play(AudioFixtures::fileUrl(m_dir.filePath(QStringLiteral("missing.wav")))));
     QVERIFY(player.loadedFormat().isEmpty());
 }
 
@@ -122,15 +91,13 @@ void TestSampleFacts::cacheEntries_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("damage"); // 0 none, 1 garbage, 2 truncated, 3 foreign, 4 out of range
     QTest::addColumn<bool>("hit");
-
-    QTest::newRow("same file") << "/s/kick.wav" << qint64(0) << 260 << 0 << true;
-    QTest::newRow("file changed") << "/s/kick.wav" << qint64(1) << 260 << 0 << false;
-    QTest::newRow("other count") << "/s/kick.wav" << qint64(0) << 100 << 0 << false;
-    QTest::newRow("other file") << "/s/snare.wav" << qint64(0) << 260 << 0 << false;
-    QTest::newRow("garbage") << "/s/kick.wav" << qint64(0) << 260 << 1 << false;
-    QTest::newRow("truncated") << "/s/kick.wav" << qint64(0) << 260 << 2 << false;
-    QTest::newRow("foreign file") << "/s/kick.wav" << qint64(0) << 260 << 3 << false;
-    QTest::newRow("value out of range") << "/s/kick.wav" << qint64(0) << 260 << 4 << false;
+    const QString kick = QStringLiteral("/s/kick.wav");
+    QTest::newRow("same file") << kick << qint64(0) << 260 << 0 << true;
+    QTest::newRow("file changed") << kick << qint64(1) << 260 << 0 << false;
+    QTest::newRow("other count") << kick << qint64(0) << 100 << 0 << false;
+    QTest::newRow("other file") << u"/s/snare.wav"_qs << qint64(0) << 260 << 0 << false;
+    for (int damage = 1; damage <= 4; ++damage)
+        QTest::addRow("damaged %d", damage) << kick << qint64(0) << 260 << damage << false;
 }
 
 void TestSampleFacts::cacheEntries()
@@ -140,10 +107,9 @@ void TestSampleFacts::cacheEntries()
     QFETCH(int, count);
     QFETCH(int, damage);
     QFETCH(bool, hit);
-
-    const PeaksCache cache(m_cacheDir);
+    const PeaksCache cache(m_dir.filePath(QString::fromLatin1(QTest::currentDataTag())));
     const FileSignature stored{1'700'000'000'123'456'789, 52'000};
-    QVERIFY(cache.store(QStringLiteral("/s/kick.wav"), stored, cachedRamp(1.0f)));
+    QVERIFY(cache.store(QStringLiteral("/s/kick.wav"), stored, ramp(1.0f)));
     const QString entry = cache.entryPath(QStringLiteral("/s/kick.wav"));
     QFile file(entry);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -160,73 +126,64 @@ void TestSampleFacts::cacheEntries()
     QVERIFY(TestSupport::writeFile(entry, bytes));
 
     const FileSignature asked{stored.modified, stored.size + sizeDelta};
-    const auto found = cache.find(askedPath, asked, count);
+    const std::optional<Overview> found = cache.find(askedPath, asked, count);
     QCOMPARE(found.has_value(), hit);
     if (hit) {
-        QCOMPARE(found->peaks, ramp(1.0f));
-        QCOMPARE(found->frames, cachedRamp(1.0f).frames);
-        QCOMPARE(found->sampleRate, cachedRamp(1.0f).sampleRate);
+        QCOMPARE(found->peaks, ramp(1.0f).peaks);
+        QCOMPARE(found->frames, ramp(1.0f).frames);
+        QCOMPARE(found->sampleRate, ramp(1.0f).sampleRate);
     }
     // What was not usable is replaced by the next store.
-    QVERIFY(cache.store(askedPath, asked, cachedRamp(0.5f)));
-    QCOMPARE(cache.find(askedPath, asked, 260).value_or(Overview{}).peaks, ramp(0.5f));
+    QVERIFY(cache.store(askedPath, asked, ramp(0.5f)));
+    QCOMPARE(cache.find(askedPath, asked, 260).value_or(Overview{}).peaks, ramp(0.5f).peaks);
 }
 
 void TestSampleFacts::leastRecentlyUsedEntriesGoFirst()
 {
     const FileSignature signature{7, 7};
-    qint64 entrySize = 0;
-    {
-        const PeaksCache probe(path(QStringLiteral("size-probe")));
-        QVERIFY(probe.store(QStringLiteral("/a.wav"), signature, cachedRamp(1.0f)));
-        entrySize = QFileInfo(probe.entryPath(QStringLiteral("/a.wav"))).size();
-    }
+    const PeaksCache probe(m_dir.filePath(QStringLiteral("size-probe")));
+    QVERIFY(probe.store(QStringLiteral("/a.wav"), signature, ramp(1.0f)));
+    const qint64 entrySize = QFileInfo(probe.entryPath(QStringLiteral("/a.wav"))).size();
     // Room for three entries of the same size.
-    const PeaksCache cache(m_cacheDir, entrySize * 3 + entrySize / 2);
-    const QStringList names{"/a.wav", "/b.wav", "/c.wav", "/d.wav"};
-    for (int i = 0; i < 3; ++i) {
-        QVERIFY(cache.store(names[i], signature, cachedRamp(1.0f)));
+    const PeaksCache cache(m_dir.filePath(QStringLiteral("lru")), entrySize * 7 / 2);
+    const QStringList names{u"/a.wav"_qs, u"/b.wav"_qs, u"/c.wav"_qs, u"/d.wav"_qs};
+    for (int i = 0; i < 4; ++i) {
+        if (i == 3) // a used again, so b is now the least recently used
+            QVERIFY(cache.find(names[0], signature, 260));
         QTest::qWait(15); // distinct modification times
+        QVERIFY(cache.store(names[i], signature, ramp(1.0f)));
     }
-    QVERIFY(cache.find(names[0], signature, AudioPreviewPlayer::waveformBarCount));
-    QTest::qWait(15);
-    QVERIFY(cache.store(names[3], signature, cachedRamp(1.0f)));
-
     QStringList kept;
     for (const QString &name : names) {
-        if (cache.find(name, signature, AudioPreviewPlayer::waveformBarCount))
+        if (cache.find(name, signature, 260))
             kept.append(name);
     }
-    QCOMPARE(kept, QStringList({"/a.wav", "/c.wav", "/d.wav"}));
+    QCOMPARE(kept, QStringList({u"/a.wav"_qs, u"/c.wav"_qs, u"/d.wav"_qs}));
 }
 
 void TestSampleFacts::playerUsesAndFillsTheCache()
 {
-    const QString cached = path(QStringLiteral("cached.wav"));
-    const QString fresh = path(QStringLiteral("fresh.wav"));
-    QVERIFY(AudioFixtures::makeTone(cached, 0.5));
-    QVERIFY(AudioFixtures::makeTone(fresh, 0.5));
-    auto cache = std::make_shared<const PeaksCache>(m_cacheDir);
-    // A tone could never give a ramp: seeing it proves the file was not decoded.
-    const std::optional<FileSignature> signature = FileSignature::of(QUrl::fromLocalFile(cached));
-    QVERIFY(signature);
-    QVERIFY(cache->store(cached, *signature, cachedRamp(1.0f)));
+    const QString cached = m_dir.filePath(QStringLiteral("cached.wav"));
+    const QString fresh = m_dir.filePath(QStringLiteral("fresh.wav"));
+    QVERIFY(AudioFixtures::makeTone(cached, 0.5) && AudioFixtures::makeTone(fresh, 0.5));
+    auto cache = std::make_shared<const PeaksCache>(m_dir.filePath(QStringLiteral("player")));
+    const std::optional<FileSignature> signature =
+        FileSignature::of(AudioFixtures::fileUrl(cached));
+    QVERIFY(signature && cache->store(cached, *signature, ramp(1.0f)));
 
-    AudioPreviewPlayer player(*m_defaults, std::make_unique<ManualAudioOutput>());
+    AudioPreviewPlayer player(m_defaults, std::make_unique<ManualAudioOutput>());
     player.setPeaksCache(cache);
-    QVERIFY(player.play(QUrl::fromLocalFile(cached)));
-    QTRY_COMPARE(player.waveform(), ramp(1.0f));
+    QVERIFY(player.play(AudioFixtures::fileUrl(cached)));
+    QTRY_COMPARE(player.waveform(), ramp(1.0f).peaks);
     QVERIFY(!player.isGeneratingWaveform());
 
-    QVERIFY(player.play(QUrl::fromLocalFile(fresh)));
+    QVERIFY(player.play(AudioFixtures::fileUrl(fresh)));
     QTRY_VERIFY(!player.isGeneratingWaveform());
-    QCOMPARE(player.waveform().size(), AudioPreviewPlayer::waveformBarCount);
+    QCOMPARE(player.waveform().size(), 260);
     const std::optional<FileSignature> freshSignature =
-        FileSignature::of(QUrl::fromLocalFile(fresh));
+        FileSignature::of(AudioFixtures::fileUrl(fresh));
     QVERIFY(freshSignature);
-    QTRY_COMPARE(cache->find(fresh, *freshSignature, AudioPreviewPlayer::waveformBarCount)
-                     .value_or(Overview{})
-                     .peaks,
+    QTRY_COMPARE(cache->find(fresh, *freshSignature, 260).value_or(Overview{}).peaks,
                  player.waveform());
 }
 
