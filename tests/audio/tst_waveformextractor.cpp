@@ -1,7 +1,6 @@
 #include "AudioFixtures.h"
 #include "TestSupport.h"
 
-#include "audio/AudioPreviewPlayer.h"
 #include "audio/PeakBuilder.h"
 #include "audio/WaveformExtractor.h"
 #include "platform/CancelFlag.h"
@@ -22,8 +21,6 @@ private Q_SLOTS:
     void initTestCase();
     void builderMatchesPerFrameRule_data();
     void builderMatchesPerFrameRule();
-    void everyPreviewableFormat_data();
-    void everyPreviewableFormat();
     void matchesIndependentDecode_data();
     void matchesIndependentDecode();
     void vorbisSpansTheDecodedFrames();
@@ -94,36 +91,6 @@ void TestWaveformExtractor::builderMatchesPerFrameRule()
     }
     QCOMPARE(builder.framesConsumed(), qint64(frames));
     QCOMPARE(builder.normalised(), expected);
-}
-
-void TestWaveformExtractor::everyPreviewableFormat_data()
-{
-    QTest::addColumn<QString>("extension");
-    for (const QString &extension : AudioPreviewPlayer::previewableExtensions())
-        QTest::newRow(qPrintable(extension)) << extension;
-    QTest::newRow("ogg (listed, decodable, not previewed)") << QStringLiteral("ogg");
-}
-
-void TestWaveformExtractor::everyPreviewableFormat()
-{
-    QFETCH(QString, extension);
-    // Silence, then a tone: the bars must show the tone in the second half only, whatever the
-    // container does with priming and padding.
-    const QString file = path(QStringLiteral("format.") + extension);
-    QVERIFY(TestSupport::makeAudio(
-        file, QStringLiteral("aevalsrc=exprs='if(gte(t,1),0.8*sin(2*PI*440*t),0)':s=44100:d=2"),
-        QStringList{QStringLiteral("-ac"), QStringLiteral("2")} +
-            AudioFixtures::encoderOptions(extension)));
-    const QList<float> peaks =
-        WaveformExtractor::computePeaks(fileUrl(file), 260).value_or(QList<float>());
-    QCOMPARE(peaks.size(), 260);
-    QCOMPARE(*std::max_element(peaks.begin(), peaks.end()), 1.0f);
-    // Lossy codecs smear a little energy around the onset; far from it the picture is clear.
-    // Encoder priming and padding are not part of the sound, so the tone fills the last bars too,
-    // except in raw AAC, which carries no word on its padding.
-    for (int k = 0; k < (extension == QLatin1String("aac") ? 250 : 260); ++k)
-        QVERIFY2(k < 120 ? peaks[k] < 0.05f : k < 140 || peaks[k] > 0.8f,
-                 qPrintable(QString::number(k)));
 }
 
 void TestWaveformExtractor::matchesIndependentDecode_data()

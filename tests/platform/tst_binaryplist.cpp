@@ -108,7 +108,8 @@ private Q_SLOTS:
     void rejectsMalformedDocuments_data();
     void rejectsMalformedDocuments();
     void survivesDamagedDocuments();
-    void streamsAnIndexShapedDocument();
+    void writerRefusesInconsistentDocuments_data();
+    void writerRefusesInconsistentDocuments();
 };
 
 void TestBinaryPlist::roundTripKeepsValueAndType_data()
@@ -349,39 +350,31 @@ void TestBinaryPlist::survivesDamagedDocuments()
     }
 }
 
-void TestBinaryPlist::streamsAnIndexShapedDocument()
+void TestBinaryPlist::writerRefusesInconsistentDocuments_data()
 {
-    // An array of {path, folded} dictionaries written in one pass: the array refers forward to
-    // dictionaries, which share the two key strings.
-    const int count = 300;
-    BinaryPlistWriter writer(3 + 3 * quint64(count));
-    std::vector<quint64> entries;
-    for (int i = 0; i < count; ++i)
-        entries.push_back(3 + 3 * quint64(i));
-    writer.writeArray(entries);
-    writer.writeString(QStringLiteral("path"));
-    writer.writeUtf8String("folded");
-    QVariantList expected;
-    for (int i = 0; i < count; ++i) {
-        const quint64 self = writer.objectsWritten();
-        const quint64 keys[] = {1, 2};
-        const quint64 values[] = {self + 1, self + 2};
-        writer.writeDictionary(keys, values);
-        const QString path = QStringLiteral("/samples/Kick %1.wav").arg(i);
-        const QString folded = (i % 2 ? u"kick %1.wav"_qs : u"grüße %1.wav"_qs).arg(i);
-        writer.writeUtf8String(path.toUtf8());
-        writer.writeString(folded);
-        expected.append(QVariantMap{{u"path"_qs, path}, {u"folded"_qs, folded}});
-    }
-    const QByteArray document = writer.finish(0);
-    QCOMPARE(BinaryPlist::read(document).value_or(QVariant()), QVariant(expected));
+    QTest::addColumn<int>("mistake");
+    QTest::newRow("fewer objects than announced") << 0;
+    QTest::newRow("more objects than announced") << 1;
+    QTest::newRow("reference past the count") << 2;
+    QTest::newRow("top object past the count") << 3;
+    QTest::newRow("dictionary halves differ") << 4;
+}
 
-    // Python, too, finds the shared keys and the forward references.
-    const TestSupport::ProcessResult result = TestSupport::python(
-        QStringLiteral("import plistlib,sys\nv = plistlib.loads(sys.stdin.buffer.read())\n"
-                       "print(len(v), v[7]['path'], v[8]['folded'])"),
-        {}, document);
-    QCOMPARE(QString::fromUtf8(result.out).trimmed(), u"300 /samples/Kick 7.wav grüße 8.wav"_qs);
+void TestBinaryPlist::writerRefusesInconsistentDocuments()
+{
+    QFETCH(int, mistake);
+    BinaryPlistWriter writer(3);
+    const quint64 refs[] = {1, mistake == 2 ? 3u : 2u};
+    if (mistake == 4)
+        writer.writeDictionary(std::span<const quint64>(refs, 1), std::span<const quint64>(refs));
+    else
+        writer.writeArray(refs);
+    writer.writeBool(true);
+    if (mistake != 0)
+        writer.writeInteger(-7);
+    if (mistake == 1)
+        writer.writeNull();
+    QVERIFY(writer.finish(mistake == 3 ? 3 : 0).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestBinaryPlist)

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -140,6 +141,7 @@ class FileSystemWatcherTest : public QObject
 private Q_SLOTS:
     void reportsChanges_data();
     void reportsChanges();
+    void reportsDrivesMountedInsideRoots();
     void batchesAndThrottlesChanges();
     void destructionWhileEventsStreamIsSafe();
     void rescansWhatNoWatchHears_data();
@@ -211,6 +213,31 @@ void FileSystemWatcherTest::reportsChanges()
         QTRY_COMPARE_WITH_TIMEOUT(calls.changes(tree.base()), reported, kReportedMs);
     }
     compareWithFreshStart(watcher, {tree.root()});
+}
+
+void FileSystemWatcherTest::reportsDrivesMountedInsideRoots()
+{
+    Tree tree;
+    const QString point = tree.at(u"Library/a/b/c"_qs);
+    Calls calls;
+    FileSystemWatcher watcher(calls.handler());
+    watcher.start({tree.root()});
+    QTRY_VERIFY(watcher.isReady());
+    const QStringList mount{u"-t"_qs, u"tmpfs"_qs, u"wavelark-test"_qs, point};
+    if (TestSupport::run(u"mount"_qs, mount).exitCode != 0)
+        QSKIP("mounting needs privileges this run does not have");
+    // Unmounted however the test ends, so that the temporary folder can go.
+    const auto unmount = qScopeGuard([&] { TestSupport::run(u"umount"_qs, {u"-l"_qs, point}); });
+    QTRY_COMPARE_WITH_TIMEOUT(calls.changes(tree.base()), u"incomplete"_qs, kReportedMs);
+    // The mounted drive is watched in place of the folder it covers.
+    QTest::qWait(kPastBatchWindowMs);
+    calls.forget();
+    QVERIFY(tree.apply(u"write Library/a/b/c/on-drive.wav"_qs));
+    QTRY_COMPARE_WITH_TIMEOUT(calls.changes(tree.base()), in("Library/a/b/c"), kReportedMs);
+    QTest::qWait(kPastBatchWindowMs);
+    calls.forget();
+    QCOMPARE(TestSupport::run(u"umount"_qs, {point}).exitCode, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(calls.changes(tree.base()), u"incomplete"_qs, kReportedMs);
 }
 
 void FileSystemWatcherTest::batchesAndThrottlesChanges()
