@@ -352,7 +352,8 @@ void TestBinaryPlist::survivesDamagedDocuments()
 
 void TestBinaryPlist::writerRefusesInconsistentDocuments_data()
 {
-    QTest::addColumn<int>("mistake");
+    QTest::addColumn<int>("mistake"); // -1: none
+    QTest::newRow("consistent, forward references") << -1;
     QTest::newRow("fewer objects than announced") << 0;
     QTest::newRow("more objects than announced") << 1;
     QTest::newRow("reference past the count") << 2;
@@ -369,12 +370,17 @@ void TestBinaryPlist::writerRefusesInconsistentDocuments()
         writer.writeDictionary(std::span<const quint64>(refs, 1), std::span<const quint64>(refs));
     else
         writer.writeArray(refs);
-    writer.writeBool(true);
+    // Non-ASCII UTF-8 goes out as UTF-16, which every reader knows.
+    writer.writeUtf8String("grüße");
     if (mistake != 0)
-        writer.writeInteger(-7);
+        writer.writeUtf8String("kick");
     if (mistake == 1)
         writer.writeNull();
-    QVERIFY(writer.finish(mistake == 3 ? 3 : 0).isEmpty());
+    const QByteArray document = writer.finish(mistake == 3 ? 3 : 0);
+    QCOMPARE(document.isEmpty(), mistake >= 0);
+    if (mistake < 0)
+        QCOMPARE(BinaryPlist::read(document).value_or(QVariant()),
+                 QVariant(QVariantList{u"grüße"_qs, u"kick"_qs}));
 }
 
 QTEST_GUILESS_MAIN(TestBinaryPlist)
