@@ -3,7 +3,6 @@
 #include "TestSupport.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QThread>
 
 #include <cmath>
@@ -28,16 +27,6 @@ QStringList encoderOptions(const QString &extension)
     return {QStringLiteral("-f"), parts[0], QStringLiteral("-c:a"), parts[1]};
 }
 
-bool makeTone(const QString &path, double seconds, int sampleRate)
-{
-    return TestSupport::makeAudio(path,
-                                  QStringLiteral("sine=frequency=440:sample_rate=%1:duration=%2")
-                                      .arg(sampleRate)
-                                      .arg(seconds),
-                                  QStringList{QStringLiteral("-ac"), QStringLiteral("2")} +
-                                      encoderOptions(QFileInfo(path).suffix()));
-}
-
 bool makeFloatWav(const QString &path, const QStringList &channelExpressions, double seconds,
                   int sampleRate)
 {
@@ -50,20 +39,13 @@ bool makeFloatWav(const QString &path, const QStringList &channelExpressions, do
                                   {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")});
 }
 
-std::optional<std::vector<float>> decodeWithFfmpeg(const QString &path, int *channels)
+std::optional<std::vector<float>> decodeWithFfmpeg(const QString &path)
 {
-    const TestSupport::ProcessResult probe = TestSupport::run(
-        QStringLiteral("ffprobe"),
-        QStringLiteral("-v error -select_streams a:0 -show_entries stream=channels -of csv=p=0")
-                .split(u' ')
-            << path);
     const TestSupport::ProcessResult decoded = TestSupport::run(
         QStringLiteral("ffmpeg"),
         QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
                     QStringLiteral("-f"), QStringLiteral("f32le"), QStringLiteral("-")});
-    if (channels != nullptr)
-        *channels = probe.out.trimmed().toInt();
-    if (probe.exitCode != 0 || decoded.exitCode != 0)
+    if (decoded.exitCode != 0)
         return std::nullopt;
     std::vector<float> samples(size_t(decoded.out.size()) / sizeof(float));
     std::memcpy(samples.data(), decoded.out.constData(), samples.size() * sizeof(float));

@@ -10,18 +10,15 @@
 #include <optional>
 #include <vector>
 
-// Fixtures and stand-ins shared by the audio tests.
 namespace AudioFixtures {
 
 // The ffmpeg output options that write `extension` (one of the previewable ones, or ogg).
 QStringList encoderOptions(const QString &extension);
-// A 440 Hz tone in a file of the given extension.
-bool makeTone(const QString &path, double seconds, int sampleRate = 44100);
 // A 32-bit float WAV built from an aevalsrc expression per channel (`t` is the time in seconds).
 bool makeFloatWav(const QString &path, const QStringList &channelExpressions, double seconds,
                   int sampleRate);
 // Decodes `path` with the ffmpeg tool into interleaved floats at the file's own rate.
-std::optional<std::vector<float>> decodeWithFfmpeg(const QString &path, int *channels = nullptr);
+std::optional<std::vector<float>> decodeWithFfmpeg(const QString &path);
 // The peaks by the plain per-frame rule, as an oracle for the optimised builder.
 QList<float> referencePeaks(const std::vector<float> &interleaved, int channels, int count);
 // The frames that carry sound: underruns while the decoder catches up are exact silence.
@@ -47,8 +44,7 @@ public:
     bool hasRenderer();
     // One device buffer of interleaved frames; silence when nothing is attached.
     std::vector<float> pull(int frames = 256);
-    // Pulls buffers, pausing a little between them as a device would and processing events, until
-    // `done` holds or `limit` buffers went by; returns every frame pulled.
+    // Pulls buffers at a device's pace, processing events, until `done` or `limit` buffers went by.
     std::vector<float> pullUntil(const std::function<bool()> &done, int limit = 4000);
 
 private:
