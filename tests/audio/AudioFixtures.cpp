@@ -2,8 +2,8 @@
 
 #include "TestSupport.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include <QCoreApplication>
+#include <QThread>
 
 #include <cmath>
 #include <cstring>
@@ -12,43 +12,19 @@ namespace AudioFixtures {
 
 QStringList encoderOptions(const QString &extension)
 {
-    const auto options = [](const char *format, const char *codec) {
-        return QStringList{QStringLiteral("-f"), QLatin1String(format), QStringLiteral("-c:a"),
-                           QLatin1String(codec)};
+    static const QHash<QString, QString> formats{
+        {u"wav"_qs, u"wav pcm_s16le"_qs},   {u"wave"_qs, u"wav pcm_s16le"_qs},
+        {u"aif"_qs, u"aiff pcm_s16be"_qs},  {u"aiff"_qs, u"aiff pcm_s16be"_qs},
+        {u"aifc"_qs, u"aiff pcm_s24be"_qs}, {u"caf"_qs, u"caf pcm_s16le"_qs},
+        {u"mp3"_qs, u"mp3 libmp3lame"_qs},  {u"m4a"_qs, u"ipod aac"_qs},
+        {u"mp4"_qs, u"mp4 aac"_qs},         {u"aac"_qs, u"adts aac"_qs},
+        {u"flac"_qs, u"flac flac"_qs},      {u"au"_qs, u"au pcm_s16be"_qs},
+        {u"snd"_qs, u"au pcm_s16be"_qs},    {u"ogg"_qs, u"ogg flac"_qs},
     };
-    if (extension == QLatin1String("wav") || extension == QLatin1String("wave"))
-        return options("wav", "pcm_s16le");
-    if (extension == QLatin1String("aif") || extension == QLatin1String("aiff"))
-        return options("aiff", "pcm_s16be");
-    if (extension == QLatin1String("aifc"))
-        return options("aiff", "pcm_s24be");
-    if (extension == QLatin1String("caf"))
-        return options("caf", "pcm_s16le");
-    if (extension == QLatin1String("mp3"))
-        return options("mp3", "libmp3lame");
-    if (extension == QLatin1String("m4a"))
-        return options("ipod", "aac");
-    if (extension == QLatin1String("mp4"))
-        return options("mp4", "aac");
-    if (extension == QLatin1String("aac"))
-        return options("adts", "aac");
-    if (extension == QLatin1String("flac"))
-        return options("flac", "flac");
-    if (extension == QLatin1String("au") || extension == QLatin1String("snd"))
-        return options("au", "pcm_s16be");
-    if (extension == QLatin1String("ogg") || extension == QLatin1String("oga"))
-        return options("ogg", "flac");
-    return {};
-}
-
-bool makeTone(const QString &path, double seconds, int sampleRate, int channels)
-{
-    const QString source = QStringLiteral("sine=frequency=440:sample_rate=%1:duration=%2")
-                               .arg(sampleRate)
-                               .arg(seconds);
-    QStringList options{QStringLiteral("-ac"), QString::number(channels)};
-    options += encoderOptions(QFileInfo(path).suffix().toLower());
-    return TestSupport::makeAudio(path, source, options);
+    const QStringList parts = formats.value(extension.toLower()).split(u' ');
+    if (parts.size() != 2)
+        return {};
+    return {QStringLiteral("-f"), parts[0], QStringLiteral("-c:a"), parts[1]};
 }
 
 bool makeFloatWav(const QString &path, const QStringList &channelExpressions, double seconds,
@@ -63,49 +39,78 @@ bool makeFloatWav(const QString &path, const QStringList &channelExpressions, do
                                   {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")});
 }
 
-std::optional<std::vector<float>> decodeWithFfmpeg(const QString &path, int *channels)
+std::optional<std::vector<float>> decodeWithFfmpeg(const QString &path)
 {
-    const TestSupport::ProcessResult probe = TestSupport::run(
-        QStringLiteral("ffprobe"),
-        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
-         QStringLiteral("a:0"), QStringLiteral("-show_entries"), QStringLiteral("stream=channels"),
-         QStringLiteral("-of"), QStringLiteral("csv=p=0"), path});
-    if (probe.exitCode != 0)
-        return std::nullopt;
-    const int count = probe.out.trimmed().toInt();
-    if (channels != nullptr)
-        *channels = count;
-    const TestSupport::ProcessResult decoded =
-        TestSupport::run(QStringLiteral("ffmpeg"),
-                         {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
-                          QStringLiteral("-f"), QStringLiteral("f32le"), QStringLiteral("-c:a"),
-                          QStringLiteral("pcm_f32le"), QStringLiteral("-")});
-    if (decoded.exitCode != 0 || count <= 0)
+    const TestSupport::ProcessResult decoded = TestSupport::run(
+        QStringLiteral("ffmpeg"),
+        QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+                    QStringLiteral("-f"), QStringLiteral("f32le"), QStringLiteral("-")});
+    if (decoded.exitCode != 0)
         return std::nullopt;
     std::vector<float> samples(size_t(decoded.out.size()) / sizeof(float));
     std::memcpy(samples.data(), decoded.out.constData(), samples.size() * sizeof(float));
     return samples;
 }
 
-QVector<float> referencePeaks(const std::vector<float> &interleaved, int channels, int count)
+QList<float> referencePeaks(const std::vector<float> &interleaved, int channels, int count)
 {
-    QVector<float> peaks(count, 0.0f);
+    QList<float> peaks(count, 0.0f);
     const qint64 length = qint64(interleaved.size()) / channels;
     for (qint64 f = 0; f < length; ++f) {
-        const qint64 k = f * count / length;
-        float m = 0;
+        float &peak = peaks[f * count / length];
         for (int c = 0; c < channels; ++c)
-            m = std::max(m, std::fabs(interleaved[size_t(f * channels + c)]));
-        peaks[k] = std::max(peaks[k], m);
+            peak = std::max(peak, std::fabs(interleaved[size_t(f * channels + c)]));
     }
-    float loudest = 0;
-    for (float peak : peaks)
-        loudest = std::max(loudest, peak);
-    if (loudest > 0) {
-        for (float &peak : peaks)
-            peak /= loudest;
-    }
+    const float loudest = *std::max_element(peaks.begin(), peaks.end());
+    for (float &peak : peaks)
+        peak = loudest > 0 ? peak / loudest : 0.0f;
     return peaks;
 }
 
+std::vector<float> withoutSilentFrames(const std::vector<float> &interleaved, int channels)
+{
+    std::vector<float> kept;
+    for (auto frame = interleaved.begin(); interleaved.end() - frame >= channels;
+         frame += channels) {
+        if (std::any_of(frame, frame + channels, [](float sample) { return sample != 0.0f; }))
+            kept.insert(kept.end(), frame, frame + channels);
+    }
+    return kept;
+}
+
 } // namespace AudioFixtures
+
+void ManualAudioOutput::setRenderer(AudioRenderer *renderer)
+{
+    const std::lock_guard lock(m_mutex);
+    m_renderer = renderer;
+}
+
+bool ManualAudioOutput::hasRenderer()
+{
+    const std::lock_guard lock(m_mutex);
+    return m_renderer != nullptr;
+}
+
+std::vector<float> ManualAudioOutput::pull(int frames)
+{
+    std::vector<float> buffer(size_t(frames) * size_t(m_format.channelCount), 0.0f);
+    const std::lock_guard lock(m_mutex);
+    if (m_renderer != nullptr)
+        m_renderer->render(buffer.data(), frames);
+    return buffer;
+}
+
+std::vector<float> ManualAudioOutput::pullUntil(const std::function<bool()> &done, int limit)
+{
+    std::vector<float> all;
+    for (int i = 0; i < limit; ++i) {
+        QCoreApplication::processEvents();
+        if (done())
+            break;
+        const std::vector<float> buffer = pull();
+        all.insert(all.end(), buffer.begin(), buffer.end());
+        QThread::usleep(300);
+    }
+    return all;
+}
