@@ -1,0 +1,113 @@
+#include "TagFixtures.h"
+
+#include "TestSupport.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+namespace TagFixtures {
+
+bool setPythonPlist(const QString &path, const QStringList &strings, const QString &format,
+                    const QString &name, const QByteArray &suffix)
+{
+    const QString script = QStringLiteral(R"(
+import json, os, plistlib, sys
+path, name, fmt, payload, suffix = sys.argv[1:6]
+kind = plistlib.FMT_BINARY if fmt == 'binary' else plistlib.FMT_XML
+os.setxattr(path, name, plistlib.dumps(json.loads(payload), fmt=kind) + bytes.fromhex(suffix))
+)");
+    const QByteArray json = QJsonDocument(QJsonArray::fromStringList(strings)).toJson();
+    return TestSupport::python(script, {path, name, format, QString::fromUtf8(json),
+                                        QString::fromLatin1(suffix.toHex())})
+               .exitCode == 0;
+}
+
+std::optional<QStringList> pythonStrings(const QString &path, const QString &name)
+{
+    const QString script = QStringLiteral(R"(
+import json, os, plistlib, sys
+data = os.getxattr(sys.argv[1], sys.argv[2])
+assert data.startswith(b'bplist00')
+value = plistlib.loads(data)
+assert isinstance(value, list) and all(isinstance(s, str) for s in value)
+sys.stdout.write(json.dumps(value))
+)");
+    const TestSupport::ProcessResult result = TestSupport::python(script, {path, name});
+    if (result.exitCode != 0)
+        return std::nullopt;
+    QStringList strings;
+    for (const QJsonValue &value : QJsonDocument::fromJson(result.out).array())
+        strings.append(value.toString());
+    return strings;
+}
+
+bool setRawAttribute(const QString &path, const QString &name, const QByteArray &value)
+{
+    return ::setxattr(QFile::encodeName(path).constData(), name.toUtf8().constData(),
+                      value.constData(), size_t(value.size()), 0) == 0;
+}
+
+std::optional<QByteArray> rawAttribute(const QString &path, const QString &name)
+{
+    const QByteArray file = QFile::encodeName(path);
+    const QByteArray attribute = name.toUtf8();
+    QByteArray value(64 * 1024, '\0');
+    const ssize_t read =
+        ::getxattr(file.constData(), attribute.constData(), value.data(), size_t(value.size()));
+    if (read < 0)
+        return std::nullopt;
+    value.truncate(read);
+    return value;
+}
+
+bool userAttributesWork(const QString &folder)
+{
+    const QString probe = folder + QStringLiteral("/.xattr-probe");
+    const bool works =
+        TestSupport::writeFile(probe) && setRawAttribute(probe, QStringLiteral("user.probe"), "1");
+    QFile::remove(probe);
+    return works;
+}
+
+QByteArray handMadePlist(const QByteArray &objects, const QList<int> &offsets, quint64 top)
+{
+    const auto bigEndian = [](quint64 value) {
+        QByteArray bytes(8, '\0');
+        for (int i = 7; i >= 0; --i, value >>= 8)
+            bytes[i] = char(value & 0xff);
+        return bytes;
+    };
+    QByteArray out = "bplist00" + objects;
+    const quint64 table = quint64(out.size());
+    for (int offset : offsets)
+        out.append(char(8 + offset));
+    out.append(QByteArray(6, '\0') + char(1) + char(1));
+    return out + bigEndian(quint64(offsets.size())) + bigEndian(top) + bigEndian(table);
+}
+
+Unwritable::Unwritable(const QString &path) : m_path(path)
+{
+    const QByteArray file = QFile::encodeName(path);
+    ::chmod(file.constData(), 0444);
+    const auto refused = [&] { return ::setxattr(file.constData(), "user.probe", "1", 1, 0) != 0; };
+    if (!refused()) {
+        ::removexattr(file.constData(), "user.probe");
+        // Root writes through the mode bits; only the immutable flag stops it.
+        m_immutable =
+            TestSupport::run(QStringLiteral("chattr"), {QStringLiteral("+i"), path}).exitCode == 0;
+    }
+    m_ok = refused();
+}
+
+Unwritable::~Unwritable()
+{
+    if (m_immutable)
+        TestSupport::run(QStringLiteral("chattr"), {QStringLiteral("-i"), m_path});
+    ::chmod(QFile::encodeName(m_path).constData(), 0644);
+}
+
+} // namespace TagFixtures
