@@ -115,132 +115,110 @@ class TestFocusFollowsMouse : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void pollRules_data();
-    void pollRules();
-    void ownActivationStartsNoGrace();
-    void partnerThatQuitIsForgotten();
-    void stopKeepsThePartner();
-    void stillPointerCostsOneQuery();
+    // The user switched to the partner `partnerName` (empty: never) with the pointer at
+    // `switchedAt`; `afterMs` later the pointer is at `pointer`.
+    void pollRules_data()
+    {
+        QTest::addColumn<QString>("partnerName");
+        QTest::addColumn<QPoint>("switchedAt");
+        QTest::addColumn<qint64>("afterMs");
+        QTest::addColumn<QPoint>("pointer");
+        QTest::addColumn<QString>("state"); // "button", "modal", "floating" or nothing
+        QTest::addColumn<bool>("activated");
+        const QPoint overDaw(700, 100), overSelf(200, 300), nearEdge(430, 100);
+        QTest::newRow("over our window") << "bitwig" << overDaw << 600LL << overSelf << "" << true;
+        QTest::newRow("no partner yet") << "" << overDaw << 600LL << overSelf << "" << false;
+        QTest::newRow("deny-listed app is no partner")
+            << "plasmashell" << overDaw << 600LL << overSelf << "" << false;
+        QTest::newRow("left button held")
+            << "bitwig" << overDaw << 600LL << overSelf << "button" << false;
+        QTest::newRow("modal dialog open")
+            << "bitwig" << overDaw << 600LL << overSelf << "modal" << false;
+        QTest::newRow("not on top")
+            << "bitwig" << overDaw << 600LL << overSelf << "floating" << false;
+        QTest::newRow("grace kept near the anchor")
+            << "bitwig" << nearEdge << 100LL << QPoint(436, 104) << "" << false;
+        QTest::newRow("grace left by distance")
+            << "bitwig" << nearEdge << 100LL << QPoint(418, 100) << "" << true;
+        QTest::newRow("grace left by time")
+            << "bitwig" << nearEdge << 500LL << QPoint(436, 104) << "" << true;
+        QTest::newRow("third application")
+            << "bitwig" << overDaw << 600LL << QPoint(1500, 100) << "" << false;
+        QTest::newRow("bare desktop")
+            << "bitwig" << overDaw << 600LL << QPoint(1000, 950) << "" << false;
+    }
+    void pollRules()
+    {
+        QFETCH(QString, partnerName);
+        QFETCH(QPoint, switchedAt);
+        QFETCH(qint64, afterMs);
+        QFETCH(QPoint, pointer);
+        QFETCH(QString, state);
+        QFETCH(bool, activated);
+        Fixture f;
+        if (!partnerName.isEmpty())
+            f.userSwitch(daw, switchedAt, partnerName);
+        f.desktop.buttonHeld = state == "button";
+        f.desktop.blocked = state == "modal";
+        f.onTop = state != "floating";
+        f.moveAndPoll(pointer, afterMs);
+        QCOMPARE(f.desktop.activations, activated ? QList<AppId>{self} : QList<AppId>{});
+    }
+
+    void ownActivationStartsNoGraceAndStillPointerCostsOneQuery()
+    {
+        Fixture f;
+        f.userSwitch(daw, QPoint(700, 100));
+        f.moveAndPoll(QPoint(430, 100), 600);
+        QCOMPARE(f.desktop.activations, QList<AppId>{self});
+        // Our own switch was reported within a second: no grace, so 11 points back over the DAW
+        // hands focus back at once.
+        f.moveAndPoll(QPoint(441, 100));
+        QCOMPARE(f.desktop.activations, (QList<AppId>{self, daw}));
+        QCOMPARE(f.focus.partner(), daw);
+
+        const int queries = f.desktop.pointerQueries;
+        const int reads = f.desktop.stackReads;
+        for (int i = 0; i < 25; ++i)
+            f.moveAndPoll(QPoint(441, 100));
+        QCOMPARE(f.desktop.pointerQueries, queries + 25);
+        QCOMPARE(f.desktop.stackReads, reads);
+    }
+
+    void partnerThatQuitIsForgotten()
+    {
+        Fixture f;
+        f.userSwitch(daw, QPoint(700, 100));
+        f.moveAndPoll(QPoint(200, 300), 600);
+        // The window list still shows the DAW's window, but its process is gone.
+        f.desktop.gone = daw;
+        f.moveAndPoll(QPoint(700, 100));
+        QCOMPARE(f.desktop.activations, QList<AppId>{self});
+        QCOMPARE(f.focus.partner(), std::nullopt);
+    }
+
+    void stopKeepsThePartner()
+    {
+        Fixture f;
+        f.userSwitch(daw, QPoint(700, 100));
+        f.moveAndPoll(QPoint(200, 300), 600);
+        f.focus.setEnabled(false);
+        QVERIFY(!f.focus.isRunning());
+        QCOMPARE(f.defaults.objectForKey("focusFollowsMouseEnabled"), QVariant(false));
+        // While stopped, switches are not watched.
+        f.userSwitch(other, QPoint(1500, 100), "xterm");
+        f.userSwitch(self, QPoint(200, 300));
+        // Restarted, it still knows the DAW; a new controller on the same preferences starts
+        // running by itself.
+        f.focus.setEnabled(true);
+        QVERIFY(f.focus.isRunning());
+        QCOMPARE(f.focus.partner(), daw);
+        f.moveAndPoll(QPoint(800, 200));
+        QCOMPARE(f.desktop.activations, (QList<AppId>{self, daw}));
+        FocusFollowsMouse restarted(f.defaults, &f.desktop);
+        QVERIFY(restarted.isEnabled() && restarted.isRunning());
+    }
 };
-
-void TestFocusFollowsMouse::pollRules_data()
-{
-    QTest::addColumn<QString>("partnerName"); // empty: the user never switched
-    QTest::addColumn<QPoint>("switchedAt");
-    QTest::addColumn<qint64>("afterMs");
-    QTest::addColumn<QPoint>("pointer");
-    QTest::addColumn<bool>("buttonHeld");
-    QTest::addColumn<bool>("blocked");
-    QTest::addColumn<bool>("onTop");
-    QTest::addColumn<QList<AppId>>("activations");
-    const QPoint overDaw(700, 100), overSelf(200, 300);
-    const QList<AppId> none, toSelf{self};
-    QTest::newRow("over our window")
-        << "bitwig" << overDaw << 600LL << overSelf << false << false << true << toSelf;
-    QTest::newRow("no partner yet")
-        << "" << overDaw << 600LL << overSelf << false << false << true << none;
-    QTest::newRow("deny-listed app is no partner")
-        << "plasmashell" << overDaw << 600LL << overSelf << false << false << true << none;
-    QTest::newRow("left button held")
-        << "bitwig" << overDaw << 600LL << overSelf << true << false << true << none;
-    QTest::newRow("modal dialog open")
-        << "bitwig" << overDaw << 600LL << overSelf << false << true << true << none;
-    QTest::newRow("not on top") << "bitwig" << overDaw << 600LL << overSelf << false << false
-                                << false << none;
-    QTest::newRow("grace kept near the anchor")
-        << "bitwig" << QPoint(430, 100) << 100LL << QPoint(436, 104) << false << false << true
-        << none;
-    QTest::newRow("grace left by distance") << "bitwig" << QPoint(430, 100) << 100LL
-                                            << QPoint(418, 100) << false << false << true << toSelf;
-    QTest::newRow("grace left by time") << "bitwig" << QPoint(430, 100) << 500LL << QPoint(436, 104)
-                                        << false << false << true << toSelf;
-    QTest::newRow("third application")
-        << "bitwig" << overDaw << 600LL << QPoint(1500, 100) << false << false << true << none;
-    QTest::newRow("bare desktop") << "bitwig" << overDaw << 600LL << QPoint(1000, 950) << false
-                                  << false << true << none;
-}
-
-void TestFocusFollowsMouse::pollRules()
-{
-    QFETCH(QString, partnerName);
-    QFETCH(QPoint, switchedAt);
-    QFETCH(qint64, afterMs);
-    QFETCH(QPoint, pointer);
-    QFETCH(bool, buttonHeld);
-    QFETCH(bool, blocked);
-    QFETCH(bool, onTop);
-    QFETCH(QList<AppId>, activations);
-    Fixture f;
-    if (!partnerName.isEmpty())
-        f.userSwitch(daw, switchedAt, partnerName);
-    f.desktop.buttonHeld = buttonHeld;
-    f.desktop.blocked = blocked;
-    f.onTop = onTop;
-    f.moveAndPoll(pointer, afterMs);
-    QCOMPARE(f.desktop.activations, activations);
-}
-
-void TestFocusFollowsMouse::ownActivationStartsNoGrace()
-{
-    Fixture f;
-    f.userSwitch(daw, QPoint(700, 100));
-    f.moveAndPoll(QPoint(430, 100), 600);
-    QCOMPARE(f.desktop.activations, QList<AppId>{self});
-    // Our own switch was reported within a second: no grace, so 11 points back over the DAW
-    // hands focus back at once.
-    f.moveAndPoll(QPoint(441, 100));
-    QCOMPARE(f.desktop.activations, (QList<AppId>{self, daw}));
-    QCOMPARE(f.focus.partner(), daw);
-}
-
-void TestFocusFollowsMouse::partnerThatQuitIsForgotten()
-{
-    Fixture f;
-    f.userSwitch(daw, QPoint(700, 100));
-    f.moveAndPoll(QPoint(200, 300), 600);
-    // The window list still shows the DAW's window, but its process is gone.
-    f.desktop.gone = daw;
-    f.moveAndPoll(QPoint(700, 100));
-    QCOMPARE(f.desktop.activations, QList<AppId>{self});
-    QCOMPARE(f.focus.partner(), std::nullopt);
-}
-
-void TestFocusFollowsMouse::stopKeepsThePartner()
-{
-    Fixture f;
-    f.userSwitch(daw, QPoint(700, 100));
-    f.moveAndPoll(QPoint(200, 300), 600);
-    f.focus.setEnabled(false);
-    QVERIFY(!f.focus.isRunning());
-    QCOMPARE(f.defaults.objectForKey(QStringLiteral("focusFollowsMouseEnabled")), QVariant(false));
-    // While stopped, switches are not watched.
-    f.userSwitch(other, QPoint(1500, 100), QStringLiteral("xterm"));
-    f.userSwitch(self, QPoint(200, 300));
-
-    // A new controller on the same preferences starts running by itself; this one restarts and
-    // still knows the DAW.
-    f.focus.setEnabled(true);
-    QVERIFY(f.focus.isRunning());
-    QCOMPARE(f.focus.partner(), daw);
-    f.moveAndPoll(QPoint(800, 200));
-    QCOMPARE(f.desktop.activations, (QList<AppId>{self, daw}));
-    FocusFollowsMouse restarted(f.defaults, &f.desktop);
-    QVERIFY(restarted.isEnabled());
-    QVERIFY(restarted.isRunning());
-}
-
-void TestFocusFollowsMouse::stillPointerCostsOneQuery()
-{
-    Fixture f;
-    f.userSwitch(daw, QPoint(700, 100));
-    f.moveAndPoll(QPoint(800, 120), 600);
-    const int queries = f.desktop.pointerQueries;
-    const int reads = f.desktop.stackReads;
-    for (int i = 0; i < 25; ++i)
-        f.moveAndPoll(QPoint(800, 120));
-    QCOMPARE(f.desktop.pointerQueries, queries + 25);
-    QCOMPARE(f.desktop.stackReads, reads);
-}
 
 QTEST_GUILESS_MAIN(TestFocusFollowsMouse)
 #include "tst_focusfollowsmouse.moc"
