@@ -47,6 +47,12 @@ private Q_SLOTS:
         }
         QCOMPARE(names, expected);
     }
+    void identityIsTheNormalisedPath()
+    {
+        FileNode a(QUrl::fromLocalFile("/S/Kicks/"), true);
+        FileNode b(QUrl::fromLocalFile("/S/Snares/../Kicks"), false);
+        QVERIFY(a == b && qHash(a) == qHash(b) && a.path() == "/S/Kicks");
+    }
     void childrenCacheUntilUnload()
     {
         QTemporaryDir dir;

@@ -119,6 +119,17 @@ private Q_SLOTS:
         CancelFlag cancelled;
         cancelled.cancel();
         QVERIFY(IndexBuilder::buildIndex({f.path("Big")}, cancelled)->size() < 3000);
+        QVERIFY(index->search({"deep"}, {}, cancelled).empty());
+
+        // A stored index serves until the build lands, which always has the last word.
+        SampleIndex::Builder stored;
+        stored.append(f.path("R/stored only.wav").toStdString(), "stored only.wav");
+        QVERIFY(IndexFile::write(*stored.finish(), f.path("index.plist")));
+        f.prefs->setObject(QStringList{f.path("R/Nested")}, "rootFolderPaths");
+        auto model = f.makeModel();
+        QTRY_VERIFY(!model->isIndexing());
+        QCOMPARE(model->index()->size(), size_t(1));
+        QCOMPARE(model->index()->pathString(0), f.path("R/Nested/deep.aif"));
     }
     void fileRoundTripMatchesPython()
     {
