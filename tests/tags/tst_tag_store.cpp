@@ -171,6 +171,7 @@ private Q_SLOTS:
                                                  {QUrl("https://x/y"), red}};
         QCOMPARE(store.mergeImported(imported), 2);
         QCOMPARE(store.mergeImported(imported), 0);
+        QVERIFY(store.taggedURLs({}).isEmpty());
         QCOMPARE(revisions.count(), 1);
         reopen();
         QCOMPARE(dump(), rowList("i.wav:0*|r.wav:0,4|rb.wav:0,4"));
@@ -208,6 +209,7 @@ private Q_SLOTS:
             m_store->setTags(item.contains("k.wav") ? blue : red,
                              item.endsWith(".wav") ? file(item) : url(item));
         const qint64 revision = m_store->revision();
+        m_store->moveTags(url("T/t.wav"), url("T/./t.wav")); // onto itself: nothing
         // The application has already moved the item when it re-keys its tags.
         if (QFileInfo::exists(path(from))) {
             QDir().mkpath(QFileInfo(path(to)).absolutePath());
