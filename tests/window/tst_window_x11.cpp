@@ -129,6 +129,10 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(1160, 0, 440, 1000), 5000);
             a.setDock(2);
             QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(580, 140, 440, 720), 5000);
+            a.setDock(0);
+            QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(0, 0, 440, 1000), 5000);
+            a.setDock(2); // back to the floating frame it had
+            QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(580, 140, 440, 720), 5000);
 
             // The user widens the docked window to 520 (frame), as a window manager resize does.
             a.setDock(0);
