@@ -1,4 +1,5 @@
 #include "DataRows.h"
+#include "ModelFixtures.h"
 #include "TagFixtures.h"
 #include "TestSupport.h"
 
@@ -7,10 +8,12 @@
 #include "tags/FinderTagsIO.h"
 #include "tags/TagNameLearner.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 using namespace TagFixtures;
 using FinderTagsIO::Entry;
@@ -27,9 +30,31 @@ QStringList describe(const QList<Entry> &entries)
                      QString::number(entry.colorIndex));
     return lines;
 }
+// Runs an import or export and waits for its completion, which must come on the main thread.
+template <typename Result, typename Start> std::optional<Result> finish(Start start)
+{
+    std::optional<Result> result;
+    start([&result](Result value) {
+        QCOMPARE(QThread::currentThread(), QCoreApplication::instance()->thread());
+        result = value;
+    });
+    if (!QTest::qWaitFor([&] { return result.has_value(); }, 20000))
+        return std::nullopt;
+    return result;
+}
+std::optional<qint64> importNow(BrowserModel &model)
+{
+    return finish<qint64>([&](auto done) { model.importFinderTags(done); });
+}
+std::optional<BrowserModel::ExportSummary> exportNow(BrowserModel &model, bool allowDefaultNames)
+{
+    return finish<BrowserModel::ExportSummary>(
+        [&](auto done) { model.exportFinderTags(allowDefaultNames, done); });
+}
 } // namespace
 
-// Reading and writing the tags of one item, and the walks of the import and export over many.
+// Reading and writing the tags of one item, the walks of the import and export over many, and
+// the model running them.
 class TestFinderTagsIO : public QObject
 {
     Q_OBJECT
@@ -67,26 +92,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("carrier");
         QTest::addColumn<QStringList>("strings");
         QTest::addColumn<QStringList>("expected");
-        const QString bin = "binary", ours = tagAttribute;
-        QTest::newRow("coloured and plain, order kept")
-            << bin << ours << rowList("Z\n1|Red\n6|Work|B\n4")
-            << rowList("Z\t1|Red\t6|Work\t0|B\t4");
-        QTest::newRow("xml format")
-            << "xml" << ours << rowList("Red\n6|Work") << rowList("Red\t6|Work\t0");
-        QTest::newRow("only a number from 0 to 7 after the last line feed is a colour")
-            << bin << ours
-            << rowList("M\nfoo|M\n8|M\n-1|M\n|A\nB\n3|A\n 3|A\n99999999999999999999|A\n+3|A\n0|\n2")
-            << rowList("M\\nfoo\t0|M\\n8\t0|M\\n-1\t0|M\\n\t0|A\\nB\\n3\t0|A\\n 3\t0|"
-                       "A\\n99999999999999999999\t0|A\t3|A\t0|\t2");
-        QTest::newRow("unicode names")
-            << bin << ours << rowList("Rot \xF0\x9F\x8D\x8E\n6|Gr\xC3\xBCn\n2")
-            << rowList("Rot \xF0\x9F\x8D\x8E\t6|Gr\xC3\xBCn\t2");
-        QTest::newRow("empty list") << bin << ours << QStringList() << QStringList();
-        QTest::newRow("samba stream")
-            << bin << sambaAttribute << rowList("Blue\n4") << rowList("Blue\t4");
-        QTest::newRow("samba mapped colon")
-            << bin << QString(sambaAttribute).replace(33, 1, QChar(0xF022)) << rowList("Blue\n4")
-            << rowList("Blue\t4");
+        const auto row = [](const char *name, const QString &carrier, const char *strings,
+                            const char *expected, const char *format = "binary") {
+            QTest::newRow(name) << format << carrier << rowList(strings) << rowList(expected);
+        };
+        const QString ours = tagAttribute;
+        row("coloured and plain, order kept", ours, "Z\n1|Red\n6|Work|B\n4",
+            "Z\t1|Red\t6|Work\t0|B\t4");
+        row("xml format", ours, "Red\n6|Work", "Red\t6|Work\t0", "xml");
+        row("only a number from 0 to 7 after the last line feed is a colour", ours,
+            "M\nfoo|M\n8|M\n-1|M\n|A\nB\n3|A\n 3|A\n99999999999999999999|A\n+3|A\n0|\n2",
+            "M\\nfoo\t0|M\\n8\t0|M\\n-1\t0|M\\n\t0|A\\nB\\n3\t0|A\\n 3\t0|"
+            "A\\n99999999999999999999\t0|A\t3|A\t0|\t2");
+        row("unicode names", ours, "Rot \xF0\x9F\x8D\x8E\n6|Gr\xC3\xBCn\n2",
+            "Rot \xF0\x9F\x8D\x8E\t6|Gr\xC3\xBCn\t2");
+        row("empty list", ours, "", "");
+        row("samba stream", sambaAttribute, "Blue\n4", "Blue\t4");
+        row("samba mapped colon", QString(sambaAttribute).replace(33, 1, QChar(0xF022)), "Blue\n4",
+            "Blue\t4");
     }
     void readsWhatPythonWrites()
     {
@@ -249,26 +272,23 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("added");
         QTest::addColumn<QByteArray>("after");
         QTest::addColumn<QStringList>("read");
-        QTest::newRow("no attribute")
-            << QByteArray() << QStringList{"Rot"} << QByteArray("Rot") << QStringList{"Rot"};
-        QTest::newRow("empty attribute")
-            << QByteArray("") << QStringList{"Rot"} << QByteArray("Rot") << QStringList{"Rot"};
-        QTest::newRow("existing names kept")
-            << QByteArray("Work,Live") << QStringList{"Rot", "Blau"}
-            << QByteArray("Work,Live,Rot,Blau") << QStringList{"Work", "Live", "Rot", "Blau"};
-        QTest::newRow("case-insensitive duplicate")
-            << QByteArray("ROT,gr\xC3\x9cn") << QStringList{"rot", "Gr\xC3\xBCn"}
-            << QByteArray("ROT,gr\xC3\x9cn") << QStringList{"ROT", "gr\xC3\x9cn"};
-        QTest::newRow("spaces after commas, empty parts")
-            << QByteArray(" Work, Live ,, ") << QStringList{"live", "Rot"}
-            << QByteArray("Work,Live,Rot") << QStringList{"Work", "Live", "Rot"};
-        QTest::newRow("name with a comma left out")
-            << QByteArray() << QStringList{"Rot, dunkel", "Blau"} << QByteArray("Blau")
-            << QStringList{"Blau"};
-        QTest::newRow("nothing to add")
-            << QByteArray() << QStringList{"a,b", " "} << QByteArray() << QStringList();
-        QTest::newRow("not UTF-8, left alone") << QByteArray("Work,\xFF") << QStringList{"Rot"}
-                                               << QByteArray("Work,\xFF") << QStringList();
+        // nullptr: no attribute
+        const auto row = [](const char *name, const char *before, const char *added,
+                            const char *after, const char *read) {
+            QTest::newRow(name) << QByteArray(before) << rowList(added) << QByteArray(after)
+                                << rowList(read);
+        };
+        row("no attribute", nullptr, "Rot", "Rot", "Rot");
+        row("empty attribute", "", "Rot", "Rot", "Rot");
+        row("existing names kept", "Work,Live", "Rot|Blau", "Work,Live,Rot,Blau",
+            "Work|Live|Rot|Blau");
+        row("case-insensitive duplicate", "ROT,gr\xC3\x9cn", "rot|Gr\xC3\xBCn", "ROT,gr\xC3\x9cn",
+            "ROT|gr\xC3\x9cn");
+        row("spaces after commas, empty parts", " Work, Live ,, ", "live|Rot", "Work,Live,Rot",
+            "Work|Live|Rot");
+        row("name with a comma left out", nullptr, "Rot, dunkel|Blau", "Blau", "Blau");
+        row("nothing to add", nullptr, "a,b| ", nullptr, "");
+        row("not UTF-8, left alone", "Work,\xFF", "Rot", "Work,\xFF", "");
     }
     void xdgTagsMerge()
     {
@@ -292,18 +312,16 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("files"); // per file its strings, joined by ","
         QTest::addColumn<QStringList>("stored");
         QTest::addColumn<QStringList>("learnt");
-        const QStringList none;
-        QTest::newRow("nothing seen") << rowList("Work\n0|\n6") << none << none;
-        QTest::newRow("one file") << rowList("Rot\n6,Work\n0,Blau\n4") << none
-                                  << rowList("Rot|Blau|");
-        QTest::newRow("most often wins")
-            << rowList("Red\n6|Rot\n6|Rot\n6,Grau\n1") << none << rowList("Rot||Grau");
-        QTest::newRow("tie goes to the first seen")
-            << rowList("Rouge\n6|Rot\n6|Rot\n6|Rouge\n6") << none << rowList("Rouge||");
-        QTest::newRow("empty names and line feeds are no names")
-            << rowList("\n6|\n6|Ro\nt\n6|Rot\n6") << none << rowList("Rot||");
-        QTest::newRow("unseen colours keep their names")
-            << rowList("Rosso\n6") << rowList("Rot|Blau|") << rowList("Rosso|Blau|");
+        const auto row = [](const char *name, const char *files, const char *stored,
+                            const char *learnt) {
+            QTest::newRow(name) << rowList(files) << rowList(stored) << rowList(learnt);
+        };
+        row("nothing seen", "Work\n0|\n6", "", "");
+        row("one file", "Rot\n6,Work\n0,Blau\n4", "", "Rot|Blau|");
+        row("most often wins", "Red\n6|Rot\n6|Rot\n6,Grau\n1", "", "Rot||Grau");
+        row("tie goes to the first seen", "Rouge\n6|Rot\n6|Rot\n6|Rouge\n6", "", "Rouge||");
+        row("empty names and line feeds are no names", "\n6|\n6|Ro\nt\n6|Rot\n6", "", "Rot||");
+        row("unseen colours keep their names", "Rosso\n6", "Rot|Blau|", "Rosso|Blau|");
     }
     void learntTagNames()
     {
@@ -395,28 +413,23 @@ private Q_SLOTS:
         QTest::addColumn<bool>("allowDefaultNames");
         QTest::addColumn<QStringList>("after");
         QTest::addColumn<FinderTagSet>("skipped");
-        const QStringList none;
-        QTest::newRow("red and blue onto Rot")
-            << QStringList{"Rot\n6"} << redBlue << false << true << QStringList{"Rot\n6", "Blue\n4"}
-            << FinderTagSet();
-        QTest::newRow("user's names")
-            << none << red << true << false << QStringList{"Rot\n6"} << FinderTagSet();
-        QTest::newRow("no names, not English")
-            << none << redBlue << false << false << none << redBlue;
-        QTest::newRow("other tags survive in order")
-            << QStringList{"Work", "Gr\xC3\xBCn\n2", "Later"} << red << true << false
-            << QStringList{"Work", "Gr\xC3\xBCn\n2", "Later", "Rot\n6"} << FinderTagSet();
-        QTest::newRow("already there, not rewritten")
-            << QStringList{"Blue\n4", "Anything\n6"} << redBlue << true << false
-            << QStringList{"Blue\n4", "Anything\n6"} << FinderTagSet();
-        QTest::newRow("unparsable attribute is replaced")
-            << QStringList{"<garbage>"} << red << false << true << QStringList{"Red\n6"}
-            << FinderTagSet();
-        QTest::newRow("all seven, each with its own index")
-            << none << FinderTagSet(FinderTags::all.begin(), FinderTags::all.end()) << true << false
-            << QStringList{"Rot\n6",  "Orange\n7", "Gelb\n5", "Gr\xC3\xBCn\n2",
-                           "Blau\n4", "Lila\n3",   "Grau\n1"}
-            << FinderTagSet();
+        const auto row = [](const char *name, const char *before, const FinderTagSet &colours,
+                            bool userNames, bool english, const char *after,
+                            const FinderTagSet &skipped = {}) {
+            QTest::newRow(name) << rowList(before) << colours << userNames << english
+                                << rowList(after) << skipped;
+        };
+        row("red and blue onto Rot", "Rot\n6", redBlue, false, true, "Rot\n6|Blue\n4");
+        row("user's names", "", red, true, false, "Rot\n6");
+        row("no names, not English", "", redBlue, false, false, "", redBlue);
+        row("other tags survive in order", "Work|Gr\xC3\xBCn\n2|Later", red, true, false,
+            "Work|Gr\xC3\xBCn\n2|Later|Rot\n6");
+        row("already there, not rewritten", "Blue\n4|Anything\n6", redBlue, true, false,
+            "Blue\n4|Anything\n6");
+        row("unparsable attribute is replaced", "<garbage>", red, false, true, "Red\n6");
+        row("all seven, each with its own index", "",
+            FinderTagSet(FinderTags::all.begin(), FinderTags::all.end()), true, false,
+            "Rot\n6|Orange\n7|Gelb\n5|Gr\xC3\xBCn\n2|Blau\n4|Lila\n3|Grau\n1");
     }
     void exportItems()
     {
@@ -472,6 +485,67 @@ private Q_SLOTS:
         result = FinderTagSync::exportItems({{QUrl::fromLocalFile(readOnly), redBlue}}, {}, true);
         QCOMPARE(result.filesWritten, 0);
         QCOMPARE(result.filesFailed, 1);
+    }
+
+    void importAddsColoursBelowTheRoots()
+    {
+        ModelFixture f;
+        const QString a = f.touch("Lib/a.wav");
+        const QString b = f.touch("Lib/Pack/b.wav");
+        const QString outside = f.touch("Other/o.wav");
+        QVERIFY(setPythonPlist(a, {"Red\n6", "Work", "Green\n2"}));
+        QVERIFY(setPythonPlist(b, {"Blau\n4"}));
+        QVERIFY(setPythonPlist(outside, {"Red\n6"}));
+        f.store->setTags(red, QUrl::fromLocalFile(b));
+        QCOMPARE(importNow(*f.makeModel(true)), std::optional<qint64>(0)); // no roots
+        auto model = f.makeModel(true, false, {"Lib"});
+        const qint64 revision = f.store->revision();
+
+        QCOMPARE(importNow(*model), std::optional<qint64>(2));
+        QCOMPARE(f.store->tagsFor(QUrl::fromLocalFile(a)),
+                 (FinderTagSet{FinderTag::Red, FinderTag::Green}));
+        QCOMPARE(f.store->tagsFor(QUrl::fromLocalFile(b)), redBlue);
+        QCOMPARE(f.store->tagsFor(QUrl::fromLocalFile(outside)), FinderTagSet());
+        QCOMPARE(f.store->revision(), revision + 1);
+        QCOMPARE(pythonStrings(b), std::optional<QStringList>(QStringList{"Blau\n4"})); // read only
+        QCOMPARE(importNow(*model), std::optional<qint64>(0));
+        QCOMPARE(f.store->revision(), revision + 1);
+
+        // Without a tag store nothing happens, at once.
+        auto bare = f.makeModel(false, false, {"Lib"});
+        QCOMPARE(importNow(*bare), std::optional<qint64>(0));
+        QCOMPARE(exportNow(*bare, true)->filesWritten, 0);
+    }
+
+    // A German user's files came from a Mac: one import teaches "Rot", also for a name Dolphin
+    // gave, and the export then writes it to both attributes though English names are not allowed.
+    void importTeachesNamesForTheExport()
+    {
+        ModelFixture f;
+        const QString fromMac = f.touch("Lib/mac.wav");
+        const QString untagged = f.touch("Lib/new.wav");
+        const QString fromDolphin = f.touch("Lib/Kde/kde.wav");
+        QVERIFY(setPythonPlist(fromMac, {"Rot\n6", "Work"}));
+        QVERIFY(setRawAttribute(fromDolphin, xdgAttribute, "Live, rot"));
+        auto model = f.makeModel(true, false, {"Lib"});
+        QCOMPARE(importNow(*model), std::optional<qint64>(2));
+        QCOMPARE(f.store->tagsFor(QUrl::fromLocalFile(fromDolphin)), red);
+        f.store->setTags(redBlue, QUrl::fromLocalFile(untagged));
+
+        const auto summary = exportNow(*model, false);
+        QVERIFY(summary);
+        QCOMPARE(summary->filesWritten, 3);
+        QCOMPARE(summary->skippedColors, FinderTagSet{FinderTag::Blue});
+        QCOMPARE(pythonStrings(untagged), std::optional(QStringList{"Rot\n6"}));
+        QCOMPARE(rawAttribute(untagged, xdgAttribute), std::optional(QByteArray("Rot")));
+        QCOMPARE(rawAttribute(fromMac, xdgAttribute), std::optional(QByteArray("Rot")));
+        QCOMPARE(rawAttribute(fromDolphin, xdgAttribute), std::optional(QByteArray("Live, rot")));
+        QCOMPARE(pythonStrings(fromMac), std::optional(QStringList{"Rot\n6", "Work"}));
+
+        // A fresh start reads the names back from the preferences file.
+        f.prefs->flush();
+        QCOMPARE(FinderTagsIO::favoriteTagNames(Preferences(f.prefs->filePath())),
+                 std::optional(QStringList{"", "Rot", "", "", "", "", "", ""}));
     }
 };
 

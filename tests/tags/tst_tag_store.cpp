@@ -1,13 +1,9 @@
 #include "DataRows.h"
-#include "TestSupport.h"
-
-#include "platform/Preferences.h"
-#include "tags/TagStore.h"
+#include "ModelFixtures.h"
 
 #include <QDir>
 #include <QMutex>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -27,53 +23,38 @@ class TestTagStore : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Preferences> m_prefs;
-    std::unique_ptr<TagStore> m_store;
+    std::unique_ptr<ModelFixture> m_f;
 
-    QString path(const QString &relative) const { return m_dir->filePath(relative); }
-    QUrl url(const QString &relative) const { return QUrl::fromLocalFile(path(relative)); }
-    QUrl file(const QString &relative) const
-    {
-        TestSupport::writeFile(path(relative), "x");
-        return url(relative);
-    }
-    // A fresh store and preferences object over the same file, as after a restart.
+    QString path(const QString &relative) const { return m_f->path(relative); }
+    QUrl url(const QString &relative) const { return m_f->url(relative); }
+    QUrl file(const QString &relative) const { return QUrl::fromLocalFile(m_f->touch(relative)); }
     TagStore &reopen()
     {
-        m_prefs->flush();
-        m_store.reset();
-        m_prefs = std::make_unique<Preferences>(path("prefs.plist"));
-        m_store = std::make_unique<TagStore>(*m_prefs);
-        return *m_store;
+        m_f->restart();
+        return *m_f->store;
     }
     // "path:raw values" per entry, paths relative to the test folder; a "*" marks a bookmark.
     QStringList dump() const
     {
         QStringList lines;
-        const TagMap tags = m_store->tags();
+        const TagMap tags = m_f->store->tags();
         for (auto it = tags.cbegin(); it != tags.cend(); ++it) {
             QStringList values;
             for (qint64 value : it.value())
                 values.append(QString::number(value));
             lines.append(
-                QDir(m_dir->path()).relativeFilePath(it.key()) + ':' + values.join(',') +
-                (m_store->bookmarks().contains(it.key()) ? QStringLiteral("*") : QString()));
+                QDir(m_f->dir.path()).relativeFilePath(it.key()) + ':' + values.join(',') +
+                (m_f->store->bookmarks().contains(it.key()) ? QStringLiteral("*") : QString()));
         }
         return lines;
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_prefs = std::make_unique<Preferences>(path("prefs.plist"));
-        m_store = std::make_unique<TagStore>(*m_prefs);
-    }
+    void init() { m_f = std::make_unique<ModelFixture>(); }
 
     void setTagsStoresSortedRawValues()
     {
-        TagStore &store = *m_store;
+        TagStore &store = *m_f->store;
         QSignalSpy revisions(&store, &TagStore::revisionChanged);
         store.setTags({FinderTag::Blue, FinderTag::Gray, FinderTag::Red}, file("a.wav"));
         store.setTags({FinderTag::Gray}, url("S/a\nb"));
@@ -90,11 +71,11 @@ private Q_SLOTS:
         QCOMPARE(reopen().allTaggedItems().size(), 2);
         QCOMPARE(dump(), rowList("S/a\nb:6|a.wav:0,4,6*"));
         // Removing the last colour removes the entry and its bookmark.
-        m_store->setTags({}, url("a.wav"));
-        QCOMPARE(m_store->revision(), 1);
+        m_f->store->setTags({}, url("a.wav"));
+        QCOMPARE(m_f->store->revision(), 1);
         reopen();
         QCOMPARE(dump(), rowList("S/a\nb:6"));
-        QVERIFY(m_store->bookmarks().isEmpty());
+        QVERIFY(m_f->store->bookmarks().isEmpty());
     }
 
     void load_data()
@@ -138,20 +119,20 @@ private Q_SLOTS:
         QFETCH(TagMap, expected);
         QFETCH(bool, migrates);
         for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-            m_prefs->setObject(it.value(), it.key());
-        m_prefs->setObject(QVariantMap{{"/a/", QByteArray("data-a")},
-                                       {"/a/.", QByteArray("second")},
-                                       {"/b", "text"}},
-                           TagStore::bookmarksKey);
+            m_f->prefs->setObject(it.value(), it.key());
+        m_f->prefs->setObject(QVariantMap{{"/a/", QByteArray("data-a")},
+                                          {"/a/.", QByteArray("second")},
+                                          {"/b", "text"}},
+                              TagStore::bookmarksKey);
         TagStore &store = reopen();
         QCOMPARE(store.tags(), expected);
         QCOMPARE(store.revision(), 0);
         if (expected.contains("/a"))
             QCOMPARE(store.bookmarks(), (TagBookmarkMap{{"/a", QByteArray("data-a")}}));
         // Migrated tags are written in the new format; the older key stays for older versions.
-        QCOMPARE(m_prefs->objectForKey(TagStore::tagsKey).isValid(),
+        QCOMPARE(m_f->prefs->objectForKey(TagStore::tagsKey).isValid(),
                  migrates || stored.contains(TagStore::tagsKey));
-        QCOMPARE(m_prefs->objectForKey(TagStore::legacyTagsKey),
+        QCOMPARE(m_f->prefs->objectForKey(TagStore::legacyTagsKey),
                  stored.value(TagStore::legacyTagsKey));
         if (migrates)
             QCOMPARE(reopen().tags(), expected);
@@ -160,7 +141,7 @@ private Q_SLOTS:
     // An import adds colours, never removes any, and saves once.
     void mergeImported()
     {
-        TagStore &store = *m_store;
+        TagStore &store = *m_f->store;
         store.setTags(red, url("r.wav"));
         store.setTags(redBlue, url("rb.wav"));
         QSignalSpy revisions(&store, &TagStore::revisionChanged);
@@ -183,22 +164,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("to");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("folder into another")
-            << "S/Kicks"
-            << "S/Drums/Kicks"
-            << rowList("S/Drums/Kicks:0*|S/Drums/Kicks/k1.wav:0*|S/Kicks2/k.wav:4*|T/t.wav:0*");
-        QTest::newRow("one file") << "S/Kicks/k1.wav"
-                                  << "S/k1.wav"
-                                  << rowList("S/Kicks:0*|S/Kicks2/k.wav:4*|S/k1.wav:0*|T/t.wav:0*");
-        QTest::newRow("root relinked")
-            << "S"
-            << "T/S" << rowList("T/S/Kicks:0*|T/S/Kicks/k1.wav:0*|T/S/Kicks2/k.wav:4*|T/t.wav:0*");
-        QTest::newRow("onto a tagged item: the moved tags replace its own")
-            << "S/Kicks2/k.wav"
-            << "T/t.wav" << rowList("S/Kicks:0*|S/Kicks/k1.wav:0*|T/t.wav:4*");
-        QTest::newRow("nothing below")
-            << "Q"
-            << "R" << rowList("S/Kicks:0*|S/Kicks/k1.wav:0*|S/Kicks2/k.wav:4*|T/t.wav:0*");
+        const auto row = [](const char *name, const char *from, const char *to, const char *dump) {
+            QTest::newRow(name) << from << to << rowList(dump);
+        };
+        row("folder into another", "S/Kicks", "S/Drums/Kicks",
+            "S/Drums/Kicks:0*|S/Drums/Kicks/k1.wav:0*|S/Kicks2/k.wav:4*|T/t.wav:0*");
+        row("one file", "S/Kicks/k1.wav", "S/k1.wav",
+            "S/Kicks:0*|S/Kicks2/k.wav:4*|S/k1.wav:0*|T/t.wav:0*");
+        row("root relinked", "S", "T/S",
+            "T/S/Kicks:0*|T/S/Kicks/k1.wav:0*|T/S/Kicks2/k.wav:4*|T/t.wav:0*");
+        row("onto a tagged item: the moved tags replace its own", "S/Kicks2/k.wav", "T/t.wav",
+            "S/Kicks:0*|S/Kicks/k1.wav:0*|T/t.wav:4*");
+        row("nothing below", "Q", "R", "S/Kicks:0*|S/Kicks/k1.wav:0*|S/Kicks2/k.wav:4*|T/t.wav:0*");
     }
     void moveTags()
     {
@@ -206,26 +183,26 @@ private Q_SLOTS:
         QFETCH(QString, to);
         QFETCH(QStringList, expected);
         for (const QString &item : rowList("S/Kicks/k1.wav|S/Kicks2/k.wav|T/t.wav|S/Kicks"))
-            m_store->setTags(item.contains("k.wav") ? blue : red,
-                             item.endsWith(".wav") ? file(item) : url(item));
-        const qint64 revision = m_store->revision();
-        m_store->moveTags(url("T/t.wav"), url("T/./t.wav")); // onto itself: nothing
+            m_f->store->setTags(item.contains("k.wav") ? blue : red,
+                                item.endsWith(".wav") ? file(item) : url(item));
+        const qint64 revision = m_f->store->revision();
+        m_f->store->moveTags(url("T/t.wav"), url("T/./t.wav")); // onto itself: nothing
         // The application has already moved the item when it re-keys its tags.
         if (QFileInfo::exists(path(from))) {
             QDir().mkpath(QFileInfo(path(to)).absolutePath());
             QFile::remove(path(to));
             QVERIFY(QDir().rename(path(from), path(to)));
         }
-        m_store->moveTags(QUrl(url(from).toString() + "/"), url(to));
+        m_f->store->moveTags(QUrl(url(from).toString() + "/"), url(to));
         QCOMPARE(dump(), expected);
-        QCOMPARE(m_store->revision(), revision + (from != "Q" ? 1 : 0));
+        QCOMPARE(m_f->store->revision(), revision + (from != "Q" ? 1 : 0));
         reopen();
         QCOMPARE(dump(), expected);
     }
 
     void relocateMovedItems()
     {
-        TagStore &store = *m_store;
+        TagStore &store = *m_f->store;
         store.setTags(red, file("Root/Kicks/k1.wav"));
         store.setTags(blue, file("Root/Kicks/k2.wav"));
         store.setTags(red, file("Root/Kicks/k3.wav"));
@@ -260,7 +237,7 @@ private Q_SLOTS:
     // repeated until a folder it read changes.
     void relocationSearchesInTheBackgroundOnce()
     {
-        TagStore &store = *m_store;
+        TagStore &store = *m_f->store;
         store.setTags(red, file("q/r/Root/Kit/a.wav"));
         store.setTags(blue, file("q/r/Root/Kit/b.wav"));
         QList<QThread *> threads;
@@ -301,15 +278,15 @@ private Q_SLOTS:
         QFETCH(QStringList, roots);
         QFETCH(QStringList, kept);
         for (const QString &item : rowList("A|A/a.wav|AB/b.wav|C/c.wav"))
-            m_store->setTags(red, url(item));
-        m_store->setTags(red, file("real.wav"));
-        const qint64 revision = m_store->revision();
+            m_f->store->setTags(red, url(item));
+        m_f->store->setTags(red, file("real.wav"));
+        const qint64 revision = m_f->store->revision();
         QList<QUrl> rootUrls;
         for (const QString &root : roots)
             rootUrls.append(root == "/" ? QUrl::fromLocalFile(root) : url(root));
-        m_store->pruneOutside(rootUrls);
+        m_f->store->pruneOutside(rootUrls);
         QCOMPARE(dump(), kept);
-        QCOMPARE(m_store->revision(), revision + (kept.size() == 5 ? 0 : 1));
+        QCOMPARE(m_f->store->revision(), revision + (kept.size() == 5 ? 0 : 1));
         reopen();
         QCOMPARE(dump(), kept);
     }
