@@ -1,3 +1,4 @@
+#include "DataRows.h"
 #include "FileManagerReveal.h"
 #include "ModelFixtures.h"
 
@@ -63,10 +64,9 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("chosen");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("three in panel order")
-            << QStringList{} << QStringList{"c", "a", "b"} << QStringList{"c", "a", "b"};
-        QTest::newRow("already a root")
-            << QStringList{"a"} << QStringList{"a", "b"} << QStringList{"a", "b"};
-        QTest::newRow("cancel") << QStringList{"a"} << QStringList{} << QStringList{"a"};
+            << rowList("") << rowList("c|a|b") << rowList("c|a|b");
+        QTest::newRow("already a root") << rowList("a") << rowList("a|b") << rowList("a|b");
+        QTest::newRow("cancel") << rowList("a") << rowList("") << rowList("a");
     }
     void addFolderThroughPanel()
     {
@@ -83,10 +83,8 @@ private Q_SLOTS:
         model->addFolder();
         QCOMPARE(f.chooser.requests.size(), 1);
         QVERIFY(f.chooser.requests[0].allowsMultiple);
-        QStringList names, stored;
-        for (const FileNodePtr &root : model->roots())
-            names.append(root->name());
-        QCOMPARE(names, expected);
+        QCOMPARE(nodeNames(model->roots()), expected);
+        QStringList stored;
         for (const QString &name : expected)
             stored.append(f.path(name));
         if (chosen.isEmpty())
@@ -147,7 +145,7 @@ private Q_SLOTS:
         model->relinkRoot(root);
         QVERIFY(f.chooser.requests.last().message.contains("Old"));
         QCOMPARE(model->roots().first()->path(), f.path("New"));
-        QCOMPARE(model->expanded(), (QSet<QUrl>{f.url("New"), f.url("New/Kit")}));
+        QCOMPARE(model->expanded(), f.urls({"New", "New/Kit"}));
         QCOMPARE(model->selection(), f.url("New/Kit/snare.wav"));
     }
     void healsRenamedRootAndMarksOffline()
@@ -225,11 +223,11 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expanded");
         QTest::addColumn<QString>("selected");
         QTest::newRow("file deep inside")
-            << "R/A/B/x.wav" << QStringList{"R", "R/A", "R/A/B"} << "R/A/B/x.wav";
-        QTest::newRow("folder opens too") << "R/A" << QStringList{"R", "R/A"} << "R/A";
+            << "R/A/B/x.wav" << rowList("R|R/A|R/A/B") << "R/A/B/x.wav";
+        QTest::newRow("folder opens too") << "R/A" << rowList("R|R/A") << "R/A";
         QTest::newRow("deleted file selects deepest folder")
-            << "R/A/B/gone.wav" << QStringList{"R", "R/A", "R/A/B"} << "R/A/B";
-        QTest::newRow("outside every root") << "elsewhere.wav" << QStringList{} << "elsewhere.wav";
+            << "R/A/B/gone.wav" << rowList("R|R/A|R/A/B") << "R/A/B";
+        QTest::newRow("outside every root") << "elsewhere.wav" << rowList("") << "elsewhere.wav";
     }
     void revealInBrowser()
     {
@@ -242,10 +240,7 @@ private Q_SLOTS:
         model->setSearchText("x");
         model->setGlobalSearch(true);
         model->revealInBrowser(f.url(target));
-        QSet<QUrl> expectedSet;
-        for (const QString &e : expanded)
-            expectedSet.insert(f.url(e));
-        QCOMPARE(model->expanded(), expectedSet);
+        QCOMPARE(model->expanded(), f.urls(expanded));
         QCOMPARE(model->selection(), f.url(selected));
         QVERIFY(model->searchText().isEmpty());
         QVERIFY(!model->globalSearch());
@@ -260,17 +255,16 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("folders");
         QTest::addColumn<QStringList>("samples");
         QTest::addColumn<QString>("description");
-        QTest::newRow("red") << QList<int>{0} << QStringList{"Drums"}
-                             << QStringList{"loose kick.wav"} << "Red";
-        QTest::newRow("blue: a file and a folder")
-            << QList<int>{4} << QStringList{"Kicks"} << QStringList{"bass kick.wav"} << "Blue";
-        QTest::newRow("red or blue: nested folder only through its outer folder")
-            << QList<int>{0, 4} << QStringList{"Drums"}
-            << QStringList{"bass kick.wav", "loose kick.wav"} << "2 colors";
-        QTest::newRow("green: nothing")
-            << QList<int>{3} << QStringList{} << QStringList{} << "Green";
-        QTest::newRow("all") << QList<int>{0, 1, 2, 3, 4, 5, 6} << QStringList{"Drums"}
-                             << QStringList{"bass kick.wav", "loose kick.wav"} << "7 colors";
+        const auto row = [](const char *name, const QList<int> &filters, const char *folders,
+                            const char *samples, const char *description) {
+            QTest::newRow(name) << filters << rowList(folders) << rowList(samples) << description;
+        };
+        row("red", {0}, "Drums", "loose kick.wav", "Red");
+        row("blue: a file and a folder", {4}, "Kicks", "bass kick.wav", "Blue");
+        row("red or blue: nested folder only through its outer folder", {0, 4}, "Drums",
+            "bass kick.wav|loose kick.wav", "2 colors");
+        row("green: nothing", {3}, "", "", "Green");
+        row("all", {0, 1, 2, 3, 4, 5, 6}, "Drums", "bass kick.wav|loose kick.wav", "7 colors");
     }
     void scopeFromStore()
     {
@@ -282,15 +276,8 @@ private Q_SLOTS:
         auto model = taggedModel(f);
         for (int raw : filters)
             model->toggleTagFilter(static_cast<FinderTag>(raw));
-        const auto names = [](const QList<FileNodePtr> &nodes, bool directories) {
-            QStringList list;
-            for (const FileNodePtr &node : nodes)
-                list.append(node->isDirectory() == directories ? node->name()
-                                                               : QStringLiteral("?"));
-            return list;
-        };
-        QTRY_COMPARE(names(model->tagScopeSamples(), false), samples);
-        QTRY_COMPARE(names(model->tagScopeFolders(), true), folders);
+        QTRY_COMPARE(nodeNames(model->tagScopeSamples()), samples);
+        QTRY_COMPARE(nodeNames(model->tagScopeFolders()), folders);
         QCOMPARE(model->property("activeTagFilters").value<FinderTagSet>().size(), filters.size());
         QCOMPARE(model->tagFilterDescription(), description);
     }
@@ -320,10 +307,8 @@ private Q_SLOTS:
         QTRY_COMPARE(model->searchResults().size(), 4);
         model->toggleTagFilter(FinderTag::Red);
         QTRY_COMPARE(model->searchResults().size(), 3); // kick 1, kick 2 and the loose kick
-        QStringList names;
-        for (const FileNodePtr &node : model->searchResults())
-            names.append(node->name());
-        QCOMPARE(names, (QStringList{"kick 1.wav", "kick 2.wav", "loose kick.wav"}));
+        QCOMPARE(nodeNames(model->searchResults()),
+                 (QStringList{"kick 1.wav", "kick 2.wav", "loose kick.wav"}));
 
         // Switching the last filter off restores the normal scope and empties the lists.
         model->toggleTagFilter(FinderTag::Red);

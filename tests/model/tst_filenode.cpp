@@ -1,3 +1,4 @@
+#include "DataRows.h"
 #include "FileNode.h"
 #include "TestSupport.h"
 
@@ -15,18 +16,17 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("folders");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("folders first, case-insensitive, filtered")
-            << QStringList{"b.WAV", "A.aif", "notes.txt", ".hidden.wav"} << QStringList{"Zeta"}
-            << QStringList{"Zeta", "A.aif", "b.WAV"};
+            << rowList("b.WAV|A.aif|notes.txt|.hidden.wav") << rowList("Zeta")
+            << rowList("Zeta|A.aif|b.WAV");
         QTest::newRow("extensions by lower case; opus is not audio")
-            << QStringList{"loop.OGG", "loop.opus", "noext", "wav", "x.", "x.wav.txt", "y.FLAC"}
-            << QStringList{} << QStringList{"loop.OGG", "y.FLAC"};
+            << rowList("loop.OGG|loop.opus|noext|wav|x.|x.wav.txt|y.FLAC") << rowList("")
+            << rowList("loop.OGG|y.FLAC");
         QTest::newRow("a folder named like audio is a folder")
-            << QStringList{"a.wav"} << QStringList{"drums.wav"}
-            << QStringList{"drums.wav", "a.wav"};
+            << rowList("a.wav") << rowList("drums.wav") << rowList("drums.wav|a.wav");
         QTest::newRow("folders sort without case")
-            << QStringList{} << QStringList{"beta", "Alpha"} << QStringList{"Alpha", "beta"};
+            << rowList("") << rowList("beta|Alpha") << rowList("Alpha|beta");
         QTest::newRow("bundles are plain folders; hidden folders are not listed")
-            << QStringList{} << QStringList{"Kit.bundle", ".git"} << QStringList{"Kit.bundle"};
+            << rowList("") << rowList("Kit.bundle|.git") << rowList("Kit.bundle");
     }
     void listing()
     {

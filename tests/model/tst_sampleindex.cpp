@@ -201,19 +201,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("selection"); // empty: global search
         QTest::addColumn<int>("hits");
-        QTest::newRow("two words any order") << "808 kick" << QString() << 2;
-        QTest::newRow("same word twice") << "808 808" << QString() << 2;
-        QTest::newRow("case, accents and width")
-            << QString::fromUtf8("CAFÉ ＫＥＹＳ") << QString() << 1;
-        QTest::newRow("sharp s") << "strasse" << QString() << 1;
-        QTest::newRow("spaces only") << "   " << QString() << 0;
-        QTest::newRow("tab separates terms") << "kick\tlong" << QString() << 1;
-        QTest::newRow("same names ordered by path") << "snare" << QString() << 2;
-        QTest::newRow("folder scope: its files and below, no sibling sharing a prefix")
-            << "kick"
-            << "S/Kick" << 2;
-        QTest::newRow("file selected scopes to its folder") << "kick"
-                                                            << "S/Kicks/kick-808 long.wav" << 1;
+        const auto row = [](const char *name, const QString &text, const char *selection,
+                            int hits) {
+            QTest::newRow(name) << text << QString::fromUtf8(selection) << hits;
+        };
+        row("two words any order", "808 kick", "", 2);
+        row("same word twice", "808 808", "", 2);
+        row("case, accents and width", QString::fromUtf8("CAFÉ ＫＥＹＳ"), "", 1);
+        row("sharp s", "strasse", "", 1);
+        row("spaces only", "   ", "", 0);
+        row("tab separates terms", "kick\tlong", "", 1);
+        row("same names ordered by path", "snare", "", 2);
+        row("folder scope: its files and below, no sibling sharing a prefix", "kick", "S/Kick", 2);
+        row("file selected scopes to its folder", "kick", "S/Kicks/kick-808 long.wav", 1);
     }
     void searchMatchesIndependentWalk()
     {

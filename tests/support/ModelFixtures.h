@@ -39,6 +39,13 @@ struct ModelFixture
         return path(relative);
     }
     void mkdir(const QString &relative) const { TestSupport::makeDirs(path(relative)); }
+    QSet<QUrl> urls(const QStringList &relative) const
+    {
+        QSet<QUrl> set;
+        for (const QString &item : relative)
+            set.insert(url(item));
+        return set;
+    }
 
     std::unique_ptr<BrowserModel> makeModel(bool withTags = false, bool live = false,
                                             const QStringList &roots = {})
@@ -60,6 +67,14 @@ struct ModelFixture
         store = std::make_unique<TagStore>(*prefs);
     }
 };
+
+inline QStringList nodeNames(const QList<FileNodePtr> &nodes)
+{
+    QStringList names;
+    for (const FileNodePtr &node : nodes)
+        names.append(node->name());
+    return names;
+}
 
 // Tree rows as names indented by depth, readable in a failed comparison.
 inline QStringList rowNames(const QList<VisibleRow> &rows)
