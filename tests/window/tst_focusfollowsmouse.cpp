@@ -126,26 +126,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("state"); // "button", "modal", "floating" or nothing
         QTest::addColumn<bool>("activated");
         const QPoint overDaw(700, 100), overSelf(200, 300), nearEdge(430, 100);
-        QTest::newRow("over our window") << "bitwig" << overDaw << 600LL << overSelf << "" << true;
-        QTest::newRow("no partner yet") << "" << overDaw << 600LL << overSelf << "" << false;
-        QTest::newRow("deny-listed app is no partner")
-            << "plasmashell" << overDaw << 600LL << overSelf << "" << false;
-        QTest::newRow("left button held")
-            << "bitwig" << overDaw << 600LL << overSelf << "button" << false;
-        QTest::newRow("modal dialog open")
-            << "bitwig" << overDaw << 600LL << overSelf << "modal" << false;
-        QTest::newRow("not on top")
-            << "bitwig" << overDaw << 600LL << overSelf << "floating" << false;
-        QTest::newRow("grace kept near the anchor")
-            << "bitwig" << nearEdge << 100LL << QPoint(436, 104) << "" << false;
-        QTest::newRow("grace left by distance")
-            << "bitwig" << nearEdge << 100LL << QPoint(418, 100) << "" << true;
-        QTest::newRow("grace left by time")
-            << "bitwig" << nearEdge << 500LL << QPoint(436, 104) << "" << true;
-        QTest::newRow("third application")
-            << "bitwig" << overDaw << 600LL << QPoint(1500, 100) << "" << false;
-        QTest::newRow("bare desktop")
-            << "bitwig" << overDaw << 600LL << QPoint(1000, 950) << "" << false;
+        const auto row = [](const char *name, const char *partner, QPoint at, qint64 after,
+                            QPoint pointer, const char *state, bool activated) {
+            QTest::newRow(name) << partner << at << after << pointer << state << activated;
+        };
+        row("over our window", "bitwig", overDaw, 600, overSelf, "", true);
+        row("no partner yet", "", overDaw, 600, overSelf, "", false);
+        row("deny-listed app is no partner", "plasmashell", overDaw, 600, overSelf, "", false);
+        row("left button held", "bitwig", overDaw, 600, overSelf, "button", false);
+        row("modal dialog open", "bitwig", overDaw, 600, overSelf, "modal", false);
+        row("not on top", "bitwig", overDaw, 600, overSelf, "floating", false);
+        row("grace kept near the anchor", "bitwig", nearEdge, 100, QPoint(436, 104), "", false);
+        row("grace left by distance", "bitwig", nearEdge, 100, QPoint(418, 100), "", true);
+        row("grace left by time", "bitwig", nearEdge, 500, QPoint(436, 104), "", true);
+        row("third application", "bitwig", overDaw, 600, QPoint(1500, 100), "", false);
+        row("bare desktop", "bitwig", overDaw, 600, QPoint(1000, 950), "", false);
     }
     void pollRules()
     {

@@ -85,20 +85,19 @@ private Q_SLOTS:
         QTest::addColumn<Setup>("stored");
         QTest::addColumn<DockMode>("mode");
         QTest::addColumn<bool>("onTop");
-        QTest::newRow("first start") << Setup{} << DockMode::Left << true;
-        QTest::newRow("legacy unpinned")
-            << Setup{{"windowPinned", false}} << DockMode::Off << false;
-        QTest::newRow("right") << Setup{{"windowDockMode", "right"}} << DockMode::Right << true;
-        QTest::newRow("unknown mode") << Setup{{"windowDockMode", "top"}} << DockMode::Left << true;
-        QTest::newRow("off but on top")
-            << Setup{{"windowDockMode", "off"}, {"windowAlwaysOnTop", true}} << DockMode::Off
-            << true;
-        QTest::newRow("legacy beats mode default")
-            << Setup{{"windowDockMode", "left"}, {"windowPinned", false}} << DockMode::Left
-            << false;
-        QTest::newRow("on top of the wrong type")
-            << Setup{{"windowDockMode", "off"}, {"windowAlwaysOnTop", "yes"}} << DockMode::Off
-            << false;
+        const auto row = [](const char *name, const Setup &stored, DockMode mode, bool onTop) {
+            QTest::newRow(name) << stored << mode << onTop;
+        };
+        row("first start", {}, DockMode::Left, true);
+        row("legacy unpinned", {{"windowPinned", false}}, DockMode::Off, false);
+        row("right", {{"windowDockMode", "right"}}, DockMode::Right, true);
+        row("unknown mode", {{"windowDockMode", "top"}}, DockMode::Left, true);
+        row("off but on top", {{"windowDockMode", "off"}, {"windowAlwaysOnTop", true}},
+            DockMode::Off, true);
+        row("legacy beats mode default", {{"windowDockMode", "left"}, {"windowPinned", false}},
+            DockMode::Left, false);
+        row("on top of the wrong type", {{"windowDockMode", "off"}, {"windowAlwaysOnTop", "yes"}},
+            DockMode::Off, false);
     }
     void startUp()
     {
@@ -130,38 +129,30 @@ private Q_SLOTS:
         QTest::addColumn<QRect>("initial");
         QTest::addColumn<QRect>("frame");
         using L = QList<DockMode>;
+        using Areas = QList<QRect>;
         const DockMode left = DockMode::Left, right = DockMode::Right, off = DockMode::Off;
-        const QList<QRect> screen{QRect(0, 0, 1600, 1000)};
-        const QRect floating(100, 100, 600, 500);
-        QTest::newRow("left") << L{left} << screen << 0.0 << floating << QRect(0, 0, 440, 1000);
-        QTest::newRow("right") << L{right} << screen << 0.0 << floating
-                               << QRect(1160, 0, 440, 1000);
-        QTest::newRow("custom 500")
-            << L{right} << screen << 500.0 << floating << QRect(1100, 0, 500, 1000);
-        QTest::newRow("custom below minimum")
-            << L{left} << screen << 300.0 << floating << QRect(0, 0, 440, 1000);
-        QTest::newRow("custom wider than screen")
-            << L{right} << screen << 2000.0 << floating << QRect(0, 0, 1600, 1000);
-        QTest::newRow("narrow screen") << L{right} << QList<QRect>{QRect(0, 0, 400, 700)} << 0.0
-                                       << floating << QRect(0, 0, 400, 700);
-        QTest::newRow("panel at the top and left")
-            << L{left} << QList<QRect>{QRect(48, 30, 1552, 970)} << 0.0 << floating
-            << QRect(48, 30, 440, 970);
-        QTest::newRow("second screen") << L{right} << QList<QRect>{QRect(1600, 0, 1920, 1080)}
-                                       << 0.0 << floating << QRect(3080, 0, 440, 1080);
-        QTest::newRow("no screen: left alone")
-            << L{left} << QList<QRect>{} << 0.0 << floating << floating;
-        QTest::newRow("dock to dock and back restores the floating frame")
-            << L{off, left, right, off} << screen << 0.0 << floating << floating;
-        QTest::newRow("off screen frame centred")
-            << L{off, left, off} << screen << 0.0 << QRect(3000, 100, 600, 500)
-            << QRect(500, 250, 600, 500);
-        QTest::newRow("no remembered frame: default floating")
-            << L{left, off} << screen << 0.0 << floating << QRect(580, 140, 440, 720);
-        QTest::newRow("short screen") << L{left, off} << QList<QRect>{QRect(0, 0, 1280, 600)} << 0.0
-                                      << floating << QRect(420, 0, 440, 600);
-        QTest::newRow("no screen: fallback area")
-            << L{left, off} << QList<QRect>{} << 0.0 << floating << QRect(500, 90, 440, 720);
+        const auto row = [](const char *name, const L &modes, const QRect &frame, double custom = 0,
+                            const Areas &areas = {QRect(0, 0, 1600, 1000)},
+                            const QRect &initial = QRect(100, 100, 600, 500)) {
+            QTest::newRow(name) << modes << areas << custom << initial << frame;
+        };
+        row("left", L{left}, QRect(0, 0, 440, 1000));
+        row("right", L{right}, QRect(1160, 0, 440, 1000));
+        row("custom 500", L{right}, QRect(1100, 0, 500, 1000), 500);
+        row("custom below minimum", L{left}, QRect(0, 0, 440, 1000), 300);
+        row("custom wider than screen", L{right}, QRect(0, 0, 1600, 1000), 2000);
+        row("narrow screen", L{right}, QRect(0, 0, 400, 700), 0, {QRect(0, 0, 400, 700)});
+        row("panel at the top and left", L{left}, QRect(48, 30, 440, 970), 0,
+            {QRect(48, 30, 1552, 970)});
+        row("second screen", L{right}, QRect(3080, 0, 440, 1080), 0, {QRect(1600, 0, 1920, 1080)});
+        row("no screen: left alone", L{left}, QRect(100, 100, 600, 500), 0, {});
+        row("dock to dock and back restores the floating frame", L{off, left, right, off},
+            QRect(100, 100, 600, 500));
+        row("off screen frame centred", L{off, left, off}, QRect(500, 250, 600, 500), 0,
+            {QRect(0, 0, 1600, 1000)}, QRect(3000, 100, 600, 500));
+        row("no remembered frame: default floating", L{left, off}, QRect(580, 140, 440, 720));
+        row("short screen", L{left, off}, QRect(420, 0, 440, 600), 0, {QRect(0, 0, 1280, 600)});
+        row("no screen: fallback area", L{left, off}, QRect(500, 90, 440, 720), 0, {});
     }
     void frames()
     {
