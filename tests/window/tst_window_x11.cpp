@@ -125,18 +125,16 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(windowProperty(a.id(), "_NET_WM_STATE").contains("ABOVE"),
                                      3000);
 
-            a.setDock(1);
-            QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(1160, 0, 440, 1000), 5000);
-            a.setDock(2);
-            QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(580, 140, 440, 720), 5000);
-            a.setDock(0);
-            QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(0, 0, 440, 1000), 5000);
-            a.setDock(2); // back to the floating frame it had
-            QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(580, 140, 440, 720), 5000);
-
+            const auto dock = [&a](int index, const QRect &frame) {
+                a.setDock(index);
+                QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), frame, 5000);
+            };
+            dock(1, QRect(1160, 0, 440, 1000));
+            dock(2, QRect(580, 140, 440, 720));
+            dock(0, QRect(0, 0, 440, 1000));
+            dock(2, QRect(580, 140, 440, 720)); // back to the floating frame it had
             // The user widens the docked window to 520 (frame), as a window manager resize does.
-            a.setDock(0);
-            QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(0, 0, 440, 1000), 5000);
+            dock(0, QRect(0, 0, 440, 1000));
             QTest::qWait(1200); // past the window's own settling
             const QRect frame = outerFrame(a.id());
             const int borders = frame.width() - a.app->window()->width();
@@ -146,8 +144,7 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(
                 a.app->windowController().defaults().doubleForKey("windowDockWidthCustom"), 520.0,
                 5000);
-            a.setDock(1);
-            QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(1080, 0, 520, 1000), 5000);
+            dock(1, QRect(1080, 0, 520, 1000));
         }
         // A restart brings back mode, level and width.
         App again(work);
