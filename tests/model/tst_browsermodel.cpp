@@ -1,5 +1,7 @@
+#include "DataRows.h"
 #include "FileManagerReveal.h"
-#include "ModelFixture.h"
+#include "IndexFile.h"
+#include "ModelFixtures.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -12,369 +14,478 @@ public:
     void reveal(const QString &path) override { revealed.append(path); }
     QStringList revealed;
 };
+// Drums red, Drums/Kicks blue, Bass/bass kick.wav blue, loose kick red, Outside red.
+std::unique_ptr<BrowserModel> taggedModel(ModelFixture &f)
+{
+    for (const char *name :
+         {"R/Drums/Kicks/kick 1.wav", "R/Drums/Kicks/kick 2.wav", "R/Drums/snare.wav",
+          "R/Bass/bass kick.wav", "R/loose kick.wav", "Outside/out kick.wav"})
+        f.touch(QString::fromUtf8(name));
+    f.store->setTags({FinderTag::Red}, f.url("R/Drums"));
+    f.store->setTags({FinderTag::Blue}, f.url("R/Drums/Kicks"));
+    f.store->setTags({FinderTag::Blue}, f.url("R/Bass/bass kick.wav"));
+    f.store->setTags({FinderTag::Red}, f.url("R/loose kick.wav"));
+    f.store->setTags({FinderTag::Red}, f.url("Outside/out kick.wav"));
+    f.store->setTags({FinderTag::Green}, f.url("R/gone.wav")); // never existed
+    auto model = f.makeModel(true);
+    [&] { QVERIFY(model->addDroppedFolders({f.url("R")})); }();
+    return model;
+}
+constexpr int refreshTimeout = 5000;
+
+std::unique_ptr<BrowserModel> liveModel(ModelFixture &f, const QString &root, bool live = true)
+{
+    auto model = f.makeModel(false, live);
+    [&] { QVERIFY(model->addDroppedFolders({f.url(root)})); }();
+    // Let the watcher finish its initial walk before the test changes anything.
+    QTest::qWait(300);
+    return model;
+}
 } // namespace
 
 class TestBrowserModel : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void rowsFollowExpansion();
-    void equalAssignmentsAreSilent();
-    void lastErrorClearsItself();
-    void addFolderThroughPanel_data();
-    void addFolderThroughPanel();
-    void droppedFolders();
-    void rootsSurviveRestart();
-    void removeRootForgetsBelow();
-    void relinkMovesExpansionAndSelection();
-    void healsRenamedRootAndMarksOffline();
-    void navigationPersists();
-    void revealInBrowser_data();
-    void revealInBrowser();
-    void revealInFinder();
-    void searchInFolderRaisesFocusOnce();
-};
-
-void TestBrowserModel::rowsFollowExpansion()
-{
-    ModelFixture f;
-    f.touch("A/F/deep.wav");
-    f.touch("A/x.wav");
-    f.mkdir("B");
-    auto model = f.makeModel();
-    model->addRoot(f.url("A"));
-    model->addRoot(f.url("B"));
-    QCOMPARE(rowNames(model->visibleRows()), (QStringList{"A", "B"}));
-
-    const FileNodePtr a = model->roots().first();
-    model->expand(a);
-    QList<VisibleRow> rows = model->visibleRows();
-    QCOMPARE(rowNames(rows), (QStringList{"A", "  F", "  x.wav", "B"}));
-    QCOMPARE(rows[1].contextID, a->url());
-    QVERIFY(rows[0].contextID.isEmpty());
-
-    QVERIFY(!model->node(f.url("A/F/deep.wav")));
-    model->expand(model->node(f.url("A/F")));
-    rows = model->visibleRows();
-    QCOMPARE(rowNames(rows), (QStringList{"A", "  F", "    deep.wav", "  x.wav", "B"}));
-    QCOMPARE(rows[2].contextID, a->url()); // the top-level row, not F
-    QVERIFY(model->node(f.url("A/F/deep.wav")));
-
-    // A file URL in the expanded set changes nothing.
-    QSet<QUrl> expanded = model->expanded();
-    expanded.insert(f.url("A/x.wav"));
-    model->setExpanded(expanded);
-    QCOMPARE(model->visibleRows().size(), 5);
-}
-
-void TestBrowserModel::equalAssignmentsAreSilent()
-{
-    ModelFixture f;
-    f.mkdir("S/Kicks");
-    auto model = f.makeModel();
-    model->addRoot(f.url("S"));
-    model->setSelection(f.url("S/Kicks"));
-
-    QSignalSpy selection(model.get(), &BrowserModel::selectionChanged);
-    QSignalSpy global(model.get(), &BrowserModel::globalSearchChanged);
-    QSignalSpy expanded(model.get(), &BrowserModel::expandedChanged);
-    QSignalSpy text(model.get(), &BrowserModel::searchTextChanged);
-    QSignalSpy filters(model.get(), &BrowserModel::activeTagFiltersChanged);
-    model->setSelection(QUrl::fromLocalFile(f.path("S/./Kicks/"))); // same item, other spelling
-    model->setGlobalSearch(false);
-    model->setExpanded(model->expanded());
-    model->setSearchText(QString());
-    model->setActiveTagFilters({});
-    QCOMPARE(selection.count(), 0);
-    QCOMPARE(global.count(), 0);
-    QCOMPARE(expanded.count(), 0);
-    QCOMPARE(text.count(), 0);
-    QCOMPARE(filters.count(), 0);
-
-    // ...while the explicit operations always tell the observers.
-    model->collapseAll();
-    QCOMPARE(expanded.count(), 1);
-    QSignalSpy roots(model.get(), &BrowserModel::rootsChanged);
-    model->reloadTree();
-    QCOMPARE(roots.count(), 1);
-}
-
-void TestBrowserModel::lastErrorClearsItself()
-{
-    ModelFixture f;
-    auto model = f.makeModel();
-    model->setLastError("x");
-    QTest::qWait(2000);
-    model->setLastError("y");
-    QTest::qWait(1500); // 3.5 s after "x": "y" must still be shown
-    QCOMPARE(model->lastError(), QStringLiteral("y"));
-    QTRY_COMPARE_WITH_TIMEOUT(model->lastError(), QString(), 2000);
-
-    model->setLastError("z");
-    model->setLastError(QString()); // cleared by hand: nothing pending
-    model->setLastError("w");
-    QTest::qWait(2200);
-    QCOMPARE(model->lastError(), QStringLiteral("w"));
-}
-
-void TestBrowserModel::addFolderThroughPanel_data()
-{
-    QTest::addColumn<QStringList>("existing");
-    QTest::addColumn<QStringList>("chosen");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("three in panel order")
-        << QStringList{} << QStringList{"c", "a", "b"} << QStringList{"c", "a", "b"};
-    QTest::newRow("already a root")
-        << QStringList{"a"} << QStringList{"a", "b"} << QStringList{"a", "b"};
-    QTest::newRow("cancel") << QStringList{"a"} << QStringList{} << QStringList{"a"};
-}
-
-void TestBrowserModel::addFolderThroughPanel()
-{
-    QFETCH(QStringList, existing);
-    QFETCH(QStringList, chosen);
-    QFETCH(QStringList, expected);
-    ModelFixture f;
-    for (const char *name : {"a", "b", "c"})
-        f.mkdir(QString::fromLatin1(name));
-    auto model = f.makeModel();
-    for (const QString &name : existing)
-        model->addRoot(f.url(name));
-    for (const QString &name : chosen)
-        f.chooser.answer.append(f.url(name));
-    QSignalSpy indexing(model.get(), &BrowserModel::isIndexingChanged);
-    model->addFolder();
-
-    QCOMPARE(f.chooser.requests.size(), 1);
-    QCOMPARE(f.chooser.requests[0].buttonText, QStringLiteral("Add"));
-    QCOMPARE(f.chooser.requests[0].message, QStringLiteral("Choose a samples folder or drive"));
-    QVERIFY(f.chooser.requests[0].allowsMultiple);
-    QStringList names;
-    for (const FileNodePtr &root : model->roots())
-        names.append(root->name());
-    QCOMPARE(names, expected);
-    QStringList stored;
-    for (const QString &name : expected)
-        stored.append(f.path(name));
-    if (!chosen.isEmpty()) {
-        QCOMPARE(f.prefs->stringArrayForKey("rootFolderPaths").value_or(QStringList()), stored);
-        const QVariantMap bookmarks = f.prefs->dictionaryForKey("rootFolderBookmarks").value();
-        for (const QString &path : stored)
-            QVERIFY(bookmarks.value(path).toString().size() > 0);
-    }
-}
-
-void TestBrowserModel::droppedFolders()
-{
-    ModelFixture f;
-    f.mkdir("Drums");
-    f.touch("loose.wav");
-    auto model = f.makeModel();
-    QVERIFY(!model->addDroppedFolders({f.url("loose.wav")}));
-    QVERIFY(!model->addDroppedFolders({f.url("missing")}));
-    QVERIFY(model->roots().isEmpty());
-    QVERIFY(model->addDroppedFolders({f.url("Drums")}));
-    QVERIFY(!model->addDroppedFolders({f.url("Drums")}));
-    QCOMPARE(model->roots().size(), 1);
-    QVERIFY(model->isIndexing());
-    QTRY_VERIFY(!model->isIndexing());
-}
-
-void TestBrowserModel::rootsSurviveRestart()
-{
-    ModelFixture f;
-    f.touch("R/Sub/kick.wav");
+    void rowsFollowExpansion()
     {
-        auto model = f.makeModel();
-        QVERIFY(model->addDroppedFolders({f.url("R")}));
-        model->expand(model->roots().first());
-        model->setSelection(f.url("R/Sub/kick.wav"));
+        ModelFixture f;
+        f.touch("A/F/deep.wav");
+        f.touch("A/x.wav");
+        f.mkdir("B");
+        auto model = f.makeModel(false, false, {"A", "B"});
+        QCOMPARE(rowNames(model->visibleRows()), (QStringList{"A", "B"}));
+        const FileNodePtr a = model->roots().first();
+        model->expand(a);
+        QVERIFY(!model->node(f.url("A/F/deep.wav")));
+        model->expand(model->node(f.url("A/F")));
+        const QList<VisibleRow> rows = model->visibleRows();
+        QCOMPARE(rowNames(rows), (QStringList{"A", "  F", "    deep.wav", "  x.wav", "B"}));
+        QVERIFY(rows[0].contextID.isEmpty());
+        QCOMPARE(rows[2].contextID, a->url()); // the top-level row, not F
+        QVERIFY(model->node(f.url("A/F/deep.wav")));
+
+        // A file URL in the expanded set changes nothing.
+        model->setExpanded(model->expanded() + QSet<QUrl>{f.url("A/x.wav")});
+        QCOMPARE(model->visibleRows().size(), 5);
     }
-    f.restartPreferences();
-    auto model = f.makeModel();
-    QCOMPARE(model->roots().size(), 1);
-    QCOMPARE(model->roots().first()->path(), f.path("R"));
-    QVERIFY(model->expanded().contains(f.url("R")));
-    QCOMPARE(model->selection(), f.url("R/Sub/kick.wav"));
-    QVERIFY(model->offlineRoots().isEmpty());
-}
+    void addFolderThroughPanel_data()
+    {
+        QTest::addColumn<QStringList>("existing");
+        QTest::addColumn<QStringList>("chosen");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("three in panel order")
+            << rowList("") << rowList("c|a|b") << rowList("c|a|b");
+        QTest::newRow("already a root") << rowList("a") << rowList("a|b") << rowList("a|b");
+        QTest::newRow("cancel") << rowList("a") << rowList("") << rowList("a");
+    }
+    void addFolderThroughPanel()
+    {
+        QFETCH(QStringList, existing);
+        QFETCH(QStringList, chosen);
+        QFETCH(QStringList, expected);
+        ModelFixture f;
+        for (const char *name : {"a", "b", "c"})
+            f.mkdir(QString::fromLatin1(name));
+        f.touch("loose.wav");
+        auto model = f.makeModel(false, false, existing);
+        for (const QString &name : chosen)
+            f.chooser.answer.append(f.url(name));
+        model->addFolder();
+        QCOMPARE(f.chooser.requests.size(), 1);
+        QVERIFY(f.chooser.requests[0].allowsMultiple);
+        QCOMPARE(nodeNames(model->roots()), expected);
+        QStringList stored;
+        for (const QString &name : expected)
+            stored.append(f.path(name));
+        if (chosen.isEmpty())
+            return;
+        QCOMPARE(f.prefs->stringArrayForKey("rootFolderPaths").value_or(QStringList()), stored);
+        const QVariantMap bookmarks =
+            f.prefs->dictionaryForKey("rootFolderBookmarks").value_or(QVariantMap());
+        QCOMPARE(bookmarks.size(), stored.size());
+        for (const QString &path : stored)
+            QVERIFY(!bookmarks.value(path).toByteArray().isEmpty());
 
-void TestBrowserModel::removeRootForgetsBelow()
-{
-    ModelFixture f;
-    f.touch("A/a.wav");
-    f.touch("B/b.wav");
-    auto model = f.makeModel();
-    model->addRoot(f.url("A"));
-    model->addRoot(f.url("B"));
-    model->expand(model->roots().at(0));
-    model->setSelection(f.url("B/b.wav"));
-    model->removeRoot(model->roots().at(0));
-    QCOMPARE(model->roots().size(), 1);
-    QVERIFY(!model->expanded().contains(f.url("A")));
-    QCOMPARE(model->selection(), f.url("B/b.wav")); // elsewhere: kept
-    model->removeRoot(model->roots().at(0));
-    QVERIFY(model->selection().isEmpty());
-    QVERIFY(!f.prefs->objectForKey("selectedItemPath").isValid());
-    QVERIFY(f.prefs->dictionaryForKey("rootFolderBookmarks").value().isEmpty());
-}
+        // Dropped folders follow the same rules and start indexing.
+        QCOMPARE(model->addDroppedFolders({f.url("c")}), !expected.contains("c"));
+        QVERIFY(!model->addDroppedFolders({f.url("loose.wav"), f.url("missing")}));
+        QTRY_VERIFY(!model->isIndexing());
+    }
+    void rootsSurviveRestartAndRemoval()
+    {
+        ModelFixture f;
+        f.touch("R/Sub/kick.wav");
+        f.touch("B/b.wav");
+        {
+            auto model = f.makeModel();
+            QVERIFY(model->addDroppedFolders({f.url("R"), f.url("B")}));
+            model->expand(model->roots().first());
+            model->setSelection(f.url("R/Sub/kick.wav"));
+        }
+        f.restart();
+        auto model = f.makeModel();
+        QCOMPARE(model->roots().size(), 2);
+        QCOMPARE(model->roots().first()->path(), f.path("R"));
+        QCOMPARE(model->expanded(), QSet<QUrl>{f.url("R")});
+        QCOMPARE(model->selection(), f.url("R/Sub/kick.wav"));
+        QVERIFY(model->offlineRoots().isEmpty());
 
-void TestBrowserModel::relinkMovesExpansionAndSelection()
-{
-    ModelFixture f;
-    f.touch("Old/Kit/snare.wav");
-    f.touch("New/Kit/snare.wav");
-    auto model = f.makeModel();
-    model->addRoot(f.url("Old"));
-    const FileNodePtr root = model->roots().first();
-    model->expand(root);
-    model->expand(model->node(f.url("Old/Kit")));
-    model->setSelection(f.url("Old/Kit/snare.wav"));
+        model->removeRoot(model->roots().at(1));
+        QCOMPARE(model->selection(), f.url("R/Sub/kick.wav")); // elsewhere: kept
+        model->removeRoot(model->roots().at(0));
+        QVERIFY(model->expanded().isEmpty());
+        QVERIFY(model->selection().isEmpty());
+        QVERIFY(!f.prefs->objectForKey("selectedItemPath").isValid());
+        QVERIFY(f.prefs->dictionaryForKey("rootFolderBookmarks").value().isEmpty());
+    }
+    void relinkMovesExpansionAndSelection()
+    {
+        ModelFixture f;
+        f.touch("Old/Kit/snare.wav");
+        f.touch("New/Kit/snare.wav");
+        auto model = f.makeModel(false, false, {"Old"});
+        const FileNodePtr root = model->roots().first();
+        model->expand(root);
+        model->expand(model->node(f.url("Old/Kit")));
+        model->setSelection(f.url("Old/Kit/snare.wav"));
+        f.chooser.answer = {f.url("New")};
+        model->relink(root, f.url("Old/")); // its own place, and no root at all: nothing
+        model->relink(nullptr, f.url("New"));
+        QCOMPARE(model->roots().first()->path(), f.path("Old"));
+        model->relinkRoot(root);
+        QVERIFY(f.chooser.requests.last().message.contains("Old"));
+        QCOMPARE(model->roots().first()->path(), f.path("New"));
+        QCOMPARE(model->expanded(), f.urls({"New", "New/Kit"}));
+        QCOMPARE(model->selection(), f.url("New/Kit/snare.wav"));
+    }
+    void healsRenamedRootAndMarksOffline()
+    {
+        ModelFixture f;
+        f.touch("Library/Kit/kick.wav");
+        f.mkdir("Other");
+        auto model = f.makeModel(false, false, {"Library", "Other"});
+        model->expand(model->roots().first());
+        model->setSelection(f.url("Library/Kit/kick.wav"));
+        std::optional<bool> healed;
+        const auto heal = [&] {
+            healed.reset();
+            model->healMovedRoots([&](bool moved) { healed = moved; });
+        };
+        QVERIFY(QDir().rename(f.path("Library"), f.path("Renamed")));
+        heal();
+        QTRY_COMPARE(healed, std::optional(true));
+        QCOMPARE(model->roots().first()->path(), f.path("Renamed"));
+        QCOMPARE(model->roots().at(1)->path(), f.path("Other")); // keeps its place
+        QVERIFY(model->expanded().contains(f.url("Renamed")));
+        QCOMPARE(model->selection(), f.url("Renamed/Kit/kick.wav"));
+        QCOMPARE(f.prefs->stringArrayForKey("rootFolderPaths").value().first(), f.path("Renamed"));
 
-    model->relink(root, f.url("Old")); // own URL: nothing
-    QCOMPARE(model->roots().first()->path(), f.path("Old"));
+        // Deleted: it cannot be healed and goes offline, then comes back.
+        QVERIFY(QDir(f.path("Other")).removeRecursively());
+        heal();
+        QTRY_COMPARE(healed, std::optional(false));
+        model->updateOfflineRoots();
+        QCOMPARE(model->offlineRoots(), QSet<QUrl>{f.url("Other")});
+        f.mkdir("Other");
+        model->updateOfflineRoots();
+        QVERIFY(model->offlineRoots().isEmpty());
+    }
+    void navigationPersists()
+    {
+        ModelFixture f;
+        f.touch("R/A/B/x.wav");
+        auto model = f.makeModel(false, false, {"R"});
+        model->toggle(model->roots().first());
+        QCOMPARE(f.prefs->stringArrayForKey("expandedFolderPaths").value(),
+                 QStringList{f.path("R")});
+        model->toggle(model->node(f.url("R/A")));
+        model->setSelection(f.url("R/A/B"));
+        QCOMPARE(f.prefs->stringForKey("selectedItemPath").value(), f.path("R/A/B"));
+        QSignalSpy selection(model.get(), &BrowserModel::selectionChanged);
+        model->setSelection(QUrl::fromLocalFile(f.path("R/./A/B/"))); // the same, spelt otherwise
+        QCOMPARE(selection.count(), 0);
+        model->toggle(FileNode::create(f.url("R/A/B/x.wav"), false)); // files are ignored
+        QCOMPARE(model->expanded().size(), 2);
 
-    f.chooser.answer = {f.url("New")};
-    model->relinkRoot(root);
-    QCOMPARE(f.chooser.requests.last().buttonText, QStringLiteral("Relink"));
-    QCOMPARE(f.chooser.requests.last().message,
-             QStringLiteral("Choose the new location of \u201COld\u201D"));
-    QCOMPARE(model->roots().first()->path(), f.path("New"));
-    QVERIFY(model->expanded().contains(f.url("New/Kit")));
-    QVERIFY(!model->expanded().contains(f.url("Old/Kit")));
-    QCOMPARE(model->selection(), f.url("New/Kit/snare.wav"));
-}
+        model->setSearchText("x");
+        model->setGlobalSearch(true);
+        model->setSelection(f.url("R/A")); // a new selection turns global search off
+        QVERIFY(!model->globalSearch());
+        model->collapseAll();
+        QVERIFY(f.prefs->stringArrayForKey("expandedFolderPaths").value().isEmpty());
+        QVERIFY(!model->node(model->selection()));
 
-void TestBrowserModel::healsRenamedRootAndMarksOffline()
-{
-    ModelFixture f;
-    f.touch("Library/Kit/kick.wav");
-    f.mkdir("Other");
-    auto model = f.makeModel();
-    model->addRoot(f.url("Library"));
-    model->addRoot(f.url("Other"));
-    model->expand(model->roots().first());
-    model->setSelection(f.url("Library/Kit/kick.wav"));
+        const qint64 before = model->searchFocusRequest();
+        model->searchInFolder(f.url("R/A/B"));
+        QCOMPARE(model->searchFocusRequest(), before + 1);
+        QCOMPARE(model->selection(), f.url("R/A/B"));
 
-    std::optional<bool> healed;
-    const auto heal = [&] {
-        healed.reset();
-        model->healMovedRoots([&](bool moved) { healed = moved; });
-    };
-    QVERIFY(QDir().rename(f.path("Library"), f.path("Renamed")));
-    heal();
-    QTRY_COMPARE(healed, std::optional(true));
-    QCOMPARE(model->roots().first()->path(), f.path("Renamed"));
-    QCOMPARE(model->roots().at(1)->path(), f.path("Other")); // keeps its place
-    QVERIFY(model->expanded().contains(f.url("Renamed")));
-    QCOMPARE(model->selection(), f.url("Renamed/Kit/kick.wav"));
-    QCOMPARE(f.prefs->stringArrayForKey("rootFolderPaths").value().first(), f.path("Renamed"));
+        RecordingReveal reveal;
+        model->setFileManagerReveal(&reveal);
+        model->revealInFinder(f.url("R/A/B/x.wav"));
+        model->revealInFinder(f.url("R/gone.wav"));
+        QCOMPARE(reveal.revealed, QStringList{f.path("R/A/B/x.wav")});
+        QVERIFY(model->lastError().startsWith("gone.wav"));
+    }
+    void revealInBrowser_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QStringList>("expanded");
+        QTest::addColumn<QString>("selected");
+        QTest::newRow("file deep inside")
+            << "R/A/B/x.wav" << rowList("R|R/A|R/A/B") << "R/A/B/x.wav";
+        QTest::newRow("folder opens too") << "R/A" << rowList("R|R/A") << "R/A";
+        QTest::newRow("deleted file selects deepest folder")
+            << "R/A/B/gone.wav" << rowList("R|R/A|R/A/B") << "R/A/B";
+        QTest::newRow("outside every root") << "elsewhere.wav" << rowList("") << "elsewhere.wav";
+    }
+    void revealInBrowser()
+    {
+        QFETCH(QString, target);
+        QFETCH(QStringList, expanded);
+        QFETCH(QString, selected);
+        ModelFixture f;
+        f.touch("R/A/B/x.wav");
+        auto model = f.makeModel(false, false, {"R"});
+        model->setSearchText("x");
+        model->setGlobalSearch(true);
+        model->revealInBrowser(f.url(target));
+        QCOMPARE(model->expanded(), f.urls(expanded));
+        QCOMPARE(model->selection(), f.url(selected));
+        QVERIFY(model->searchText().isEmpty());
+        QVERIFY(!model->globalSearch());
+        // Revealing opens folders for the moment only.
+        QVERIFY(
+            f.prefs->stringArrayForKey("expandedFolderPaths").value_or(QStringList()).isEmpty());
+    }
 
-    // Deleted: it cannot be healed and goes offline, then comes back.
-    QVERIFY(QDir(f.path("Other")).removeRecursively());
-    heal();
-    QTRY_COMPARE(healed, std::optional(false));
-    model->updateOfflineRoots();
-    QCOMPARE(model->offlineRoots(), QSet<QUrl>{f.url("Other")});
-    QCOMPARE(model->roots().size(), 2);
-    f.mkdir("Other");
-    model->updateOfflineRoots();
-    QVERIFY(model->offlineRoots().isEmpty());
-}
+    void scopeFromStore_data()
+    {
+        QTest::addColumn<QList<int>>("filters");
+        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<QStringList>("samples");
+        QTest::addColumn<QString>("description");
+        const auto row = [](const char *name, const QList<int> &filters, const char *folders,
+                            const char *samples, const char *description) {
+            QTest::newRow(name) << filters << rowList(folders) << rowList(samples) << description;
+        };
+        row("red", {0}, "Drums", "loose kick.wav", "Red");
+        row("blue: a file and a folder", {4}, "Kicks", "bass kick.wav", "Blue");
+        row("red or blue: nested folder only through its outer folder", {0, 4}, "Drums",
+            "bass kick.wav|loose kick.wav", "2 colors");
+        row("green: nothing", {3}, "", "", "Green");
+        row("all", {0, 1, 2, 3, 4, 5, 6}, "Drums", "bass kick.wav|loose kick.wav", "7 colors");
+    }
+    void scopeFromStore()
+    {
+        QFETCH(QList<int>, filters);
+        QFETCH(QStringList, folders);
+        QFETCH(QStringList, samples);
+        QFETCH(QString, description);
+        ModelFixture f;
+        auto model = taggedModel(f);
+        for (int raw : filters)
+            model->toggleTagFilter(static_cast<FinderTag>(raw));
+        QTRY_COMPARE(nodeNames(model->tagScopeSamples()), samples);
+        QTRY_COMPARE(nodeNames(model->tagScopeFolders()), folders);
+        QCOMPARE(model->property("activeTagFilters").value<FinderTagSet>().size(), filters.size());
+        QCOMPARE(model->tagFilterDescription(), description);
+    }
+    void taggedFileShownTwice()
+    {
+        ModelFixture f;
+        auto model = taggedModel(f);
+        f.store->setTags({FinderTag::Red}, f.url("R/Drums/snare.wav"));
+        model->toggleTagFilter(FinderTag::Red);
+        QTRY_VERIFY(!model->tagScopeFolders().isEmpty());
+        model->expand(model->tagScopeFolders().first());
+        const QList<VisibleRow> rows = model->tagScopedRows();
+        QCOMPARE(rowNames(rows),
+                 (QStringList{"Drums", "  Kicks", "  snare.wav", "loose kick.wav", "snare.wav"}));
+        QVERIFY(rows[2].id() != rows[4].id());
+        QCOMPARE(rows[2].contextID, f.url("R/Drums"));
+        // The selection lookup finds items shown only in the tag rows.
+        QVERIFY(model->node(f.url("R/Drums/snare.wav")));
+    }
+    void toggleRecomputesAndSearches()
+    {
+        ModelFixture f;
+        auto model = taggedModel(f);
+        QTRY_VERIFY(!model->isIndexing());
+        model->setGlobalSearch(true);
+        model->setSearchText("kick");
+        QTRY_COMPARE(model->searchResults().size(), 4);
+        model->toggleTagFilter(FinderTag::Red);
+        QTRY_COMPARE(model->searchResults().size(), 3); // kick 1, kick 2 and the loose kick
+        QCOMPARE(nodeNames(model->searchResults()),
+                 (QStringList{"kick 1.wav", "kick 2.wav", "loose kick.wav"}));
 
-void TestBrowserModel::navigationPersists()
-{
-    ModelFixture f;
-    f.touch("R/A/B/x.wav");
-    auto model = f.makeModel();
-    model->addRoot(f.url("R"));
-    const FileNodePtr root = model->roots().first();
-    model->toggle(root);
-    QCOMPARE(f.prefs->stringArrayForKey("expandedFolderPaths").value(), QStringList{f.path("R")});
-    model->toggle(model->node(f.url("R/A")));
-    model->setSelection(f.url("R/A/B"));
-    QCOMPARE(f.prefs->stringForKey("selectedItemPath").value(), f.path("R/A/B"));
+        // Switching the last filter off restores the normal scope and empties the lists.
+        model->toggleTagFilter(FinderTag::Red);
+        QVERIFY(model->tagScopeFolders().isEmpty());
+        QTRY_COMPARE(model->searchResults().size(), 4);
 
-    model->setSearchText("x");
-    model->setGlobalSearch(true);
-    model->setSelection(f.url("R/A")); // a new selection turns global search off
-    QVERIFY(!model->globalSearch());
+        // Without a tag store filters can be switched on but yield nothing.
+        auto bare = f.makeModel(false);
+        bare->toggleTagFilter(FinderTag::Red);
+        QCOMPARE(bare->activeTagFilters().size(), 1);
+        QVERIFY(bare->tagScopeFolders().isEmpty() && bare->tagScopeSamples().isEmpty());
+    }
+    void relinkMovesTags()
+    {
+        ModelFixture f;
+        auto model = taggedModel(f);
+        QVERIFY(QDir().rename(f.path("R"), f.path("Moved")));
+        model->relink(model->roots().first(), f.url("Moved"));
+        QCOMPARE(f.store->tagsFor(f.url("Moved/Drums")), FinderTagSet{FinderTag::Red});
+        QCOMPARE(f.store->tagsFor(f.url("Moved/Bass/bass kick.wav")),
+                 FinderTagSet{FinderTag::Blue});
+        QVERIFY(f.store->tagsFor(f.url("R/Drums")).isEmpty());
+        QCOMPARE(f.store->tagsFor(f.url("Outside/out kick.wav")), FinderTagSet{FinderTag::Red});
+    }
 
-    model->collapseAll();
-    QVERIFY(f.prefs->stringArrayForKey("expandedFolderPaths").value().isEmpty());
-    QCOMPARE(model->selection(), f.url("R/A"));
-    QVERIFY(!model->node(model->selection()));
+    // Real file-system changes below the roots; every refresh tells the observers of the roots.
+    void onlyWatchedChangesRefresh()
+    {
+        ModelFixture f;
+        f.mkdir("Dead");
+        auto dead = liveModel(f, "Dead", false);
+        ModelFixture g;
+        g.mkdir("R/.cache");
+        g.touch("R/victim.wav");
+        auto model = liveModel(g, "R");
+        model->setSelection(g.url("R/victim.wav"));
+        QSignalSpy deadRoots(dead.get(), &BrowserModel::rootsChanged);
+        QSignalSpy roots(model.get(), &BrowserModel::rootsChanged);
+        f.touch("Dead/new.wav");
+        g.touch("R/.cache/junk.wav");
+        QTest::qWait(2000);
+        QCOMPARE(deadRoots.count(), 0);
+        QCOMPARE(roots.count(), 0);
 
-    FileNodePtr file = FileNode::create(f.url("R/A/B/x.wav"), false);
-    model->toggle(file); // files are ignored
-    QVERIFY(model->expanded().isEmpty());
-}
+        // A folder created later is watched once it appears; a deleted selection is cleared.
+        g.mkdir("R/New");
+        QTRY_COMPARE_WITH_TIMEOUT(roots.count(), 1, refreshTimeout);
+        QTest::qWait(1200);
+        g.touch("R/New/inside.wav");
+        QTRY_COMPARE_WITH_TIMEOUT(roots.count(), 2, refreshTimeout);
+        QVERIFY(QFile::remove(g.path("R/victim.wav")));
+        QTRY_VERIFY_WITH_TIMEOUT(model->selection().isEmpty(), refreshTimeout);
+    }
+    // A burst in an expanded folder: sorted rows and index, never a refresh per file.
+    void burstsRefreshOncePerBatchAndSort()
+    {
+        ModelFixture f;
+        f.mkdir("R/Kicks");
+        auto model = liveModel(f, "R");
+        model->expand(model->roots().first());
+        model->expand(model->node(f.url("R/Kicks")));
+        QSignalSpy roots(model.get(), &BrowserModel::rootsChanged);
+        for (int i = 0; i < 30; ++i)
+            f.touch(QStringLiteral("R/Kicks/kick %1.wav").arg(i));
+        for (const char *name : {"j", "C", "a", "h", "B", "e", "g", "d", "f", "i"})
+            f.touch(QStringLiteral("R/Kicks/%1.wav").arg(QLatin1String(name)));
+        QTRY_COMPARE_WITH_TIMEOUT(model->visibleRows().size(), 42, refreshTimeout);
+        QTest::qWait(2000);
+        // One batch, or two when the burst straddles the watcher's first delivery.
+        QVERIFY2(roots.count() <= 2, qPrintable(QString::number(roots.count())));
+        QCOMPARE(rowNames(model->visibleRows()).mid(2, 10).join("").remove(' '),
+                 QStringLiteral("a.wavB.wavC.wavd.wave.wavf.wavg.wavh.wavi.wavj.wav"));
+        QTRY_COMPARE_WITH_TIMEOUT(model->index()->size(), size_t(40), refreshTimeout);
+        const int afterBurst = roots.count();
+        f.touch("R/b.wav");
+        QTRY_COMPARE_WITH_TIMEOUT(roots.count(), afterBurst + 1, refreshTimeout);
+    }
+    void renamedRootIsHealedAndWatched_data()
+    {
+        QTest::addColumn<QString>("root");
+        QTest::addColumn<QString>("from"); // renamed to `to`
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("healed");
+        QTest::newRow("root renamed") << "Samples"
+                                      << "Samples"
+                                      << "Renamed"
+                                      << "Renamed";
+        // Only the moved folder hears of it: nothing changes inside the root.
+        QTest::newRow("parent renamed") << "S/Samples"
+                                        << "S"
+                                        << "S2"
+                                        << "S2/Samples";
+        QTest::newRow("grandparent moved") << "A/B/Samples"
+                                           << "A"
+                                           << "Z/A"
+                                           << "Z/A/B/Samples";
+    }
+    void renamedRootIsHealedAndWatched()
+    {
+        QFETCH(QString, root);
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, healed);
+        ModelFixture f;
+        f.touch(root + "/Kit/kick.wav");
+        f.mkdir("Z");
+        auto model = liveModel(f, root);
+        model->expand(model->roots().first());
+        QVERIFY(QDir().rename(f.path(from), f.path(to)));
+        QTRY_COMPARE_WITH_TIMEOUT(model->roots().first()->path(), f.path(healed), refreshTimeout);
+        QVERIFY(model->expanded().contains(f.url(healed)));
+        QVERIFY(model->offlineRoots().isEmpty());
 
-void TestBrowserModel::revealInBrowser_data()
-{
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<QStringList>("expanded");
-    QTest::addColumn<QString>("selected");
-    QTest::newRow("file deep inside")
-        << "R/A/B/x.wav" << QStringList{"R", "R/A", "R/A/B"} << "R/A/B/x.wav";
-    QTest::newRow("folder opens too") << "R/A" << QStringList{"R", "R/A"} << "R/A";
-    QTest::newRow("deleted file selects deepest folder")
-        << "R/A/B/gone.wav" << QStringList{"R", "R/A", "R/A/B"} << "R/A/B";
-    QTest::newRow("outside every root") << "elsewhere.wav" << QStringList{} << "elsewhere.wav";
-}
+        // Watched under its new name.
+        QTest::qWait(1500);
+        f.touch(healed + "/new.wav");
+        QTRY_VERIFY_WITH_TIMEOUT(model->node(f.url(healed + "/new.wav")) != nullptr,
+                                 refreshTimeout);
+    }
+    void deletedRootGoesOfflineAndBack()
+    {
+        ModelFixture f;
+        f.touch("Drive/a.wav");
+        auto model = liveModel(f, "Drive");
+        QVERIFY(QDir(f.path("Drive")).removeRecursively());
+        QTRY_COMPARE_WITH_TIMEOUT(model->offlineRoots(), QSet<QUrl>{f.url("Drive")},
+                                  refreshTimeout);
+        QCOMPARE(model->roots().size(), 1);
+        QTest::qWait(1200);
+        f.touch("Drive/b.wav");
+        QTRY_VERIFY_WITH_TIMEOUT(model->offlineRoots().isEmpty(), refreshTimeout);
+    }
+    void liveChangesAreWrittenSparingly()
+    {
+        ModelFixture f;
+        f.touch("R/a.wav");
+        auto model = liveModel(f, "R");
+        model->setIndexWriteIntervalsForTesting(60000, 3000);
+        QTRY_VERIFY(!model->isIndexing());
+        const auto holds = [&](const SampleIndex &index, const char *name) {
+            for (size_t i = 0; i < index.size(); ++i) {
+                if (index.pathString(i) == f.path(QLatin1String(name)))
+                    return true;
+            }
+            return false;
+        };
+        const auto stored = [&](const char *name) {
+            model->waitForIndexWrites();
+            return holds(*IndexFile::read(f.path("index.plist")), name);
+        };
+        const auto indexed = [&](const char *name) { return holds(*model->index(), name); };
 
-void TestBrowserModel::revealInBrowser()
-{
-    QFETCH(QString, target);
-    QFETCH(QStringList, expanded);
-    QFETCH(QString, selected);
-    ModelFixture f;
-    f.touch("R/A/B/x.wav");
-    auto model = f.makeModel();
-    model->addRoot(f.url("R"));
-    model->setSearchText("x");
-    model->setGlobalSearch(true);
-    f.prefs->flush();
-    const QStringList storedBefore =
-        f.prefs->stringArrayForKey("expandedFolderPaths").value_or(QStringList());
-
-    model->revealInBrowser(f.url(target));
-    QSet<QUrl> expectedSet;
-    for (const QString &e : expanded)
-        expectedSet.insert(f.url(e));
-    QCOMPARE(model->expanded(), expectedSet);
-    QCOMPARE(model->selection(), f.url(selected));
-    QVERIFY(model->searchText().isEmpty());
-    QVERIFY(!model->globalSearch());
-    QCOMPARE(f.prefs->stringArrayForKey("expandedFolderPaths").value_or(QStringList()),
-             storedBefore);
-}
-
-void TestBrowserModel::revealInFinder()
-{
-    ModelFixture f;
-    f.touch("Kick 01.wav");
-    auto model = f.makeModel();
-    RecordingReveal reveal;
-    model->setFileManagerReveal(&reveal);
-    model->revealInFinder(f.url("Kick 01.wav"));
-    QCOMPARE(reveal.revealed, QStringList{f.path("Kick 01.wav")});
-    QVERIFY(model->lastError().isEmpty());
-    model->revealInFinder(f.url("Kick 02.wav"));
-    QCOMPARE(reveal.revealed.size(), 1);
-    QCOMPARE(model->lastError(), QStringLiteral("Kick 02.wav isn't available right now"));
-}
-
-void TestBrowserModel::searchInFolderRaisesFocusOnce()
-{
-    ModelFixture f;
-    f.mkdir("R/Kicks");
-    auto model = f.makeModel();
-    const qint64 before = model->searchFocusRequest();
-    model->searchInFolder(f.url("R/Kicks"));
-    QCOMPARE(model->searchFocusRequest(), before + 1);
-    QCOMPARE(model->selection(), f.url("R/Kicks"));
-}
+        // The first change after a quiet spell is written at once; the next one waits for the
+        // spacing; one still unwritten when the model goes is written then.
+        f.touch("R/b.wav");
+        QTRY_VERIFY_WITH_TIMEOUT(stored("R/b.wav"), refreshTimeout);
+        f.touch("R/Sub/c.wav");
+        QTRY_VERIFY_WITH_TIMEOUT(indexed("R/Sub/c.wav"), refreshTimeout);
+        QVERIFY(!stored("R/Sub/c.wav"));
+        QTRY_VERIFY_WITH_TIMEOUT(stored("R/Sub/c.wav"), refreshTimeout);
+        f.touch("R/d.wav");
+        QTRY_VERIFY_WITH_TIMEOUT(indexed("R/d.wav"), refreshTimeout);
+        model.reset();
+        QCOMPARE(IndexFile::read(f.path("index.plist"))->size(), size_t(4));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestBrowserModel)
 #include "tst_browsermodel.moc"

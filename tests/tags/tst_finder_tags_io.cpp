@@ -1,129 +1,152 @@
-#include "TagTestSupport.h"
+#include "DataRows.h"
+#include "ModelFixtures.h"
+#include "TagFixtures.h"
 #include "TestSupport.h"
 
 #include "platform/Preferences.h"
-#include "tags/FinderTag.h"
+#include "tags/FinderTagSync.h"
 #include "tags/FinderTagsIO.h"
 #include "tags/TagNameLearner.h"
-#include "tags/XdgTags.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
-using namespace TagTestSupport;
+using namespace TagFixtures;
 using FinderTagsIO::Entry;
-using NameMap = QMap<qint64, QString>;
 
 namespace {
-const QString lf = QStringLiteral("\n");
-
-QString s(const char *text)
+const FinderTagSet red{FinderTag::Red};
+const FinderTagSet redBlue{FinderTag::Red, FinderTag::Blue};
+// "name\tindex" per entry, line feeds shown as \n: readable in a failed comparison.
+QStringList describe(const QList<Entry> &entries)
 {
-    return QString::fromUtf8(text);
+    QStringList lines;
+    for (const Entry &entry : entries)
+        lines.append(QString(entry.name).replace('\n', "\\n") + '\t' +
+                     QString::number(entry.colorIndex));
+    return lines;
+}
+// Runs an import or export and waits for its completion, which must come on the main thread.
+template <typename Result, typename Start> std::optional<Result> finish(Start start)
+{
+    std::optional<Result> result;
+    start([&result](Result value) {
+        QCOMPARE(QThread::currentThread(), QCoreApplication::instance()->thread());
+        result = value;
+    });
+    if (!QTest::qWaitFor([&] { return result.has_value(); }, 20000))
+        return std::nullopt;
+    return result;
+}
+std::optional<qint64> importNow(BrowserModel &model)
+{
+    return finish<qint64>([&](auto done) { model.importFinderTags(done); });
+}
+std::optional<BrowserModel::ExportSummary> exportNow(BrowserModel &model, bool allowDefaultNames)
+{
+    return finish<BrowserModel::ExportSummary>(
+        [&](auto done) { model.exportFinderTags(allowDefaultNames, done); });
 }
 } // namespace
 
+// Reading and writing the tags of one item, the walks of the import and export over many, and
+// the model running them.
 class TestFinderTagsIO : public QObject
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    QString m_shmFolder; // a tmpfs folder for attributes beyond the 4 KiB of ext4, if any
+    std::unique_ptr<QTemporaryDir> m_dir;
     int m_counter = 0;
 
-    QString newFile()
+    QString path(const QString &relative) const { return m_dir->filePath(relative); }
+    QString file(const QString &relative) const
     {
-        const QString path = m_dir.filePath(QStringLiteral("f%1.wav").arg(++m_counter));
-        TestSupport::writeFile(path, "RIFF");
-        return path;
+        TestSupport::writeFile(path(relative), "RIFF");
+        return path(relative);
     }
-    QUrl url(const QString &path) { return QUrl::fromLocalFile(path); }
+    QString newFile() { return file(QStringLiteral("f%1.wav").arg(++m_counter)); }
+    // Relative paths are below the test's folder.
+    QUrl url(const QString &item) const
+    {
+        return QUrl::fromLocalFile(QDir::isAbsolutePath(item) ? item : path(item));
+    }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        if (!userAttributesWork(m_dir.path()))
+        QTemporaryDir probe;
+        if (!userAttributesWork(probe.path()))
             QSKIP("the temporary folder's file system has no user attributes");
-        QVERIFY2(TestSupport::haveTool(QStringLiteral("python3")), "python3 is needed");
     }
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
 
+    // `carrier` names the attribute Python writes; a second row part adds our own over it.
     void readsWhatPythonWrites_data()
     {
         QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("carrier");
         QTest::addColumn<QStringList>("strings");
         QTest::addColumn<QStringList>("expected");
-
-        QTest::newRow("coloured and plain") << s("binary") << QStringList{s("Red\n6"), s("Work")}
-                                            << QStringList{s("Red\t6"), s("Work\t0")};
-        QTest::newRow("xml format") << s("xml") << QStringList{s("Red\n6"), s("Work")}
-                                    << QStringList{s("Red\t6"), s("Work\t0")};
-        QTest::newRow("word after line feed")
-            << s("binary") << QStringList{s("Mix\nfoo")} << QStringList{s("Mix\\nfoo\t0")};
-        QTest::newRow("index above 7")
-            << s("binary") << QStringList{s("Mix\n8")} << QStringList{s("Mix\\n8\t0")};
-        QTest::newRow("negative index")
-            << s("binary") << QStringList{s("Mix\n-1")} << QStringList{s("Mix\\n-1\t0")};
-        QTest::newRow("nothing after line feed")
-            << s("binary") << QStringList{s("Mix\n")} << QStringList{s("Mix\\n\t0")};
-        QTest::newRow("several line feeds")
-            << s("binary") << QStringList{s("A\nB\n3")} << QStringList{s("A\\nB\\n3\t0")};
-        QTest::newRow("space before digit")
-            << s("binary") << QStringList{s("A\n 3")} << QStringList{s("A\\n 3\t0")};
-        QTest::newRow("huge number") << s("binary") << QStringList{s("A\n99999999999999999999")}
-                                     << QStringList{s("A\\n99999999999999999999\t0")};
-        QTest::newRow("explicit plus sign")
-            << s("binary") << QStringList{s("A\n+3")} << QStringList{s("A\t3")};
-        QTest::newRow("explicit zero")
-            << s("binary") << QStringList{s("A\n0")} << QStringList{s("A\t0")};
-        QTest::newRow("empty name with colour")
-            << s("binary") << QStringList{s("\n2")} << QStringList{s("\t2")};
-        QTest::newRow("unicode names")
-            << s("binary") << QStringList{s("Rot \xF0\x9F\x8D\x8E\n6"), s("Gr\xC3\xBCn\n2")}
-            << QStringList{s("Rot \xF0\x9F\x8D\x8E\t6"), s("Gr\xC3\xBCn\t2")};
-        QTest::newRow("empty list") << s("binary") << QStringList{} << QStringList{};
-        QTest::newRow("order kept")
-            << s("binary") << QStringList{s("Z\n1"), s("A\n7"), s("M"), s("B\n4")}
-            << QStringList{s("Z\t1"), s("A\t7"), s("M\t0"), s("B\t4")};
+        const auto row = [](const char *name, const QString &carrier, const char *strings,
+                            const char *expected, const char *format = "binary") {
+            QTest::newRow(name) << format << carrier << rowList(strings) << rowList(expected);
+        };
+        const QString ours = tagAttribute;
+        row("coloured and plain, order kept", ours, "Z\n1|Red\n6|Work|B\n4",
+            "Z\t1|Red\t6|Work\t0|B\t4");
+        row("xml format", ours, "Red\n6|Work", "Red\t6|Work\t0", "xml");
+        row("only a number from 0 to 7 after the last line feed is a colour", ours,
+            "M\nfoo|M\n8|M\n-1|M\n|A\nB\n3|A\n 3|A\n99999999999999999999|A\n+3|A\n0|\n2",
+            "M\\nfoo\t0|M\\n8\t0|M\\n-1\t0|M\\n\t0|A\\nB\\n3\t0|A\\n 3\t0|"
+            "A\\n99999999999999999999\t0|A\t3|A\t0|\t2");
+        row("unicode names", ours, "Rot \xF0\x9F\x8D\x8E\n6|Gr\xC3\xBCn\n2",
+            "Rot \xF0\x9F\x8D\x8E\t6|Gr\xC3\xBCn\t2");
+        row("empty list", ours, "", "");
+        row("samba stream", sambaAttribute, "Blue\n4", "Blue\t4");
+        row("samba mapped colon", QString(sambaAttribute).replace(33, 1, QChar(0xF022)), "Blue\n4",
+            "Blue\t4");
     }
     void readsWhatPythonWrites()
     {
         QFETCH(QString, format);
+        QFETCH(QString, carrier);
         QFETCH(QStringList, strings);
         QFETCH(QStringList, expected);
         const QString path = newFile();
-        QVERIFY(setPythonPlist(path, strings, format));
+        const bool samba = carrier.startsWith("user.DosStream");
+        // Samba's value carries one extra NUL, which the reader drops.
+        QVERIFY(setPythonPlist(path, strings, format, carrier, samba ? QByteArray(1, '\0') : ""));
         QCOMPARE(describe(FinderTagsIO::readEntries(url(path))), expected);
+        if (carrier == tagAttribute)
+            return;
+        // Ours, when present, wins over the other carriers, even when malformed.
+        QVERIFY(setPythonPlist(path, {"Ours\n6"}));
+        QCOMPARE(describe(FinderTagsIO::readEntries(url(path))), QStringList{"Ours\t6"});
+        QVERIFY(setRawAttribute(path, tagAttribute, "garbage"));
+        QCOMPARE(FinderTagsIO::readEntries(url(path)), QList<Entry>());
     }
 
-    // Every problem with the attribute's value reads as no tags.
+    // Every problem with the attribute's value reads as no tags (the plist reader's own
+    // robustness is the codec's test).
     void malformedValuesReadAsNothing_data()
     {
         QTest::addColumn<QByteArray>("value");
-
+        QTest::newRow("empty") << QByteArray("");
         QTest::newRow("not a plist") << QByteArray("Red\n6");
-        QTest::newRow("bplist header only") << QByteArray("bplist00");
-        QTest::newRow("truncated") << handMadePlist("\xA1\x01\x53Red", {0, 2}, 0).chopped(5);
         QTest::newRow("root is a string") << handMadePlist("\x53Red", {0}, 0);
         QTest::newRow("root is a dictionary")
             << handMadePlist(QByteArray("\xD1\x01\x02\x51k\x51v", 7), {0, 3, 5}, 0);
         QTest::newRow("integer element")
             << handMadePlist("\xA2\x01\x02\x53Red\x10\x06", {0, 3, 7}, 0);
         QTest::newRow("nested array") << handMadePlist("\xA2\x01\x02\x53Red\xA0", {0, 3, 7}, 0);
-        QTest::newRow("array contains itself") << handMadePlist(QByteArray("\xA1\x00", 2), {0}, 0);
-        QTest::newRow("reference out of range") << handMadePlist("\xA1\x05", {0}, 0);
-        QTest::newRow("top object out of range") << handMadePlist("\xA1\x01\x53Red", {0, 2}, 9);
-        QTest::newRow("array claims 2^40 elements")
-            << handMadePlist(QByteArray("\xAF\x13\x00\x00\x01\x00\x00\x00\x00\x00", 10), {0}, 0);
-        QTest::newRow("string longer than the file") << handMadePlist(
-            QByteArray("\xA1\x01\x5F\x13\x00\x00\x00\x00\x7F\xFF\xFF\xFF", 12), {0, 2}, 0);
         QTest::newRow("xml with a number") << QByteArray(
             "<?xml version=\"1.0\"?><plist><array><integer>6</integer></array></plist>");
         QTest::newRow("xml not closed") << QByteArray("<plist><array><string>Red");
-        QTest::newRow("random bytes") << QByteArray(3000, '\xA5');
         QTest::newRow("one NUL byte") << QByteArray(1, '\0');
     }
     void malformedValuesReadAsNothing()
@@ -135,71 +158,16 @@ private Q_SLOTS:
         QCOMPARE(FinderTagsIO::decodeEntries(value), QList<Entry>());
     }
 
-    void emptyAttributeReadsAsNothing()
-    {
-        const QString path = newFile();
-        QVERIFY(setRawAttribute(path, tagAttribute, QByteArray()));
-        QCOMPARE(FinderTagsIO::readEntries(url(path)), QList<Entry>());
-    }
-
-    void otherCarriersAreReadWhenOursIsAbsent_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("suffix");
-        QTest::addColumn<bool>("alsoOurs");
-        QTest::addColumn<QStringList>("expected");
-
-        const QString samba = QString::fromUtf8(FinderTagsIO::sambaAttributeName);
-        const QString mapped = QString::fromUtf8(FinderTagsIO::sambaMappedAttributeName);
-        QTest::newRow("samba stream with NUL")
-            << samba << QByteArray(1, '\0') << false << QStringList{s("Blue\t4")};
-        QTest::newRow("samba stream without NUL")
-            << samba << QByteArray() << false << QStringList{s("Blue\t4")};
-        QTest::newRow("samba mapped colon")
-            << mapped << QByteArray(1, '\0') << false << QStringList{s("Blue\t4")};
-        QTest::newRow("ours wins over samba")
-            << samba << QByteArray(1, '\0') << true << QStringList{s("Ours\t6")};
-    }
-    void otherCarriersAreReadWhenOursIsAbsent()
-    {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, suffix);
-        QFETCH(bool, alsoOurs);
-        QFETCH(QStringList, expected);
-        const QString path = newFile();
-        QVERIFY(setPythonPlist(path, {s("Blue\n4")}, s("binary"), name, suffix));
-        if (alsoOurs)
-            QVERIFY(setPythonPlist(path, {s("Ours\n6")}));
-        QCOMPARE(describe(FinderTagsIO::readEntries(url(path))), expected);
-    }
-
-    // A malformed attribute of ours is still ours: the other carriers are not consulted.
-    void malformedOursHidesOtherCarriers()
-    {
-        const QString path = newFile();
-        QVERIFY(setPythonPlist(path, {s("Blue\n4")}, s("binary"),
-                               QString::fromUtf8(FinderTagsIO::sambaAttributeName)));
-        QVERIFY(setRawAttribute(path, tagAttribute, "garbage"));
-        QCOMPARE(FinderTagsIO::readEntries(url(path)), QList<Entry>());
-    }
-
     void pythonReadsWhatWeWrite_data()
     {
         QTest::addColumn<QList<Entry>>("entries");
         QTest::addColumn<QStringList>("expected");
-
-        QTest::newRow("coloured and plain")
-            << QList<Entry>{{s("Red"), 6}, {s("Work"), 0}} << QStringList{s("Red\n6"), s("Work")};
-        QTest::newRow("negative index is no colour")
-            << QList<Entry>{{s("Odd"), -3}} << QStringList{s("Odd")};
-        QTest::newRow("index written as given")
-            << QList<Entry>{{s("Nine"), 9}} << QStringList{s("Nine\n9")};
-        QTest::newRow("unicode") << QList<Entry>{{s("\xE8\xB5\xA4"), 6}, {s("Gr\xC3\xBCn"), 2}}
-                                 << QStringList{s("\xE8\xB5\xA4\n6"), s("Gr\xC3\xBCn\n2")};
-        QTest::newRow("name with line feed")
-            << QList<Entry>{{s("Two\nlines"), 3}} << QStringList{s("Two\nlines\n3")};
-        QTest::newRow("same name twice")
-            << QList<Entry>{{s("A"), 1}, {s("A"), 1}} << QStringList{s("A\n1"), s("A\n1")};
+        QTest::newRow("coloured and plain; negative index is no colour")
+            << QList<Entry>{{"Red", 6}, {"Work", 0}, {"Odd", -3}, {"Nine", 9}}
+            << QStringList{"Red\n6", "Work", "Odd", "Nine\n9"};
+        QTest::newRow("unicode, line feeds, twice the same")
+            << QList<Entry>{{"\xE8\xB5\xA4", 6}, {"Two\nlines", 3}, {"A", 1}, {"A", 1}}
+            << QStringList{"\xE8\xB5\xA4\n6", "Two\nlines\n3", "A\n1", "A\n1"};
         QStringList many;
         QList<Entry> manyEntries;
         for (int i = 0; i < 200; ++i) {
@@ -214,146 +182,87 @@ private Q_SLOTS:
         QFETCH(QList<Entry>, entries);
         QFETCH(QStringList, expected);
         const QString path = newFile();
+        QVERIFY(FinderTagsIO::writeEntries({{"Old", 2}}, url(path)));
         QVERIFY(FinderTagsIO::writeEntries(entries, url(path)));
         QCOMPARE(pythonStrings(path), std::optional<QStringList>(expected));
-    }
-
-    void writeReplacesAndRemoves()
-    {
-        const QString path = newFile();
-        QVERIFY(FinderTagsIO::writeEntries({{s("Red"), 6}, {s("Work"), 0}}, url(path)));
-        QVERIFY(FinderTagsIO::writeEntries({{s("Blue"), 4}}, url(path)));
-        QCOMPARE(describe(FinderTagsIO::readEntries(url(path))), QStringList{s("Blue\t4")});
+        QCOMPARE(FinderTagsIO::readEntries(url(path)).size(), entries.size());
         QVERIFY(FinderTagsIO::writeEntries({}, url(path)));
         QCOMPARE(rawAttribute(path), std::nullopt);
-        // Removing what is not there succeeds.
-        QVERIFY(FinderTagsIO::writeEntries({}, url(path)));
+        QVERIFY(FinderTagsIO::writeEntries({}, url(path))); // removing what is not there
     }
 
     void largeAttributes_data()
     {
         QTest::addColumn<int>("nameLength");
-        QTest::newRow("2 KiB name") << 2000;
-        QTest::newRow("60 KiB name") << 60000;
-        QTest::newRow("65,500-byte name") << 65500;
+        QTest::newRow("1,000-byte name on ext4") << 1000;
+        QTest::newRow("60 KiB name on tmpfs") << 60000;
+        QTest::newRow("65,500-byte name does not fit") << 65500;
     }
     void largeAttributes()
     {
         QFETCH(int, nameLength);
         // ext4 keeps attributes within one block; tmpfs takes the kernel's 64 KiB maximum.
-        QString folder = m_dir.path();
+        QString folder = m_dir->path();
         if (nameLength > 3000) {
-            if (!QFileInfo(QStringLiteral("/dev/shm")).isWritable() ||
-                !userAttributesWork(QStringLiteral("/dev/shm")))
-                QSKIP("no tmpfs with user attributes for values beyond 4 KiB");
             folder = QStringLiteral("/dev/shm");
+            if (!QFileInfo(folder).isWritable() || !userAttributesWork(folder))
+                QSKIP("no tmpfs with user attributes for values beyond 4 KiB");
         }
         QTemporaryDir dir(folder + QStringLiteral("/tags-XXXXXX"));
         const QString path = dir.filePath(QStringLiteral("big.wav"));
         QVERIFY(TestSupport::writeFile(path));
+        // Many other attributes: the name listing outgrows its first buffer.
+        for (int i = 0; i < 45; ++i)
+            QVERIFY(setRawAttribute(path, QStringLiteral("user.other.attribute.%1").arg(i), "v"));
         const QString name(nameLength, QLatin1Char('x'));
         const bool fits = nameLength < 65500; // the plist's own bytes push it past 64 KiB
         QCOMPARE(FinderTagsIO::writeEntries({{name, 2}}, url(path)), fits);
         if (!fits) {
             // The kernel refuses it; whatever Python manages to store must still read safely.
-            QVERIFY(!setPythonPlist(path, {name + s("\n2")}));
+            QVERIFY(!setPythonPlist(path, {name + "\n2"}));
             QCOMPARE(FinderTagsIO::readEntries(url(path)), QList<Entry>());
             return;
         }
         QCOMPARE(FinderTagsIO::readEntries(url(path)), (QList<Entry>{{name, 2}}));
-        QCOMPARE(pythonStrings(path), std::optional<QStringList>(QStringList{name + s("\n2")}));
+        QCOMPARE(pythonStrings(path), std::optional<QStringList>(QStringList{name + "\n2"}));
     }
 
-    void manyAttributesOnOneFile()
+    void filesThatCannotCarryTags()
     {
-        // The name listing outgrows its first buffer.
-        const QString path = newFile();
-        for (int i = 0; i < 60; ++i)
-            QVERIFY(setRawAttribute(path, QStringLiteral("user.other.attribute.%1").arg(i), "v"));
-        QVERIFY(setPythonPlist(path, {s("Green\n2")}));
-        QCOMPARE(describe(FinderTagsIO::readEntries(url(path))), QStringList{s("Green\t2")});
-    }
-
-    void missingAndUnsupportedFiles()
-    {
-        const QUrl missing = url(m_dir.filePath(QStringLiteral("gone.wav")));
-        QCOMPARE(FinderTagsIO::readEntries(missing), QList<Entry>());
-        QVERIFY(!FinderTagsIO::writeEntries({{s("Red"), 6}}, missing));
-        QVERIFY(!FinderTagsIO::writeEntries({}, missing));
-
-        QVERIFY(!FinderTagsIO::writeEntries({{s("Red"), 6}}, QUrl(s("https://example.com/a"))));
+        const QUrl missing = url(m_dir->filePath(QStringLiteral("gone.wav")));
+        const QString dangling = m_dir->filePath(QStringLiteral("dangling.wav"));
+        QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("nowhere")), dangling));
+        // /proc has no user attributes at all.
+        for (const QUrl &target : {missing, url(dangling), url("/proc/self/status")}) {
+            QCOMPARE(FinderTagsIO::readEntries(target), QList<Entry>());
+            QVERIFY(!FinderTagsIO::writeEntries({{"Red", 6}}, target));
+            QVERIFY(!FinderTagsIO::writeEntries({}, target));
+        }
+        QVERIFY(!FinderTagsIO::writeEntries({{"Red", 6}}, QUrl("https://example.com/a")));
         QCOMPARE(FinderTagsIO::readEntries(QUrl()), QList<Entry>());
 
-        // /proc has no user attributes at all: reads find nothing, every write fails.
-        const QUrl proc = url(QStringLiteral("/proc/self/status"));
-        QCOMPARE(FinderTagsIO::readEntries(proc), QList<Entry>());
-        QVERIFY(!FinderTagsIO::writeEntries({{s("Red"), 6}}, proc));
-        QVERIFY(!FinderTagsIO::writeEntries({}, proc));
-    }
-
-    void readOnlyFileRefusesWrites()
-    {
         const QString path = newFile();
-        QVERIFY(setPythonPlist(path, {s("Work")}));
+        QVERIFY(setPythonPlist(path, {"Work"}));
         Unwritable guard(path);
         if (!guard.ok())
             QSKIP("cannot make a file refuse attribute writes here (root without chattr)");
-        QVERIFY(!FinderTagsIO::writeEntries({{s("Red"), 6}}, url(path)));
+        QVERIFY(!FinderTagsIO::writeEntries({{"Red", 6}}, url(path)));
         QVERIFY(!FinderTagsIO::writeEntries({}, url(path)));
-        QCOMPARE(describe(FinderTagsIO::readEntries(url(path))), QStringList{s("Work\t0")});
+        QCOMPARE(describe(FinderTagsIO::readEntries(url(path))), QStringList{"Work\t0"});
     }
 
-    void symbolicLinksAreFollowed()
+    void linksAreFollowedAndFoldersCarryTags()
     {
         const QString target = newFile();
-        const QString link = m_dir.filePath(QStringLiteral("link.wav"));
+        const QString link = m_dir->filePath(QStringLiteral("link.wav"));
         QVERIFY(QFile::link(target, link));
-        QVERIFY(FinderTagsIO::writeEntries({{s("Purple"), 3}}, url(link)));
-        QCOMPARE(pythonStrings(target), std::optional<QStringList>(QStringList{s("Purple\n3")}));
-        QCOMPARE(describe(FinderTagsIO::readEntries(url(link))), QStringList{s("Purple\t3")});
-
-        const QString dangling = m_dir.filePath(QStringLiteral("dangling.wav"));
-        QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("nowhere")), dangling));
-        QCOMPARE(FinderTagsIO::readEntries(url(dangling)), QList<Entry>());
-        QVERIFY(!FinderTagsIO::writeEntries({{s("Red"), 6}}, url(dangling)));
-    }
-
-    void foldersCarryTagsToo()
-    {
-        const QString folder = m_dir.filePath(QStringLiteral("Kicks"));
+        QVERIFY(FinderTagsIO::writeEntries({{"Purple", 3}}, url(link)));
+        QCOMPARE(pythonStrings(target), std::optional<QStringList>(QStringList{"Purple\n3"}));
+        QCOMPARE(describe(FinderTagsIO::readEntries(url(link))), QStringList{"Purple\t3"});
+        const QString folder = m_dir->filePath(QStringLiteral("Kicks"));
         QVERIFY(QDir().mkpath(folder));
-        QVERIFY(FinderTagsIO::writeEntries({{s("Orange"), 7}}, url(folder)));
-        QCOMPARE(describe(FinderTagsIO::readEntries(url(folder + s("/")))),
-                 QStringList{s("Orange\t7")});
-    }
-
-    void tagNameMap_data()
-    {
-        QTest::addColumn<std::optional<QStringList>>("names");
-        QTest::addColumn<NameMap>("expected");
-
-        QTest::newRow("absent") << std::optional<QStringList>() << NameMap();
-        QTest::newRow("seven names")
-            << std::optional<QStringList>(QStringList(7, s("n"))) << NameMap();
-        QStringList german{s(""),     s("Rot"),  s("Orange"), s(""), s("Gr\xC3\xBCn"),
-                           s("Blau"), s("Lila"), s("Grau")};
-        QTest::newRow("eight, yellow empty")
-            << std::optional<QStringList>(german)
-            << NameMap{{6, s("Rot")},  {7, s("Orange")}, {2, s("Gr\xC3\xBCn")},
-                       {4, s("Blau")}, {3, s("Lila")},   {1, s("Grau")}};
-        QStringList nine = german;
-        nine[3] = s("Gelb");
-        nine.append(s("Extra"));
-        QTest::newRow("nine names")
-            << std::optional<QStringList>(nine)
-            << NameMap{{6, s("Rot")},  {7, s("Orange")}, {5, s("Gelb")}, {2, s("Gr\xC3\xBCn")},
-                       {4, s("Blau")}, {3, s("Lila")},   {1, s("Grau")}};
-    }
-    void tagNameMap()
-    {
-        QFETCH(std::optional<QStringList>, names);
-        QFETCH(NameMap, expected);
-        QCOMPARE(FinderTagsIO::tagNameMap(names), expected);
+        QVERIFY(FinderTagsIO::writeEntries({{"Orange", 7}}, url(folder)));
+        QCOMPARE(describe(FinderTagsIO::readEntries(url(folder + "/"))), QStringList{"Orange\t7"});
     }
 
     // `before` and `after` are the raw freedesktop list; absent when null.
@@ -363,28 +272,23 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("added");
         QTest::addColumn<QByteArray>("after");
         QTest::addColumn<QStringList>("read");
-
-        QTest::newRow("no attribute")
-            << QByteArray() << QStringList{s("Rot")} << QByteArray("Rot") << QStringList{s("Rot")};
-        QTest::newRow("empty attribute") << QByteArray("") << QStringList{s("Rot")}
-                                         << QByteArray("Rot") << QStringList{s("Rot")};
-        QTest::newRow("existing names kept")
-            << QByteArray("Work,Live") << QStringList{s("Rot"), s("Blau")}
-            << QByteArray("Work,Live,Rot,Blau")
-            << QStringList{s("Work"), s("Live"), s("Rot"), s("Blau")};
-        QTest::newRow("case-insensitive duplicate")
-            << QByteArray("ROT,gr\xC3\x9cn") << QStringList{s("rot"), s("Gr\xC3\xBCn")}
-            << QByteArray("ROT,gr\xC3\x9cn") << QStringList{s("ROT"), s("gr\xC3\x9cn")};
-        QTest::newRow("spaces after commas, empty parts")
-            << QByteArray(" Work, Live ,, ") << QStringList{s("live"), s("Rot")}
-            << QByteArray("Work,Live,Rot") << QStringList{s("Work"), s("Live"), s("Rot")};
-        QTest::newRow("name with a comma left out")
-            << QByteArray() << QStringList{s("Rot, dunkel"), s("Blau")} << QByteArray("Blau")
-            << QStringList{s("Blau")};
-        QTest::newRow("nothing to add")
-            << QByteArray() << QStringList{s("a,b"), s(" ")} << QByteArray() << QStringList();
-        QTest::newRow("not UTF-8, left alone") << QByteArray("Work,\xFF") << QStringList{s("Rot")}
-                                               << QByteArray("Work,\xFF") << QStringList();
+        // nullptr: no attribute
+        const auto row = [](const char *name, const char *before, const char *added,
+                            const char *after, const char *read) {
+            QTest::newRow(name) << QByteArray(before) << rowList(added) << QByteArray(after)
+                                << rowList(read);
+        };
+        row("no attribute", nullptr, "Rot", "Rot", "Rot");
+        row("empty attribute", "", "Rot", "Rot", "Rot");
+        row("existing names kept", "Work,Live", "Rot|Blau", "Work,Live,Rot,Blau",
+            "Work|Live|Rot|Blau");
+        row("case-insensitive duplicate", "ROT,gr\xC3\x9cn", "rot|Gr\xC3\xBCn", "ROT,gr\xC3\x9cn",
+            "ROT|gr\xC3\x9cn");
+        row("spaces after commas, empty parts", " Work, Live ,, ", "live|Rot", "Work,Live,Rot",
+            "Work|Live|Rot");
+        row("name with a comma left out", nullptr, "Rot, dunkel|Blau", "Blau", "Blau");
+        row("nothing to add", nullptr, "a,b| ", nullptr, "");
+        row("not UTF-8, left alone", "Work,\xFF", "Rot", "Work,\xFF", "");
     }
     void xdgTagsMerge()
     {
@@ -393,11 +297,11 @@ private Q_SLOTS:
         QFETCH(QByteArray, after);
         QFETCH(QStringList, read);
         const QString file = newFile();
-        const QString xdg = QString::fromLatin1(XdgTags::attributeName);
         if (!before.isNull())
-            QVERIFY(setRawAttribute(file, xdg, before));
+            QVERIFY(setRawAttribute(file, xdgAttribute, before));
         QVERIFY(FinderTagsIO::addXdgTags(added, url(file)));
-        QCOMPARE(rawAttribute(file, xdg), after.isNull() ? std::nullopt : std::optional(after));
+        QCOMPARE(rawAttribute(file, xdgAttribute),
+                 after.isNull() ? std::nullopt : std::optional(after));
         QCOMPARE(FinderTagsIO::readXdgTags(url(file)), read);
     }
 
@@ -405,30 +309,23 @@ private Q_SLOTS:
     // may hold one; `stored` and `learnt` name red, blue and gray (empty: no list at all).
     void learntTagNames_data()
     {
-        QTest::addColumn<QList<QStringList>>("files");
+        QTest::addColumn<QStringList>("files"); // per file its strings, joined by ","
         QTest::addColumn<QStringList>("stored");
         QTest::addColumn<QStringList>("learnt");
-        const QStringList none;
-        QTest::newRow("nothing seen")
-            << QList<QStringList>{{s("Work\n0"), s("\n6")}} << none << none;
-        QTest::newRow("one file") << QList<QStringList>{{s("Rot\n6"), s("Work\n0"), s("Blau\n4")}}
-                                  << none << QStringList{s("Rot"), s("Blau"), s("")};
-        QTest::newRow("most often wins")
-            << QList<QStringList>{{s("Red\n6")}, {s("Rot\n6")}, {s("Rot\n6"), s("Grau\n1")}} << none
-            << QStringList{s("Rot"), s(""), s("Grau")};
-        QTest::newRow("tie goes to the first seen")
-            << QList<QStringList>{{s("Rouge\n6")}, {s("Rot\n6")}, {s("Rot\n6")}, {s("Rouge\n6")}}
-            << none << QStringList{s("Rouge"), s(""), s("")};
-        QTest::newRow("empty names and line feeds are no names")
-            << QList<QStringList>{{s("\n6")}, {s("\n6")}, {s("Ro\nt\n6")}, {s("Rot\n6")}} << none
-            << QStringList{s("Rot"), s(""), s("")};
-        QTest::newRow("unseen colours keep their names")
-            << QList<QStringList>{{s("Rosso\n6")}} << QStringList{s("Rot"), s("Blau"), s("")}
-            << QStringList{s("Rosso"), s("Blau"), s("")};
+        const auto row = [](const char *name, const char *files, const char *stored,
+                            const char *learnt) {
+            QTest::newRow(name) << rowList(files) << rowList(stored) << rowList(learnt);
+        };
+        row("nothing seen", "Work\n0|\n6", "", "");
+        row("one file", "Rot\n6,Work\n0,Blau\n4", "", "Rot|Blau|");
+        row("most often wins", "Red\n6|Rot\n6|Rot\n6,Grau\n1", "", "Rot||Grau");
+        row("tie goes to the first seen", "Rouge\n6|Rot\n6|Rot\n6|Rouge\n6", "", "Rouge||");
+        row("empty names and line feeds are no names", "\n6|\n6|Ro\nt\n6|Rot\n6", "", "Rot||");
+        row("unseen colours keep their names", "Rosso\n6", "Rot|Blau|", "Rosso|Blau|");
     }
     void learntTagNames()
     {
-        QFETCH(QList<QStringList>, files);
+        QFETCH(QStringList, files);
         QFETCH(QStringList, stored);
         QFETCH(QStringList, learnt);
         const auto list = [](const QStringList &n) -> std::optional<QStringList> {
@@ -436,16 +333,15 @@ private Q_SLOTS:
                 return std::nullopt;
             return QStringList{{}, n[0], {}, {}, {}, n[1], {}, n[2]};
         };
-        const QString prefsPath = m_dir.filePath(QStringLiteral("prefs%1.plist").arg(++m_counter));
+        const QString prefsPath = m_dir->filePath(QStringLiteral("prefs%1.plist").arg(++m_counter));
         {
             Preferences defaults(prefsPath);
             if (!stored.isEmpty())
-                defaults.setObject(*list(stored),
-                                   QString::fromLatin1(FinderTagsIO::favoriteTagNamesKey));
+                defaults.setObject(*list(stored), "FavoriteTagNames");
             TagNameLearner learner;
-            for (const QStringList &file : files) {
+            for (const QString &file : files) {
                 QList<Entry> entries;
-                for (const QString &string : file) {
+                for (const QString &string : file.split(',')) {
                     const qsizetype lf = string.lastIndexOf(QLatin1Char('\n'));
                     entries.append({string.left(lf), string.mid(lf + 1).toLongLong()});
                 }
@@ -454,6 +350,202 @@ private Q_SLOTS:
             learner.storeInto(defaults);
         }
         QCOMPARE(FinderTagsIO::favoriteTagNames(Preferences(prefsPath)), list(learnt));
+    }
+
+    void scanFindsColoursAtEveryDepth()
+    {
+        const QString root = path("Lib");
+        QVERIFY(QDir().mkpath(root));
+        QVERIFY(setPythonPlist(root, {"Red\n6"}));
+        QVERIFY(setPythonPlist(file("Lib/a.wav"), {"Red\n6", "Work", "Green\n2"}));
+        QVERIFY(setPythonPlist(file("Lib/Drums/Kicks/k1.wav"), {"Blau\n4"}));
+        QVERIFY(setPythonPlist(file("Lib/.hidden/h.wav"), {"Grau\n1"}));
+        QVERIFY(setPythonPlist(path("Lib/Drums"), {"Lila\n3"}));
+        QVERIFY(setPythonPlist(file("Lib/plain.wav"), {"Work", "Later\n0"}));
+        QVERIFY(setPythonPlist(file("Lib/bad.wav"), {"Red\nx", "Blue\n9"}));
+        QVERIFY(setRawAttribute(file("Lib/garbage.wav"), tagAttribute, "not a plist"));
+        file("Lib/Drums/none.wav");
+        QVERIFY(setPythonPlist(file("Lib/samba.wav"), {"Gelb\n5"}, "binary", sambaAttribute,
+                               QByteArray(1, '\0')));
+        QVERIFY(setPythonPlist(file("Outside/o.wav"), {"Red\n6"}));
+        QVERIFY(setPythonPlist(file("Lib/line\nfeed \xC3\xA9.wav"), {"Red\n6"}));
+        // Freedesktop names count as the colour they name.
+        QVERIFY(setRawAttribute(file("Lib/kde.wav"), xdgAttribute, "Live, orange,GRAY"));
+        // Links are not followed.
+        QVERIFY(setPythonPlist(file("Elsewhere/e.wav"), {"Red\n6"}));
+        QVERIFY(QFile::link(path("Elsewhere"), path("Lib/Linked")));
+
+        const FinderTagSync::Scan scan = FinderTagSync::scan(
+            {QUrl::fromLocalFile(root + "/./"), url("Gone"), url("Lib/a.wav"), url("Outside")});
+        QStringList found;
+        for (auto it = scan.perItem.cbegin(); it != scan.perItem.cend(); ++it) {
+            QStringList raw;
+            for (FinderTag tag : FinderTags::sorted(it.value()))
+                raw.append(QString::number(FinderTags::rawValue(tag)));
+            found.append(QDir(m_dir->path()).relativeFilePath(it.key()) + ':' + raw.join(','));
+        }
+        found.sort();
+        QCOMPARE(found, rowList("Lib/.hidden/h.wav:6|Lib/Drums/Kicks/k1.wav:4|Lib/Drums:5|"
+                                "Lib/a.wav:0,3|Lib/kde.wav:1,6|Lib/line\nfeed \xC3\xA9.wav:0|"
+                                "Lib/samba.wav:2|Lib:0|Outside/o.wav:0"));
+        QCOMPARE(scan.names.mostFrequent(6), QStringLiteral("Red"));
+        QVERIFY(FinderTagSync::scan({}).perItem.isEmpty());
+    }
+
+    void cancelledScanStopsEarly()
+    {
+        QVERIFY(setPythonPlist(file("Lib/f0.wav"), {"Red\n6"}));
+        const QByteArray value = rawAttribute(path("Lib/f0.wav")).value_or(QByteArray());
+        for (int i = 1; i < 2000; ++i)
+            QVERIFY(
+                setRawAttribute(file(QStringLiteral("Lib/f%1.wav").arg(i)), tagAttribute, value));
+        QCOMPARE(FinderTagSync::scan({url("Lib")}).perItem.size(), 2000);
+        auto flag = std::make_shared<CancelFlag>();
+        flag->cancel();
+        QVERIFY(FinderTagSync::scan({url("Lib")}, {}, flag).perItem.size() <= 1);
+    }
+
+    void exportItems_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<FinderTagSet>("colours");
+        QTest::addColumn<bool>("userNames"); // else none: English only when allowed
+        QTest::addColumn<bool>("allowDefaultNames");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<FinderTagSet>("skipped");
+        const auto row = [](const char *name, const char *before, const FinderTagSet &colours,
+                            bool userNames, bool english, const char *after,
+                            const FinderTagSet &skipped = {}) {
+            QTest::newRow(name) << rowList(before) << colours << userNames << english
+                                << rowList(after) << skipped;
+        };
+        row("red and blue onto Rot", "Rot\n6", redBlue, false, true, "Rot\n6|Blue\n4");
+        row("user's names", "", red, true, false, "Rot\n6");
+        row("no names, not English", "", redBlue, false, false, "", redBlue);
+        row("other tags survive in order", "Work|Gr\xC3\xBCn\n2|Later", red, true, false,
+            "Work|Gr\xC3\xBCn\n2|Later|Rot\n6");
+        row("already there, not rewritten", "Blue\n4|Anything\n6", redBlue, true, false,
+            "Blue\n4|Anything\n6");
+        row("unparsable attribute is replaced", "<garbage>", red, false, true, "Red\n6");
+        row("all seven, each with its own index", "",
+            FinderTagSet(FinderTags::all.begin(), FinderTags::all.end()), true, false,
+            "Rot\n6|Orange\n7|Gelb\n5|Gr\xC3\xBCn\n2|Blau\n4|Lila\n3|Grau\n1");
+    }
+    void exportItems()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(FinderTagSet, colours);
+        QFETCH(bool, userNames);
+        QFETCH(bool, allowDefaultNames);
+        QFETCH(QStringList, after);
+        QFETCH(FinderTagSet, skipped);
+        const QString target = file("item.wav");
+        if (before == QStringList{"<garbage>"})
+            QVERIFY(setRawAttribute(target, tagAttribute, "garbage"));
+        else if (!before.isEmpty())
+            QVERIFY(setPythonPlist(target, before));
+        const std::optional<QByteArray> original = rawAttribute(target);
+        const QStringList german{"",     "Rot",  "Orange", "Gelb", "Gr\xC3\xBCn",
+                                 "Blau", "Lila", "Grau"};
+        const FinderTagSync::ExportResult result = FinderTagSync::exportItems(
+            {{QUrl::fromLocalFile(target), colours}},
+            FinderTagsIO::tagNameMap(userNames ? std::optional(german) : std::nullopt),
+            allowDefaultNames);
+        QCOMPARE(result.filesWritten, after.isEmpty() ? 0 : 1);
+        QCOMPARE(result.filesFailed, 0);
+        QCOMPARE(result.skippedColors, skipped);
+        if (after.isEmpty())
+            QCOMPARE(rawAttribute(target), std::nullopt);
+        else if (after == before)
+            QCOMPARE(rawAttribute(target), original);
+        else
+            QCOMPARE(pythonStrings(target), std::optional<QStringList>(after));
+    }
+
+    void exportCountsItemsNotColours()
+    {
+        const QString folder = path("Folder");
+        QVERIFY(QDir().mkpath(folder));
+        const QHash<QUrl, FinderTagSet> items{
+            {QUrl::fromLocalFile(file("a.wav")), redBlue},
+            {QUrl::fromLocalFile(folder), {FinderTag::Green}},
+            {url("vanished.wav"), redBlue},
+            {QUrl::fromLocalFile("/proc/self/status"), redBlue},
+        };
+        FinderTagSync::ExportResult result = FinderTagSync::exportItems(items, {}, true);
+        QCOMPARE(result.filesWritten, 2);
+        QCOMPARE(result.filesFailed, 1); // two failed colours, one item
+        QVERIFY(!QFileInfo::exists(path("vanished.wav")));
+        QCOMPARE(pythonStrings(folder), std::optional<QStringList>(QStringList{"Green\n2"}));
+
+        const QString readOnly = file("ro.wav");
+        Unwritable guard(readOnly);
+        if (!guard.ok())
+            QSKIP("cannot make a file refuse attribute writes here (root without chattr)");
+        result = FinderTagSync::exportItems({{QUrl::fromLocalFile(readOnly), redBlue}}, {}, true);
+        QCOMPARE(result.filesWritten, 0);
+        QCOMPARE(result.filesFailed, 1);
+    }
+
+    void importAddsColoursBelowTheRoots()
+    {
+        ModelFixture f;
+        const QString a = f.touch("Lib/a.wav");
+        const QString b = f.touch("Lib/Pack/b.wav");
+        const QString outside = f.touch("Other/o.wav");
+        QVERIFY(setPythonPlist(a, {"Red\n6", "Work", "Green\n2"}));
+        QVERIFY(setPythonPlist(b, {"Blau\n4"}));
+        QVERIFY(setPythonPlist(outside, {"Red\n6"}));
+        f.store->setTags(red, QUrl::fromLocalFile(b));
+        QCOMPARE(importNow(*f.makeModel(true)), std::optional<qint64>(0)); // no roots
+        auto model = f.makeModel(true, false, {"Lib"});
+        const qint64 revision = f.store->revision();
+
+        QCOMPARE(importNow(*model), std::optional<qint64>(2));
+        QCOMPARE(f.store->tagsFor(QUrl::fromLocalFile(a)),
+                 (FinderTagSet{FinderTag::Red, FinderTag::Green}));
+        QCOMPARE(f.store->tagsFor(QUrl::fromLocalFile(b)), redBlue);
+        QCOMPARE(f.store->tagsFor(QUrl::fromLocalFile(outside)), FinderTagSet());
+        QCOMPARE(f.store->revision(), revision + 1);
+        QCOMPARE(pythonStrings(b), std::optional<QStringList>(QStringList{"Blau\n4"})); // read only
+        QCOMPARE(importNow(*model), std::optional<qint64>(0));
+        QCOMPARE(f.store->revision(), revision + 1);
+
+        // Without a tag store nothing happens, at once.
+        auto bare = f.makeModel(false, false, {"Lib"});
+        QCOMPARE(importNow(*bare), std::optional<qint64>(0));
+        QCOMPARE(exportNow(*bare, true)->filesWritten, 0);
+    }
+
+    // A German user's files came from a Mac: one import teaches "Rot", also for a name Dolphin
+    // gave, and the export then writes it to both attributes though English names are not allowed.
+    void importTeachesNamesForTheExport()
+    {
+        ModelFixture f;
+        const QString fromMac = f.touch("Lib/mac.wav");
+        const QString untagged = f.touch("Lib/new.wav");
+        const QString fromDolphin = f.touch("Lib/Kde/kde.wav");
+        QVERIFY(setPythonPlist(fromMac, {"Rot\n6", "Work"}));
+        QVERIFY(setRawAttribute(fromDolphin, xdgAttribute, "Live, rot"));
+        auto model = f.makeModel(true, false, {"Lib"});
+        QCOMPARE(importNow(*model), std::optional<qint64>(2));
+        QCOMPARE(f.store->tagsFor(QUrl::fromLocalFile(fromDolphin)), red);
+        f.store->setTags(redBlue, QUrl::fromLocalFile(untagged));
+
+        const auto summary = exportNow(*model, false);
+        QVERIFY(summary);
+        QCOMPARE(summary->filesWritten, 3);
+        QCOMPARE(summary->skippedColors, FinderTagSet{FinderTag::Blue});
+        QCOMPARE(pythonStrings(untagged), std::optional(QStringList{"Rot\n6"}));
+        QCOMPARE(rawAttribute(untagged, xdgAttribute), std::optional(QByteArray("Rot")));
+        QCOMPARE(rawAttribute(fromMac, xdgAttribute), std::optional(QByteArray("Rot")));
+        QCOMPARE(rawAttribute(fromDolphin, xdgAttribute), std::optional(QByteArray("Live, rot")));
+        QCOMPARE(pythonStrings(fromMac), std::optional(QStringList{"Rot\n6", "Work"}));
+
+        // A fresh start reads the names back from the preferences file.
+        f.prefs->flush();
+        QCOMPARE(FinderTagsIO::favoriteTagNames(Preferences(f.prefs->filePath())),
+                 std::optional(QStringList{"", "Rot", "", "", "", "", "", ""}));
     }
 };
 

@@ -1,40 +1,21 @@
-#include "TestSupport.h"
-
-#include "platform/Preferences.h"
-#include "tags/TagStore.h"
+#include "DataRows.h"
+#include "ModelFixtures.h"
 
 #include <QDir>
-#include <QFile>
 #include <QMutex>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 namespace {
-
-QString s(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
-QUrl fileUrl(const QString &path)
-{
-    return QUrl::fromLocalFile(path);
-}
-
-QVariantList ints(std::initializer_list<qint64> values)
-{
-    QVariantList list;
-    for (qint64 value : values)
-        list.append(value);
-    return list;
-}
-
 const FinderTagSet red{FinderTag::Red};
 const FinderTagSet blue{FinderTag::Blue};
 const FinderTagSet redBlue{FinderTag::Red, FinderTag::Blue};
 
+QVariantList ints(std::initializer_list<qint64> values)
+{
+    return QVariantList(values.begin(), values.end());
+}
 } // namespace
 
 class TestTagStore : public QObject
@@ -42,88 +23,59 @@ class TestTagStore : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Preferences> m_prefs;
+    std::unique_ptr<ModelFixture> m_f;
 
-    QString prefsPath() const { return m_dir->filePath(s("prefs.plist")); }
-    QString path(const QString &relative) const { return m_dir->filePath(relative); }
-    QString file(const QString &relative) const
+    QString path(const QString &relative) const { return m_f->path(relative); }
+    QUrl url(const QString &relative) const { return m_f->url(relative); }
+    QUrl file(const QString &relative) const { return QUrl::fromLocalFile(m_f->touch(relative)); }
+    TagStore &reopen()
     {
-        TestSupport::writeFile(path(relative), "x");
-        return path(relative);
+        m_f->restart();
+        return *m_f->store;
     }
-    // A fresh store and preferences object over the same file, as after a restart.
-    std::unique_ptr<TagStore> reopen()
+    // "path:raw values" per entry, paths relative to the test folder; a "*" marks a bookmark.
+    QStringList dump() const
     {
-        m_prefs->flush();
-        m_prefs = std::make_unique<Preferences>(prefsPath());
-        return std::make_unique<TagStore>(*m_prefs);
+        QStringList lines;
+        const TagMap tags = m_f->store->tags();
+        for (auto it = tags.cbegin(); it != tags.cend(); ++it) {
+            QStringList values;
+            for (qint64 value : it.value())
+                values.append(QString::number(value));
+            lines.append(
+                QDir(m_f->dir.path()).relativeFilePath(it.key()) + ':' + values.join(',') +
+                (m_f->store->bookmarks().contains(it.key()) ? QStringLiteral("*") : QString()));
+        }
+        return lines;
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        m_prefs = std::make_unique<Preferences>(prefsPath());
-    }
-    void cleanup()
-    {
-        m_prefs.reset();
-        m_dir.reset();
-    }
+    void init() { m_f = std::make_unique<ModelFixture>(); }
 
     void setTagsStoresSortedRawValues()
     {
-        TagStore store(*m_prefs);
-        QSignalSpy tagsSpy(&store, &TagStore::tagsChanged);
-        QSignalSpy revisionSpy(&store, &TagStore::revisionChanged);
-
-        store.setTags({FinderTag::Blue, FinderTag::Red}, fileUrl(s("/a/b.wav")));
-        QCOMPARE(store.tags(), (TagMap{{s("/a/b.wav"), {0, 4}}}));
-        QCOMPARE(store.revision(), 1);
-        QCOMPARE(tagsSpy.count(), 1);
-        QCOMPARE(revisionSpy.count(), 1);
-        QCOMPARE(revisionSpy.first().first().toLongLong(), 1);
-        QCOMPARE(store.property("revision").toLongLong(), 1);
-        QCOMPARE(store.property("tags").value<TagMap>(), store.tags());
-
-        // The same colours through another spelling of the path change nothing.
-        store.setTags(redBlue, fileUrl(s("/a/./x/../b.wav/")));
-        QCOMPARE(store.revision(), 1);
-        QCOMPARE(tagsSpy.count(), 1);
-        QCOMPARE(revisionSpy.count(), 1);
-        QCOMPARE(store.tagsFor(fileUrl(s("/a/x/../b.wav"))), redBlue);
-
-        store.setTags({}, fileUrl(s("/nothing/here.wav")));
-        QCOMPARE(store.revision(), 1);
-
-        QCOMPARE(reopen()->tags(), (TagMap{{s("/a/b.wav"), {0, 4}}}));
-    }
-
-    void removingTheLastColourRemovesEntryAndBookmark()
-    {
-        const QString a = file(s("a.wav"));
-        TagStore store(*m_prefs);
-        store.setTags(red, fileUrl(a));
-        QVERIFY(store.bookmarks().contains(a));
-        store.setTags(redBlue, fileUrl(a));
-        store.setTags({}, fileUrl(a));
-        QVERIFY(store.tags().isEmpty());
-        QVERIFY(store.bookmarks().isEmpty());
-        QCOMPARE(store.revision(), 3);
-        const std::unique_ptr<TagStore> again = reopen();
-        QVERIFY(again->tags().isEmpty());
-        QVERIFY(again->bookmarks().isEmpty());
-        QCOMPARE(again->revision(), 0);
-    }
-
-    void itemsThatDoNotExistAreTaggedWithoutBookmark()
-    {
-        TagStore store(*m_prefs);
-        store.setTags(red, fileUrl(path(s("missing.wav"))));
-        QCOMPARE(store.tags().size(), 1);
-        QVERIFY(store.bookmarks().isEmpty());
+        TagStore &store = *m_f->store;
+        QSignalSpy revisions(&store, &TagStore::revisionChanged);
+        store.setTags({FinderTag::Blue, FinderTag::Gray, FinderTag::Red}, file("a.wav"));
+        store.setTags({FinderTag::Gray}, url("S/a\nb"));
+        // The same colours through another spelling of the path, or none for an untagged item,
+        // change nothing.
+        store.setTags({FinderTag::Red, FinderTag::Gray, FinderTag::Blue}, url("x/../a.wav/"));
+        store.setTags({}, url("nothing.wav"));
+        QCOMPARE(revisions.count(), 2);
+        QCOMPARE(revisions.last().first().toLongLong(), 2);
+        QCOMPARE(dump(), rowList("S/a\nb:6|a.wav:0,4,6*"));
+        QCOMPARE(store.tagsFor(url("./a.wav")),
+                 (FinderTagSet{FinderTag::Red, FinderTag::Blue, FinderTag::Gray}));
+        QCOMPARE(store.allTaggedItems().value(url("S/a\nb")), FinderTagSet{FinderTag::Gray});
+        QCOMPARE(reopen().allTaggedItems().size(), 2);
+        QCOMPARE(dump(), rowList("S/a\nb:6|a.wav:0,4,6*"));
+        // Removing the last colour removes the entry and its bookmark.
+        m_f->store->setTags({}, url("a.wav"));
+        QCOMPARE(m_f->store->revision(), 1);
+        reopen();
+        QCOMPARE(dump(), rowList("S/a\nb:6"));
+        QVERIFY(m_f->store->bookmarks().isEmpty());
     }
 
     void load_data()
@@ -131,47 +83,35 @@ private Q_SLOTS:
         QTest::addColumn<QVariantMap>("stored");
         QTest::addColumn<TagMap>("expected");
         QTest::addColumn<bool>("migrates");
-
-        QTest::newRow("invalid values dropped, rest sorted")
-            << QVariantMap{{TagStore::tagsKey,
-                            QVariantMap{{s("/a"), ints({6, 0, 0, 9})}, {s("/b"), ints({9})}}}}
-            << TagMap{{s("/a"), {0, 6}}} << false;
-        QTest::newRow("malformed entries dropped")
-            << QVariantMap{{TagStore::tagsKey,
-                            QVariantMap{{s("/text"), s("red")},
-                                        {s("/one"), qint64(3)},
-                                        {s("/mixed"), QVariantList{qint64(1), s("2")}},
-                                        {s("/real"), QVariantList{1.5}},
-                                        {s("/empty"), QVariantList{}},
-                                        {s("/nested"), QVariantList{ints({1})}},
-                                        {s("/fine"), ints({5, 5, 2})}}}}
-            << TagMap{{s("/fine"), {2, 5}}} << false;
+        const QString v2 = TagStore::tagsKey, legacy = TagStore::legacyTagsKey;
+        QTest::newRow("invalid and malformed entries dropped, rest sorted")
+            << QVariantMap{{v2, QVariantMap{{"/a", ints({6, 0, 0, 9})},
+                                            {"/b", ints({9})},
+                                            {"/text", "red"},
+                                            {"/one", qint64(3)},
+                                            {"/mixed", QVariantList{qint64(1), "2"}},
+                                            {"/real", QVariantList{1.5}},
+                                            {"/empty", QVariantList{}},
+                                            {"/nested", QVariantList{ints({1})}}}}}
+            << TagMap{{"/a", {0, 6}}} << false;
         QTest::newRow("keys normalised, first wins")
-            << QVariantMap{{TagStore::tagsKey, QVariantMap{{s("/x/y"), ints({1})},
-                                                           {s("/x/y/"), ints({2})},
-                                                           {s("/x/./z/../w"), ints({3})}}}}
-            << TagMap{{s("/x/y"), {1}}, {s("/x/w"), {3}}} << false;
-        QTest::newRow("path with a line feed")
-            << QVariantMap{{TagStore::tagsKey, QVariantMap{{s("/x/a\nb.wav"), ints({4})}}}}
-            << TagMap{{s("/x/a\nb.wav"), {4}}} << false;
-        QTest::newRow("older format")
-            << QVariantMap{{TagStore::legacyTagsKey, QVariantMap{{s("/a"), qint64(3)},
-                                                                 {s("/b"), qint64(7)},
-                                                                 {s("/c"), s("3")},
-                                                                 {s("/d/"), qint64(0)}}}}
-            << TagMap{{s("/a"), {3}}, {s("/d"), {0}}} << true;
+            << QVariantMap{{v2, QVariantMap{{"/x/y", ints({1})},
+                                            {"/x/y/", ints({2})},
+                                            {"/x/./z/../w", ints({3})}}}}
+            << TagMap{{"/x/y", {1}}, {"/x/w", {3}}} << false;
+        QTest::newRow("older format") << QVariantMap{{legacy, QVariantMap{{"/a", qint64(3)},
+                                                                          {"/b", qint64(7)},
+                                                                          {"/c", "3"},
+                                                                          {"/d/", qint64(0)}}}}
+                                      << TagMap{{"/a", {3}}, {"/d", {0}}} << true;
         QTest::newRow("older format, nothing valid")
-            << QVariantMap{{TagStore::legacyTagsKey, QVariantMap{{s("/b"), qint64(-1)}}}}
-            << TagMap() << false;
+            << QVariantMap{{legacy, QVariantMap{{"/b", qint64(-1)}}}} << TagMap() << false;
         QTest::newRow("older format ignored once the new key exists")
-            << QVariantMap{{TagStore::tagsKey, QVariantMap()},
-                           {TagStore::legacyTagsKey, QVariantMap{{s("/a"), qint64(3)}}}}
+            << QVariantMap{{v2, QVariantMap()}, {legacy, QVariantMap{{"/a", qint64(3)}}}}
             << TagMap() << false;
         QTest::newRow("new key of the wrong type reads as absent")
-            << QVariantMap{{TagStore::tagsKey, s("oops")},
-                           {TagStore::legacyTagsKey, QVariantMap{{s("/a"), qint64(2)}}}}
-            << TagMap{{s("/a"), {2}}} << true;
-        QTest::newRow("nothing stored") << QVariantMap() << TagMap() << false;
+            << QVariantMap{{v2, "oops"}, {legacy, QVariantMap{{"/a", qint64(2)}}}}
+            << TagMap{{"/a", {2}}} << true;
     }
     void load()
     {
@@ -179,248 +119,127 @@ private Q_SLOTS:
         QFETCH(TagMap, expected);
         QFETCH(bool, migrates);
         for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-            m_prefs->setObject(it.value(), it.key());
-        const std::unique_ptr<TagStore> store = reopen();
-        QCOMPARE(store->tags(), expected);
-        QCOMPARE(store->revision(), 0);
-        QCOMPARE(m_prefs->objectForKey(TagStore::tagsKey).isValid(),
+            m_f->prefs->setObject(it.value(), it.key());
+        m_f->prefs->setObject(QVariantMap{{"/a/", QByteArray("data-a")},
+                                          {"/a/.", QByteArray("second")},
+                                          {"/b", "text"}},
+                              TagStore::bookmarksKey);
+        TagStore &store = reopen();
+        QCOMPARE(store.tags(), expected);
+        QCOMPARE(store.revision(), 0);
+        if (expected.contains("/a"))
+            QCOMPARE(store.bookmarks(), (TagBookmarkMap{{"/a", QByteArray("data-a")}}));
+        // Migrated tags are written in the new format; the older key stays for older versions.
+        QCOMPARE(m_f->prefs->objectForKey(TagStore::tagsKey).isValid(),
                  migrates || stored.contains(TagStore::tagsKey));
-        if (migrates) {
-            QVERIFY(m_prefs->dictionaryForKey(TagStore::bookmarksKey).has_value());
-            // The older key stays for older versions of the application.
-            QCOMPARE(m_prefs->objectForKey(TagStore::legacyTagsKey),
-                     stored.value(TagStore::legacyTagsKey));
-            QCOMPARE(reopen()->tags(), expected);
-        }
+        QCOMPARE(m_f->prefs->objectForKey(TagStore::legacyTagsKey),
+                 stored.value(TagStore::legacyTagsKey));
+        if (migrates)
+            QCOMPARE(reopen().tags(), expected);
     }
 
-    void loadKeepsOnlyBookmarkData()
-    {
-        m_prefs->setObject(QVariantMap{{s("/a"), ints({1})}, {s("/b"), ints({2})}},
-                           TagStore::tagsKey);
-        m_prefs->setObject(QVariantMap{{s("/a/"), QByteArray("data-a")},
-                                       {s("/a/."), QByteArray("second")},
-                                       {s("/b"), s("text")}},
-                           TagStore::bookmarksKey);
-        const std::unique_ptr<TagStore> store = reopen();
-        QCOMPARE(store->bookmarks(), (TagBookmarkMap{{s("/a"), QByteArray("data-a")}}));
-    }
-
-    void tagsForLooksUpUnchangedThenNormalised()
-    {
-        m_prefs->setObject(QVariantMap{{s("/a/b"), ints({1})}}, TagStore::tagsKey);
-        const std::unique_ptr<TagStore> store = reopen();
-        QCOMPARE(store->tagsFor(fileUrl(s("/a/b"))), FinderTagSet{FinderTag::Orange});
-        QCOMPARE(store->tagsFor(fileUrl(s("/a/./b/"))), FinderTagSet{FinderTag::Orange});
-        QCOMPARE(store->tagsFor(fileUrl(s("/a/c"))), FinderTagSet());
-        QCOMPARE(store->tagsFor(QUrl()), FinderTagSet());
-    }
-
-    void taggedURLs_data()
-    {
-        QTest::addColumn<FinderTagSet>("anyOf");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("empty set") << FinderTagSet() << QStringList();
-        QTest::newRow("red") << red << QStringList{s("/r.wav"), s("/rb.wav")};
-        QTest::newRow("red or blue")
-            << redBlue << QStringList{s("/b.wav"), s("/r.wav"), s("/rb.wav")};
-        QTest::newRow("gray") << FinderTagSet{FinderTag::Gray} << QStringList();
-    }
-    void taggedURLs()
-    {
-        QFETCH(FinderTagSet, anyOf);
-        QFETCH(QStringList, expected);
-        TagStore store(*m_prefs);
-        store.setTags(red, fileUrl(s("/r.wav")));
-        store.setTags(blue, fileUrl(s("/b.wav")));
-        store.setTags(redBlue, fileUrl(s("/rb.wav")));
-        store.setTags({FinderTag::Green}, fileUrl(s("/g.wav")));
-        QStringList found;
-        for (const QUrl &url : store.taggedURLs(anyOf))
-            found.append(url.toLocalFile());
-        found.sort();
-        QCOMPARE(found, expected);
-    }
-
-    void allTaggedItems()
-    {
-        TagStore store(*m_prefs);
-        store.setTags(redBlue, fileUrl(s("/rb.wav")));
-        store.setTags({FinderTag::Gray}, fileUrl(s("/S/a\nb")));
-        const QHash<QUrl, FinderTagSet> expected{{fileUrl(s("/rb.wav")), redBlue},
-                                                 {fileUrl(s("/S/a\nb")), {FinderTag::Gray}}};
-        QCOMPARE(store.allTaggedItems(), expected);
-        QCOMPARE(reopen()->allTaggedItems(), expected);
-    }
-
-    void mergeImported_data()
-    {
-        QTest::addColumn<FinderTagSet>("stored");
-        QTest::addColumn<FinderTagSet>("imported");
-        QTest::addColumn<qint64>("changed");
-        QTest::addColumn<FinderTagSet>("after");
-        QTest::newRow("already has all") << redBlue << blue << qint64(0) << redBlue;
-        QTest::newRow("adds, never removes") << red << blue << qint64(1) << redBlue;
-        QTest::newRow("new item") << FinderTagSet() << red << qint64(1) << red;
-        QTest::newRow("empty import") << red << FinderTagSet() << qint64(0) << red;
-    }
+    // An import adds colours, never removes any, and saves once.
     void mergeImported()
     {
-        QFETCH(FinderTagSet, stored);
-        QFETCH(FinderTagSet, imported);
-        QFETCH(qint64, changed);
-        QFETCH(FinderTagSet, after);
-        const QString item = file(s("item.wav"));
-        TagStore store(*m_prefs);
-        store.setTags(stored, fileUrl(item));
-        const qint64 revision = store.revision();
-        QSignalSpy tagsSpy(&store, &TagStore::tagsChanged);
-        QCOMPARE(store.mergeImported({{fileUrl(item + s("/")), imported}}), changed);
-        QCOMPARE(store.tagsFor(fileUrl(item)), after);
-        QCOMPARE(store.revision(), revision + (changed > 0 ? 1 : 0));
-        QCOMPARE(tagsSpy.count(), changed > 0 ? 1 : 0);
-        if (!after.isEmpty())
-            QVERIFY(store.bookmarks().contains(item));
+        TagStore &store = *m_f->store;
+        store.setTags(red, url("r.wav"));
+        store.setTags(redBlue, url("rb.wav"));
+        QSignalSpy revisions(&store, &TagStore::revisionChanged);
+        const QHash<QUrl, FinderTagSet> imported{{url("rb.wav"), blue},
+                                                 {url("r.wav"), redBlue},
+                                                 {QUrl(file("i.wav").toString() + "/"), red},
+                                                 {url("c.wav"), {}},
+                                                 {QUrl("https://x/y"), red}};
+        QCOMPARE(store.mergeImported(imported), 2);
+        QCOMPARE(store.mergeImported(imported), 0);
+        QVERIFY(store.taggedURLs({}).isEmpty());
+        QCOMPARE(revisions.count(), 1);
+        reopen();
+        QCOMPARE(dump(), rowList("i.wav:0*|r.wav:0,4|rb.wav:0,4"));
     }
 
-    void mergeImportedCountsItemsAndSavesOnce()
-    {
-        TagStore store(*m_prefs);
-        store.setTags(red, fileUrl(s("/a.wav")));
-        QSignalSpy revisionSpy(&store, &TagStore::revisionChanged);
-        const qint64 changed = store.mergeImported({{fileUrl(s("/a.wav")), redBlue},
-                                                    {fileUrl(s("/b.wav")), blue},
-                                                    {fileUrl(s("/c.wav")), {}},
-                                                    {QUrl(s("https://x/y")), red}});
-        QCOMPARE(changed, 2);
-        QCOMPARE(revisionSpy.count(), 1);
-        QCOMPARE(reopen()->tags(), (TagMap{{s("/a.wav"), {0, 4}}, {s("/b.wav"), {4}}}));
-    }
-
+    // Every item is tagged red but S/Kicks2/k.wav, which is blue.
     void moveTags_data()
     {
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("to");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("folder into another")
-            << s("S/Kicks") << s("S/Drums/Kicks")
-            << QStringList{s("S/Drums/Kicks"), s("S/Drums/Kicks/k1.wav"), s("S/Kicks2/k.wav"),
-                           s("T/t.wav")};
-        QTest::newRow("one file") << s("S/Kicks/k1.wav") << s("S/k1.wav")
-                                  << QStringList{s("S/Kicks"), s("S/Kicks2/k.wav"), s("S/k1.wav"),
-                                                 s("T/t.wav")};
-        QTest::newRow("root relinked") << s("S") << s("T/S")
-                                       << QStringList{s("T/S/Kicks"), s("T/S/Kicks/k1.wav"),
-                                                      s("T/S/Kicks2/k.wav"), s("T/t.wav")};
-        QTest::newRow("nothing below")
-            << s("Q") << s("R")
-            << QStringList{s("S/Kicks"), s("S/Kicks/k1.wav"), s("S/Kicks2/k.wav"), s("T/t.wav")};
+        const auto row = [](const char *name, const char *from, const char *to, const char *dump) {
+            QTest::newRow(name) << from << to << rowList(dump);
+        };
+        row("folder into another", "S/Kicks", "S/Drums/Kicks",
+            "S/Drums/Kicks:0*|S/Drums/Kicks/k1.wav:0*|S/Kicks2/k.wav:4*|T/t.wav:0*");
+        row("one file", "S/Kicks/k1.wav", "S/k1.wav",
+            "S/Kicks:0*|S/Kicks2/k.wav:4*|S/k1.wav:0*|T/t.wav:0*");
+        row("root relinked", "S", "T/S",
+            "T/S/Kicks:0*|T/S/Kicks/k1.wav:0*|T/S/Kicks2/k.wav:4*|T/t.wav:0*");
+        row("onto a tagged item: the moved tags replace its own", "S/Kicks2/k.wav", "T/t.wav",
+            "S/Kicks:0*|S/Kicks/k1.wav:0*|T/t.wav:4*");
+        row("nothing below", "Q", "R", "S/Kicks:0*|S/Kicks/k1.wav:0*|S/Kicks2/k.wav:4*|T/t.wav:0*");
     }
     void moveTags()
     {
         QFETCH(QString, from);
         QFETCH(QString, to);
         QFETCH(QStringList, expected);
-        TagStore store(*m_prefs);
-        const QStringList items{s("S/Kicks"), s("S/Kicks/k1.wav"), s("S/Kicks2/k.wav"),
-                                s("T/t.wav")};
-        for (const QString &item : items) {
-            if (item.endsWith(s(".wav")))
-                file(item);
-            else
-                QVERIFY(QDir().mkpath(path(item)));
-            store.setTags(red, fileUrl(path(item)));
-        }
-        QCOMPARE(store.bookmarks().size(), 4);
-        const qint64 revision = store.revision();
-
+        for (const QString &item : rowList("S/Kicks/k1.wav|S/Kicks2/k.wav|T/t.wav|S/Kicks"))
+            m_f->store->setTags(item.contains("k.wav") ? blue : red,
+                                item.endsWith(".wav") ? file(item) : url(item));
+        const qint64 revision = m_f->store->revision();
+        m_f->store->moveTags(url("T/t.wav"), url("T/./t.wav")); // onto itself: nothing
         // The application has already moved the item when it re-keys its tags.
         if (QFileInfo::exists(path(from))) {
             QDir().mkpath(QFileInfo(path(to)).absolutePath());
+            QFile::remove(path(to));
             QVERIFY(QDir().rename(path(from), path(to)));
         }
-        store.moveTags(fileUrl(path(from) + s("/")), fileUrl(path(to)));
-        QStringList keys;
-        for (const QString &key : store.tags().keys())
-            keys.append(QDir(m_dir->path()).relativeFilePath(key));
-        QCOMPARE(keys, expected);
-        const bool moved = from != s("Q");
-        QCOMPARE(store.revision(), revision + (moved ? 1 : 0));
-        QCOMPARE(store.bookmarks().keys(), store.tags().keys());
-        QCOMPARE(reopen()->tags().keys(), store.tags().keys());
-    }
-
-    void moveTagsReplacesTagsAtTheDestination()
-    {
-        TagStore store(*m_prefs);
-        store.setTags(red, fileUrl(s("/x/a.wav")));
-        store.setTags(blue, fileUrl(s("/x/b.wav")));
-        store.moveTags(fileUrl(s("/x/a.wav")), fileUrl(s("/x/b.wav")));
-        QCOMPARE(store.tags(), (TagMap{{s("/x/b.wav"), {0}}}));
-        store.moveTags(fileUrl(s("/x/b.wav")), fileUrl(s("/x/./b.wav")));
-        QCOMPARE(store.revision(), 3);
+        m_f->store->moveTags(QUrl(url(from).toString() + "/"), url(to));
+        QCOMPARE(dump(), expected);
+        QCOMPARE(m_f->store->revision(), revision + (from != "Q" ? 1 : 0));
+        reopen();
+        QCOMPARE(dump(), expected);
     }
 
     void relocateMovedItems()
     {
-        const QString root = path(s("Root"));
-        const QString inside = file(s("Root/Kicks/k1.wav"));
-        const QString leaving = file(s("Root/Kicks/k2.wav"));
-        const QString occupied = file(s("Root/Kicks/k3.wav"));
-        const QString staying = file(s("Root/s.wav"));
-        TagStore store(*m_prefs);
-        store.setTags(red, fileUrl(inside));
-        store.setTags(blue, fileUrl(leaving));
-        store.setTags(red, fileUrl(occupied));
-        store.setTags(blue, fileUrl(staying));
-        store.setTags(blue, fileUrl(path(s("Root/never-existed.wav"))));
-        const qint64 revision = store.revision();
-
-        const auto relocate = [&store](const QList<QUrl> &roots) {
+        TagStore &store = *m_f->store;
+        store.setTags(red, file("Root/Kicks/k1.wav"));
+        store.setTags(blue, file("Root/Kicks/k2.wav"));
+        store.setTags(red, file("Root/Kicks/k3.wav"));
+        store.setTags(blue, file("Root/s.wav"));
+        store.setTags(blue, url("Root/never-existed.wav"));
+        const auto relocate = [&](const QList<QUrl> &roots) {
             store.relocateMovedItems(roots);
-            QTRY_VERIFY(!store.isRelocating());
+            [&] { QTRY_VERIFY(!store.isRelocating()); }();
+            return store.revision();
         };
-        // Nothing moved yet: nothing to do.
-        relocate({fileUrl(root)});
-        QCOMPARE(store.revision(), revision);
-
-        QVERIFY(QDir().mkpath(path(s("Root/Moved"))));
-        QVERIFY(QFile::rename(inside, path(s("Root/Moved/k1.wav"))));
-        QVERIFY(QDir().mkpath(path(s("Away"))));
-        QVERIFY(QFile::rename(leaving, path(s("Away/k2.wav"))));
+        const qint64 revision = store.revision();
+        QCOMPARE(relocate({url("Root")}), revision); // nothing moved yet
+        QVERIFY(QDir().mkpath(path("Root/Moved")) && QDir().mkpath(path("Away")));
+        QVERIFY(QFile::rename(path("Root/Kicks/k1.wav"), path("Root/Moved/k1.wav")));
+        QVERIFY(QFile::rename(path("Root/Kicks/k2.wav"), path("Away/k2.wav")));
         // Moved onto an item that is tagged already: the tags found there win.
-        store.setTags({FinderTag::Gray}, fileUrl(path(s("Root/Moved/k3.wav"))));
-        QVERIFY(QFile::rename(occupied, path(s("Root/Moved/k3.wav"))));
-        const qint64 before = store.revision();
-
-        relocate({});
-        QCOMPARE(store.revision(), before);
-        relocate({fileUrl(root + s("/"))});
-        QCOMPARE(store.revision(), before + 1);
-        const TagMap tags = store.tags();
-        QCOMPARE(tags.value(path(s("Root/Moved/k1.wav"))), QList<qint64>{0});
-        QVERIFY(!tags.contains(inside));
-        QVERIFY(tags.contains(leaving)); // moved outside every root
-        QCOMPARE(tags.value(path(s("Root/Moved/k3.wav"))), QList<qint64>{6});
-        QVERIFY(tags.contains(occupied));
-        QVERIFY(tags.contains(staying));
-        QVERIFY(store.bookmarks().contains(path(s("Root/Moved/k1.wav"))));
-        QVERIFY(!store.bookmarks().contains(inside));
-
-        // A second pass finds nothing new.
-        relocate({fileUrl(root)});
-        QCOMPARE(store.revision(), before + 1);
-        QCOMPARE(reopen()->tags(), tags);
+        store.setTags({FinderTag::Gray}, url("Root/Moved/k3.wav"));
+        QVERIFY(QFile::rename(path("Root/Kicks/k3.wav"), path("Root/Moved/k3.wav")));
+        QCOMPARE(relocate({}), revision + 1);
+        QCOMPARE(relocate({QUrl(url("Root").toString() + "/")}), revision + 2);
+        // k2 moved outside every root.
+        const QStringList expected = rowList("Root/Kicks/k2.wav:4*|Root/Kicks/k3.wav:0*|"
+                                             "Root/Moved/k1.wav:0*|Root/Moved/k3.wav:6|"
+                                             "Root/never-existed.wav:4|Root/s.wav:4*");
+        QCOMPARE(dump(), expected);
+        QCOMPARE(relocate({url("Root")}), revision + 2); // a second pass finds nothing new
+        reopen();
+        QCOMPARE(dump(), expected);
     }
 
     // Bookmark searches touch the disk: they run off the GUI thread, and one that failed is not
     // repeated until a folder it read changes.
     void relocationSearchesInTheBackgroundOnce()
     {
-        const QString root = path(s("q/r/Root"));
-        TagStore store(*m_prefs);
-        store.setTags(red, fileUrl(file(s("q/r/Root/Kit/a.wav"))));
-        store.setTags(blue, fileUrl(file(s("q/r/Root/Kit/b.wav"))));
+        TagStore &store = *m_f->store;
+        store.setTags(red, file("q/r/Root/Kit/a.wav"));
+        store.setTags(blue, file("q/r/Root/Kit/b.wav"));
         QList<QThread *> threads;
         QMutex mutex;
         store.setResolver([&](const QByteArray &data, Bookmark::SearchTrace *searched) {
@@ -429,20 +248,16 @@ private Q_SLOTS:
             return Bookmark::resolve(data, searched);
         });
         const auto searches = [&] {
+            store.relocateMovedItems({url("q/r/Root")});
+            [&] { QTRY_VERIFY(!store.isRelocating()); }();
             QMutexLocker lock(&mutex);
             return threads.size();
         };
-        QVERIFY(QDir(path(s("q/r/Root/Kit"))).removeRecursively());
-        store.relocateMovedItems({fileUrl(root)});
-        QTRY_VERIFY(!store.isRelocating());
+        QVERIFY(QDir(path("q/r/Root/Kit")).removeRecursively());
         QCOMPARE(searches(), 2);
         QVERIFY(!threads.contains(QThread::currentThread()));
-        store.relocateMovedItems({fileUrl(root)});
-        QTRY_VERIFY(!store.isRelocating());
         QCOMPARE(searches(), 2);
-        file(s("q/r/Root/new.wav"));
-        store.relocateMovedItems({fileUrl(root)});
-        QTRY_VERIFY(!store.isRelocating());
+        file("q/r/Root/new.wav");
         QCOMPARE(searches(), 4);
         QCOMPARE(store.tags().size(), 2);
     }
@@ -451,38 +266,29 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("roots");
         QTest::addColumn<QStringList>("kept");
-        const QStringList all{s("/A"), s("/A/a.wav"), s("/AB/b.wav"), s("/C/c.wav")};
+        const QStringList all = rowList("A:0|A/a.wav:0|AB/b.wav:0|C/c.wav:0|real.wav:0*");
         QTest::newRow("no roots keep everything") << QStringList() << all;
-        QTest::newRow("by whole components")
-            << QStringList{s("/A")} << QStringList{s("/A"), s("/A/a.wav")};
+        QTest::newRow("by whole components") << rowList("A") << rowList("A:0|A/a.wav:0");
         QTest::newRow("root with trailing slash")
-            << QStringList{s("/C/"), s("/A/a.wav")} << QStringList{s("/A/a.wav"), s("/C/c.wav")};
-        QTest::newRow("nothing outside") << QStringList{s("/")} << all;
+            << rowList("C/|A/a.wav") << rowList("A/a.wav:0|C/c.wav:0");
+        QTest::newRow("nothing outside") << rowList("/") << all;
     }
     void pruneOutside()
     {
         QFETCH(QStringList, roots);
         QFETCH(QStringList, kept);
-        TagStore store(*m_prefs);
-        for (const QString &item : {s("/A"), s("/A/a.wav"), s("/AB/b.wav"), s("/C/c.wav")})
-            store.setTags(red, fileUrl(item));
-        const QString real = file(s("real.wav"));
-        store.setTags(red, fileUrl(real));
-        QVERIFY(store.bookmarks().contains(real));
-        const qint64 revision = store.revision();
-
+        for (const QString &item : rowList("A|A/a.wav|AB/b.wav|C/c.wav"))
+            m_f->store->setTags(red, url(item));
+        m_f->store->setTags(red, file("real.wav"));
+        const qint64 revision = m_f->store->revision();
         QList<QUrl> rootUrls;
         for (const QString &root : roots)
-            rootUrls.append(fileUrl(root));
-        store.pruneOutside(rootUrls);
-        QStringList expected = kept;
-        if (roots.isEmpty() || roots.contains(s("/")))
-            expected.append(real);
-        expected.sort();
-        QCOMPARE(store.tags().keys(), expected);
-        QCOMPARE(store.revision(), revision + (store.tags().size() == 5 ? 0 : 1));
-        QCOMPARE(store.bookmarks().contains(real), expected.contains(real));
-        QCOMPARE(reopen()->tags().keys(), expected);
+            rootUrls.append(root == "/" ? QUrl::fromLocalFile(root) : url(root));
+        m_f->store->pruneOutside(rootUrls);
+        QCOMPARE(dump(), kept);
+        QCOMPARE(m_f->store->revision(), revision + (kept.size() == 5 ? 0 : 1));
+        reopen();
+        QCOMPARE(dump(), kept);
     }
 };
 

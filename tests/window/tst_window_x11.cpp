@@ -9,11 +9,9 @@
 #include "ui/WavelarkApp.h"
 #include "window/FocusFollowsMouse.h"
 #include "window/WindowController.h"
-#include "window/WindowHost.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMainWindow>
@@ -45,14 +43,13 @@ QString x(const QString &program, const QStringList &arguments)
 QRect outerFrame(WId window)
 {
     const QString id = QString::number(window);
-    const QString info = x(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id});
+    const QString info = x("xwininfo", {"-id", id});
     const auto field = [&info](const char *name) {
-        const QRegularExpression re(QLatin1String(name) + QStringLiteral(":\\s+(-?\\d+)"));
+        const QRegularExpression re(QLatin1String(name) + ":\\s+(-?\\d+)");
         return re.match(info).captured(1).toInt();
     };
-    const QString extents = x(QStringLiteral("xprop"),
-                              {QStringLiteral("-id"), id, QStringLiteral("_NET_FRAME_EXTENTS")});
-    const QStringList e = extents.section(QLatin1Char('='), 1).split(QLatin1Char(','));
+    const QString extents = x("xprop", {"-id", id, "_NET_FRAME_EXTENTS"});
+    const QStringList e = extents.section(QChar('='), 1).split(QChar(','));
     const int left = e.value(0).trimmed().toInt(), right = e.value(1).trimmed().toInt();
     const int top = e.value(2).trimmed().toInt(), bottom = e.value(3).trimmed().toInt();
     return QRect(field("Absolute upper-left X") - left, field("Absolute upper-left Y") - top,
@@ -61,22 +58,18 @@ QRect outerFrame(WId window)
 
 QString windowProperty(WId window, const char *name)
 {
-    return x(QStringLiteral("xprop"),
-             {QStringLiteral("-id"), QString::number(window), QLatin1String(name)})
-        .trimmed();
+    return x("xprop", {"-id", QString::number(window), QLatin1String(name)}).trimmed();
 }
 
 qulonglong activeWindow()
 {
-    const QString out =
-        x(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")});
-    return out.section(QLatin1Char('#'), 1).trimmed().toULongLong(nullptr, 16);
+    const QString out = x("xprop", {"-root", "_NET_ACTIVE_WINDOW"});
+    return out.section(QChar('#'), 1).trimmed().toULongLong(nullptr, 16);
 }
 
 void pointerTo(int px, int py)
 {
-    TestSupport::run(QStringLiteral("xdotool"),
-                     {QStringLiteral("mousemove"), QString::number(px), QString::number(py)});
+    TestSupport::run("xdotool", {"mousemove", QString::number(px), QString::number(py)});
 }
 
 struct App
@@ -88,9 +81,9 @@ struct App
     explicit App(const QString &folder) : dir(folder)
     {
         WavelarkApp::Services services;
-        services.preferencesPath = dir + QStringLiteral("/prefs.plist");
-        services.indexFilePath = dir + QStringLiteral("/index.plist");
-        services.peaksCacheDirectory = dir + QStringLiteral("/peaks");
+        services.preferencesPath = dir + "/prefs.plist";
+        services.indexFilePath = dir + "/index.plist";
+        services.peaksCacheDirectory = dir + "/peaks";
         services.liveUpdates = false;
         services.dialogPresenter = &presenter;
         app = std::make_unique<WavelarkApp>(std::move(services));
@@ -108,142 +101,126 @@ class TestWindowX11 : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void docksAndStaysOnTop();
-    void focusFollowsPointer();
-};
-
-void TestWindowX11::docksAndStaysOnTop()
-{
-    QTemporaryDir dir;
-    const QString work = dir.path();
+    void docksAndStaysOnTop()
     {
-        App a(work);
+        QTemporaryDir dir;
+        const QString work = dir.path();
+        {
+            App a(work);
+            QVERIFY(QTest::qWaitForWindowExposed(a.app->window()));
+            QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(0, 0, 440, 1000), 5000);
+            QVERIFY(windowProperty(a.id(), "_NET_WM_STATE").contains("_NET_WM_STATE_ABOVE"));
+            QVERIFY(windowProperty(a.id(), "_NET_WM_DESKTOP").endsWith("4294967295"));
+
+            // Toggling keeps the very same window where it is.
+            const WId before = a.id();
+            a.app->alwaysOnTopAction()->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(!windowProperty(a.id(), "_NET_WM_STATE").contains("ABOVE"),
+                                     3000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !windowProperty(a.id(), "_NET_WM_DESKTOP").endsWith("4294967295"), 3000);
+            QCOMPARE(a.id(), before);
+            QCOMPARE(outerFrame(a.id()), QRect(0, 0, 440, 1000));
+            a.app->alwaysOnTopAction()->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(windowProperty(a.id(), "_NET_WM_STATE").contains("ABOVE"),
+                                     3000);
+
+            const auto dock = [&a](int index, const QRect &frame) {
+                a.setDock(index);
+                QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), frame, 5000);
+            };
+            dock(1, QRect(1160, 0, 440, 1000));
+            dock(2, QRect(580, 140, 440, 720));
+            dock(0, QRect(0, 0, 440, 1000));
+            dock(2, QRect(580, 140, 440, 720)); // back to the floating frame it had
+            // The user widens the docked window to 520 (frame), as a window manager resize does.
+            dock(0, QRect(0, 0, 440, 1000));
+            QTest::qWait(1200); // past the window's own settling
+            const QRect frame = outerFrame(a.id());
+            const int borders = frame.width() - a.app->window()->width();
+            TestSupport::run("xdotool",
+                             {"windowsize", QString::number(a.id()), QString::number(520 - borders),
+                              QString::number(a.app->window()->height())});
+            QTRY_COMPARE_WITH_TIMEOUT(
+                a.app->windowController().defaults().doubleForKey("windowDockWidthCustom"), 520.0,
+                5000);
+            dock(1, QRect(1080, 0, 520, 1000));
+        }
+        // A restart brings back mode, level and width.
+        App again(work);
+        QCOMPARE(again.app->windowController().dockMode(), DockMode::Right);
+        QVERIFY(again.app->windowController().isAlwaysOnTop());
+        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(again.id()), QRect(1080, 0, 520, 1000), 5000);
+    }
+    void focusFollowsPointer()
+    {
+        QTemporaryDir dir;
+        App a(dir.path());
         QVERIFY(QTest::qWaitForWindowExposed(a.app->window()));
         QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(0, 0, 440, 1000), 5000);
-        QVERIFY(windowProperty(a.id(), "_NET_WM_STATE")
-                    .contains(QStringLiteral("_NET_WM_STATE_ABOVE")));
-        QVERIFY(windowProperty(a.id(), "_NET_WM_DESKTOP").endsWith(QStringLiteral("4294967295")));
+        QVERIFY(a.app->focusFollows().isRunning());
+        const qulonglong self = a.id();
 
-        // Toggling keeps the very same window where it is.
-        const WId before = a.id();
+        QProcess partner;
+        partner.start("python3",
+                      {"-c", QStringLiteral("import tkinter; r = tkinter.Tk(); r.title('Partner'); "
+                                            "r.geometry('500x400+800+100'); r.mainloop()")});
+        QVERIFY(partner.waitForStarted());
+        QString partnerIds;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(partnerIds = x("xdotool", {"search", "--name", "^Partner$"})).trimmed().isEmpty(),
+            10000);
+        // The user switches to the DAW once, with the pointer over it.
+        pointerTo(1000, 300);
+        TestSupport::run("xdotool", {"windowactivate", partnerIds.split(QChar('\n')).first()});
+        QTRY_VERIFY_WITH_TIMEOUT(activeWindow() != self && activeWindow() != 0, 3000);
+        const qulonglong daw = activeWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(a.app->focusFollows().partner().has_value(), 3000);
+        QTest::qWait(600); // the grace period of a switch made by the user
+
+        const auto latency = [](qulonglong wanted) {
+            QElapsedTimer timer;
+            timer.start();
+            while (timer.elapsed() < 3000 && activeWindow() != wanted)
+                QTest::qWait(5);
+            return timer.elapsed();
+        };
+        pointerTo(200, 500);
+        const qint64 toSelf = latency(self);
+        QCOMPARE(activeWindow(), self);
+        pointerTo(1000, 300);
+        const qint64 toDaw = latency(daw);
+        QCOMPARE(activeWindow(), daw);
+        std::printf("activation latency: to Wavelark %lld ms, to the partner %lld ms\n",
+                    static_cast<long long>(toSelf), static_cast<long long>(toDaw));
+
+        // The bare desktop takes nothing.
+        pointerTo(1400, 900);
+        QTest::qWait(300);
+        QCOMPARE(activeWindow(), daw);
+
+        // Nothing moves while the left button is held (pressed in the DAW: a click on the bare
+        // desktop would take focus from everyone).
+        pointerTo(1000, 300);
+        QTest::qWait(100);
+        TestSupport::run("xdotool", {"mousedown", "1"});
+        pointerTo(200, 500);
+        QTest::qWait(300);
+        QCOMPARE(activeWindow(), daw);
+        TestSupport::run("xdotool", {"mouseup", "1"});
+        QCOMPARE(latency(self) < 3000, true);
+
+        // Off the top, focus stays where the user leaves it.
         a.app->alwaysOnTopAction()->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !windowProperty(a.id(), "_NET_WM_STATE").contains(QStringLiteral("ABOVE")), 3000);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !windowProperty(a.id(), "_NET_WM_DESKTOP").endsWith(QStringLiteral("4294967295")),
-            3000);
-        QCOMPARE(a.id(), before);
-        QVERIFY(a.app->window()->isVisible());
-        QCOMPARE(outerFrame(a.id()), QRect(0, 0, 440, 1000));
-        a.app->alwaysOnTopAction()->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            windowProperty(a.id(), "_NET_WM_STATE").contains(QStringLiteral("ABOVE")), 3000);
+        QVERIFY(!a.app->focusFollows().isRunning());
+        pointerTo(1000, 300);
+        QTest::qWait(300);
+        QCOMPARE(activeWindow(), self);
 
-        a.setDock(1);
-        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(1160, 0, 440, 1000), 5000);
-        a.setDock(2);
-        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(580, 140, 440, 720), 5000);
-        a.setDock(0);
-        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(0, 0, 440, 1000), 5000);
-        a.setDock(2);
-        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(580, 140, 440, 720), 5000);
-
-        // The user widens the docked window to 520 (frame), as a window manager resize does.
-        a.setDock(0);
-        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(0, 0, 440, 1000), 5000);
-        QTest::qWait(1200); // past the window's own settling
-        const QRect frame = outerFrame(a.id());
-        const int borders = frame.width() - a.app->window()->width();
-        TestSupport::run(QStringLiteral("xdotool"),
-                         {QStringLiteral("windowsize"), QString::number(a.id()),
-                          QString::number(520 - borders),
-                          QString::number(a.app->window()->height())});
-        QTRY_COMPARE_WITH_TIMEOUT(a.app->windowController().defaults().doubleForKey(
-                                      QStringLiteral("windowDockWidthCustom")),
-                                  520.0, 5000);
-        a.setDock(1);
-        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(1080, 0, 520, 1000), 5000);
+        partner.kill();
+        partner.waitForFinished();
     }
-    // A restart brings back mode, level and width.
-    App again(work);
-    QCOMPARE(again.app->windowController().dockMode(), DockMode::Right);
-    QVERIFY(again.app->windowController().isAlwaysOnTop());
-    QTRY_COMPARE_WITH_TIMEOUT(outerFrame(again.id()), QRect(1080, 0, 520, 1000), 5000);
-}
-
-void TestWindowX11::focusFollowsPointer()
-{
-    QTemporaryDir dir;
-    App a(dir.path());
-    QVERIFY(QTest::qWaitForWindowExposed(a.app->window()));
-    QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(0, 0, 440, 1000), 5000);
-    QVERIFY(a.app->focusFollows().isRunning());
-    const qulonglong self = a.id();
-
-    QProcess partner;
-    partner.start(QStringLiteral("python3"),
-                  {QStringLiteral("-c"),
-                   QStringLiteral("import tkinter; r = tkinter.Tk(); r.title('Partner'); "
-                                  "r.geometry('500x400+800+100'); r.mainloop()")});
-    QVERIFY(partner.waitForStarted());
-    QString partnerIds;
-    QTRY_VERIFY_WITH_TIMEOUT(!(partnerIds = x(QStringLiteral("xdotool"),
-                                              {QStringLiteral("search"), QStringLiteral("--name"),
-                                               QStringLiteral("^Partner$")}))
-                                  .trimmed()
-                                  .isEmpty(),
-                             10000);
-    // The user switches to the DAW once, with the pointer over it.
-    pointerTo(1000, 300);
-    TestSupport::run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"),
-                                                 partnerIds.split(QLatin1Char('\n')).first()});
-    QTRY_VERIFY_WITH_TIMEOUT(activeWindow() != self && activeWindow() != 0, 3000);
-    const qulonglong daw = activeWindow();
-    QTRY_VERIFY_WITH_TIMEOUT(a.app->focusFollows().partner().has_value(), 3000);
-    QTest::qWait(600); // the grace period of a switch made by the user
-
-    const auto latency = [](qulonglong wanted) {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 3000 && activeWindow() != wanted)
-            QTest::qWait(5);
-        return timer.elapsed();
-    };
-    pointerTo(200, 500);
-    const qint64 toSelf = latency(self);
-    QCOMPARE(activeWindow(), self);
-    pointerTo(1000, 300);
-    const qint64 toDaw = latency(daw);
-    QCOMPARE(activeWindow(), daw);
-    std::printf("activation latency: to Wavelark %lld ms, to the partner %lld ms\n",
-                static_cast<long long>(toSelf), static_cast<long long>(toDaw));
-
-    // The bare desktop takes nothing.
-    pointerTo(1400, 900);
-    QTest::qWait(300);
-    QCOMPARE(activeWindow(), daw);
-
-    // Nothing moves while the left button is held (pressed in the DAW: a click on the bare
-    // desktop would take focus from everyone).
-    pointerTo(1000, 300);
-    QTest::qWait(100);
-    TestSupport::run(QStringLiteral("xdotool"), {QStringLiteral("mousedown"), QStringLiteral("1")});
-    pointerTo(200, 500);
-    QTest::qWait(300);
-    QCOMPARE(activeWindow(), daw);
-    TestSupport::run(QStringLiteral("xdotool"), {QStringLiteral("mouseup"), QStringLiteral("1")});
-    QCOMPARE(latency(self) < 3000, true);
-
-    // Off the top, focus stays where the user leaves it.
-    a.app->alwaysOnTopAction()->trigger();
-    QVERIFY(!a.app->focusFollows().isRunning());
-    pointerTo(1000, 300);
-    QTest::qWait(300);
-    QCOMPARE(activeWindow(), self);
-
-    partner.kill();
-    partner.waitForFinished();
-}
+};
 
 namespace {
 
@@ -270,18 +247,16 @@ bool startDisplay(Server &server)
         }
     }
     int number = 140;
-    while (QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+    while (QFileInfo::exists(QString("/tmp/.X%1-lock").arg(number)))
         ++number;
-    const QString display = QStringLiteral(":%1").arg(number);
+    const QString display = QString(":%1").arg(number);
     server.xvfb.setStandardOutputFile(QProcess::nullDevice());
     server.xvfb.setStandardErrorFile(QProcess::nullDevice());
-    server.xvfb.start(QStringLiteral("Xvfb"),
-                      {display, QStringLiteral("-screen"), QStringLiteral("0"),
-                       QStringLiteral("1600x1000x24"), QStringLiteral("-nolisten"),
-                       QStringLiteral("tcp"), QStringLiteral("-noreset")});
+    server.xvfb.start("Xvfb",
+                      {display, "-screen", "0", "1600x1000x24", "-nolisten", "tcp", "-noreset"});
     QElapsedTimer timer;
     timer.start();
-    const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
+    const QString socket = QString("/tmp/.X11-unix/X%1").arg(number);
     while (!QFileInfo::exists(socket) && timer.elapsed() < 10000)
         QThread::msleep(20);
     if (!QFileInfo::exists(socket)) {
@@ -292,11 +267,9 @@ bool startDisplay(Server &server)
     // openbox dies when its output pipes are not read.
     server.wm.setStandardOutputFile(QProcess::nullDevice());
     server.wm.setStandardErrorFile(QProcess::nullDevice());
-    server.wm.start(QStringLiteral("openbox"), {});
+    server.wm.start("openbox", {});
     while (timer.elapsed() < 15000) {
-        if (x(QStringLiteral("xprop"),
-              {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
-                .contains(QLatin1Char('#')))
+        if (x("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains(QChar('#')))
             return true;
         QThread::msleep(50);
     }

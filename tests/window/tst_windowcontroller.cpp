@@ -1,4 +1,5 @@
 #include "platform/Preferences.h"
+#include "window/FocusFollowsMouse.h"
 #include "window/WindowController.h"
 #include "window/WindowHost.h"
 
@@ -31,7 +32,6 @@ public:
     }
     std::optional<QRect> primaryScreenArea() const override { return windowScreenArea(); }
     QList<QRect> screenAreas() const override { return areas; }
-
     void userResize(int width)
     {
         m_frame.setWidth(width);
@@ -50,257 +50,403 @@ public:
 struct Fixture
 {
     QTemporaryDir dir;
-    std::unique_ptr<Preferences> defaults =
-        std::make_unique<Preferences>(dir.filePath(QStringLiteral("prefs.plist")));
+    Preferences defaults{dir.filePath("prefs.plist")};
     FakeHost host;
     std::unique_ptr<WindowController> controller;
 
+    explicit Fixture(DockMode mode, double customWidth = 0)
+    {
+        defaults.setObject(DockModes::toString(mode), "windowDockMode");
+        if (customWidth > 0)
+            defaults.setDouble(customWidth, "windowDockWidthCustom");
+    }
     WindowController &connect()
     {
-        controller = std::make_unique<WindowController>(*defaults);
+        controller = std::make_unique<WindowController>(defaults);
         controller->setWindow(&host);
         controller->startScreenObserver();
         controller->startResizeObserver(&host);
         controller->apply(std::nullopt);
         return *controller;
     }
+    double customWidth() const { return defaults.doubleForKey("windowDockWidthCustom"); }
 };
 
 using Setup = QMap<QString, QVariant>;
 
+const AppId self{AppId::Kind::Process, 100};
+const AppId daw{AppId::Kind::Process, 200};
+const AppId other{AppId::Kind::Client, 0x600000};
+
+// A desktop with our window at the left, the DAW beside it and a third application's window in
+// the top right corner; the window manager is scripted: activation takes effect at once and is
+// reported like any other.
+class FakeDesktop final : public FocusEnvironment
+{
+public:
+    struct Window
+    {
+        QRect frame;
+        AppId owner;
+    };
+
+    bool isAvailable() const override { return true; }
+    AppId selfId() const override { return self; }
+    std::optional<Application> frontmostApplication() override { return active; }
+    std::optional<Pointer> pointer() override
+    {
+        ++pointerQueries;
+        return Pointer{position, buttonHeld};
+    }
+    bool isSelfBlocked() const override { return blocked; }
+    bool isInsideOwnWindow(QPoint p) const override { return windows.first().frame.contains(p); }
+    std::optional<AppId> ownerOfWindowAt(QPoint p) override
+    {
+        ++stackReads;
+        for (const Window &w : std::as_const(windows)) {
+            if (w.frame.contains(p))
+                return w.owner;
+        }
+        return std::nullopt;
+    }
+    bool applicationExists(AppId id) override
+    {
+        return !(gone == id) && std::any_of(windows.cbegin(), windows.cend(),
+                                            [id](const Window &w) { return w.owner == id; });
+    }
+    bool isActive(AppId id) override { return active && active->id == id; }
+    void activate(AppId id) override
+    {
+        activations.append(id);
+        userSwitch(id, {});
+    }
+    qint64 now() const override { return clock; }
+    void startWatching() override { watching = true; }
+    void stopWatching() override { watching = false; }
+
+    // Anyone's switch: ours through activate(), the user's by keyboard or click.
+    void userSwitch(AppId id, const QString &name)
+    {
+        active = Application{id, name};
+        if (watching)
+            Q_EMIT applicationActivated(*active);
+    }
+
+    QList<Window> windows{{QRect(0, 0, 440, 1000), self},
+                          {QRect(440, 0, 800, 800), daw},
+                          {QRect(1400, 0, 200, 200), other}};
+    std::optional<Application> active = Application{self, QStringLiteral("wavelark")};
+    QPoint position{700, 100};
+    bool buttonHeld = false;
+    std::optional<AppId> gone;
+    bool blocked = false;
+    bool watching = false;
+    qint64 clock = 1000;
+    int pointerQueries = 0;
+    int stackReads = 0;
+    QList<AppId> activations;
+};
+
+struct FocusFixture
+{
+    QTemporaryDir dir;
+    Preferences defaults{dir.filePath(QStringLiteral("prefs.plist"))};
+    FakeDesktop desktop;
+    bool onTop = true;
+    FocusFollowsMouse focus{defaults, &desktop};
+
+    FocusFixture()
+    {
+        focus.setAlwaysOnTopProvider([this] { return onTop; });
+        focus.setEnabled(true);
+    }
+    // The user brings `id` forward with the pointer at `at`.
+    void userSwitch(AppId id, QPoint at, const QString &name = QStringLiteral("bitwig"))
+    {
+        desktop.position = at;
+        desktop.userSwitch(id, name);
+    }
+    void moveAndPoll(QPoint to, qint64 afterMs = 40)
+    {
+        desktop.clock += afterMs;
+        desktop.position = to;
+        focus.poll();
+    }
+};
+
 } // namespace
 
+Q_DECLARE_METATYPE(AppId)
+
+// Docking and focus following the pointer, against a scripted window host and desktop.
 class TestWindowController : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void startUp_data();
-    void startUp();
-    void docking_data();
-    void docking();
-    void floatingFrames_data();
-    void floatingFrames();
-    void recordsUserWidth_data();
-    void recordsUserWidth();
-    void leavesFullScreenFirst();
-    void equalValueDoesNothing();
-    void followsScreenChanges();
-};
-
-void TestWindowController::startUp_data()
-{
-    QTest::addColumn<Setup>("stored");
-    QTest::addColumn<DockMode>("mode");
-    QTest::addColumn<bool>("onTop");
-    QTest::newRow("first start") << Setup{} << DockMode::Left << true;
-    QTest::newRow("legacy unpinned") << Setup{{"windowPinned", false}} << DockMode::Off << false;
-    QTest::newRow("legacy pinned") << Setup{{"windowPinned", true}} << DockMode::Left << true;
-    QTest::newRow("right") << Setup{{"windowDockMode", "right"}} << DockMode::Right << true;
-    QTest::newRow("off") << Setup{{"windowDockMode", "off"}} << DockMode::Off << false;
-    QTest::newRow("unknown mode") << Setup{{"windowDockMode", "top"}} << DockMode::Left << true;
-    QTest::newRow("off but on top")
-        << Setup{{"windowDockMode", "off"}, {"windowAlwaysOnTop", true}} << DockMode::Off << true;
-    QTest::newRow("legacy beats mode default")
-        << Setup{{"windowDockMode", "left"}, {"windowPinned", false}} << DockMode::Left << false;
-    QTest::newRow("on top of the wrong type")
-        << Setup{{"windowDockMode", "left"}, {"windowAlwaysOnTop", "yes"}} << DockMode::Left
-        << true;
-}
-
-void TestWindowController::startUp()
-{
-    QFETCH(Setup, stored);
-    QFETCH(DockMode, mode);
-    QFETCH(bool, onTop);
-    Fixture f;
-    for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
-        if (it.value().typeId() == QMetaType::Bool)
-            f.defaults->setBool(it.value().toBool(), it.key());
-        else
-            f.defaults->setObject(it.value().toString(), it.key());
+    void startUp_data()
+    {
+        QTest::addColumn<Setup>("stored");
+        QTest::addColumn<DockMode>("mode");
+        QTest::addColumn<bool>("onTop");
+        const auto row = [](const char *name, const Setup &stored, DockMode mode, bool onTop) {
+            QTest::newRow(name) << stored << mode << onTop;
+        };
+        row("first start", {}, DockMode::Left, true);
+        row("legacy unpinned", {{"windowPinned", false}}, DockMode::Off, false);
+        row("right", {{"windowDockMode", "right"}}, DockMode::Right, true);
+        row("unknown mode", {{"windowDockMode", "top"}}, DockMode::Left, true);
+        row("off but on top", {{"windowDockMode", "off"}, {"windowAlwaysOnTop", true}},
+            DockMode::Off, true);
+        row("legacy beats mode default", {{"windowDockMode", "left"}, {"windowPinned", false}},
+            DockMode::Left, false);
+        row("on top of the wrong type", {{"windowDockMode", "off"}, {"windowAlwaysOnTop", "yes"}},
+            DockMode::Off, false);
     }
-    WindowController controller(*f.defaults);
-    QCOMPARE(controller.dockMode(), mode);
-    QCOMPARE(controller.isAlwaysOnTop(), onTop);
-    // Nothing is applied or written before a window is connected.
-    QCOMPARE(f.defaults->objectForKey(QStringLiteral("windowDockMode")).isValid(),
-             stored.contains(QStringLiteral("windowDockMode")));
-    QVERIFY(f.host.frames.isEmpty());
-}
+    void startUp()
+    {
+        QFETCH(Setup, stored);
+        QFETCH(DockMode, mode);
+        QFETCH(bool, onTop);
+        QTemporaryDir dir;
+        Preferences defaults(dir.filePath("prefs.plist"));
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
+            if (it.value().typeId() == QMetaType::Bool)
+                defaults.setBool(it.value().toBool(), it.key());
+            else
+                defaults.setObject(it.value().toString(), it.key());
+        }
+        WindowController controller(defaults);
+        QCOMPARE(controller.dockMode(), mode);
+        QCOMPARE(controller.isAlwaysOnTop(), onTop);
+        // Nothing is written before a window is connected.
+        QCOMPARE(defaults.objectForKey("windowDockMode").isValid(),
+                 stored.contains("windowDockMode"));
+    }
 
-void TestWindowController::docking_data()
-{
-    QTest::addColumn<DockMode>("mode");
-    QTest::addColumn<QRect>("area");
-    QTest::addColumn<double>("customWidth"); // 0: none stored
-    QTest::addColumn<QRect>("frame");
-    const QRect screen(0, 0, 1600, 1000);
-    QTest::newRow("left") << DockMode::Left << screen << 0.0 << QRect(0, 0, 440, 1000);
-    QTest::newRow("right") << DockMode::Right << screen << 0.0 << QRect(1160, 0, 440, 1000);
-    QTest::newRow("custom 500") << DockMode::Right << screen << 500.0 << QRect(1100, 0, 500, 1000);
-    QTest::newRow("custom below minimum")
-        << DockMode::Left << screen << 300.0 << QRect(0, 0, 440, 1000);
-    QTest::newRow("custom wider than screen")
-        << DockMode::Right << screen << 2000.0 << QRect(0, 0, 1600, 1000);
-    QTest::newRow("narrow screen")
-        << DockMode::Right << QRect(0, 0, 400, 700) << 0.0 << QRect(0, 0, 400, 700);
-    QTest::newRow("panel at the top and left")
-        << DockMode::Left << QRect(48, 30, 1552, 970) << 0.0 << QRect(48, 30, 440, 970);
-    QTest::newRow("second screen")
-        << DockMode::Right << QRect(1600, 0, 1920, 1080) << 0.0 << QRect(3080, 0, 440, 1080);
-    QTest::newRow("no screen") << DockMode::Left << QRect() << 0.0 << QRect(100, 100, 600, 500);
-}
+    // Frames after docking in `modes`, one after another, from a floating window at `initial`.
+    void frames_data()
+    {
+        QTest::addColumn<QList<DockMode>>("modes");
+        QTest::addColumn<QList<QRect>>("areas");
+        QTest::addColumn<double>("customWidth"); // 0: none stored
+        QTest::addColumn<QRect>("initial");
+        QTest::addColumn<QRect>("frame");
+        using L = QList<DockMode>;
+        using Areas = QList<QRect>;
+        const DockMode left = DockMode::Left, right = DockMode::Right, off = DockMode::Off;
+        const auto row = [](const char *name, const L &modes, const QRect &frame, double custom = 0,
+                            const Areas &areas = {QRect(0, 0, 1600, 1000)},
+                            const QRect &initial = QRect(100, 100, 600, 500)) {
+            QTest::newRow(name) << modes << areas << custom << initial << frame;
+        };
+        row("left", L{left}, QRect(0, 0, 440, 1000));
+        row("right", L{right}, QRect(1160, 0, 440, 1000));
+        row("custom 500", L{right}, QRect(1100, 0, 500, 1000), 500);
+        row("custom below minimum", L{left}, QRect(0, 0, 440, 1000), 300);
+        row("custom wider than screen", L{right}, QRect(0, 0, 1600, 1000), 2000);
+        row("narrow screen", L{right}, QRect(0, 0, 400, 700), 0, {QRect(0, 0, 400, 700)});
+        row("panel at the top and left", L{left}, QRect(48, 30, 440, 970), 0,
+            {QRect(48, 30, 1552, 970)});
+        row("second screen", L{right}, QRect(3080, 0, 440, 1080), 0, {QRect(1600, 0, 1920, 1080)});
+        row("no screen: left alone", L{left}, QRect(100, 100, 600, 500), 0, {});
+        row("dock to dock and back restores the floating frame", L{off, left, right, off},
+            QRect(100, 100, 600, 500));
+        row("off screen frame centred", L{off, left, off}, QRect(500, 250, 600, 500), 0,
+            {QRect(0, 0, 1600, 1000)}, QRect(3000, 100, 600, 500));
+        row("no remembered frame: default floating", L{left, off}, QRect(580, 140, 440, 720));
+        row("short screen", L{left, off}, QRect(420, 0, 440, 600), 0, {QRect(0, 0, 1280, 600)});
+        row("no screen: fallback area", L{left, off}, QRect(500, 90, 440, 720), 0, {});
+    }
+    void frames()
+    {
+        QFETCH(QList<DockMode>, modes);
+        QFETCH(QList<QRect>, areas);
+        QFETCH(double, customWidth);
+        QFETCH(QRect, initial);
+        QFETCH(QRect, frame);
+        Fixture f(modes.first(), customWidth);
+        f.host.areas = areas;
+        f.host.m_frame = initial;
+        WindowController &controller = f.connect();
+        for (DockMode mode : modes.mid(1))
+            controller.setDockMode(mode);
+        QCOMPARE(f.host.frame(), frame);
+        QCOMPARE(f.host.onTop, modes.first() != DockMode::Off);
+        QCOMPARE(f.defaults.stringForKey("windowDockMode"), DockModes::toString(modes.last()));
+        // The controller's own frame changes are never taken for the user's width.
+        QCOMPARE(f.customWidth(), customWidth);
+    }
 
-void TestWindowController::docking()
-{
-    QFETCH(DockMode, mode);
-    QFETCH(QRect, area);
-    QFETCH(double, customWidth);
-    QFETCH(QRect, frame);
-    Fixture f;
-    f.host.areas = area.isNull() ? QList<QRect>{} : QList<QRect>{area};
-    if (customWidth > 0)
-        f.defaults->setDouble(customWidth, QStringLiteral("windowDockWidthCustom"));
-    f.defaults->setObject(DockModes::toString(mode), QStringLiteral("windowDockMode"));
-    WindowController &controller = f.connect();
-    QCOMPARE(f.host.frame(), frame);
-    QCOMPARE(f.host.onTop, true);
-    // The controller's own frame changes are never taken for the user's width.
-    QCOMPARE(f.defaults->doubleForKey(QStringLiteral("windowDockWidthCustom")), customWidth);
-    QCOMPARE(controller.dockMode(), mode);
-}
+    void recordsUserWidth_data()
+    {
+        QTest::addColumn<double>("stored");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("wider") << 0.0 << 500 << 500.0;
+        QTest::newRow("below minimum") << 500.0 << 300 << 440.0;
+        QTest::newRow("below minimum, none stored") << 0.0 << 300 << 0.0;
+        QTest::newRow("under a point") << 500.4 << 500 << 500.4;
+        QTest::newRow("wider than the screen") << 0.0 << 2000 << 1600.0;
+    }
+    void recordsUserWidth()
+    {
+        QFETCH(double, stored);
+        QFETCH(int, width);
+        QFETCH(double, expected);
+        Fixture f(DockMode::Left, stored);
+        WindowController &controller = f.connect();
+        f.host.userResize(width);
+        QCOMPARE(f.customWidth(), expected);
+        // Not re-docked after the resize; the width is used by the next docking.
+        QCOMPARE(f.host.frame().width(), width);
+        controller.setDockMode(DockMode::Right);
+        if (expected > 0)
+            QCOMPARE(f.host.frame().width(), static_cast<int>(std::lround(expected)));
+        // A floating window's width is nobody's dock width.
+        controller.setDockMode(DockMode::Off);
+        f.host.userResize(900);
+        QCOMPARE(f.customWidth(), expected);
+    }
 
-void TestWindowController::floatingFrames_data()
-{
-    QTest::addColumn<DockMode>("start");
-    QTest::addColumn<QList<DockMode>>("modes"); // set one after another after connecting
-    QTest::addColumn<QList<QRect>>("areas");
-    QTest::addColumn<QRect>("initial");
-    QTest::addColumn<QRect>("frame");
-    const QList<QRect> screen{QRect(0, 0, 1600, 1000)};
-    const QRect floating(100, 100, 600, 500);
-    QTest::newRow("dock and undock restores")
-        << DockMode::Off << QList<DockMode>{DockMode::Left, DockMode::Off} << screen << floating
-        << floating;
-    QTest::newRow("dock to dock keeps the floating frame")
-        << DockMode::Off << QList<DockMode>{DockMode::Left, DockMode::Right, DockMode::Off}
-        << screen << floating << floating;
-    QTest::newRow("off screen frame centred")
-        << DockMode::Off << QList<DockMode>{DockMode::Left, DockMode::Off} << screen
-        << QRect(3000, 100, 600, 500) << QRect(500, 250, 600, 500);
-    QTest::newRow("no remembered frame: default floating")
-        << DockMode::Left << QList<DockMode>{DockMode::Off} << screen << floating
-        << QRect(580, 140, 440, 720);
-    QTest::newRow("short screen") << DockMode::Left << QList<DockMode>{DockMode::Off}
-                                  << QList<QRect>{QRect(0, 0, 1280, 600)} << floating
-                                  << QRect(420, 0, 440, 600);
-    QTest::newRow("no screen: fallback area")
-        << DockMode::Left << QList<DockMode>{DockMode::Off} << QList<QRect>{} << floating
-        << QRect(500, 90, 440, 720);
-}
+    void leavesFullScreenFirst()
+    {
+        Fixture f(DockMode::Off);
+        WindowController &controller = f.connect();
+        f.host.fullScreen = true;
+        controller.setDockMode(DockMode::Left);
+        controller.setDockMode(DockMode::Right);
+        QCOMPARE(f.host.exitRequests, 1);
+        QVERIFY(f.host.frames.isEmpty());
+        f.host.fullScreen = false;
+        Q_EMIT f.host.fullScreenExited();
+        QCOMPARE(f.host.frame(), QRect(1160, 0, 440, 1000));
+        // One-shot: a later exit notification finds nothing registered.
+        Q_EMIT f.host.fullScreenExited();
+        QCOMPARE(f.host.frames.size(), 1);
+    }
 
-void TestWindowController::floatingFrames()
-{
-    QFETCH(DockMode, start);
-    QFETCH(QList<DockMode>, modes);
-    QFETCH(QList<QRect>, areas);
-    QFETCH(QRect, initial);
-    QFETCH(QRect, frame);
-    Fixture f;
-    f.host.areas = areas;
-    f.host.m_frame = initial;
-    f.defaults->setObject(DockModes::toString(start), QStringLiteral("windowDockMode"));
-    WindowController &controller = f.connect();
-    for (DockMode mode : modes)
-        controller.setDockMode(mode);
-    QCOMPARE(f.host.frame(), frame);
-    QCOMPARE(f.defaults->stringForKey(QStringLiteral("windowDockMode")),
-             DockModes::toString(modes.last()));
-}
+    void equalValueDoesNothingAndScreensAreFollowed()
+    {
+        Fixture f(DockMode::Left);
+        WindowController &controller = f.connect();
+        QSignalSpy modeSpy(&controller, &WindowController::dockModeChanged);
+        QSignalSpy topSpy(&controller, &WindowController::isAlwaysOnTopChanged);
+        const qsizetype frames = f.host.frames.size();
+        controller.setDockMode(DockMode::Left);
+        controller.setAlwaysOnTop(true);
+        QCOMPARE(f.host.frames.size(), frames);
+        QVERIFY(modeSpy.isEmpty() && topSpy.isEmpty());
+        QVERIFY(!f.defaults.objectForKey("windowAlwaysOnTop").isValid());
+        controller.setAlwaysOnTop(false);
+        QCOMPARE(f.host.onTop, false);
+        QCOMPARE(topSpy.size(), 1);
+        QCOMPARE(f.defaults.objectForKey("windowAlwaysOnTop"), QVariant(false));
 
-void TestWindowController::recordsUserWidth_data()
-{
-    QTest::addColumn<double>("stored");
-    QTest::addColumn<int>("width");
-    QTest::addColumn<double>("expected");
-    QTest::newRow("wider") << 0.0 << 500 << 500.0;
-    QTest::newRow("below minimum") << 500.0 << 300 << 440.0;
-    QTest::newRow("below minimum, none stored") << 0.0 << 300 << 0.0;
-    QTest::newRow("under a point") << 500.4 << 500 << 500.4;
-    QTest::newRow("wider than the screen") << 0.0 << 2000 << 1600.0;
-}
+        f.host.areas = {QRect(0, 32, 1920, 1048)}; // another monitor, with a panel on top
+        Q_EMIT f.host.screensChanged();
+        QCOMPARE(f.host.frame(), QRect(0, 32, 440, 1048));
+    }
 
-void TestWindowController::recordsUserWidth()
-{
-    QFETCH(double, stored);
-    QFETCH(int, width);
-    QFETCH(double, expected);
-    Fixture f;
-    if (stored > 0)
-        f.defaults->setDouble(stored, QStringLiteral("windowDockWidthCustom"));
-    WindowController &controller = f.connect();
-    f.host.userResize(width);
-    QCOMPARE(f.defaults->doubleForKey(QStringLiteral("windowDockWidthCustom")), expected);
-    // Not re-docked after the resize; the width is used by the next docking.
-    QCOMPARE(f.host.frame().width(), width);
-    controller.setDockMode(DockMode::Right);
-    if (expected > 0)
-        QCOMPARE(f.host.frame().width(), static_cast<int>(std::lround(expected)));
+    // The user switched to the partner `partnerName` (empty: never) with the pointer at
+    // `switchedAt`; `afterMs` later the pointer is at `pointer`.
+    void pollRules_data()
+    {
+        QTest::addColumn<QString>("partnerName");
+        QTest::addColumn<QPoint>("switchedAt");
+        QTest::addColumn<qint64>("afterMs");
+        QTest::addColumn<QPoint>("pointer");
+        QTest::addColumn<QString>("state"); // "button", "modal", "floating" or nothing
+        QTest::addColumn<bool>("activated");
+        const QPoint overDaw(700, 100), overSelf(200, 300), nearEdge(430, 100);
+        const auto row = [](const char *name, const char *partner, QPoint at, qint64 after,
+                            QPoint pointer, const char *state, bool activated) {
+            QTest::newRow(name) << partner << at << after << pointer << state << activated;
+        };
+        row("over our window", "bitwig", overDaw, 600, overSelf, "", true);
+        row("no partner yet", "", overDaw, 600, overSelf, "", false);
+        row("deny-listed app is no partner", "plasmashell", overDaw, 600, overSelf, "", false);
+        row("left button held", "bitwig", overDaw, 600, overSelf, "button", false);
+        row("modal dialog open", "bitwig", overDaw, 600, overSelf, "modal", false);
+        row("not on top", "bitwig", overDaw, 600, overSelf, "floating", false);
+        row("grace kept near the anchor", "bitwig", nearEdge, 100, QPoint(436, 104), "", false);
+        row("grace left by distance", "bitwig", nearEdge, 100, QPoint(418, 100), "", true);
+        row("grace left by time", "bitwig", nearEdge, 500, QPoint(436, 104), "", true);
+        row("third application", "bitwig", overDaw, 600, QPoint(1500, 100), "", false);
+        row("bare desktop", "bitwig", overDaw, 600, QPoint(1000, 950), "", false);
+    }
+    void pollRules()
+    {
+        QFETCH(QString, partnerName);
+        QFETCH(QPoint, switchedAt);
+        QFETCH(qint64, afterMs);
+        QFETCH(QPoint, pointer);
+        QFETCH(QString, state);
+        QFETCH(bool, activated);
+        FocusFixture f;
+        if (!partnerName.isEmpty())
+            f.userSwitch(daw, switchedAt, partnerName);
+        f.desktop.buttonHeld = state == "button";
+        f.desktop.blocked = state == "modal";
+        f.onTop = state != "floating";
+        f.moveAndPoll(pointer, afterMs);
+        QCOMPARE(f.desktop.activations, activated ? QList<AppId>{self} : QList<AppId>{});
+    }
 
-    // A floating window's width is nobody's dock width.
-    controller.setDockMode(DockMode::Off);
-    f.host.userResize(900);
-    QCOMPARE(f.defaults->doubleForKey(QStringLiteral("windowDockWidthCustom")), expected);
-}
+    void ownActivationStartsNoGraceAndStillPointerCostsOneQuery()
+    {
+        FocusFixture f;
+        f.userSwitch(daw, QPoint(700, 100));
+        f.moveAndPoll(QPoint(430, 100), 600);
+        QCOMPARE(f.desktop.activations, QList<AppId>{self});
+        // Our own switch was reported within a second: no grace, so 11 points back over the DAW
+        // hands focus back at once.
+        f.moveAndPoll(QPoint(441, 100));
+        QCOMPARE(f.desktop.activations, (QList<AppId>{self, daw}));
+        QCOMPARE(f.focus.partner(), daw);
 
-void TestWindowController::leavesFullScreenFirst()
-{
-    Fixture f;
-    f.defaults->setObject(QStringLiteral("off"), QStringLiteral("windowDockMode"));
-    WindowController &controller = f.connect();
-    f.host.fullScreen = true;
-    controller.setDockMode(DockMode::Left);
-    controller.setDockMode(DockMode::Right);
-    QCOMPARE(f.host.exitRequests, 1);
-    QVERIFY(f.host.frames.isEmpty());
-    f.host.fullScreen = false;
-    Q_EMIT f.host.fullScreenExited();
-    QCOMPARE(f.host.frame(), QRect(1160, 0, 440, 1000));
-    // One-shot: a later exit notification finds nothing registered.
-    Q_EMIT f.host.fullScreenExited();
-    QCOMPARE(f.host.frames.size(), 1);
-}
+        const int queries = f.desktop.pointerQueries;
+        const int reads = f.desktop.stackReads;
+        for (int i = 0; i < 25; ++i)
+            f.moveAndPoll(QPoint(441, 100));
+        QCOMPARE(f.desktop.pointerQueries, queries + 25);
+        QCOMPARE(f.desktop.stackReads, reads);
+    }
 
-void TestWindowController::equalValueDoesNothing()
-{
-    Fixture f;
-    WindowController &controller = f.connect();
-    QSignalSpy modeSpy(&controller, &WindowController::dockModeChanged);
-    QSignalSpy topSpy(&controller, &WindowController::isAlwaysOnTopChanged);
-    const qsizetype frames = f.host.frames.size();
-    controller.setDockMode(DockMode::Left);
-    controller.setAlwaysOnTop(true);
-    QCOMPARE(f.host.frames.size(), frames);
-    QVERIFY(modeSpy.isEmpty());
-    QVERIFY(topSpy.isEmpty());
-    QVERIFY(!f.defaults->objectForKey(QStringLiteral("windowDockMode")).isValid());
-    QVERIFY(!f.defaults->objectForKey(QStringLiteral("windowAlwaysOnTop")).isValid());
+    void partnerThatQuitIsForgotten()
+    {
+        FocusFixture f;
+        f.userSwitch(daw, QPoint(700, 100));
+        f.moveAndPoll(QPoint(200, 300), 600);
+        // The window list still shows the DAW's window, but its process is gone.
+        f.desktop.gone = daw;
+        f.moveAndPoll(QPoint(700, 100));
+        QCOMPARE(f.desktop.activations, QList<AppId>{self});
+        QCOMPARE(f.focus.partner(), std::nullopt);
+    }
 
-    controller.setAlwaysOnTop(false);
-    QCOMPARE(f.host.onTop, false);
-    QCOMPARE(topSpy.size(), 1);
-    QCOMPARE(f.defaults->objectForKey(QStringLiteral("windowAlwaysOnTop")), QVariant(false));
-}
-
-void TestWindowController::followsScreenChanges()
-{
-    Fixture f;
-    f.connect();
-    f.host.areas = {QRect(0, 32, 1920, 1048)}; // another monitor, with a panel on top
-    Q_EMIT f.host.screensChanged();
-    QCOMPARE(f.host.frame(), QRect(0, 32, 440, 1048));
-}
+    void stopKeepsThePartner()
+    {
+        FocusFixture f;
+        f.userSwitch(daw, QPoint(700, 100));
+        f.moveAndPoll(QPoint(200, 300), 600);
+        f.focus.setEnabled(false);
+        QVERIFY(!f.focus.isRunning());
+        QCOMPARE(f.defaults.objectForKey("focusFollowsMouseEnabled"), QVariant(false));
+        // While stopped, switches are not watched.
+        f.userSwitch(other, QPoint(1500, 100), "xterm");
+        f.userSwitch(self, QPoint(200, 300));
+        // Restarted, it still knows the DAW; a new controller on the same preferences starts
+        // running by itself.
+        f.focus.setEnabled(true);
+        QVERIFY(f.focus.isRunning());
+        QCOMPARE(f.focus.partner(), daw);
+        f.moveAndPoll(QPoint(800, 200));
+        QCOMPARE(f.desktop.activations, (QList<AppId>{self, daw}));
+        FocusFollowsMouse restarted(f.defaults, &f.desktop);
+        QVERIFY(restarted.isEnabled() && restarted.isRunning());
+    }
+};
 
 QTEST_GUILESS_MAIN(TestWindowController)
 #include "tst_windowcontroller.moc"

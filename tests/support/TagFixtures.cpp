@@ -1,4 +1,4 @@
-#include "TagTestSupport.h"
+#include "TagFixtures.h"
 
 #include "TestSupport.h"
 
@@ -9,19 +9,26 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-namespace TagTestSupport {
+namespace TagFixtures {
 
-namespace {
-
-const QString setScript = QStringLiteral(R"(
+bool setPythonPlist(const QString &path, const QStringList &strings, const QString &format,
+                    const QString &name, const QByteArray &suffix)
+{
+    const QString script = QStringLiteral(R"(
 import json, os, plistlib, sys
 path, name, fmt, payload, suffix = sys.argv[1:6]
 kind = plistlib.FMT_BINARY if fmt == 'binary' else plistlib.FMT_XML
-data = plistlib.dumps(json.loads(payload), fmt=kind) + bytes.fromhex(suffix)
-os.setxattr(path, name, data)
+os.setxattr(path, name, plistlib.dumps(json.loads(payload), fmt=kind) + bytes.fromhex(suffix))
 )");
+    const QByteArray json = QJsonDocument(QJsonArray::fromStringList(strings)).toJson();
+    return TestSupport::python(script, {path, name, format, QString::fromUtf8(json),
+                                        QString::fromLatin1(suffix.toHex())})
+               .exitCode == 0;
+}
 
-const QString getScript = QStringLiteral(R"(
+std::optional<QStringList> pythonStrings(const QString &path, const QString &name)
+{
+    const QString script = QStringLiteral(R"(
 import json, os, plistlib, sys
 data = os.getxattr(sys.argv[1], sys.argv[2])
 assert data.startswith(b'bplist00')
@@ -29,34 +36,11 @@ value = plistlib.loads(data)
 assert isinstance(value, list) and all(isinstance(s, str) for s in value)
 sys.stdout.write(json.dumps(value))
 )");
-
-QByteArray bigEndian(quint64 value, int width)
-{
-    QByteArray bytes(width, '\0');
-    for (int i = width - 1; i >= 0; --i, value >>= 8)
-        bytes[i] = char(value & 0xff);
-    return bytes;
-}
-
-} // namespace
-
-bool setPythonPlist(const QString &path, const QStringList &strings, const QString &format,
-                    const QString &name, const QByteArray &suffix)
-{
-    const QByteArray json = QJsonDocument(QJsonArray::fromStringList(strings)).toJson();
-    return TestSupport::python(setScript, {path, name, format, QString::fromUtf8(json),
-                                           QString::fromLatin1(suffix.toHex())})
-               .exitCode == 0;
-}
-
-std::optional<QStringList> pythonStrings(const QString &path, const QString &name)
-{
-    const TestSupport::ProcessResult result = TestSupport::python(getScript, {path, name});
+    const TestSupport::ProcessResult result = TestSupport::python(script, {path, name});
     if (result.exitCode != 0)
         return std::nullopt;
     QStringList strings;
-    const QJsonArray array = QJsonDocument::fromJson(result.out).array();
-    for (const QJsonValue &value : array)
+    for (const QJsonValue &value : QJsonDocument::fromJson(result.out).array())
         strings.append(value.toString());
     return strings;
 }
@@ -71,10 +55,7 @@ std::optional<QByteArray> rawAttribute(const QString &path, const QString &name)
 {
     const QByteArray file = QFile::encodeName(path);
     const QByteArray attribute = name.toUtf8();
-    const ssize_t size = ::getxattr(file.constData(), attribute.constData(), nullptr, 0);
-    if (size < 0)
-        return std::nullopt;
-    QByteArray value(size, '\0');
+    QByteArray value(64 * 1024, '\0');
     const ssize_t read =
         ::getxattr(file.constData(), attribute.constData(), value.data(), size_t(value.size()));
     if (read < 0)
@@ -92,31 +73,20 @@ bool userAttributesWork(const QString &folder)
     return works;
 }
 
-QStringList describe(const QList<FinderTagsIO::Entry> &entries)
+QByteArray handMadePlist(const QByteArray &objects, const QList<int> &offsets, quint64 top)
 {
-    QStringList lines;
-    for (const FinderTagsIO::Entry &entry : entries) {
-        QString name = entry.name;
-        lines.append(name.replace(QLatin1Char('\n'), QLatin1String("\\n")) + QLatin1Char('\t') +
-                     QString::number(entry.colorIndex));
-    }
-    return lines;
-}
-
-QByteArray handMadePlist(const QByteArray &objects, const QList<int> &offsets, quint64 top,
-                         int refSize)
-{
+    const auto bigEndian = [](quint64 value) {
+        QByteArray bytes(8, '\0');
+        for (int i = 7; i >= 0; --i, value >>= 8)
+            bytes[i] = char(value & 0xff);
+        return bytes;
+    };
     QByteArray out = "bplist00" + objects;
     const quint64 table = quint64(out.size());
     for (int offset : offsets)
         out.append(char(8 + offset));
-    out.append(QByteArray(6, '\0'));
-    out.append(char(1));
-    out.append(char(refSize));
-    out.append(bigEndian(quint64(offsets.size()), 8));
-    out.append(bigEndian(top, 8));
-    out.append(bigEndian(table, 8));
-    return out;
+    out.append(QByteArray(6, '\0') + char(1) + char(1));
+    return out + bigEndian(quint64(offsets.size())) + bigEndian(top) + bigEndian(table);
 }
 
 Unwritable::Unwritable(const QString &path) : m_path(path)
@@ -140,4 +110,4 @@ Unwritable::~Unwritable()
     ::chmod(QFile::encodeName(m_path).constData(), 0644);
 }
 
-} // namespace TagTestSupport
+} // namespace TagFixtures
