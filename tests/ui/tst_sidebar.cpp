@@ -231,47 +231,12 @@ private Q_SLOTS:
         QCOMPARE(rows, QList<int>({1, 1, 2, 2}));
     }
 
-    void clicks_data()
-    {
-        QTest::addColumn<QString>("selected");
-        QTest::addColumn<bool>("drumsOpen");
-        QTest::addColumn<QString>("clicked");
-        QTest::addColumn<bool>("drumsOpenAfter");
-        QTest::addColumn<int>("plays");
-        QTest::newRow("folder selects and expands") << QString() << false << "Drums" << true << 0;
-        QTest::newRow("expanded folder collapses") << "Pad.wav" << true << "Drums" << false << 0;
-        QTest::newRow("other file plays") << "Drums" << true << "Drums/Kick.wav" << true << 1;
-        QTest::newRow("selected file plays again")
-            << "Drums/Kick.wav" << true << "Drums/Kick.wav" << true << 1;
-    }
-    void clicks()
-    {
-        QFETCH(QString, selected);
-        QFETCH(bool, drumsOpen);
-        QFETCH(QString, clicked);
-        QFETCH(bool, drumsOpenAfter);
-        QFETCH(int, plays);
-        Fixture f;
-        QVERIFY(f.make());
-        f.expand("");
-        if (drumsOpen)
-            f.expand("Drums");
-        if (!selected.isNull())
-            f.model->setSelection(f.url(selected));
-        f.plays.clear();
-        QTest::mouseClick(f.list().viewport(), Qt::LeftButton, {}, f.center(f.row(clicked)));
-        QCOMPARE(f.model->selection(), f.url(clicked));
-        QCOMPARE(f.model->expanded().contains(f.url("Drums")), drumsOpenAfter);
-        QCOMPARE(f.plays, QList<QUrl>(plays, f.url(clicked)));
-        QCOMPARE(f.list().currentIndex().row(), f.row(clicked));
-    }
-
-    void keys_data()
+    void keysAndClicks_data()
     {
         QTest::addColumn<QString>("selected");
         QTest::addColumn<int>("open"); // 0: nothing expanded, 1: the root, 2: also Drums
         QTest::addColumn<QString>("playing");
-        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("key"); // 0: a click on the row selected after it
         QTest::addColumn<QString>("selectedAfter");
         QTest::addColumn<int>("openAfter");
         QTest::addColumn<QString>("playingAfter");
@@ -292,10 +257,14 @@ private Q_SLOTS:
         QTest::newRow("space on a folder, nothing playing") << "Drums" << 1 << none << space << "Drums" << 1 << none;
         QTest::newRow("space plays the selected file") << "Pad.wav" << 1 << none << space << "Pad.wav" << 1 << "Pad.wav";
         QTest::newRow("down selects and plays") << "Drums" << 1 << none << int(Qt::Key_Down) << "Pad.wav" << 1 << "Pad.wav";
+        QTest::newRow("click on a folder selects and expands it") << "" << 1 << none << 0 << "Drums" << 2 << none;
+        QTest::newRow("click on an expanded folder collapses it") << "Pad.wav" << 2 << none << 0 << "Drums" << 1 << none;
+        QTest::newRow("click on a file plays it") << "Drums" << 2 << none << 0 << "Drums/Kick.wav" << 2 << "Drums/Kick.wav";
+        QTest::newRow("click on the selected file plays it again") << "Drums/Kick.wav" << 2 << none << 0 << "Drums/Kick.wav" << 2 << "Drums/Kick.wav";
         QTest::newRow("up to a folder plays nothing") << "Pad.wav" << 1 << none << int(Qt::Key_Up) << "Drums" << 1 << none;
         // clang-format on
     }
-    void keys()
+    void keysAndClicks()
     {
         QFETCH(QString, selected);
         QFETCH(int, open);
@@ -315,8 +284,13 @@ private Q_SLOTS:
         if (!playing.isNull())
             QVERIFY(f.player->play(f.url(playing)));
         f.plays.clear();
-        QTest::keyClick(&f.list(), static_cast<Qt::Key>(key));
+        if (key == 0)
+            QTest::mouseClick(f.list().viewport(), Qt::LeftButton, {},
+                              f.center(f.row(selectedAfter)));
+        else
+            QTest::keyClick(&f.list(), static_cast<Qt::Key>(key));
         QCOMPARE(f.model->selection(), f.url(selectedAfter));
+        QCOMPARE(f.list().currentIndex().row(), f.row(selectedAfter));
         QCOMPARE(f.model->expanded().size(), openAfter);
         QCOMPARE(f.model->expanded().contains(f.url("")), openAfter > 0);
         QCOMPARE(f.player->playingURL(), playingAfter.isNull() ? QUrl() : f.url(playingAfter));

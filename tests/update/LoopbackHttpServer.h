@@ -22,7 +22,6 @@ public:
         int status;
         QByteArray body;
         QByteArray headers; // extra header lines, each ending in CR LF
-
         bool silent;
     };
 
