@@ -236,7 +236,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("selected");
         QTest::addColumn<int>("open"); // 0: nothing expanded, 1: the root, 2: also Drums
         QTest::addColumn<QString>("playing");
-        QTest::addColumn<int>("key"); // 0: a click on the row selected after it
+        QTest::addColumn<int>("key"); // 0: a click on the row selected after it, -1: Drums dragged
         QTest::addColumn<QString>("selectedAfter");
         QTest::addColumn<int>("openAfter");
         QTest::addColumn<QString>("playingAfter");
@@ -261,6 +261,7 @@ private Q_SLOTS:
         QTest::newRow("click on an expanded folder collapses it") << "Pad.wav" << 2 << none << 0 << "Drums" << 1 << none;
         QTest::newRow("click on a file plays it") << "Drums" << 2 << none << 0 << "Drums/Kick.wav" << 2 << "Drums/Kick.wav";
         QTest::newRow("click on the selected file plays it again") << "Drums/Kick.wav" << 2 << none << 0 << "Drums/Kick.wav" << 2 << "Drums/Kick.wav";
+        QTest::newRow("a drag is no click") << "" << 1 << none << -1 << "" << 1 << none;
         QTest::newRow("up to a folder plays nothing") << "Pad.wav" << 1 << none << int(Qt::Key_Up) << "Drums" << 1 << none;
         // clang-format on
     }
@@ -284,11 +285,20 @@ private Q_SLOTS:
         if (!playing.isNull())
             QVERIFY(f.player->play(f.url(playing)));
         f.plays.clear();
-        if (key == 0)
-            QTest::mouseClick(f.list().viewport(), Qt::LeftButton, {},
-                              f.center(f.row(selectedAfter)));
-        else
+        QWidget *port = f.list().viewport();
+        if (key == 0) {
+            QTest::mouseClick(port, Qt::LeftButton, {}, f.center(f.row(selectedAfter)));
+        } else if (key == -1) {
+            const QPoint start = f.center(f.row("Drums"));
+            QTest::mousePress(port, Qt::LeftButton, {}, start);
+            QMouseEvent move(QEvent::MouseMove, start + QPoint(0, 40),
+                             port->mapToGlobal(start + QPoint(0, 40)), Qt::NoButton, Qt::LeftButton,
+                             Qt::NoModifier);
+            QApplication::sendEvent(port, &move);
+            QTest::mouseRelease(port, Qt::LeftButton, {}, start);
+        } else {
             QTest::keyClick(&f.list(), static_cast<Qt::Key>(key));
+        }
         QCOMPARE(f.model->selection(), f.url(selectedAfter));
         QCOMPARE(f.list().currentIndex().row(), f.row(selectedAfter));
         QCOMPARE(f.model->expanded().size(), openAfter);

@@ -43,7 +43,6 @@ private Q_SLOTS:
     void cleanup();
     void barReduction_data();
     void barReduction();
-    void barGeometry();
     void durationFormat_data();
     void durationFormat();
     void textStates();
@@ -117,27 +116,6 @@ void TestWaveformView::barReduction()
         QCOMPARE(reduced.size(), bars);
         QCOMPARE(reduced.count(1.0f), 1);
     }
-}
-
-void TestWaveformView::barGeometry()
-{
-    const QSizeF size(600, 60);
-    const qreal step = 600.0 / 85;
-    const auto near = [](qreal a, qreal e) { return std::abs(a - e) < 1e-6; };
-    // Silence still shows: each bar is a dot as tall as it is wide, on the middle line, one
-    // step apart with half a step to spare at both ends.
-    const QList<QRectF> silent = WaveformBars::rects(QList<float>(260, 0.0f), size);
-    QCOMPARE(silent.size(), 85);
-    for (qsizetype i = 0; i < silent.size(); ++i) {
-        QVERIFY(near(silent[i].center().x(), step * (qreal(i) + 0.5)));
-        QVERIFY(near(silent[i].width(), 0.55 * step) && near(silent[i].height(), 0.55 * step));
-        QVERIFY(near(silent[i].center().y(), 30));
-    }
-    // Full peaks leave five points above and below; half peaks are half as tall.
-    const QRectF loud = WaveformBars::rects(QList<float>(260, 1.0f), size).first();
-    QVERIFY(near(loud.top(), 5) && near(loud.bottom(), 55));
-    QVERIFY(near(WaveformBars::rects(QList<float>(260, 0.5f), size).first().height(), 25));
-    QVERIFY(WaveformBars::rects(QList<float>(260, 1.0f), QSizeF(0, 60)).isEmpty());
 }
 
 void TestWaveformView::durationFormat_data()
