@@ -11,6 +11,7 @@
 
 #include <QDataStream>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -61,6 +62,16 @@ inline bool writeWav(const QString &path, double seconds = 0.1)
     out.writeRawData("data", 4);
     out << dataBytes;
     return TestSupport::writeFile(path, bytes + QByteArray(qsizetype(dataBytes), '\0'));
+}
+
+// First and last row of every dataChanged the spy saw; the spy starts over.
+inline QList<int> changedRows(QSignalSpy &spy)
+{
+    QList<int> rows;
+    for (const QList<QVariant> &args : std::as_const(spy))
+        rows << args.at(0).toModelIndex().row() << args.at(1).toModelIndex().row();
+    spy.clear();
+    return rows;
 }
 
 inline QStringList actionTexts(const QMenu &menu)

@@ -72,23 +72,16 @@ private Q_SLOTS:
         // Tags and playback repaint only the rows they touch.
         QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
         QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
-        auto changedRows = [&] {
-            QList<int> rows;
-            for (const QList<QVariant> &args : std::as_const(changes))
-                rows << args.at(0).toModelIndex().row() << args.at(1).toModelIndex().row();
-            changes.clear();
-            return rows;
-        };
         s.tags->setTags({FinderTag::Blue}, s.kick(3));
         s.tags->setTags({FinderTag::Blue}, s.url("Samples/Bass/sub.wav"));
-        QCOMPARE(changedRows(), QList<int>({2, 2}));
+        QCOMPARE(changedRows(changes), QList<int>({2, 2}));
         QVERIFY(s.player->play(s.kick(1)));
-        QCOMPARE(changedRows(), QList<int>({0, 0}));
+        QCOMPARE(changedRows(changes), QList<int>({0, 0}));
         QVERIFY(model.index(0, 0).data(ResultsModel::IsPlayingRole).toBool());
         QVERIFY(s.player->play(s.url("Samples/Bass/sub kick.wav")));
-        QCOMPARE(changedRows(), QList<int>({0, 0, 3, 3}));
+        QCOMPARE(changedRows(changes), QList<int>({0, 0, 3, 3}));
         s.player->stop();
-        QCOMPARE(changedRows(), QList<int>({3, 3}));
+        QCOMPARE(changedRows(changes), QList<int>({3, 3}));
 
         // Only existing files can be dragged out.
         std::unique_ptr<QMimeData> mime(model.mimeData({model.index(0, 0)}));
@@ -154,26 +147,24 @@ private Q_SLOTS:
         QCOMPARE(s.model->resultSelection(), s.kick(1));
         QTest::keyClick(&table, Qt::Key_Down);
         QCOMPARE(s.player->playingURL(), s.kick(2));
-        // Up moves the selection until the first row, then hands focus to the search field.
+        // Up at the first row hands focus to the search field; Space stops and plays, Right plays.
+        // Each key, then the selected row, the row playing (-1: none) and the field's requests.
         const qint64 searchFocus = s.model->searchFocusRequest();
-        QTest::keyClick(&table, Qt::Key_Up);
-        QCOMPARE(s.model->searchFocusRequest(), searchFocus);
-        QTest::keyClick(&table, Qt::Key_Up);
-        QCOMPARE(table.selectedRow(), 0);
-        QCOMPARE(s.model->searchFocusRequest(), searchFocus + 1);
-        // Space stops whatever plays, even another file; pressed again it plays the selection.
+        const int steps[][4] = {{Qt::Key_Up, 0, 0, 0},     {Qt::Key_Up, 0, 0, 1},
+                                {Qt::Key_Space, 0, -1, 1}, {Qt::Key_Right, 0, 0, 1},
+                                {Qt::Key_End, 3, 3, 1},    {Qt::Key_Space, 3, -1, 1},
+                                {Qt::Key_Home, 0, 0, 1}};
+        for (const auto &[key, row, playing, requests] : steps) {
+            QTest::keyClick(&table, Qt::Key(key));
+            const int played = s.player->isPlaying() ? s.rows.rowOf(s.player->playingURL()) : -1;
+            QCOMPARE(QList<qint64>({table.selectedRow(), played,
+                                    s.model->searchFocusRequest() - searchFocus}),
+                     QList<qint64>({row, playing, requests}));
+        }
+        // Space stops another file playing too.
         QVERIFY(s.player->play(s.url("Samples/Bass/sub.wav")));
         QTest::keyClick(&table, Qt::Key_Space);
         QVERIFY(!s.player->isPlaying());
-        QTest::keyClick(&table, Qt::Key_Space);
-        QCOMPARE(s.player->playingURL(), s.kick(1));
-        s.player->stop();
-        QTest::keyClick(&table, Qt::Key_Right);
-        QCOMPARE(s.player->playingURL(), s.kick(1));
-        QTest::keyClick(&table, Qt::Key_End);
-        QCOMPARE(table.selectedRow(), 3);
-        QTest::keyClick(&table, Qt::Key_Home);
-        QCOMPARE(table.selectedRow(), 0);
 
         // The model's selection is shown when listed; a request focuses it, or the first row.
         s.model->setResultSelection(s.url("Samples/Bass/sub.wav"));

@@ -15,7 +15,6 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMainWindow>
@@ -130,7 +129,6 @@ private Q_SLOTS:
         QVERIFY(!content->searchBar()->isVisible() && !find->isEnabled() && dividers() == 2);
         f.chooser.answer = {f.folder("A"), f.folder("B")};
         f.app->addFolderAction()->trigger();
-        QCOMPARE(f.chooser.requests.at(0).message, "Choose a samples folder or drive");
         QVERIFY(f.chooser.requests.at(0).allowsMultiple);
         QVERIFY(content->searchBar()->isVisible() && find->isEnabled() && dividers() == 3);
         f.chooser.answer = {f.folder("C")};
@@ -173,8 +171,6 @@ private Q_SLOTS:
         QCOMPARE(f.app->window()->findChildren<AboutDialog *>().size(), 1);
         auto *about = f.app->window()->findChild<AboutDialog *>();
         QTRY_VERIFY(about->isVisible());
-        QVERIFY(about->findChild<QLabel *>("aboutVersion")->text().startsWith("Version "));
-        QVERIFY(about->minimumSize() == about->maximumSize());
     }
 
     void editMenuActsOnFocusedField()

@@ -9,7 +9,6 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QDir>
-#include <QLabel>
 #include <QListView>
 #include <QMimeData>
 #include <QSignalSpy>
@@ -57,7 +56,6 @@ struct Fixture : SearchFixture
         view->show();
         return QTest::qWaitForWindowExposed(view.get());
     }
-    ~Fixture() { view.reset(); }
 
     TreeRowModel &rows() const { return *view->rowModel(); }
     QListView &list() const { return *view->treeList(); }
@@ -145,9 +143,6 @@ private Q_SLOTS:
         QCOMPARE(f.view->messageText(), message);
         QCOMPARE(f.list().isVisible(), content == C::Tree);
         QCOMPARE(f.view->resultsTable()->isVisible(), content == C::Results);
-        if (content == C::Welcome)
-            QCOMPARE(f.view->findChild<QLabel *>("welcomeHint")->text(),
-                     "Click + in the toolbar, or drag a\nfolder here from your file manager.");
         if (content == C::Indexing)
             QTRY_COMPARE(f.view->content(), C::NoMatches);
     }
@@ -225,10 +220,7 @@ private Q_SLOTS:
         changed.clear();
         QTest::mouseMove(f.list().viewport(), f.center(2));
         QTRY_COMPARE(f.view->hoveredURL(), f.url("Pad.wav"));
-        QList<int> rows;
-        for (const QList<QVariant> &args : std::as_const(changed))
-            rows << args.at(0).toModelIndex().row() << args.at(1).toModelIndex().row();
-        QCOMPARE(rows, QList<int>({1, 1, 2, 2}));
+        QCOMPARE(changedRows(changed), QList<int>({1, 1, 2, 2}));
     }
 
     void keysAndClicks_data()
@@ -437,23 +429,23 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(other));
         QMimeData mime;
         mime.setUrls({f.url("Pad.wav"), QUrl::fromLocalFile(other)});
+        const auto accepted = [&](QDropEvent &&event) {
+            QApplication::sendEvent(f.view.get(), &event);
+            return event.isAccepted();
+        };
         const QPoint center = f.view->rect().center();
-        QDragEnterEvent enter(center, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(f.view.get(), &enter);
-        QVERIFY(enter.isAccepted() && f.view->isDropTargeted());
-        QVERIFY(f.view->findChild<QWidget *>("dropOutline")->isVisible());
-        QDropEvent drop(center, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(f.view.get(), &drop);
-        QVERIFY(drop.isAccepted() && !f.view->isDropTargeted());
+        QVERIFY(accepted(QDragEnterEvent(center, Qt::CopyAction, &mime, Qt::LeftButton, {})));
+        QVERIFY(f.view->isDropTargeted() &&
+                f.view->findChild<QWidget *>("dropOutline")->isVisible());
+        QVERIFY(accepted(QDropEvent(center, Qt::CopyAction, &mime, Qt::LeftButton, {})));
+        QVERIFY(!f.view->isDropTargeted());
         // The file among them is skipped; each folder becomes a root.
         QTRY_COMPARE(f.model->roots().size(), 2);
-        QCOMPARE(f.model->roots().at(0)->url(), f.url(""));
         QCOMPARE(f.model->roots().at(1)->url(), QUrl::fromLocalFile(other));
         QMimeData text;
         text.setText("hello");
-        QDragEnterEvent refused(center, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(f.view.get(), &refused);
-        QVERIFY(!refused.isAccepted() && !f.view->isDropTargeted());
+        QVERIFY(!accepted(QDragEnterEvent(center, Qt::CopyAction, &text, Qt::LeftButton, {})));
+        QVERIFY(!f.view->isDropTargeted());
 
         // Tagging with a filter on rescopes the tree.
         f.model->setActiveTagFilters({FinderTag::Purple});

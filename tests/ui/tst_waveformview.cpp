@@ -38,233 +38,217 @@ class TestWaveformView : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void cleanup();
-    void barReduction_data();
-    void barReduction();
-    void durationFormat_data();
-    void durationFormat();
-    void textStates();
-    void clickSeeks_data();
-    void clickSeeks();
-    void dragSeeksAndHovers();
-    void progressRepaintsOnlyThePlayhead();
-
-private:
-    QUrl playTone(const QString &name, double seconds);
-
     std::unique_ptr<SearchFixture> m_f;
     std::unique_ptr<WaveformView> m_view;
-};
 
-void TestWaveformView::init()
-{
-    m_f = std::make_unique<SearchFixture>();
-    m_view = std::make_unique<WaveformView>(*m_f->player);
-    m_view->resize(600, WaveformView::defaultHeight);
-}
-
-void TestWaveformView::cleanup()
-{
-    m_view.reset();
-    m_f.reset();
-}
-
-QUrl TestWaveformView::playTone(const QString &name, double seconds)
-{
-    const QUrl url = m_f->url(name);
-    if (!writeWav(url.toLocalFile(), seconds) || !m_f->player->play(url))
-        return {};
-    if (!QTest::qWaitFor([&] { return !m_f->player->isGeneratingWaveform(); }))
-        return {};
-    m_view->show();
-    return QTest::qWaitForWindowExposed(m_view.get()) ? url : QUrl();
-}
-
-void TestWaveformView::barReduction_data()
-{
-    QTest::addColumn<int>("peaks");
-    QTest::addColumn<qreal>("width");
-    QTest::addColumn<int>("bars");
-    QTest::addColumn<qreal>("barWidth");
-    QTest::newRow("600 points") << 260 << 600.0 << 85 << 0.55 * 600 / 85;
-    QTest::newRow("never fewer than 16") << 260 << 70.0 << 16 << 0.55 * 70 / 16;
-    QTest::newRow("every peak fits exactly") << 260 << 1820.0 << 260 << 0.55 * 7;
-    QTest::newRow("one point short") << 260 << 1819.0 << 259 << 0.55 * 1819 / 259;
-    QTest::newRow("wide: width capped at 4") << 260 << 2400.0 << 260 << 4.0;
-    QTest::newRow("fewer than 16 peaks are kept") << 10 << 50.0 << 10 << 0.55 * 50 / 10;
-    QTest::newRow("17 into 16") << 17 << 10.0 << 16 << 0.55 * 10 / 16;
-    QTest::newRow("zero width") << 260 << 0.0 << 16 << 0.0;
-    QTest::newRow("no peaks") << 0 << 600.0 << 0 << 0.0;
-}
-
-void TestWaveformView::barReduction()
-{
-    QFETCH(int, peaks);
-    QFETCH(qreal, width);
-    QFETCH(int, bars);
-    QFETCH(qreal, barWidth);
-    QCOMPARE(WaveformBars::barCount(peaks, width), bars);
-    QVERIFY(std::abs(WaveformBars::barWidth(bars, width) - barWidth) < 1e-9);
-    // A lone spike must show in exactly one bar, wherever it is: no source peak is skipped or
-    // counted twice.
-    for (int spike = 0; spike < peaks; ++spike) {
-        QList<float> source(peaks, 0.0f);
-        source[spike] = 1.0f;
-        const QList<float> reduced = WaveformBars::reduce(source, width);
-        QCOMPARE(reduced.size(), bars);
-        QCOMPARE(reduced.count(1.0f), 1);
+    QUrl playTone(const QString &name, double seconds)
+    {
+        const QUrl url = m_f->url(name);
+        if (!writeWav(url.toLocalFile(), seconds) || !m_f->player->play(url))
+            return {};
+        if (!QTest::qWaitFor([&] { return !m_f->player->isGeneratingWaveform(); }))
+            return {};
+        m_view->show();
+        return QTest::qWaitForWindowExposed(m_view.get()) ? url : QUrl();
     }
-}
 
-void TestWaveformView::durationFormat_data()
-{
-    QTest::addColumn<double>("seconds");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("75.4 s") << 75.4 << "1:15";
-    QTest::newRow("59.6 s rounds up") << 59.6 << "1:00";
-    QTest::newRow("half a second") << 0.5 << "0:01";
-    QTest::newRow("under half a second") << 0.49 << "";
-    QTest::newRow("over an hour: minutes unpadded") << 3725.0 << "62:05";
-    QTest::newRow("not a number") << std::nan("") << "";
-}
+private Q_SLOTS:
+    void init()
+    {
+        m_f = std::make_unique<SearchFixture>();
+        m_view = std::make_unique<WaveformView>(*m_f->player);
+        m_view->resize(600, WaveformView::defaultHeight);
+    }
+    void cleanup()
+    {
+        m_view.reset();
+        m_f.reset();
+    }
 
-void TestWaveformView::durationFormat()
-{
-    QFETCH(double, seconds);
-    QFETCH(QString, text);
-    QCOMPARE(WaveformView::formatDuration(seconds), text);
-}
+    void barReduction_data()
+    {
+        QTest::addColumn<int>("peaks");
+        QTest::addColumn<qreal>("width");
+        QTest::addColumn<int>("bars");
+        QTest::addColumn<qreal>("barWidth");
+        QTest::newRow("600 points") << 260 << 600.0 << 85 << 0.55 * 600 / 85;
+        QTest::newRow("never fewer than 16") << 260 << 70.0 << 16 << 0.55 * 70 / 16;
+        QTest::newRow("every peak fits exactly") << 260 << 1820.0 << 260 << 0.55 * 7;
+        QTest::newRow("one point short") << 260 << 1819.0 << 259 << 0.55 * 1819 / 259;
+        QTest::newRow("wide: width capped at 4") << 260 << 2400.0 << 260 << 4.0;
+        QTest::newRow("fewer than 16 peaks are kept") << 10 << 50.0 << 10 << 0.55 * 50 / 10;
+        QTest::newRow("17 into 16") << 17 << 10.0 << 16 << 0.55 * 10 / 16;
+        QTest::newRow("zero width") << 260 << 0.0 << 16 << 0.0;
+        QTest::newRow("no peaks") << 0 << 600.0 << 0 << 0.0;
+    }
 
-void TestWaveformView::textStates()
-{
-    QCOMPARE(m_view->titleText(), QString());
-    QCOMPARE(m_view->placeholderText(), QStringLiteral("No sample playing"));
-    QVERIFY(writeWav(m_f->path("Kick 01.wav"), 2.0));
-    QVERIFY(m_f->player->play(m_f->url("Kick 01.wav")));
-    QCOMPARE(m_view->placeholderText(), QStringLiteral("Loading waveform\u2026"));
-    const QString title = "Kick 01.wav" + dot + "0:02" + dot + format;
-    QCOMPARE(m_view->titleText(), title);
-    QTRY_COMPARE(m_view->placeholderText(), QString());
-    // The waveform and title stay after playback stops.
-    m_f->player->stop();
-    QCOMPARE(m_view->placeholderText(), QString());
-    QCOMPARE(m_view->titleText(), title);
-    // Under half a second the duration is left out.
-    QVERIFY(!playTone(QStringLiteral("blip.wav"), 0.3).isEmpty());
-    QCOMPARE(m_view->titleText(), "blip.wav" + dot + format);
+    void barReduction()
+    {
+        QFETCH(int, peaks);
+        QFETCH(qreal, width);
+        QFETCH(int, bars);
+        QFETCH(qreal, barWidth);
+        QCOMPARE(WaveformBars::barCount(peaks, width), bars);
+        QVERIFY(std::abs(WaveformBars::barWidth(bars, width) - barWidth) < 1e-9);
+        // A lone spike must show in exactly one bar, wherever it is: no source peak is skipped or
+        // counted twice.
+        for (int spike = 0; spike < peaks; ++spike) {
+            QList<float> source(peaks, 0.0f);
+            source[spike] = 1.0f;
+            const QList<float> reduced = WaveformBars::reduce(source, width);
+            QCOMPARE(reduced.size(), bars);
+            QCOMPARE(reduced.count(1.0f), 1);
+        }
+    }
 
-    // The file disappears before its extraction can open it (the pool is held until then),
-    // while playback keeps the handle it already has.
-    const QString gone = m_f->path(QStringLiteral("gone.wav"));
-    QVERIFY(writeWav(gone, 3.0));
-    QThreadPool *pool = QThreadPool::globalInstance();
-    const int threads = pool->maxThreadCount();
-    pool->setMaxThreadCount(1);
-    QSemaphore hold;
-    QSemaphore held;
-    pool->start([&] {
-        held.release();
-        hold.acquire();
-    });
-    held.acquire();
-    const bool playing = m_f->player->play(QUrl::fromLocalFile(gone));
-    QFile::remove(gone);
-    hold.release();
-    pool->setMaxThreadCount(threads);
-    QVERIFY(playing);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_f->player->isGeneratingWaveform(), 10000);
-    QCOMPARE(m_view->placeholderText(), QStringLiteral("Waveform unavailable"));
-    QCOMPARE(m_view->titleText(), "gone.wav" + dot + "0:03" + dot + format);
+    void durationFormat_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("75.4 s") << 75.4 << "1:15";
+        QTest::newRow("59.6 s rounds up") << 59.6 << "1:00";
+        QTest::newRow("half a second") << 0.5 << "0:01";
+        QTest::newRow("under half a second") << 0.49 << "";
+        QTest::newRow("over an hour: minutes unpadded") << 3725.0 << "62:05";
+        QTest::newRow("not a number") << std::nan("") << "";
+    }
 
-    // A file that cannot be previewed clears everything.
-    const QString ogg = m_f->path(QStringLiteral("loop.ogg"));
-    QVERIFY(TestSupport::writeFile(ogg, "OggS"));
-    QVERIFY(!m_f->player->play(QUrl::fromLocalFile(ogg)));
-    QCOMPARE(m_view->titleText(), QString());
-    QCOMPARE(m_view->placeholderText(), QStringLiteral("No sample playing"));
-}
+    void durationFormat()
+    {
+        QFETCH(double, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(WaveformView::formatDuration(seconds), text);
+    }
 
-void TestWaveformView::clickSeeks_data()
-{
-    QTest::addColumn<qreal>("fraction");
-    QTest::newRow("middle") << 0.5;
-    QTest::newRow("left edge") << 0.0;
-    QTest::newRow("last pixel") << 599.0 / 600.0;
-}
+    void textStates()
+    {
+        QCOMPARE(m_view->titleText(), QString());
+        QCOMPARE(m_view->placeholderText(), QStringLiteral("No sample playing"));
+        QVERIFY(writeWav(m_f->path("Kick 01.wav"), 2.0));
+        QVERIFY(m_f->player->play(m_f->url("Kick 01.wav")));
+        QCOMPARE(m_view->placeholderText(), QStringLiteral("Loading waveform\u2026"));
+        const QString title = "Kick 01.wav" + dot + "0:02" + dot + format;
+        QCOMPARE(m_view->titleText(), title);
+        QTRY_COMPARE(m_view->placeholderText(), QString());
+        // The waveform and title stay after playback stops.
+        m_f->player->stop();
+        QCOMPARE(m_view->placeholderText(), QString());
+        QCOMPARE(m_view->titleText(), title);
+        // Under half a second the duration is left out.
+        QVERIFY(!playTone(QStringLiteral("blip.wav"), 0.3).isEmpty());
+        QCOMPARE(m_view->titleText(), "blip.wav" + dot + format);
 
-void TestWaveformView::clickSeeks()
-{
-    QFETCH(qreal, fraction);
-    const QUrl url = playTone(QStringLiteral("pad.wav"), 4.0);
-    QVERIFY(!url.isEmpty());
-    m_f->player->stop();
-    // A click on a stopped sample plays it again from the clicked point.
-    const QRectF area = m_view->waveformArea();
-    const QPoint point(int(area.left() + fraction * area.width()), int(area.center().y()));
-    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, point);
-    QCOMPARE(m_f->player->playingURL(), url);
-    QVERIFY(std::abs(m_f->player->progress() - fraction) < 1e-9);
-}
+        // The file disappears before its extraction can open it (the pool is held until then),
+        // while playback keeps the handle it already has.
+        const QString gone = m_f->path(QStringLiteral("gone.wav"));
+        QVERIFY(writeWav(gone, 3.0));
+        QThreadPool *pool = QThreadPool::globalInstance();
+        const int threads = pool->maxThreadCount();
+        pool->setMaxThreadCount(1);
+        QSemaphore hold;
+        QSemaphore held;
+        pool->start([&] {
+            held.release();
+            hold.acquire();
+        });
+        held.acquire();
+        const bool playing = m_f->player->play(QUrl::fromLocalFile(gone));
+        QFile::remove(gone);
+        hold.release();
+        pool->setMaxThreadCount(threads);
+        QVERIFY(playing);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_f->player->isGeneratingWaveform(), 10000);
+        QCOMPARE(m_view->placeholderText(), QStringLiteral("Waveform unavailable"));
+        QCOMPARE(m_view->titleText(), "gone.wav" + dot + "0:03" + dot + format);
 
-void TestWaveformView::dragSeeksAndHovers()
-{
-    QVERIFY(!playTone(QStringLiteral("pad.wav"), 4.0).isEmpty());
-    AudioPreviewPlayer &player = *m_f->player;
-    const QRectF area = m_view->waveformArea();
-    const int y = int(area.center().y());
-    // The title line is not part of the waveform: a click there leaves the playhead alone.
-    QVERIFY(area.top() > 0);
-    QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, QPoint(300, 2));
-    QCOMPARE(player.progress(), 0.0);
-    QTest::mousePress(m_view.get(), Qt::LeftButton, {}, QPoint(150, y));
-    QVERIFY(std::abs(player.progress() - 0.25) < 1e-9);
-    QTest::mouseMove(m_view.get(), QPoint(450, y));
-    QVERIFY(std::abs(player.progress() - 0.75) < 1e-9);
-    // Past either end the drag holds at the ends; after the release, moving no longer seeks.
-    QTest::mouseMove(m_view.get(), QPoint(900, y));
-    QCOMPARE(player.progress(), 1.0);
-    QTest::mouseMove(m_view.get(), QPoint(-40, y));
-    QCOMPARE(player.progress(), 0.0);
-    QTest::mouseRelease(m_view.get(), Qt::LeftButton, {}, QPoint(-40, y));
-    QTest::mouseMove(m_view.get(), QPoint(123, y));
-    QCOMPARE(player.progress(), 0.0);
+        // A file that cannot be previewed clears everything.
+        const QString ogg = m_f->path(QStringLiteral("loop.ogg"));
+        QVERIFY(TestSupport::writeFile(ogg, "OggS"));
+        QVERIFY(!m_f->player->play(QUrl::fromLocalFile(ogg)));
+        QCOMPARE(m_view->titleText(), QString());
+        QCOMPARE(m_view->placeholderText(), QStringLiteral("No sample playing"));
+    }
 
-    // The hover line follows the pointer over the waveform, never over the title.
-    QTRY_COMPARE(m_view->hoverX().value_or(-1), 123.0);
-    QTest::mouseMove(m_view.get(), QPoint(200, 2));
-    QTRY_VERIFY(!m_view->hoverX());
-    QTest::mouseMove(m_view.get(), QPoint(50, y));
-    QTRY_COMPARE(m_view->hoverX().value_or(-1), 50.0);
-    QEvent leave(QEvent::Leave);
-    QCoreApplication::sendEvent(m_view.get(), &leave);
-    QVERIFY(!m_view->hoverX());
-}
+    void clickSeeks_data()
+    {
+        QTest::addColumn<qreal>("fraction");
+        QTest::newRow("middle") << 0.5;
+        QTest::newRow("left edge") << 0.0;
+        QTest::newRow("last pixel") << 599.0 / 600.0;
+    }
 
-void TestWaveformView::progressRepaintsOnlyThePlayhead()
-{
-    QVERIFY(!playTone(QStringLiteral("pad.wav"), 4.0).isEmpty());
-    QCoreApplication::processEvents();
-    PaintRecorder recorder;
-    m_view->installEventFilter(&recorder);
-    m_f->player->seek(0.3);
-    m_f->player->seek(0.6);
-    QTRY_VERIFY(!recorder.rects.isEmpty());
-    QCoreApplication::processEvents();
-    m_view->removeEventFilter(&recorder);
-    // Moving the playhead repaints thin strips around its old and new places, never the bars.
-    const QRectF area = m_view->waveformArea();
-    QRegion painted;
-    for (const QRect &rect : std::as_const(recorder.rects))
-        painted += rect;
-    int paintedWidth = 0;
-    for (const QRect &rect : painted)
-        paintedWidth += rect.width();
-    QVERIFY2(paintedWidth <= 24, qPrintable(QString("painted %1 columns").arg(paintedWidth)));
-    QVERIFY(
-        painted.contains(QPoint(int(area.left() + 0.6 * area.width()), int(area.center().y()))));
-}
+    void clickSeeks()
+    {
+        QFETCH(qreal, fraction);
+        const QUrl url = playTone(QStringLiteral("pad.wav"), 4.0);
+        QVERIFY(!url.isEmpty());
+        m_f->player->stop();
+        // A click on a stopped sample plays it again from the clicked point.
+        const QRectF area = m_view->waveformArea();
+        const QPoint point(int(area.left() + fraction * area.width()), int(area.center().y()));
+        QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, point);
+        QCOMPARE(m_f->player->playingURL(), url);
+        QVERIFY(std::abs(m_f->player->progress() - fraction) < 1e-9);
+    }
+
+    void dragSeeksAndHovers()
+    {
+        QVERIFY(!playTone(QStringLiteral("pad.wav"), 4.0).isEmpty());
+        AudioPreviewPlayer &player = *m_f->player;
+        const QRectF area = m_view->waveformArea();
+        const int y = int(area.center().y());
+        // The title line is not part of the waveform: a click there leaves the playhead alone.
+        QVERIFY(area.top() > 0);
+        QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, QPoint(300, 2));
+        QCOMPARE(player.progress(), 0.0);
+        QTest::mousePress(m_view.get(), Qt::LeftButton, {}, QPoint(150, y));
+        QVERIFY(std::abs(player.progress() - 0.25) < 1e-9);
+        QTest::mouseMove(m_view.get(), QPoint(450, y));
+        QVERIFY(std::abs(player.progress() - 0.75) < 1e-9);
+        // Past either end the drag holds at the ends; after the release, moving no longer seeks.
+        QTest::mouseMove(m_view.get(), QPoint(900, y));
+        QCOMPARE(player.progress(), 1.0);
+        QTest::mouseMove(m_view.get(), QPoint(-40, y));
+        QCOMPARE(player.progress(), 0.0);
+        QTest::mouseRelease(m_view.get(), Qt::LeftButton, {}, QPoint(-40, y));
+        QTest::mouseMove(m_view.get(), QPoint(123, y));
+        QCOMPARE(player.progress(), 0.0);
+
+        // The hover line follows the pointer over the waveform, never over the title.
+        QTRY_COMPARE(m_view->hoverX().value_or(-1), 123.0);
+        QTest::mouseMove(m_view.get(), QPoint(200, 2));
+        QTRY_VERIFY(!m_view->hoverX());
+        QTest::mouseMove(m_view.get(), QPoint(50, y));
+        QTRY_COMPARE(m_view->hoverX().value_or(-1), 50.0);
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(m_view.get(), &leave);
+        QVERIFY(!m_view->hoverX());
+    }
+
+    void progressRepaintsOnlyThePlayhead()
+    {
+        QVERIFY(!playTone(QStringLiteral("pad.wav"), 4.0).isEmpty());
+        QCoreApplication::processEvents();
+        PaintRecorder recorder;
+        m_view->installEventFilter(&recorder);
+        m_f->player->seek(0.3);
+        m_f->player->seek(0.6);
+        QTRY_VERIFY(!recorder.rects.isEmpty());
+        QCoreApplication::processEvents();
+        m_view->removeEventFilter(&recorder);
+        // Moving the playhead repaints thin strips around its old and new places, never the bars.
+        const QRectF area = m_view->waveformArea();
+        QRegion painted;
+        for (const QRect &rect : std::as_const(recorder.rects))
+            painted += rect;
+        int paintedWidth = 0;
+        for (const QRect &rect : painted)
+            paintedWidth += rect.width();
+        QVERIFY2(paintedWidth <= 24, qPrintable(QString("painted %1 columns").arg(paintedWidth)));
+        QVERIFY(painted.contains(
+            QPoint(int(area.left() + 0.6 * area.width()), int(area.center().y()))));
+    }
+};
 
 QTEST_MAIN(TestWaveformView)
 #include "tst_waveformview.moc"
