@@ -74,6 +74,23 @@ inline QList<int> changedRows(QSignalSpy &spy)
     return rows;
 }
 
+// Presses at the first x, moves through the rest, releases before the last move; the value in
+// thousandths after each step.
+template <typename Value>
+QList<int> dragValues(QWidget *widget, int y, const QList<int> &xs, Value value)
+{
+    QList<int> values;
+    QTest::mousePress(widget, Qt::LeftButton, {}, QPoint(xs.first(), y));
+    for (qsizetype i = 0; i < xs.size(); ++i) {
+        if (i == xs.size() - 1)
+            QTest::mouseRelease(widget, Qt::LeftButton, {}, QPoint(xs.at(i - 1), y));
+        if (i > 0)
+            QTest::mouseMove(widget, QPoint(xs.at(i), y));
+        values.append(qRound(value() * 1000));
+    }
+    return values;
+}
+
 inline QStringList actionTexts(const QMenu &menu)
 {
     QStringList texts;
@@ -91,7 +108,6 @@ inline QAction *actionNamed(const QMenu &menu, const QString &text)
     return nullptr;
 }
 
-// The long-lived objects of the window on temporary files.
 struct SearchFixture
 {
     QTemporaryDir dir;
@@ -107,7 +123,6 @@ struct SearchFixture
     QString path(const QString &relative) const { return dir.filePath(relative); }
     QUrl url(const QString &relative) const { return QUrl::fromLocalFile(path(relative)); }
 
-    // Makes the files, adds `root` and waits for its index.
     bool addIndexedRoot(const QString &root, const QStringList &files)
     {
         for (const QString &file : files) {
@@ -126,7 +141,6 @@ struct SearchFixture
             10000);
     }
 
-    // Sets the search text and waits for `expected` results.
     bool search(const QString &text, qsizetype expected)
     {
         model->setSearchText(text);

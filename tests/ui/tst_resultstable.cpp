@@ -83,7 +83,6 @@ private Q_SLOTS:
         s.player->stop();
         QCOMPARE(changedRows(changes), QList<int>({3, 3}));
 
-        // Only existing files can be dragged out.
         std::unique_ptr<QMimeData> mime(model.mimeData({model.index(0, 0)}));
         QCOMPARE(mime->urls(), QList<QUrl>{s.kick(1)});
         QVERIFY(QFile::remove(s.kick(1).toLocalFile()));
@@ -109,7 +108,6 @@ private Q_SLOTS:
         QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, s.center(1));
         QCOMPARE(s.model->resultSelection(), s.kick(2));
         QCOMPARE(s.player->playingURL(), s.kick(2));
-        // A click on the selected row plays it again from the start.
         s.player->stop();
         QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, s.center(1));
         QCOMPARE(s.player->playingURL(), s.kick(2));
@@ -135,7 +133,6 @@ private Q_SLOTS:
         Shown s;
         QVERIFY(s.show(false));
         ResultsTableView &table = *s.table;
-        // Without results a focus request does nothing.
         s.other->setFocus();
         s.model->requestResultsFocus();
         QVERIFY(!table.hasFocus());
@@ -161,7 +158,6 @@ private Q_SLOTS:
                                     s.model->searchFocusRequest() - searchFocus}),
                      QList<qint64>({row, playing, requests}));
         }
-        // Space stops another file playing too.
         QVERIFY(s.player->play(s.url("Samples/Bass/sub.wav")));
         QTest::keyClick(&table, Qt::Key_Space);
         QVERIFY(!s.player->isPlaying());
@@ -214,7 +210,6 @@ private Q_SLOTS:
         QCOMPARE(s.tags->tagsFor(s.kick(2)), FinderTagSet(after.cbegin(), after.cend()));
     }
 
-    // Result rows name the folder each result lives in, relative to its root.
     void folderText_data()
     {
         QTest::addColumn<QString>("query");

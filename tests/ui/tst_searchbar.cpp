@@ -11,7 +11,6 @@
 namespace {
 const QString findKey = QKeySequence(Qt::CTRL | Qt::Key_F).toString(QKeySequence::NativeText);
 
-// A search bar above a results table in an active window.
 struct Shown : SearchFixture
 {
     QWidget window;
@@ -30,7 +29,6 @@ struct Shown : SearchFixture
     }
 };
 
-// Records the keys that the field lets pass to its parent.
 class KeyRecorder final : public QWidget
 {
 public:
@@ -128,17 +126,17 @@ private Q_SLOTS:
         QCOMPARE(f.model->searchFocusRequest(), focusRequests + 1);
     }
 
-    void escapeVersusClearButton()
+    void escapeClearAndFocus()
     {
         Shown s;
-        QVERIFY(s.show({"kick.wav"}));
+        QVERIFY(s.show({"kick 1.wav", "kick 2.wav", "snare.wav"}));
         auto prepare = [&] {
             s.field->setFocus();
             QTest::keyClicks(s.field, "kick");
             QTRY_COMPARE(s.model->searchText(), "kick");
             s.model->setActiveTagFilters({FinderTag::Green});
             s.model->setGlobalSearch(true);
-            s.model->setResultSelection(s.url("Samples/kick.wav"));
+            s.model->setResultSelection(s.url("Samples/snare.wav"));
             QVERIFY(s.model->isSearchFieldFocused());
         };
         // Text, model text, global, filters, result selection, field focus, model's focus flag.
@@ -148,15 +146,27 @@ private Q_SLOTS:
                                  s.model->resultSelection().isValid(), s.field->hasFocus(),
                                  s.model->isSearchFieldFocused()});
         };
-        // Escape clears everything and leaves the field.
         prepare();
         QTest::keyClick(s.field, Qt::Key_Escape);
         QCOMPARE(state(), QVariantList({"", "", false, 0, false, false, false}));
-        // The clear button clears the text and scope only, and keeps the focus.
         prepare();
         QTest::mouseClick(s.bar->clearButton(), Qt::LeftButton);
         QCOMPARE(state(), QVariantList({"", "", false, 1, true, true, true}));
         QVERIFY(!s.bar->clearButton()->isVisibleTo(s.bar));
+
+        // Focus requests reach the field; Down hands it to the results, which preview.
+        s.table->setFocus();
+        QVERIFY(!s.model->isSearchFieldFocused());
+        s.model->requestSearchFocus();
+        QVERIFY(s.field->hasFocus() && s.model->isSearchFieldFocused());
+        s.table->setFocus();
+        s.model->searchAllFolders();
+        QVERIFY(s.field->hasFocus());
+        QTest::keyClicks(s.field, "kick");
+        QTRY_COMPARE(s.model->searchResults().size(), 2);
+        QTest::keyClick(s.field, Qt::Key_Down);
+        QVERIFY(s.table->hasFocus() && !s.model->isSearchFieldFocused());
+        QCOMPARE(s.player->playingURL(), s.url("Samples/kick 1.wav"));
     }
 
     void downArrow_data()
@@ -189,45 +199,10 @@ private Q_SLOTS:
         QCOMPARE(parent.keys.contains(Qt::Key_Down), resultsRequests + treeRequests == 0);
     }
 
-    void focusMovesBetweenFieldAndResults()
-    {
-        Shown s;
-        QVERIFY(s.show({"kick 1.wav", "kick 2.wav", "snare.wav"}));
-        // The model mirrors the field's focus and asks for it.
-        s.table->setFocus();
-        QVERIFY(!s.model->isSearchFieldFocused());
-        s.model->requestSearchFocus();
-        QVERIFY(s.field->hasFocus() && s.model->isSearchFieldFocused());
-        s.table->setFocus();
-        QVERIFY(!s.model->isSearchFieldFocused());
-        s.model->searchAllFolders();
-        QVERIFY(s.field->hasFocus());
-
-        QTest::keyClicks(s.field, "kick");
-        QTRY_COMPARE(s.model->searchResults().size(), 2);
-        // Down: the results take focus and the first row previews.
-        QTest::keyClick(s.field, Qt::Key_Down);
-        QVERIFY(s.table->hasFocus() && !s.model->isSearchFieldFocused());
-        QCOMPARE(s.model->resultSelection(), s.url("Samples/kick 1.wav"));
-        QCOMPARE(s.player->playingURL(), s.url("Samples/kick 1.wav"));
-        // Up on the first row: back to the field, the selection stays.
-        QTest::keyClick(s.table, Qt::Key_Up);
-        QVERIFY(s.field->hasFocus() && s.model->isSearchFieldFocused());
-        QCOMPARE(s.table->selectedRow(), 0);
-        // Down again returns to the selected row, not to the top.
-        QTest::keyClick(s.field, Qt::Key_Down);
-        QTest::keyClick(s.table, Qt::Key_Down);
-        s.field->setFocus();
-        QTest::keyClick(s.field, Qt::Key_Down);
-        QVERIFY(s.table->hasFocus());
-        QCOMPARE(s.table->selectedRow(), 1);
-    }
-
     void focusWithoutIndexStartsBuild()
     {
         SearchFixture f;
         SearchBar bar(*f.model);
-        // The model builds at start: the spinner shows while it does.
         QVERIFY(f.model->isIndexing());
         QVERIFY(bar.spinner()->isVisibleTo(&bar));
         QTRY_VERIFY(!f.model->isIndexing());

@@ -125,7 +125,6 @@ private Q_SLOTS:
                 shown += child->isVisible() ? 1 : 0;
             return shown;
         };
-        // The search bar, its divider and Find need a root.
         QVERIFY(!content->searchBar()->isVisible() && !find->isEnabled() && dividers() == 2);
         f.chooser.answer = {f.folder("A"), f.folder("B")};
         f.app->addFolderAction()->trigger();
@@ -135,12 +134,10 @@ private Q_SLOTS:
         f.app->window()->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f.app->window()));
         QTest::keyClick(f.app->window(), Qt::Key_O, Qt::ControlModifier);
-        // Cancelling the panel changes nothing.
         f.chooser.answer = {};
         f.app->addFolderMenuAction()->trigger();
         QCOMPARE(f.chooser.requests.size(), 3);
         QCOMPARE(model.roots().size(), 3);
-        // Find searches all folders and asks for the field.
         model.setActiveTagFilters({FinderTag::Red});
         const qint64 focus = model.searchFocusRequest();
         find->trigger();
@@ -165,7 +162,6 @@ private Q_SLOTS:
         stop->trigger();
         QVERIFY(!f.app->player().isPlaying() && !stop->isEnabled());
 
-        // About: one dialog, however often it is asked for.
         f.app->aboutAction()->trigger();
         f.app->aboutAction()->trigger();
         QCOMPARE(f.app->window()->findChildren<AboutDialog *>().size(), 1);
@@ -206,7 +202,6 @@ private Q_SLOTS:
         QCOMPARE(field->text(), "kick");
         commands.undoAction()->trigger();
         QVERIFY(field->text().isEmpty());
-        // Away from a text field every text command is off.
         f.app->content()->setFocus();
         QTRY_VERIFY(!field->hasFocus());
         QCOMPARE(enabled(), QStringList());

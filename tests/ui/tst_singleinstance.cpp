@@ -1,6 +1,4 @@
-// One Wavelark per user, with real processes: a second start hands its folders over and exits,
-// over D-Bus and over the local socket, and neither a stale socket nor a killed first instance
-// keeps the next one from starting.
+// One Wavelark per user, with real processes, over D-Bus and over the local socket.
 #include "TestSupport.h"
 
 #include "platform/Preferences.h"
@@ -21,7 +19,6 @@ struct Session
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     QProcess bus;
 
-    // `withBus`: a private session bus; otherwise none can be reached.
     bool start(bool withBus)
     {
         for (const auto &[variable, sub] :

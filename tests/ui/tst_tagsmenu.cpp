@@ -57,30 +57,23 @@ private Q_SLOTS:
         QCOMPARE(text, expected);
     }
 
-    void enabledOnlyWithRoots()
-    {
-        SearchFixture f;
-        RecordingPresenter presenter;
-        TagsMenu menu(*f.model, *f.tags, presenter);
-        QVERIFY(!menu.importAction()->isEnabled() && !menu.exportAction()->isEnabled());
-        QVERIFY(f.addIndexedRoot("Samples", {"a.wav"}));
-        QVERIFY(menu.importAction()->isEnabled() && menu.exportAction()->isEnabled());
-        f.model->removeRoot(f.model->roots().constFirst());
-        QVERIFY(!menu.importAction()->isEnabled() && !menu.exportAction()->isEnabled());
-    }
-
     void exportFlow()
     {
         SearchFixture f;
-        QVERIFY(f.addIndexedRoot("Samples", {"a.wav", "b.wav", "c.wav"}));
-        if (!FinderTagsIO::writeEntries({{"Probe", 0}}, f.url("Samples/c.wav")))
-            QSKIP("no user extended attributes on this file system");
         RecordingPresenter presenter;
         TagsMenu menu(*f.model, *f.tags, presenter);
+        const auto enabled = [&] {
+            return QList<bool>(
+                {menu.importAction()->isEnabled(), menu.exportAction()->isEnabled()});
+        };
+        QCOMPARE(enabled(), QList<bool>({false, false}));
+        QVERIFY(f.addIndexedRoot("Samples", {"a.wav", "b.wav", "c.wav"}));
+        QCOMPARE(enabled(), QList<bool>({true, true}));
+        if (!FinderTagsIO::writeEntries({{"Probe", 0}}, f.url("Samples/c.wav")))
+            QSKIP("no user extended attributes on this file system");
         menu.exportAction()->trigger();
         QCOMPARE(presenter.titles(), QStringList{"Nothing to Export"});
 
-        // Cancelled: the question is asked and nothing is written.
         f.tags->setTags({FinderTag::Red}, f.url("Samples/a.wav"));
         f.tags->setTags({FinderTag::Red, FinderTag::Blue}, f.url("Samples/b.wav"));
         presenter.alerts.clear();
@@ -104,6 +97,8 @@ private Q_SLOTS:
         QCOMPARE(presenter.alerts.at(1).informativeText, TagsMenu::exportResultText(expected));
         QCOMPARE(FinderTagsIO::readEntries(f.url("Samples/b.wav")).size(),
                  expected.filesWritten ? 2 : 0);
+        f.model->removeRoot(f.model->roots().constFirst());
+        QCOMPARE(enabled(), QList<bool>({false, false}));
     }
 
     void importFlow_data()

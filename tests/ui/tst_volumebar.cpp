@@ -80,16 +80,8 @@ private Q_SLOTS:
         QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(29, y));
         QCOMPARE(m_player->volume(), 29.0f / 116.0f);
         QCOMPARE(m_bar->percentLabel()->text(), QStringLiteral("25%"));
-        QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(58, y));
-        QCOMPARE(m_player->volume(), 0.5f);
-        QTest::mouseMove(slider, QPoint(400, y));
-        QCOMPARE(m_player->volume(), 1.0f);
-        QTest::mouseMove(slider, QPoint(-30, y));
-        QCOMPARE(m_player->volume(), 0.0f);
-        QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(-30, y));
-        QTest::mouseMove(slider, QPoint(100, y));
-        QCOMPARE(m_player->volume(), 0.0f);
-        // The volume survives in the preferences.
+        QCOMPARE(dragValues(slider, y, {58, 400, -30, 100}, [&] { return m_player->volume(); }),
+                 QList<int>({500, 1000, 0, 0}));
         QCOMPARE(m_f->prefs->objectForKey(QStringLiteral("masterVolume")).toFloat(), 0.0f);
     }
 
@@ -125,7 +117,6 @@ private Q_SLOTS:
             QCOMPARE(m_f->model->activeTagFilters(), FinderTagSet({other}));
             QVERIFY(!swatch->isActive() && swatch->toolTip() == showOnly);
         }
-        // The swatches follow the model's filters.
         m_f->model->setActiveTagFilters({FinderTag::Green, FinderTag::Purple});
         QList<bool> active;
         for (const TagSwatch *swatch : m_bar->swatches())

@@ -13,7 +13,6 @@
 
 namespace {
 
-// Records the rectangles a widget is asked to repaint.
 class PaintRecorder final : public QObject
 {
 public:
@@ -130,11 +129,9 @@ private Q_SLOTS:
         const QString title = "Kick 01.wav" + dot + "0:02" + dot + format;
         QCOMPARE(m_view->titleText(), title);
         QTRY_COMPARE(m_view->placeholderText(), QString());
-        // The waveform and title stay after playback stops.
         m_f->player->stop();
         QCOMPARE(m_view->placeholderText(), QString());
         QCOMPARE(m_view->titleText(), title);
-        // Under half a second the duration is left out.
         QVERIFY(!playTone(QStringLiteral("blip.wav"), 0.3).isEmpty());
         QCOMPARE(m_view->titleText(), "blip.wav" + dot + format);
 
@@ -161,7 +158,6 @@ private Q_SLOTS:
         QCOMPARE(m_view->placeholderText(), QStringLiteral("Waveform unavailable"));
         QCOMPARE(m_view->titleText(), "gone.wav" + dot + "0:03" + dot + format);
 
-        // A file that cannot be previewed clears everything.
         const QString ogg = m_f->path(QStringLiteral("loop.ogg"));
         QVERIFY(TestSupport::writeFile(ogg, "OggS"));
         QVERIFY(!m_f->player->play(QUrl::fromLocalFile(ogg)));
@@ -183,7 +179,6 @@ private Q_SLOTS:
         const QUrl url = playTone(QStringLiteral("pad.wav"), 4.0);
         QVERIFY(!url.isEmpty());
         m_f->player->stop();
-        // A click on a stopped sample plays it again from the clicked point.
         const QRectF area = m_view->waveformArea();
         const QPoint point(int(area.left() + fraction * area.width()), int(area.center().y()));
         QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, point);
@@ -201,18 +196,10 @@ private Q_SLOTS:
         QVERIFY(area.top() > 0);
         QTest::mouseClick(m_view.get(), Qt::LeftButton, {}, QPoint(300, 2));
         QCOMPARE(player.progress(), 0.0);
-        QTest::mousePress(m_view.get(), Qt::LeftButton, {}, QPoint(150, y));
-        QVERIFY(std::abs(player.progress() - 0.25) < 1e-9);
-        QTest::mouseMove(m_view.get(), QPoint(450, y));
-        QVERIFY(std::abs(player.progress() - 0.75) < 1e-9);
         // Past either end the drag holds at the ends; after the release, moving no longer seeks.
-        QTest::mouseMove(m_view.get(), QPoint(900, y));
-        QCOMPARE(player.progress(), 1.0);
-        QTest::mouseMove(m_view.get(), QPoint(-40, y));
-        QCOMPARE(player.progress(), 0.0);
-        QTest::mouseRelease(m_view.get(), Qt::LeftButton, {}, QPoint(-40, y));
-        QTest::mouseMove(m_view.get(), QPoint(123, y));
-        QCOMPARE(player.progress(), 0.0);
+        QCOMPARE(dragValues(m_view.get(), y, {150, 450, 900, -40, 123},
+                            [&] { return player.progress(); }),
+                 QList<int>({250, 750, 1000, 0, 0}));
 
         // The hover line follows the pointer over the waveform, never over the title.
         QTRY_COMPARE(m_view->hoverX().value_or(-1), 123.0);

@@ -22,7 +22,6 @@ const QByteArray newerFeed = appcast(
     "<script>alert(1)</script>]]></description></item><item><sparkle:version>1.1</sparkle:version>"
     "</item>");
 
-// An updater of version 1.0 on a loopback feed, or on `path` when that is a whole address.
 struct Fixture
 {
     QTemporaryDir dir;
