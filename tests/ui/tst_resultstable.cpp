@@ -150,7 +150,7 @@ private Q_SLOTS:
         const int steps[][4] = {{Qt::Key_Up, 0, 0, 0},     {Qt::Key_Up, 0, 0, 1},
                                 {Qt::Key_Space, 0, -1, 1}, {Qt::Key_Right, 0, 0, 1},
                                 {Qt::Key_End, 3, 3, 1},    {Qt::Key_Space, 3, -1, 1},
-                                {Qt::Key_Home, 0, 0, 1}};
+                                {Qt::Key_Space, 3, 3, 1},  {Qt::Key_Home, 0, 0, 1}};
         for (const auto &[key, row, playing, requests] : steps) {
             QTest::keyClick(&table, Qt::Key(key));
             const int played = s.player->isPlaying() ? s.rows.rowOf(s.player->playingURL()) : -1;
