@@ -14,16 +14,10 @@ class LoopbackHttpServer final : public QObject
 public:
     struct Response
     {
-        Response(int code = 200, QByteArray content = {}, QByteArray extraHeaders = {},
-                 bool neverAnswer = false)
-            : status(code), body(std::move(content)), headers(std::move(extraHeaders)),
-              silent(neverAnswer)
-        {}
-        int status;
-        QByteArray body;
-        QByteArray headers; // extra header lines, each ending in CR LF
-
-        bool silent;
+        int status = 200;
+        QByteArray body{};
+        QByteArray headers{}; // extra header lines, each ending in CR LF
+        bool silent = false;  // never answers
     };
 
     LoopbackHttpServer()

@@ -26,19 +26,19 @@ struct Fixture
 {
     QTemporaryDir dir;
     LoopbackHttpServer server;
-    std::unique_ptr<Preferences> defaults;
+    Preferences defaults{dir.filePath("prefs.plist")};
     std::unique_ptr<Updater> updater;
 
-    bool make(const QString &path = "/feed")
+    bool make(const QString &path = "/feed", const LoopbackHttpServer::Response &feed = {})
     {
-        defaults = std::make_unique<Preferences>(dir.filePath("prefs.plist"));
-        if (!dir.isValid() || !server.listen())
+        if (!server.listen())
             return false;
+        server.route("/feed", feed);
         server.route("/notes", {200, "<p>Faster scans</p><script>x()</script>"});
         server.route("/redirect",
                      {302, {}, "Location: " + server.url("/feed").toEncoded() + "\r\n"});
         const QString url = path.contains("://") ? path : server.url(path).toString();
-        updater = std::make_unique<Updater>(*defaults, url, "1.0");
+        updater = std::make_unique<Updater>(defaults, url, "1.0");
         updater->startUpdater();
         return updater->canCheckForUpdates();
     }
@@ -99,7 +99,7 @@ private Q_SLOTS:
         QVERIFY(f.make(path));
         f.server.route("/feed", {status, body.replace("@", f.server.url({}).toEncoded())});
         if (!skipped.isEmpty())
-            f.defaults->setObject(skipped, "SUSkippedVersion");
+            f.defaults.setObject(skipped, "SUSkippedVersion");
         QSignalSpy results(f.updater.get(), &Updater::checkFinished);
 
         userInitiated ? f.updater->checkForUpdates() : f.updater->checkForUpdatesInBackground();
@@ -123,8 +123,7 @@ private Q_SLOTS:
     void slowServer()
     {
         Fixture f;
-        QVERIFY(f.make());
-        f.server.route("/feed", {200, {}, {}, true});
+        QVERIFY(f.make("/feed", {200, {}, {}, true}));
         f.updater->setTimeoutMs(200);
         QSignalSpy results(f.updater.get(), &Updater::checkFinished);
         f.updater->checkForUpdates();
@@ -148,11 +147,10 @@ private Q_SLOTS:
         QFETCH(int, hoursSinceLastCheck);
         QFETCH(bool, checksNow);
         Fixture f;
-        QVERIFY(f.make());
-        f.server.route("/feed", {200, newerFeed});
+        QVERIFY(f.make("/feed", {200, newerFeed}));
         f.updater->setAutomaticallyChecksForUpdates(true);
         if (hoursSinceLastCheck != 0)
-            f.defaults->setObject(
+            f.defaults.setObject(
                 QDateTime::currentDateTimeUtc().addSecs(-hoursSinceLastCheck * 3600),
                 "SULastCheckTime");
         f.updater->scheduleAutomaticChecks();
