@@ -1,3 +1,4 @@
+#include "ModelFixtures.h"
 #include "UiFixtures.h"
 
 #include "model/FolderChooser.h"
@@ -23,23 +24,11 @@
 
 namespace {
 
-class TestChooser final : public FolderChooser
-{
-public:
-    QList<QUrl> chooseFolders(const Request &request) override
-    {
-        requests.append(request);
-        return answer;
-    }
-    QList<Request> requests;
-    QList<QUrl> answer;
-};
-
 struct Fixture
 {
     QTemporaryDir dir;
     RecordingPresenter presenter;
-    TestChooser chooser;
+    TestFolderChooser chooser;
     std::unique_ptr<WavelarkApp> app;
 
     QString path(const QString &relative) const { return dir.filePath(relative); }
