@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <QPoint>
-#include <QRandomGenerator>
 #include <QTest>
 
 #include <limits>
@@ -99,30 +98,13 @@ class TestBinaryPlist : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void roundTripKeepsValueAndType();
     void pythonReadsWhatWeWrite_data();
     void pythonReadsWhatWeWrite();
     void readsAndRefusesHandBuiltDocuments_data();
     void readsAndRefusesHandBuiltDocuments();
-    void survivesDamagedDocuments();
     void writerRefusesInconsistentDocuments_data();
     void writerRefusesInconsistentDocuments();
 };
-
-void TestBinaryPlist::roundTripKeepsValueAndType()
-{
-    for (const auto &[name, value, expected] : samples()) {
-        QString error;
-        const std::optional<QVariant> back =
-            BinaryPlist::read(BinaryPlist::write(value).value_or(QByteArray()), &error);
-        QVERIFY2(back, qPrintable(QLatin1String(name) + u": "_qs + error));
-        QCOMPARE(back->metaType(), expected.metaType());
-        QCOMPARE(*back, expected);
-    }
-    // Values no property list can hold.
-    QVERIFY(!BinaryPlist::write(QVariantMap{{u"a"_qs, QVariantList{QPoint()}}}));
-    QVERIFY(!BinaryPlist::write(QDateTime()));
-}
 
 void TestBinaryPlist::pythonReadsWhatWeWrite_data()
 {
@@ -139,13 +121,16 @@ void TestBinaryPlist::pythonReadsWhatWeWrite()
         QSKIP("python3 is not installed");
     QFETCH(int, numbers);
     QVariantMap root;
-    for (const auto &[name, value, expected] : samples())
-        root.insert(QString::fromLatin1(name), expected);
-    root.remove(QStringLiteral("null")); // plistlib has no null
+    QVariantMap expected;
+    for (const auto &[name, value, read] : samples()) {
+        root.insert(QString::fromLatin1(name), value);
+        expected.insert(QString::fromLatin1(name), read);
+    }
     QVariantList distinct;
     for (int i = 0; i < numbers; ++i)
         distinct.append(i64(qint64(i) * 1000003));
     root.insert(QStringLiteral("numbers"), distinct);
+    expected.insert(QStringLiteral("numbers"), distinct);
 
     // Python writes back what it read, in its own encoding: equal means it read ours right, and
     // we read its encoding right.
@@ -155,7 +140,14 @@ void TestBinaryPlist::pythonReadsWhatWeWrite()
                        "sys.stdout.buffer.write(plistlib.dumps(v, fmt=plistlib.FMT_BINARY))"),
         {}, BinaryPlist::write(root).value_or(QByteArray()));
     QVERIFY2(result.exitCode == 0, result.err.constData());
-    QCOMPARE(BinaryPlist::read(result.out).value_or(QVariant()), QVariant(root));
+    const QVariantMap back = BinaryPlist::read(result.out).value_or(QVariant()).toMap();
+    QCOMPARE(back, expected);
+    // Equal numbers of another type compare equal: each value must also read as its one type.
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        QVERIFY2(back.value(it.key()).metaType() == it.value().metaType(), qPrintable(it.key()));
+    // Values no property list can hold.
+    QVERIFY(!BinaryPlist::write(QVariantMap{{u"a"_qs, QVariantList{QPoint()}}}));
+    QVERIFY(!BinaryPlist::write(QDateTime()));
 }
 
 void TestBinaryPlist::readsAndRefusesHandBuiltDocuments_data()
@@ -293,40 +285,19 @@ void TestBinaryPlist::readsAndRefusesHandBuiltDocuments()
         QCOMPARE(value->metaType(), expected.metaType());
         QCOMPARE(*value, expected);
     }
-}
-
-void TestBinaryPlist::survivesDamagedDocuments()
-{
-    // Run under the sanitizers, this finds reads past the end; the results do not matter.
-    QRandomGenerator random(7);
-    QVariantMap root;
-    for (const auto &[name, value, expected] : samples())
-        root.insert(QString::fromLatin1(name), QVariantList{expected, expected});
-    const QByteArray valid = *BinaryPlist::write(root);
-    for (qsizetype length = 0; length < valid.size(); length += 3)
-        BinaryPlist::read(QByteArrayView(valid).first(length));
+    // Whatever the document, every accessor of every object agrees with the object's type or
+    // refuses, without reading out of bounds.
+    using Type = BinaryPlistReader::Type;
+    const std::optional<BinaryPlistReader> reader = BinaryPlistReader::open(document);
     std::vector<quint64> keys;
     std::vector<quint64> values;
     std::string utf8;
-    for (int round = 0; round < 3000; ++round) {
-        QByteArray damaged = valid;
-        for (int i = random.bounded(1, 4); i > 0; --i) {
-            // Mostly the trailer and offset table, where one byte changes the most.
-            const qsizetype at = random.bounded(4) == 0
-                                     ? valid.size() - 1 - random.bounded(qsizetype(160))
-                                     : random.bounded(valid.size());
-            damaged[at] = char(random.bounded(256));
-        }
-        BinaryPlist::read(damaged);
-        if (const std::optional<BinaryPlistReader> reader = BinaryPlistReader::open(damaged)) {
-            for (quint64 ref = 0; ref < reader->objectCount() + 2; ++ref) {
-                reader->arrayRefs(ref);
-                reader->dictionaryRefs(ref, keys, values);
-                reader->string(ref);
-                reader->appendUtf8(ref, utf8);
-                reader->integer(ref);
-            }
-        }
+    for (quint64 ref = 0; reader && ref <= reader->objectCount(); ++ref) {
+        const Type type = reader->type(ref);
+        QCOMPARE(reader->arrayRefs(ref).has_value(), type == Type::Array || type == Type::Set);
+        QCOMPARE(reader->dictionaryRefs(ref, keys, values), type == Type::Dictionary);
+        QCOMPARE(reader->string(ref).has_value(), reader->appendUtf8(ref, utf8));
+        QVERIFY(!reader->integer(ref) || type == Type::Integer);
     }
 }
 

@@ -6,7 +6,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include <sys/stat.h>
 #include <sys/xattr.h>
 
 namespace TagFixtures {
@@ -71,43 +70,6 @@ bool userAttributesWork(const QString &folder)
         TestSupport::writeFile(probe) && setRawAttribute(probe, QStringLiteral("user.probe"), "1");
     QFile::remove(probe);
     return works;
-}
-
-QByteArray handMadePlist(const QByteArray &objects, const QList<int> &offsets, quint64 top)
-{
-    const auto bigEndian = [](quint64 value) {
-        QByteArray bytes(8, '\0');
-        for (int i = 7; i >= 0; --i, value >>= 8)
-            bytes[i] = char(value & 0xff);
-        return bytes;
-    };
-    QByteArray out = "bplist00" + objects;
-    const quint64 table = quint64(out.size());
-    for (int offset : offsets)
-        out.append(char(8 + offset));
-    out.append(QByteArray(6, '\0') + char(1) + char(1));
-    return out + bigEndian(quint64(offsets.size())) + bigEndian(top) + bigEndian(table);
-}
-
-Unwritable::Unwritable(const QString &path) : m_path(path)
-{
-    const QByteArray file = QFile::encodeName(path);
-    ::chmod(file.constData(), 0444);
-    const auto refused = [&] { return ::setxattr(file.constData(), "user.probe", "1", 1, 0) != 0; };
-    if (!refused()) {
-        ::removexattr(file.constData(), "user.probe");
-        // Root writes through the mode bits; only the immutable flag stops it.
-        m_immutable =
-            TestSupport::run(QStringLiteral("chattr"), {QStringLiteral("+i"), path}).exitCode == 0;
-    }
-    m_ok = refused();
-}
-
-Unwritable::~Unwritable()
-{
-    if (m_immutable)
-        TestSupport::run(QStringLiteral("chattr"), {QStringLiteral("-i"), m_path});
-    ::chmod(QFile::encodeName(m_path).constData(), 0644);
 }
 
 } // namespace TagFixtures

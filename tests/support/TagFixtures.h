@@ -7,7 +7,7 @@
 #include <optional>
 
 // Tag attributes written and read by Python's plistlib (an independent plist codec) or by the
-// raw system calls, and files made unwritable for the duration of a test.
+// raw system calls.
 namespace TagFixtures {
 
 // Spelled out here rather than taken from the code under test, so that a wrong name fails.
@@ -27,25 +27,5 @@ std::optional<QStringList> pythonStrings(const QString &path, const QString &nam
 bool setRawAttribute(const QString &path, const QString &name, const QByteArray &value);
 std::optional<QByteArray> rawAttribute(const QString &path, const QString &name = tagAttribute);
 bool userAttributesWork(const QString &folder);
-
-// A bplist00 document from hand-made object bytes (1-byte offsets), for inputs no writer makes.
-QByteArray handMadePlist(const QByteArray &objects, const QList<int> &offsets, quint64 top);
-
-// Makes a file refuse attribute writes (mode 0444, or the immutable flag when running as root)
-// until destroyed.
-class Unwritable final
-{
-public:
-    explicit Unwritable(const QString &path);
-    ~Unwritable();
-    Unwritable(const Unwritable &) = delete;
-    Unwritable &operator=(const Unwritable &) = delete;
-    bool ok() const { return m_ok; }
-
-private:
-    QString m_path;
-    bool m_immutable = false;
-    bool m_ok = false;
-};
 
 } // namespace TagFixtures
