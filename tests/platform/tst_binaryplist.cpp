@@ -203,9 +203,6 @@ void TestBinaryPlist::readsAndRefusesHandBuiltDocuments_data()
         << document({marker(0xD, 2) + refs({1, 2, 3, 3}), ascii("a"), ascii("b"),
                      marker(0xA, 2) + refs({4, 4}), ascii("v")})
         << QVariant(QVariantMap{{u"a"_qs, shared}, {u"b"_qs, shared}});
-    QTest::newRow("date before 2001")
-        << document({char(0x33) + bigEndian(std::bit_cast<quint64>(-1.5), 8)})
-        << QVariant(QDateTime(QDate(2000, 12, 31), QTime(23, 59, 58, 500), Qt::UTC));
 
     // Malformed documents, which must be refused.
     const auto bad = [](const char *name, const QByteArray &bytes) {

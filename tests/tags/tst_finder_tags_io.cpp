@@ -161,12 +161,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QList<Entry>>("entries");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("coloured and plain; negative index is no colour")
-            << QList<Entry>{{"Red", 6}, {"Work", 0}, {"Odd", -3}, {"Nine", 9}}
-            << QStringList{"Red\n6", "Work", "Odd", "Nine\n9"};
-        QTest::newRow("unicode, line feeds, twice the same")
-            << QList<Entry>{{"\xE8\xB5\xA4", 6}, {"Two\nlines", 3}, {"A", 1}, {"A", 1}}
-            << QStringList{"\xE8\xB5\xA4\n6", "Two\nlines\n3", "A\n1", "A\n1"};
+        // A negative index is no colour; the same entry may come twice.
+        QTest::newRow("plain, coloured, unicode, line feeds")
+            << QList<Entry>{{"Red", 6},          {"Work", 0},       {"Odd", -3}, {"Nine", 9},
+                            {"\xE8\xB5\xA4", 6}, {"Two\nlines", 3}, {"A", 1},    {"A", 1}}
+            << QStringList{"Red\n6",          "Work",          "Odd",  "Nine\n9",
+                           "\xE8\xB5\xA4\n6", "Two\nlines\n3", "A\n1", "A\n1"};
         QStringList many;
         QList<Entry> manyEntries;
         for (int i = 0; i < 200; ++i) {
@@ -194,7 +194,7 @@ private Q_SLOTS:
         QVERIFY(FinderTagsIO::writeEntries({}, url(path))); // removing what is not there
     }
 
-    void filesThatCannotCarryTags()
+    void linksAreFollowedOtherItemsRefused()
     {
         const QUrl missing = url(m_dir->filePath(QStringLiteral("gone.wav")));
         const QString dangling = m_dir->filePath(QStringLiteral("dangling.wav"));
@@ -209,10 +209,8 @@ private Q_SLOTS:
         QCOMPARE(FinderTagsIO::readEntries(QUrl()), QList<Entry>());
         // The plist's own bytes push a 65,500-byte name past the kernel's 64 KiB maximum.
         QVERIFY(!FinderTagsIO::writeEntries({{QString(65500, 'x'), 2}}, url(newFile())));
-    }
 
-    void linksAreFollowed()
-    {
+        // Links are followed, as the file manager does.
         const QString target = newFile();
         const QString link = m_dir->filePath(QStringLiteral("link.wav"));
         QVERIFY(QFile::link(target, link));
@@ -261,44 +259,18 @@ private Q_SLOTS:
         QCOMPARE(FinderTagsIO::readXdgTags(url(file)), read);
     }
 
-    // Each file is a list of "name\nindex" strings, split at the last line feed so that names
-    // may hold one; `stored` and `learnt` name red, blue and gray (empty: no list at all).
-    void learntTagNames_data()
-    {
-        QTest::addColumn<QStringList>("files"); // per file its strings, joined by ","
-        QTest::addColumn<QStringList>("stored");
-        QTest::addColumn<QStringList>("learnt");
-        const auto row = [](const char *name, const char *files, const char *stored,
-                            const char *learnt) {
-            QTest::newRow(name) << rowList(files) << rowList(stored) << rowList(learnt);
-        };
-        row("nothing seen", "Work\n0|\n6", "", "");
-        row("one file", "Rot\n6,Work\n0,Blau\n4", "", "Rot|Blau|");
-        row("most often wins", "Red\n6|Rot\n6|Rot\n6,Grau\n1", "", "Rot||Grau");
-        row("tie goes to the first seen", "Rouge\n6|Rot\n6|Rot\n6|Rouge\n6", "", "Rouge||");
-        row("empty names and line feeds are no names", "\n6|\n6|Ro\nt\n6|Rot\n6", "", "Rot||");
-        row("unseen colours keep their names", "Rosso\n6", "Rot|Blau|", "Rosso|Blau|");
-    }
+    // Per colour the name seen most often, ties going to the first seen; empty names and names
+    // with a line feed are none; colours not seen keep the name they had.
     void learntTagNames()
     {
-        QFETCH(QStringList, files);
-        QFETCH(QStringList, stored);
-        QFETCH(QStringList, learnt);
-        const auto list = [](const QStringList &n) -> std::optional<QStringList> {
-            if (n.isEmpty())
-                return std::nullopt;
-            return QStringList{{}, n[0], {}, {}, {}, n[1], {}, n[2]};
-        };
         TagNameLearner learner;
-        for (const QString &file : files) {
-            QList<Entry> entries;
-            for (const QString &string : file.split(',')) {
-                const qsizetype lf = string.lastIndexOf(QLatin1Char('\n'));
-                entries.append({string.left(lf), string.mid(lf + 1).toLongLong()});
-            }
-            learner.record(entries);
-        }
-        QCOMPARE(learner.learntNames(list(stored)), list(learnt));
+        learner.record({{"Work", 0}, {"", 6}, {"Ro\nt", 6}});
+        QCOMPARE(learner.learntNames(std::nullopt), std::optional<QStringList>());
+        learner.record({{"Rouge", 6}, {"", 6}, {"Ro\nt", 6}, {"Blau", 4}});
+        learner.record({{"Rot", 6}, {"Azul", 4}});
+        learner.record({{"Rot", 6}});
+        QCOMPARE(learner.learntNames(QStringList{"", "Rosso", "", "", "", "Blu", "", "Grigio"}),
+                 (QStringList{"", "Rot", "", "", "", "Blau", "", "Grigio"}));
     }
 
     void scanFindsColoursAtEveryDepth()
@@ -419,65 +391,58 @@ private Q_SLOTS:
         QCOMPARE(pythonStrings(folder), std::optional<QStringList>(QStringList{"Green\n2"}));
     }
 
-    void importAddsColoursBelowTheRoots()
+    // A German user's files came from a Mac: the import adds their colours below the roots and
+    // learns their names, which also match a name Dolphin gave; the export then writes those names
+    // to both attributes though English names are not allowed.
+    void importAndExportThroughTheModel()
     {
         ModelFixture f;
         const QString a = f.touch("Lib/a.wav");
         const QString b = f.touch("Lib/Pack/b.wav");
+        const QString fromDolphin = f.touch("Lib/Kde/kde.wav");
+        const QString untagged = f.touch("Lib/new.wav");
         const QString outside = f.touch("Other/o.wav");
-        QVERIFY(setPythonPlist(a, {"Red\n6", "Work", "Green\n2"}));
+        QVERIFY(setPythonPlist(a, {"Rot\n6", "Work", "Green\n2"}));
         QVERIFY(setPythonPlist(b, {"Blau\n4"}));
+        QVERIFY(setRawAttribute(fromDolphin, xdgAttribute, "Live, rot"));
         QVERIFY(setPythonPlist(outside, {"Red\n6"}));
         f.store->setTags(red, QUrl::fromLocalFile(b));
         QCOMPARE(importNow(*f.makeModel(true)), std::optional<qint64>(0)); // no roots
         auto model = f.makeModel(true, false, {"Lib"});
         const qint64 revision = f.store->revision();
 
-        QCOMPARE(importNow(*model), std::optional<qint64>(2));
+        QCOMPARE(importNow(*model), std::optional<qint64>(3));
         QCOMPARE(f.store->tagsFor(QUrl::fromLocalFile(a)),
                  (FinderTagSet{FinderTag::Red, FinderTag::Green}));
         QCOMPARE(f.store->tagsFor(QUrl::fromLocalFile(b)), redBlue);
+        QCOMPARE(f.store->tagsFor(QUrl::fromLocalFile(fromDolphin)), red);
         QCOMPARE(f.store->tagsFor(QUrl::fromLocalFile(outside)), FinderTagSet());
         QCOMPARE(f.store->revision(), revision + 1);
-        QCOMPARE(pythonStrings(b), std::optional<QStringList>(QStringList{"Blau\n4"})); // read only
+        QCOMPARE(pythonStrings(b), std::optional(QStringList{"Blau\n4"})); // read only
         QCOMPARE(importNow(*model), std::optional<qint64>(0));
         QCOMPARE(f.store->revision(), revision + 1);
+
+        f.store->setTags({FinderTag::Red, FinderTag::Purple}, QUrl::fromLocalFile(untagged));
+        const auto summary = exportNow(*model, false);
+        QVERIFY(summary);
+        QCOMPARE(summary->filesWritten, 4);
+        QCOMPARE(summary->skippedColors, FinderTagSet{FinderTag::Purple});
+        QCOMPARE(pythonStrings(untagged), std::optional(QStringList{"Rot\n6"}));
+        QCOMPARE(pythonStrings(b), std::optional(QStringList{"Blau\n4", "Rot\n6"}));
+        QCOMPARE(pythonStrings(a), std::optional(QStringList{"Rot\n6", "Work", "Green\n2"}));
+        QCOMPARE(rawAttribute(untagged, xdgAttribute), std::optional(QByteArray("Rot")));
+        QCOMPARE(rawAttribute(a, xdgAttribute), std::optional(QByteArray("Rot,Green")));
+        QCOMPARE(rawAttribute(fromDolphin, xdgAttribute), std::optional(QByteArray("Live, rot")));
+
+        // A fresh start reads the names back from the preferences file.
+        f.prefs->flush();
+        QCOMPARE(FinderTagsIO::favoriteTagNames(Preferences(f.prefs->filePath())),
+                 std::optional(QStringList{"", "Rot", "", "", "Green", "Blau", "", ""}));
 
         // Without a tag store nothing happens, at once.
         auto bare = f.makeModel(false, false, {"Lib"});
         QCOMPARE(importNow(*bare), std::optional<qint64>(0));
         QCOMPARE(exportNow(*bare, true)->filesWritten, 0);
-    }
-
-    // A German user's files came from a Mac: one import teaches "Rot", also for a name Dolphin
-    // gave, and the export then writes it to both attributes though English names are not allowed.
-    void importTeachesNamesForTheExport()
-    {
-        ModelFixture f;
-        const QString fromMac = f.touch("Lib/mac.wav");
-        const QString untagged = f.touch("Lib/new.wav");
-        const QString fromDolphin = f.touch("Lib/Kde/kde.wav");
-        QVERIFY(setPythonPlist(fromMac, {"Rot\n6", "Work"}));
-        QVERIFY(setRawAttribute(fromDolphin, xdgAttribute, "Live, rot"));
-        auto model = f.makeModel(true, false, {"Lib"});
-        QCOMPARE(importNow(*model), std::optional<qint64>(2));
-        QCOMPARE(f.store->tagsFor(QUrl::fromLocalFile(fromDolphin)), red);
-        f.store->setTags(redBlue, QUrl::fromLocalFile(untagged));
-
-        const auto summary = exportNow(*model, false);
-        QVERIFY(summary);
-        QCOMPARE(summary->filesWritten, 3);
-        QCOMPARE(summary->skippedColors, FinderTagSet{FinderTag::Blue});
-        QCOMPARE(pythonStrings(untagged), std::optional(QStringList{"Rot\n6"}));
-        QCOMPARE(rawAttribute(untagged, xdgAttribute), std::optional(QByteArray("Rot")));
-        QCOMPARE(rawAttribute(fromMac, xdgAttribute), std::optional(QByteArray("Rot")));
-        QCOMPARE(rawAttribute(fromDolphin, xdgAttribute), std::optional(QByteArray("Live, rot")));
-        QCOMPARE(pythonStrings(fromMac), std::optional(QStringList{"Rot\n6", "Work"}));
-
-        // A fresh start reads the names back from the preferences file.
-        f.prefs->flush();
-        QCOMPARE(FinderTagsIO::favoriteTagNames(Preferences(f.prefs->filePath())),
-                 std::optional(QStringList{"", "Rot", "", "", "", "", "", ""}));
     }
 };
 
