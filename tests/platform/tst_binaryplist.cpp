@@ -216,7 +216,6 @@ void TestBinaryPlist::readsAndRefusesHandBuiltDocuments_data()
         return QByteArray(valid).replace(valid.size() - fromEnd, bytes.size(), bytes);
     };
     bad("empty", QByteArray());
-    bad("header only", QByteArray("bplist00"));
     bad("wrong magic", QByteArray(valid).replace(0, 6, "xplist"));
     bad("wrong version", QByteArray(valid).replace(6, 2, "01"));
     bad("truncated trailer", valid.chopped(1));
@@ -234,8 +233,6 @@ void TestBinaryPlist::readsAndRefusesHandBuiltDocuments_data()
     bad("table past the end", patched(8, bigEndian(~quint64(0), 8)));
     bad("offset into the header", QByteArray(valid).replace(table, 1, "\x03"));
     bad("offset into the table", QByteArray(valid).replace(table, 1, QByteArray(1, char(table))));
-    bad("offset into the trailer",
-        QByteArray(valid).replace(table + 1, 1, QByteArray(1, char(valid.size() - 5))));
 
     const auto single = [](const QByteArray &object) { return document({object}); };
     bad("reference out of range", single(marker(0xA, 1) + '\x05'));
