@@ -191,16 +191,8 @@ private Q_SLOTS:
             QCOMPARE(sdlPlayer.lastError(), message);
         }
         qputenv("SDL_AUDIODRIVER", driver);
-        // A newer message, even the same one, restarts the clock.
-        QSignalSpy changes(player.get(), &AudioPreviewPlayer::lastErrorChanged);
-        QTest::qWait(1500);
-        QVERIFY(!player->play(fileUrl(m_short)));
-        QTest::qWait(1500);
-        QCOMPARE(player->lastError(), message);
-        QTRY_VERIFY_WITH_TIMEOUT(player->lastError().isNull(), 2000);
-        player->setLastError(QStringLiteral("one"));
-        player->setLastError(QString());
-        QCOMPARE(changes.count(), 3);
+        // The message goes by itself.
+        QTRY_VERIFY_WITH_TIMEOUT(player->lastError().isNull(), 4000);
     }
 
     void waveformFollowsTheLatestFileAndItsChanges()
@@ -225,14 +217,6 @@ private Q_SLOTS:
         QVERIFY(player->play(fileUrl(file)));
         QTRY_VERIFY(!player->isGeneratingWaveform());
         QCOMPARE(player->waveform(), QList<float>(260, 1.0f));
-
-        QSignalSpy generating(player.get(), &AudioPreviewPlayer::isGeneratingWaveformChanged);
-        QSignalSpy loaded(player.get(), &AudioPreviewPlayer::loadedURLChanged);
-        QVERIFY(player->play(fileUrl(file))); // while playing: a restart
-        player->stop();
-        QVERIFY(player->play(fileUrl(file))); // after stopping
-        QCOMPARE(generating.count(), 0);
-        QCOMPARE(loaded.count(), 0);
 
         // The same size with a new modification time: a fade-in, whose first bar is quiet.
         QVERIFY(AudioFixtures::makeFloatWav(file, {QStringLiteral("t")}, 0.5, 8000));
@@ -355,52 +339,32 @@ private Q_SLOTS:
         QVERIFY(odd.volume() == 0.8f && odd.lastNonZeroVolume() == 1.0f);
     }
 
-    void cacheEntries_data()
-    {
-        QTest::addColumn<QString>("askedPath");
-        QTest::addColumn<qint64>("sizeDelta");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("damage"); // 0 none, 1 garbage, 2 truncated, 3 out of range
-        QTest::addColumn<bool>("hit");
-        const QString kick = QStringLiteral("/s/kick.wav");
-        QTest::newRow("same file") << kick << qint64(0) << 260 << 0 << true;
-        QTest::newRow("file changed") << kick << qint64(1) << 260 << 0 << false;
-        QTest::newRow("other count") << kick << qint64(0) << 100 << 0 << false;
-        QTest::newRow("other file") << u"/s/snare.wav"_qs << qint64(0) << 260 << 0 << false;
-        for (int damage = 1; damage <= 3; ++damage)
-            QTest::addRow("damaged %d", damage) << kick << qint64(0) << 260 << damage << false;
-    }
-
     void cacheEntries()
     {
-        QFETCH(QString, askedPath);
-        QFETCH(qint64, sizeDelta);
-        QFETCH(int, count);
-        QFETCH(int, damage);
-        QFETCH(bool, hit);
-        const PeaksCache cache(path(QString::fromLatin1(QTest::currentDataTag())));
+        const PeaksCache cache(path(QStringLiteral("cache")));
+        const QString kick = QStringLiteral("/s/kick.wav");
         const FileSignature stored{1'700'000'000'123'456'789, 52'000};
-        QVERIFY(cache.store(QStringLiteral("/s/kick.wav"), stored, ramp(1.0f)));
-        const QString entry = cache.entryPath(QStringLiteral("/s/kick.wav"));
-        QFile file(entry);
+        QVERIFY(cache.store(kick, stored, ramp(1.0f)));
+        QVERIFY(fields(cache.find(kick, stored, 260)) == fields(ramp(1.0f)));
+        // Another size, modification time, bar count or file misses.
+        QVERIFY(!cache.find(kick, {stored.modified, stored.size + 1}, 260));
+        QVERIFY(!cache.find(kick, {stored.modified + 1, stored.size}, 260));
+        QVERIFY(!cache.find(kick, stored, 100));
+        QVERIFY(!cache.find(QStringLiteral("/s/snare.wav"), stored, 260));
+        // So does a damaged entry, which the next store replaces.
+        QFile file(cache.entryPath(kick));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QByteArray bytes = file.readAll();
+        const QByteArray good = file.readAll();
         file.close();
-        if (damage == 1)
-            bytes.fill('\x5a');
-        else if (damage == 2)
-            bytes.chop(3);
-        else if (damage == 3)
-            bytes[bytes.size() - 1] = char(0x40); // the last peak, 1.0f, becomes 4.0f
-        QVERIFY(TestSupport::writeFile(entry, bytes));
-
-        const FileSignature asked{stored.modified, stored.size + sizeDelta};
-        const std::optional<Overview> found = cache.find(askedPath, asked, count);
-        QCOMPARE(found.has_value(), hit);
-        QVERIFY(!hit || fields(found) == fields(ramp(1.0f)));
-        // What was not usable is replaced by the next store.
-        QVERIFY(cache.store(askedPath, asked, ramp(0.5f)));
-        QVERIFY(fields(cache.find(askedPath, asked, 260)) == fields(ramp(0.5f)));
+        QByteArray outOfRange = good;
+        outOfRange.back() = char(0x40); // the last peak, 1.0f, becomes 4.0f
+        for (const QByteArray &bytes :
+             {QByteArray(good.size(), '\x5a'), good.chopped(3), outOfRange}) {
+            QVERIFY(TestSupport::writeFile(file.fileName(), bytes));
+            QVERIFY(!cache.find(kick, stored, 260));
+            QVERIFY(cache.store(kick, stored, ramp(0.5f)));
+            QVERIFY(fields(cache.find(kick, stored, 260)) == fields(ramp(0.5f)));
+        }
     }
 
     void leastRecentlyUsedEntriesGoFirst()

@@ -204,12 +204,8 @@ private Q_SLOTS:
         QFETCH(bool, onTop);
         QTemporaryDir dir;
         Preferences defaults(dir.filePath("prefs.plist"));
-        for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
-            if (it.value().typeId() == QMetaType::Bool)
-                defaults.setBool(it.value().toBool(), it.key());
-            else
-                defaults.setObject(it.value().toString(), it.key());
-        }
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+            defaults.setObject(it.value(), it.key());
         WindowController controller(defaults);
         QCOMPARE(controller.dockMode(), mode);
         QCOMPARE(controller.isAlwaysOnTop(), onTop);
