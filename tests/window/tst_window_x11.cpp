@@ -131,8 +131,6 @@ private Q_SLOTS:
             };
             dock(1, QRect(1160, 0, 440, 1000));
             dock(2, QRect(580, 140, 440, 720));
-            dock(0, QRect(0, 0, 440, 1000));
-            dock(2, QRect(580, 140, 440, 720)); // back to the floating frame it had
             // The user widens the docked window to 520 (frame), as a window manager resize does.
             dock(0, QRect(0, 0, 440, 1000));
             QTest::qWait(1200); // past the window's own settling
@@ -178,21 +176,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(a.app->focusFollows().partner().has_value(), 3000);
         QTest::qWait(600); // the grace period of a switch made by the user
 
-        const auto latency = [](qulonglong wanted) {
-            QElapsedTimer timer;
-            timer.start();
-            while (timer.elapsed() < 3000 && activeWindow() != wanted)
-                QTest::qWait(5);
-            return timer.elapsed();
-        };
         pointerTo(200, 500);
-        const qint64 toSelf = latency(self);
-        QCOMPARE(activeWindow(), self);
+        QTRY_COMPARE_WITH_TIMEOUT(activeWindow(), self, 3000);
         pointerTo(1000, 300);
-        const qint64 toDaw = latency(daw);
-        QCOMPARE(activeWindow(), daw);
-        std::printf("activation latency: to Wavelark %lld ms, to the partner %lld ms\n",
-                    static_cast<long long>(toSelf), static_cast<long long>(toDaw));
+        QTRY_COMPARE_WITH_TIMEOUT(activeWindow(), daw, 3000);
 
         // The bare desktop takes nothing.
         pointerTo(1400, 900);
@@ -208,7 +195,7 @@ private Q_SLOTS:
         QTest::qWait(300);
         QCOMPARE(activeWindow(), daw);
         TestSupport::run("xdotool", {"mouseup", "1"});
-        QCOMPARE(latency(self) < 3000, true);
+        QTRY_COMPARE_WITH_TIMEOUT(activeWindow(), self, 3000);
 
         // Off the top, focus stays where the user leaves it.
         a.app->alwaysOnTopAction()->trigger();
