@@ -215,12 +215,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("query");
         QTest::addColumn<QString>("folder");
         QTest::addColumn<bool>("offline");
-        QTest::newRow("nested") << "kick"
-                                << "Drums/Kicks" << false;
-        QTest::newRow("top of the root") << "pad"
-                                         << "Samples" << false;
-        QTest::newRow("offline root") << "kick"
-                                      << "Drums/Kicks" << true;
+        // clang-format off
+        QTest::newRow("nested") << "kick" << "Drums/Kicks" << false;
+        QTest::newRow("top of the root") << "pad" << "Samples" << false;
+        QTest::newRow("offline root") << "kick" << "Drums/Kicks" << true;
+        // clang-format on
     }
     void folderText()
     {
@@ -273,14 +272,10 @@ private Q_SLOTS:
         QWidget *port = view.viewport();
         const QPoint a = view.visualRect(rows.index(0)).center();
         const QPoint b = view.visualRect(rows.index(1)).center();
-        const auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButton button) {
-            QMouseEvent event(type, at, port->mapToGlobal(at), button, Qt::LeftButton, {});
-            QApplication::sendEvent(port, &event);
-        };
         QTest::mouseClick(port, Qt::LeftButton, {}, b);
         // A double click is two clicks; the second press arrives as the double-click event.
         QTest::mouseClick(port, Qt::LeftButton, {}, a);
-        send(QEvent::MouseButtonDblClick, a, Qt::LeftButton);
+        QTest::mouseDClick(port, Qt::LeftButton, {}, a);
         QTest::mouseRelease(port, Qt::LeftButton, {}, a);
         QCOMPARE(clicked, QList<int>({1, 0, 0}));
         // The view selects on the press; the action still learns what the row was before it.
@@ -289,7 +284,7 @@ private Q_SLOTS:
         QTest::mousePress(port, Qt::LeftButton, {}, a);
         QTest::mouseRelease(port, Qt::LeftButton, {}, b);
         QTest::mousePress(port, Qt::LeftButton, {}, a);
-        send(QEvent::MouseMove, a + QPoint(QApplication::startDragDistance() + 2, 0), Qt::NoButton);
+        QTest::mouseMove(port, a + QPoint(QApplication::startDragDistance() + 2, 0));
         QTest::mouseRelease(port, Qt::LeftButton, {}, a);
         QTest::mouseClick(port, Qt::RightButton, {}, b);
         QCOMPARE(clicked.size(), 3);

