@@ -177,37 +177,28 @@ private Q_SLOTS:
         QCOMPARE(s.model->resultSelection(), s.kick(1));
     }
 
-    void contextMenu_data()
-    {
-        QTest::addColumn<QList<FinderTag>>("tags");
-        QTest::addColumn<QString>("trigger");
-        QTest::addColumn<QList<FinderTag>>("after");
-        const QList<FinderTag> redBlue{FinderTag::Red, FinderTag::Blue};
-        QTest::newRow("add red") << QList<FinderTag>() << "Red" << QList<FinderTag>{FinderTag::Red};
-        QTest::newRow("remove red") << redBlue << "Red" << QList<FinderTag>{FinderTag::Blue};
-        QTest::newRow("add gray") << redBlue << "Gray"
-                                  << redBlue + QList<FinderTag>{FinderTag::Gray};
-        QTest::newRow("no color") << redBlue << "No Color" << QList<FinderTag>();
-    }
     void contextMenu()
     {
-        QFETCH(QList<FinderTag>, tags);
-        QFETCH(QString, trigger);
-        QFETCH(QList<FinderTag>, after);
         Shown s;
         QVERIFY(s.show());
-        s.tags->setTags(FinderTagSet(tags.cbegin(), tags.cend()), s.kick(2));
+        s.tags->setTags({FinderTag::Red, FinderTag::Blue}, s.kick(2));
         QVERIFY(!s.table->contextMenuForRow(4, s.table));
-        std::unique_ptr<QMenu> menu(s.table->contextMenuForRow(1, s.table));
-        QCOMPARE(actionTexts(*menu),
+        const auto menu = [&] {
+            return std::unique_ptr<QMenu>(s.table->contextMenuForRow(1, s.table));
+        };
+        QCOMPARE(actionTexts(*menu()),
                  QStringList({"Red", "Orange", "Yellow", "Green", "Blue", "Purple", "Gray",
                               "No Color", "-", "Reveal in Browser", "Show in File Manager"}));
-        for (FinderTag tag : FinderTags::all)
-            QCOMPARE(actionNamed(*menu, FinderTags::displayName(tag))->isChecked(),
-                     tags.contains(tag));
-        QCOMPARE(actionNamed(*menu, "No Color")->isEnabled(), !tags.isEmpty());
-        actionNamed(*menu, trigger)->trigger();
-        QCOMPARE(s.tags->tagsFor(s.kick(2)), FinderTagSet(after.cbegin(), after.cend()));
+        // A checked colour is taken off, another added; No Color takes them all, then is off.
+        for (const char *trigger : {"Red", "Gray", "No Color"}) {
+            const std::unique_ptr<QMenu> shown = menu();
+            for (FinderTag tag : FinderTags::all)
+                QCOMPARE(actionNamed(*shown, FinderTags::displayName(tag))->isChecked(),
+                         s.tags->tagsFor(s.kick(2)).contains(tag));
+            actionNamed(*shown, QLatin1String(trigger))->trigger();
+        }
+        QCOMPARE(s.tags->tagsFor(s.kick(2)), FinderTagSet());
+        QVERIFY(!actionNamed(*menu(), "No Color")->isEnabled());
     }
 
     void folderText_data()

@@ -405,12 +405,6 @@ private Q_SLOTS:
         QMimeData text;
         text.setText("hello");
         QVERIFY(!accepted(QDragEnterEvent(center, Qt::CopyAction, &text, Qt::LeftButton, {})));
-
-        f.model->setActiveTagFilters({FinderTag::Purple});
-        QCOMPARE(f.view->content(), C::NothingTagged);
-        f.tags->setTags({FinderTag::Purple}, f.url("Pad.wav"));
-        QTRY_COMPARE(f.view->content(), C::Tree);
-        QCOMPARE(f.rowNames(), QStringList{"Pad.wav"});
     }
 };
 

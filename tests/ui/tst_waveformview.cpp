@@ -3,29 +3,9 @@
 #include "WaveformBars.h"
 #include "WaveformView.h"
 
-#include <QFile>
-#include <QPaintEvent>
-#include <QSemaphore>
-#include <QSignalSpy>
-#include <QThreadPool>
-
 #include <cmath>
 
 namespace {
-
-class PaintRecorder final : public QObject
-{
-public:
-    QRegion painted;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            painted += static_cast<QPaintEvent *>(event)->region();
-        return false;
-    }
-};
 
 const QString format = QStringLiteral("WAV \u00B7 44.1 kHz \u00B7 16-bit \u00B7 mono");
 const QString dot = QStringLiteral("  \u00B7  ");
@@ -134,29 +114,6 @@ private Q_SLOTS:
         QVERIFY(!playTone(QStringLiteral("blip.wav"), 0.3).isEmpty());
         QCOMPARE(m_view->titleText(), "blip.wav" + dot + format);
 
-        // The file disappears before its extraction can open it (the pool is held until then),
-        // while playback keeps the handle it already has.
-        const QString gone = m_f->path(QStringLiteral("gone.wav"));
-        QVERIFY(writeWav(gone, 3.0));
-        QThreadPool *pool = QThreadPool::globalInstance();
-        const int threads = pool->maxThreadCount();
-        pool->setMaxThreadCount(1);
-        QSemaphore hold;
-        QSemaphore held;
-        pool->start([&] {
-            held.release();
-            hold.acquire();
-        });
-        held.acquire();
-        const bool playing = m_f->player->play(QUrl::fromLocalFile(gone));
-        QFile::remove(gone);
-        hold.release();
-        pool->setMaxThreadCount(threads);
-        QVERIFY(playing);
-        QTRY_VERIFY_WITH_TIMEOUT(!m_f->player->isGeneratingWaveform(), 10000);
-        QCOMPARE(m_view->placeholderText(), QStringLiteral("Waveform unavailable"));
-        QCOMPARE(m_view->titleText(), "gone.wav" + dot + "0:03" + dot + format);
-
         const QString ogg = m_f->path(QStringLiteral("loop.ogg"));
         QVERIFY(TestSupport::writeFile(ogg, "OggS"));
         QVERIFY(!m_f->player->play(QUrl::fromLocalFile(ogg)));
@@ -194,27 +151,6 @@ private Q_SLOTS:
         QEvent leave(QEvent::Leave);
         QCoreApplication::sendEvent(m_view.get(), &leave);
         QVERIFY(!m_view->hoverX());
-    }
-
-    void progressRepaintsOnlyThePlayhead()
-    {
-        QVERIFY(!playTone(QStringLiteral("pad.wav"), 4.0).isEmpty());
-        QCoreApplication::processEvents();
-        PaintRecorder recorder;
-        m_view->installEventFilter(&recorder);
-        m_f->player->seek(0.3);
-        m_f->player->seek(0.6);
-        QTRY_VERIFY(!recorder.painted.isEmpty());
-        QCoreApplication::processEvents();
-        m_view->removeEventFilter(&recorder);
-        // Moving the playhead repaints thin strips around its old and new places, never the bars.
-        const QRectF area = m_view->waveformArea();
-        int paintedWidth = 0;
-        for (const QRect &rect : recorder.painted)
-            paintedWidth += rect.width();
-        QVERIFY2(paintedWidth <= 24, qPrintable(QString("painted %1 columns").arg(paintedWidth)));
-        QVERIFY(recorder.painted.contains(
-            QPoint(int(area.left() + 0.6 * area.width()), int(area.center().y()))));
     }
 };
 
