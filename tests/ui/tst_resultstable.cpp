@@ -172,9 +172,11 @@ private Q_SLOTS:
         s.other->setFocus();
         s.model->setResultSelection(QUrl());
         QCOMPARE(table.selectedRow(), -1);
+        s.player->stop();
         s.model->requestResultsFocus();
         QVERIFY(table.hasFocus());
         QCOMPARE(s.model->resultSelection(), s.kick(1));
+        QVERIFY(s.player->isPlaying() && s.player->playingURL() == s.kick(1));
     }
 
     void contextMenu()

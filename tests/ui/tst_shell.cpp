@@ -149,16 +149,13 @@ private Q_SLOTS:
         Fixture f;
         QVERIFY(f.make());
         const TextEditActions &commands = *f.app->textEditActions();
-        const QList<QAction *> all{commands.undoAction(),  commands.redoAction(),
-                                   commands.cutAction(),   commands.copyAction(),
-                                   commands.pasteAction(), commands.selectAllAction()};
         const auto enabled = [&] {
             QStringList names;
-            for (QAction *action : all) {
-                if (action->isEnabled())
-                    names.append(action->objectName());
-            }
-            return names;
+            for (QAction *action :
+                 {commands.undoAction(), commands.redoAction(), commands.cutAction(),
+                  commands.copyAction(), commands.pasteAction(), commands.selectAllAction()})
+                names.append(action->isEnabled() ? action->objectName() : QString());
+            return names.join(' ').simplified();
         };
         QApplication::clipboard()->clear();
         f.app->window()->activateWindow();
@@ -167,9 +164,9 @@ private Q_SLOTS:
         field->show();
         field->setFocus();
         QTRY_VERIFY(field->hasFocus());
-        QCOMPARE(enabled(), QStringList());
+        QCOMPARE(enabled(), QString());
         QTest::keyClicks(field, "kick");
-        QCOMPARE(enabled(), QStringList({"undo", "selectAll"}));
+        QCOMPARE(enabled(), "undo selectAll");
         commands.selectAllAction()->trigger();
         commands.cutAction()->trigger();
         QVERIFY(field->text().isEmpty());
@@ -179,7 +176,7 @@ private Q_SLOTS:
         QVERIFY(field->text().isEmpty());
         f.app->content()->setFocus();
         QTRY_VERIFY(!field->hasFocus());
-        QCOMPARE(enabled(), QStringList());
+        QCOMPARE(enabled(), QString());
     }
 
     void errorOverlayChoosesMessage_data()

@@ -27,14 +27,11 @@ private Q_SLOTS:
         // clang-format off
         QTest::newRow("import, none") << TagsMenu::importResultText(0) << "No new file manager colors were found to import.";
         QTest::newRow("import, one") << TagsMenu::importResultText(1) << "Added file manager colors to 1 item.";
-        QTest::newRow("confirm one") << TagsMenu::exportConfirmationText(1) << "Wavelark will write its colors onto 1 tagged item" + tail;
         QTest::newRow("confirm two") << TagsMenu::exportConfirmationText(2) << "Wavelark will write its colors onto 2 tagged items" + tail;
         QTest::newRow("wrote one") << summary(1, 0, {}) << "Wrote file manager tags to 1 item.";
         QTest::newRow("three lines") << summary(3, 1, {FinderTag::Green, FinderTag::Red})
             << "Wrote file manager tags to 3 items.\n1 could not be written (read only or offline).\n"
                "Skipped Red, Green" + because + "these colors" + end;
-        QTest::newRow("failures only") << summary(0, 12, {})
-            << "Wrote file manager tags to 0 items.\n12 could not be written (read only or offline).";
         QTest::newRow("one color skipped") << summary(0, 0, {FinderTag::Purple})
             << "Wrote file manager tags to 0 items.\nSkipped Purple" + because + "this color" + end;
         // English names may be written for file manager tags only when English comes first.
@@ -44,7 +41,6 @@ private Q_SLOTS:
         QTest::newRow("english") << english({"en-US", "de-DE"}) << "yes";
         QTest::newRow("upper case") << english({"EN"}) << "yes";
         QTest::newRow("german first") << english({"de-DE", "en-US"}) << "no";
-        QTest::newRow("no languages") << english({}) << "no";
         // clang-format on
     }
 
