@@ -1,3 +1,4 @@
+#include "DataRows.h"
 #include "UiFixtures.h"
 
 #include "platform/FileManagerReveal.h"
@@ -87,14 +88,6 @@ struct Fixture : SearchFixture
     }
 };
 
-FinderTagSet tagSet(const QList<int> &raw)
-{
-    FinderTagSet set;
-    for (int value : raw)
-        set.insert(*FinderTags::fromRawValue(value));
-    return set;
-}
-
 } // namespace
 
 class TestSidebar : public QObject
@@ -105,26 +98,26 @@ private Q_SLOTS:
     void contentFollowsState_data()
     {
         QTest::addColumn<bool>("withRoot");
-        QTest::addColumn<QList<int>>("filters");
+        QTest::addColumn<QList<FinderTag>>("filters");
         QTest::addColumn<QString>("search");
         QTest::addColumn<SidebarView::Content>("content");
         QTest::addColumn<QString>("message");
-        const QList<int> none;
+        const QList<FinderTag> none;
         // clang-format off
         QTest::newRow("no roots") << false << none << QString() << C::Welcome << "No folders yet";
         QTest::newRow("indexing") << false << none << "zzz" << C::Indexing << "Indexing…";
         QTest::newRow("tree") << true << none << QString() << C::Tree << QString();
-        QTest::newRow("one filter, nothing tagged") << true << QList<int>{0} << QString() << C::NothingTagged << "Nothing tagged Red";
-        QTest::newRow("two filters, nothing tagged") << true << QList<int>{0, 4} << QString() << C::NothingTagged << "Nothing tagged 2 colors";
+        QTest::newRow("one filter, nothing tagged") << true << QList<FinderTag>{FinderTag::Red} << QString() << C::NothingTagged << "Nothing tagged Red";
+        QTest::newRow("two filters, nothing tagged") << true << QList<FinderTag>{FinderTag::Red, FinderTag::Blue} << QString() << C::NothingTagged << "Nothing tagged 2 colors";
         QTest::newRow("results") << true << none << "kick" << C::Results << QString();
-        QTest::newRow("search wins over filters") << true << QList<int>{2} << "zzz" << C::NoMatches << "No matches";
+        QTest::newRow("search wins over filters") << true << QList<FinderTag>{FinderTag::Yellow} << "zzz" << C::NoMatches << "No matches";
         QTest::newRow("blank search shows the tree") << true << none << "   " << C::Tree << QString();
         // clang-format on
     }
     void contentFollowsState()
     {
         QFETCH(bool, withRoot);
-        QFETCH(QList<int>, filters);
+        QFETCH(QList<FinderTag>, filters);
         QFETCH(QString, search);
         QFETCH(SidebarView::Content, content);
         QFETCH(QString, message);
@@ -134,7 +127,7 @@ private Q_SLOTS:
         // A search while the first index is built waits for it, then finds nothing.
         if (content == C::Indexing)
             QVERIFY(f.model->addDroppedFolders({f.url("")}) && f.model->isIndexing());
-        f.model->setActiveTagFilters(tagSet(filters));
+        f.model->setActiveTagFilters(FinderTagSet(filters.cbegin(), filters.cend()));
         if (!search.isNull()) {
             f.model->setGlobalSearch(true);
             f.model->setSearchText(search);
@@ -154,16 +147,13 @@ private Q_SLOTS:
         QAbstractItemModelTester tester(&f.rows(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         QSignalSpy inserted(&f.rows(), &QAbstractItemModel::rowsInserted);
-        QSignalSpy removed(&f.rows(), &QAbstractItemModel::rowsRemoved);
         QSignalSpy reset(&f.rows(), &QAbstractItemModel::modelReset);
         f.expand("");
         f.expand("Drums");
         QCOMPARE(f.rowNames(), QStringList({"Library", " Drums", "  Loops", "  Kick.wav",
                                             "  Snare.wav", " Pad.wav"}));
-        QCOMPARE(inserted.size(), 2);
         QCOMPARE(inserted.at(1).mid(1), QVariantList({2, 4}));
         f.model->collapse(f.node("Drums"));
-        QCOMPARE(removed.size(), 1);
         QCOMPARE(f.rowNames(), QStringList({"Library", " Drums", " Pad.wav"}));
         QCOMPARE(reset.size(), 0);
 
@@ -178,15 +168,12 @@ private Q_SLOTS:
                  QStringList({"Drums", " Loops", " Kick.wav", " Snare.wav", "Kick.wav"}));
         f.rows().setHoveredURL(f.url("Drums/Kick.wav"));
         QVERIFY(f.rows().isHovered(2) && f.rows().isHovered(4) && !f.rows().isHovered(3));
-        f.rows().setHoveredURL({});
         f.model->collapse(f.node("Drums"));
         f.model->setActiveTagFilters({});
-        QCOMPARE(f.rowNames(), QStringList({"Library", " Drums", " Pad.wav"}));
 
         // Refresh picks up a file created since the folder was listed.
         QVERIFY(writeWav(f.path("Bass.wav")));
-        f.node("")->unloadChildren();
-        f.model->notifyTreeChanged();
+        actionNamed(*f.menu(""), "Refresh")->trigger();
         QCOMPARE(f.rowNames(), QStringList({"Library", " Drums", " Bass.wav", " Pad.wav"}));
     }
 
@@ -285,10 +272,7 @@ private Q_SLOTS:
         } else if (key == -1) {
             const QPoint start = f.center(f.row("Drums"));
             QTest::mousePress(port, Qt::LeftButton, {}, start);
-            QMouseEvent move(QEvent::MouseMove, start + QPoint(0, 40),
-                             port->mapToGlobal(start + QPoint(0, 40)), Qt::NoButton, Qt::LeftButton,
-                             Qt::NoModifier);
-            QApplication::sendEvent(port, &move);
+            QTest::mouseMove(port, start + QPoint(0, 40));
             QTest::mouseRelease(port, Qt::LeftButton, {}, start);
         } else {
             QTest::keyClick(&f.list(), static_cast<Qt::Key>(key));
@@ -315,8 +299,6 @@ private Q_SLOTS:
         QVERIFY(f.list().hasFocus());
         f.expand("");
         f.model->setSelection(f.url("Pad.wav"));
-        QCOMPARE(f.list().currentIndex().row(), f.row("Pad.wav"));
-        QVERIFY(f.list().selectionModel()->isSelected(f.list().currentIndex()));
         f.view->setFocus();
         f.model->requestTreeFocus();
         QCOMPARE(f.model->selection(), f.url("Pad.wav"));
@@ -327,57 +309,24 @@ private Q_SLOTS:
         QVERIFY(!f.list().selectionModel()->hasSelection());
         f.expand("");
         QCOMPARE(f.list().currentIndex().row(), f.row("Pad.wav"));
-        f.plays.clear();
-        f.model->setSelection(f.url("Drums"));
-        f.model->setSelection(f.url("Pad.wav"));
-        QCOMPARE(f.plays, QList<QUrl>{f.url("Pad.wav")});
+        QVERIFY(f.list().selectionModel()->isSelected(f.list().currentIndex()));
     }
 
-    void contextMenuItems_data()
-    {
-        QTest::addColumn<QString>("item");
-        QTest::addColumn<QList<int>>("tags");
-        QTest::addColumn<QStringList>("texts"); // after the tag section
-        QTest::addColumn<bool>("offline");
-        const QStringList folder{"Search in This Folder", "-", "Show in File Manager", "Refresh"};
-        QTest::newRow("file") << "Pad.wav" << QList<int>{} << QStringList{"Show in File Manager"}
-                              << false;
-        QTest::newRow("tagged folder") << "Drums" << QList<int>{1, 6} << folder << false;
-        QTest::newRow("root") << "" << QList<int>{0}
-                              << folder + QStringList{"-", "Remove from Browser"} << false;
-        QTest::newRow("offline root")
-            << "" << QList<int>{} << QStringList{"-", "Locate…", "Remove from Browser"} << true;
-    }
-    void contextMenuItems()
-    {
-        QFETCH(QString, item);
-        QFETCH(QList<int>, tags);
-        QFETCH(QStringList, texts);
-        QFETCH(bool, offline);
-        Fixture f;
-        QVERIFY(f.make());
-        f.expand("");
-        f.tags->setTags(tagSet(tags), f.url(item));
-        if (offline) {
-            QVERIFY(QDir(f.path("")).removeRecursively());
-            f.model->updateOfflineRoots();
-            QVERIFY(f.data("", R::IsOfflineRole).toBool());
-        }
-        const std::unique_ptr<QMenu> menu = f.menu(item);
-        const QStringList shown = actionTexts(*menu);
-        QCOMPARE(shown.mid(shown.size() - texts.size()), texts);
-        if (offline)
-            return;
-        for (FinderTag tag : FinderTags::all)
-            QCOMPARE(actionNamed(*menu, FinderTags::displayName(tag))->isChecked(),
-                     tagSet(tags).contains(tag));
-    }
-
-    void contextMenuActions()
+    // The tag section is the results table's too, and is tested there; these are the commands
+    // after it.
+    void contextMenu()
     {
         Fixture f;
         QVERIFY(f.make());
         f.expand("");
+        // What follows the colours and No Color (tested with the results table) for each row.
+        const auto commands = [&](const QString &item) {
+            return actionTexts(*f.menu(item)).mid(qsizetype(FinderTags::all.size()) + 1);
+        };
+        const char *folder = "-|Search in This Folder|-|Show in File Manager|Refresh";
+        QCOMPARE(commands("Pad.wav"), rowList("-|Show in File Manager"));
+        QCOMPARE(commands("Drums"), rowList(folder));
+        QCOMPARE(commands(""), rowList(folder) + rowList("-|Remove from Browser"));
         actionNamed(*f.menu("Pad.wav"), "Blue")->trigger();
         QCOMPARE(f.tags->tagsFor(f.url("Pad.wav")), FinderTagSet{FinderTag::Blue});
         actionNamed(*f.menu("Pad.wav"), "Show in File Manager")->trigger();
@@ -391,19 +340,23 @@ private Q_SLOTS:
         const std::unique_ptr<QMenu> root = f.menu("");
         const QImage image = root->grab().toImage();
         const auto redPixels = [&](const QString &text) {
-            const QRect rect = root->actionGeometry(actionNamed(*root, text));
+            const QImage part = image.copy(root->actionGeometry(actionNamed(*root, text)));
             int count = 0;
-            for (int y = rect.top(); y <= rect.bottom(); ++y) {
-                for (int x = rect.left(); x <= rect.right(); ++x) {
-                    const QColor pixel = image.pixelColor(QPoint(x, y) * image.devicePixelRatio());
-                    count += pixel.red() > 150 && pixel.red() > 2 * pixel.green();
-                }
+            for (int i = 0; i < part.width() * part.height(); ++i) {
+                const QColor pixel = part.pixelColor(i % part.width(), i / part.width());
+                count += pixel.red() > 150 && pixel.red() > 2 * pixel.green();
             }
             return count;
         };
         QVERIFY(redPixels("Remove from Browser") > 10);
         QCOMPARE(redPixels("Refresh"), 0);
-        actionNamed(*root, "Remove from Browser")->trigger();
+
+        // Deleted rather than moved: a moved root would be found again.
+        QVERIFY(QDir(f.path("")).removeRecursively());
+        f.model->updateOfflineRoots();
+        QVERIFY(f.data("", R::IsOfflineRole).toBool());
+        QCOMPARE(commands(""), rowList(folder) + rowList("-|Locate…|Remove from Browser"));
+        actionNamed(*f.menu(""), "Remove from Browser")->trigger();
         QVERIFY(f.model->roots().isEmpty());
         QCOMPARE(f.view->content(), C::Welcome);
     }
@@ -436,13 +389,6 @@ private Q_SLOTS:
         QMimeData text;
         text.setText("hello");
         QVERIFY(!accepted(QDragEnterEvent(center, Qt::CopyAction, &text, Qt::LeftButton, {})));
-        QVERIFY(!f.view->isDropTargeted());
-
-        f.model->setActiveTagFilters({FinderTag::Purple});
-        QCOMPARE(f.view->content(), C::NothingTagged);
-        f.tags->setTags({FinderTag::Purple}, f.url("Pad.wav"));
-        QTRY_COMPARE(f.view->content(), C::Tree);
-        QCOMPARE(f.rowNames(), QStringList{"Pad.wav"});
     }
 };
 

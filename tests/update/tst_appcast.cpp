@@ -116,20 +116,12 @@ private Q_SLOTS:
         QCOMPARE(found->displayVersion(), shown);
     }
 
-    void releaseNotes_data()
-    {
-        QTest::addColumn<QString>("html");
-        QTest::newRow("closed") << "<p>Faster</p><script>alert('x')</script><p>Fixes</p>";
-        QTest::newRow("upper case") << "<p>Faster</p><SCRIPT src=a.js></SCRIPT ><p>Fixes</p>";
-        QTest::newRow("never closed") << "<p>Faster</p><p>Fixes</p><script>while(1){}";
-        QTest::newRow("over lines") << "<p>Faster</p><script\n>x\n</script><p>Fixes</p>";
-    }
     void releaseNotes()
     {
-        QFETCH(QString, html);
-        const QString clean = Appcast::sanitizedReleaseNotes(html);
-        QVERIFY2(!clean.contains("script", Qt::CaseInsensitive), qPrintable(clean));
-        QVERIFY(clean.contains("Faster") && clean.contains("Fixes"));
+        // Scripts go in any case, across lines, and when never closed, up to the end.
+        QCOMPARE(Appcast::sanitizedReleaseNotes("<p>A</p><SCRIPT src=a.js></SCRIPT ><p>B</p>"
+                                                "<script\n>x\n</script><p>C</p><script>while(1){}"),
+                 QString("<p>A</p><p>B</p><p>C</p>"));
     }
 };
 
