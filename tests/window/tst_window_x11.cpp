@@ -22,7 +22,9 @@
 #include <QTest>
 #include <QThread>
 
+#include <csignal>
 #include <cstdio>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -215,6 +217,13 @@ struct Server
 {
     QProcess xvfb;
     QProcess wm;
+    Server()
+    {
+        // A test that crashes or is killed must not leave the server running: it would keep the
+        // display, and every file descriptor it inherited (a build lock among them), for good.
+        for (QProcess *process : {&xvfb, &wm})
+            process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    }
     ~Server()
     {
         // Terminated, not killed, so that the X server removes its lock file.
