@@ -158,19 +158,20 @@ void TestBinaryPlist::readsAndRefusesHandBuiltDocuments_data()
     // Offsets past 65,535 in 3 bytes, 3-byte references, and a top object that is not 0.
     QTest::newRow("3-byte refs and offsets")
         << document({marker(0x4, 70000) + QByteArray(70000, 'z'), ascii("abc"),
-                     marker(0x6, 3) + hex("00e9d83cdfb5"), marker(0xA, 3) + refs({0, 1, 2}, 3)},
+                     marker(0x6, 5) + hex("00e920acd83cdfb5d800"),
+                     marker(0xA, 3) + refs({0, 1, 2}, 3)},
                     3, 3)
-        << QVariant(QVariantList{QByteArray(70000, 'z'), u"abc"_qs, u"é🎵"_qs});
+        << QVariant(QVariantList{QByteArray(70000, 'z'), u"abc"_qs, u"é€🎵"_qs + QChar(0xD800)});
     for (const int width : {2, 5, 8}) {
         QTest::addRow("%d-byte refs and offsets", width)
             << document({marker(0xD, 1) + refs({1, 2}, width), ascii("key"), integer(42)}, width)
             << QVariant(QVariantMap{{u"key"_qs, i64(42)}});
     }
-    // A UTF-8 marker counts bytes.
+    // A UTF-8 marker counts bytes; what is not UTF-8 reads as replacement characters.
     QTest::newRow("utf-8 strings")
-        << document({marker(0xA, 2) + refs({1, 2}), marker(0x7, 6) + "\xc3\xa9t\xc3\xa9!",
-                     QByteArray(1, char(0x70))})
-        << QVariant(QVariantList{u"été!"_qs, QString()});
+        << document({marker(0xA, 3) + refs({1, 2, 3}), marker(0x7, 6) + "\xc3\xa9t\xc3\xa9!",
+                     QByteArray(1, char(0x70)), marker(0x7, 1) + "\xff"})
+        << QVariant(QVariantList{u"été!"_qs, QString(), QString(QChar(0xFFFD))});
     QTest::newRow("integer widths")
         << document({marker(0xA, 5) + refs({1, 2, 3, 4, 5}), hex("10ff"), hex("11ffff"),
                      hex("12ffffffff"), hex("13ffffffffffffffff"),

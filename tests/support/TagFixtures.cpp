@@ -63,13 +63,4 @@ std::optional<QByteArray> rawAttribute(const QString &path, const QString &name)
     return value;
 }
 
-bool userAttributesWork(const QString &folder)
-{
-    const QString probe = folder + QStringLiteral("/.xattr-probe");
-    const bool works =
-        TestSupport::writeFile(probe) && setRawAttribute(probe, QStringLiteral("user.probe"), "1");
-    QFile::remove(probe);
-    return works;
-}
-
 } // namespace TagFixtures

@@ -26,6 +26,5 @@ std::optional<QStringList> pythonStrings(const QString &path, const QString &nam
 
 bool setRawAttribute(const QString &path, const QString &name, const QByteArray &value);
 std::optional<QByteArray> rawAttribute(const QString &path, const QString &name = tagAttribute);
-bool userAttributesWork(const QString &folder);
 
 } // namespace TagFixtures

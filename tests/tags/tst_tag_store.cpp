@@ -1,11 +1,13 @@
 #include "DataRows.h"
 #include "ModelFixtures.h"
 
+#include <QCoreApplication>
 #include <QDir>
-#include <QMutex>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+
+#include <atomic>
 
 namespace {
 const FinderTagSet red{FinderTag::Red};
@@ -69,6 +71,7 @@ private Q_SLOTS:
                  (FinderTagSet{FinderTag::Red, FinderTag::Blue, FinderTag::Gray}));
         QCOMPARE(store.allTaggedItems().value(url("S/a\nb")), FinderTagSet{FinderTag::Gray});
         QVERIFY(store.taggedURLs({}).isEmpty());
+        QCOMPARE(store.mergeImported({{url("b.wav"), {}}, {QUrl("https://x/y"), red}}), 0);
         QCOMPARE(reopen().allTaggedItems().size(), 2);
         QCOMPARE(dump(), rowList("S/a\nb:6|a.wav:0,4,6*"));
         // Removing the last colour removes the entry and its bookmark.
@@ -181,6 +184,10 @@ private Q_SLOTS:
         QCOMPARE(dump(), expected);
     }
 
+    // Searches for moved items touch the disk: they run off the GUI thread, and one that failed is
+    // not repeated until a folder it read changes. g lies deep enough that its search, which
+    // looks below the three nearest folders above its own, stays inside Root, away from the
+    // preferences file.
     void relocateMovedItems()
     {
         TagStore &store = *m_f->store;
@@ -188,7 +195,17 @@ private Q_SLOTS:
         store.setTags(blue, file("Root/Kicks/k2.wav"));
         store.setTags(red, file("Root/Kicks/k3.wav"));
         store.setTags(blue, file("Root/s.wav"));
+        store.setTags(red, file("Root/q/r/Gone/g.wav"));
         store.setTags(blue, url("Root/never-existed.wav"));
+        std::atomic<int> searches = 0;
+        std::atomic<bool> onGuiThread = false;
+        store.setResolver([&, resolve = TagRelocation::defaultResolver()](
+                              const QByteArray &data, Bookmark::SearchTrace *searched) {
+            ++searches;
+            if (QThread::currentThread() == QCoreApplication::instance()->thread())
+                onGuiThread = true;
+            return resolve(data, searched);
+        });
         const auto relocate = [&](const QList<QUrl> &roots) {
             store.relocateMovedItems(roots);
             [&] { QTRY_VERIFY(!store.isRelocating()); }();
@@ -196,51 +213,33 @@ private Q_SLOTS:
         };
         const qint64 revision = store.revision();
         QCOMPARE(relocate({url("Root")}), revision); // nothing moved yet
+        QCOMPARE(searches.load(), 0);
         QVERIFY(QDir().mkpath(path("Root/Moved")) && QDir().mkpath(path("Away")));
         QVERIFY(QFile::rename(path("Root/Kicks/k1.wav"), path("Root/Moved/k1.wav")));
         QVERIFY(QFile::rename(path("Root/Kicks/k2.wav"), path("Away/k2.wav")));
+        QVERIFY(QDir(path("Root/q/r/Gone")).removeRecursively());
         // Moved onto an item that is tagged already: the tags found there win.
         store.setTags({FinderTag::Gray}, url("Root/Moved/k3.wav"));
         QVERIFY(QFile::rename(path("Root/Kicks/k3.wav"), path("Root/Moved/k3.wav")));
         QCOMPARE(relocate({}), revision + 1);
         QCOMPARE(relocate({QUrl(url("Root").toString() + "/")}), revision + 2);
-        // k2 moved outside every root.
+        QCOMPARE(searches.load(), 4);
+        QVERIFY(!onGuiThread);
+        // k2 moved outside every root; g is nowhere.
         const QStringList expected = rowList("Root/Kicks/k2.wav:4*|Root/Kicks/k3.wav:0*|"
                                              "Root/Moved/k1.wav:0*|Root/Moved/k3.wav:6|"
-                                             "Root/never-existed.wav:4|Root/s.wav:4*");
+                                             "Root/never-existed.wav:4|Root/q/r/Gone/g.wav:0*|"
+                                             "Root/s.wav:4*");
         QCOMPARE(dump(), expected);
-        QCOMPARE(relocate({url("Root")}), revision + 2); // a second pass finds nothing new
+        // A second pass finds nothing new and looks for k2 and k3 only; a change in Root, where
+        // the search for g looked, makes it look again.
+        QCOMPARE(relocate({url("Root")}), revision + 2);
+        QCOMPARE(searches.load(), 6);
+        file("Root/new.wav");
+        relocate({url("Root")});
+        QCOMPARE(searches.load(), 9);
         reopen();
         QCOMPARE(dump(), expected);
-    }
-
-    // Bookmark searches touch the disk: they run off the GUI thread, and one that failed is not
-    // repeated until a folder it read changes.
-    void relocationSearchesInTheBackgroundOnce()
-    {
-        TagStore &store = *m_f->store;
-        store.setTags(red, file("q/r/Root/Kit/a.wav"));
-        store.setTags(blue, file("q/r/Root/Kit/b.wav"));
-        QList<QThread *> threads;
-        QMutex mutex;
-        store.setResolver([&](const QByteArray &data, Bookmark::SearchTrace *searched) {
-            QMutexLocker lock(&mutex);
-            threads.append(QThread::currentThread());
-            return Bookmark::resolve(data, searched);
-        });
-        const auto searches = [&] {
-            store.relocateMovedItems({url("q/r/Root")});
-            [&] { QTRY_VERIFY(!store.isRelocating()); }();
-            QMutexLocker lock(&mutex);
-            return threads.size();
-        };
-        QVERIFY(QDir(path("q/r/Root/Kit")).removeRecursively());
-        QCOMPARE(searches(), 2);
-        QVERIFY(!threads.contains(QThread::currentThread()));
-        QCOMPARE(searches(), 2);
-        file("q/r/Root/new.wav");
-        QCOMPARE(searches(), 4);
-        QCOMPARE(store.tags().size(), 2);
     }
 
     void pruneOutside_data()
