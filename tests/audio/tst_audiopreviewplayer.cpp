@@ -93,7 +93,6 @@ private Q_SLOTS:
             QTest::newRow(qPrintable(extension))
                 << extension << QString::fromUtf8(options) << QString::fromUtf8(line);
         }
-        QTest::newRow("upper case") << u"WAV"_qs << QString() << QString();
     }
 
     void playsEveryPreviewableFormat()
@@ -134,7 +133,7 @@ private Q_SLOTS:
     void refusesWhatItCannotPlay_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("bytes"); // null: an Ogg file made by ffmpeg; empty: no file
+        QTest::addColumn<QByteArray>("bytes"); // null: an Ogg file made by ffmpeg
         QTest::addColumn<QString>("message");
         const auto row = [](const char *name, const QByteArray &bytes, const char *message) {
             QTest::newRow(name) << QString::fromUtf8(name) << bytes << QString::fromUtf8(message);
@@ -142,7 +141,6 @@ private Q_SLOTS:
         row("X.OGA", QByteArray(), "Can't preview .oga files");
         row("README", "hello", "Can't preview . files");
         row("kick.wav", QByteArray(4096, '\x7f'), "Couldn't play kick.wav");
-        row("gone.mp3", "", "Couldn't play gone.mp3");
         row("half.flac", QByteArray("fLaC\0\0\0\x22", 8), "Couldn't play half.flac");
         QTest::newRow("no audio device")
             << QString() << QByteArray() << u"Couldn't play short.wav"_qs;
@@ -169,9 +167,7 @@ private Q_SLOTS:
         QVERIFY(!player->play(fileUrl(file)));
         QCOMPARE(player->lastError(), message);
         QVERIFY(!player->isPlaying() && !output->hasRenderer());
-        QCOMPARE(player->duration(), 0.0);
-        QVERIFY(player->loadedURL().isEmpty() && player->waveformToken().isEmpty());
-        QVERIFY(player->loadedFormat().isEmpty());
+        QVERIFY(player->loadedURL().isEmpty() && player->loadedFormat().isEmpty());
         QVERIFY(player->waveform().isEmpty() && !player->isGeneratingWaveform());
         player->seek(0.5); // nothing to seek in
         QVERIFY(!player->isPlaying());

@@ -116,8 +116,7 @@ private Q_SLOTS:
                                      f.path("R/Kit.bundle/in bundle.wav in bundle.wav"),
                                      f.path("R/KICK.WAV kick.wav")}));
 
-        // No roots: an empty list at once. A cancelled flag stops the walk.
-        QCOMPARE(IndexBuilder::buildIndex({}, flag)->size(), size_t(0));
+        // A cancelled flag stops the walk.
         for (int i = 0; i < 3000; ++i)
             f.touch(QStringLiteral("Big/s%1.wav").arg(i));
         CancelFlag cancelled;

@@ -105,11 +105,7 @@ public:
         }
         return std::nullopt;
     }
-    bool applicationExists(AppId id) override
-    {
-        return !(gone == id) && std::any_of(windows.cbegin(), windows.cend(),
-                                            [id](const Window &w) { return w.owner == id; });
-    }
+    bool applicationExists(AppId id) override { return !(gone == id); }
     bool isActive(AppId id) override { return active && active->id == id; }
     void activate(AppId id) override
     {
@@ -260,30 +256,22 @@ private Q_SLOTS:
         QCOMPARE(f.customWidth(), customWidth);
     }
 
-    void recordsUserWidth_data()
-    {
-        QTest::addColumn<double>("stored");
-        QTest::addColumn<int>("width");
-        QTest::addColumn<double>("expected");
-        QTest::newRow("below minimum") << 500.0 << 300 << 440.0;
-        QTest::newRow("under a point") << 500.4 << 500 << 500.4;
-        QTest::newRow("wider than the screen") << 0.0 << 2000 << 1600.0;
-    }
+    // The width the user gives the docked window is kept for the next docking (which the X11
+    // test checks), within the screen and above the default; the controller's own frame
+    // changes and a floating window's width are nobody's dock width.
     void recordsUserWidth()
     {
-        QFETCH(double, stored);
-        QFETCH(int, width);
-        QFETCH(double, expected);
-        Fixture f(DockMode::Left, stored);
+        Fixture f(DockMode::Left);
         WindowController &controller = f.connect();
-        f.host.userResize(width);
-        QCOMPARE(f.customWidth(), expected);
-        // Not re-docked after the resize (the next docking uses the width: the X11 test's). A
-        // floating window's width is nobody's dock width.
-        QCOMPARE(f.host.frame().width(), width);
+        QCOMPARE(f.customWidth(), 0.0);
+        f.host.userResize(2000);
+        QCOMPARE(f.customWidth(), 1600.0);
+        QCOMPARE(f.host.frame().width(), 2000); // not re-docked
+        f.host.userResize(300);
+        QCOMPARE(f.customWidth(), 440.0);
         controller.setDockMode(DockMode::Off);
         f.host.userResize(900);
-        QCOMPARE(f.customWidth(), expected);
+        QCOMPARE(f.customWidth(), 440.0);
     }
 
     void leavesFullScreenFirst()
