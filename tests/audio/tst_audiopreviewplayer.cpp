@@ -206,11 +206,8 @@ private Q_SLOTS:
 
         // The same size with a new modification time: a fade-in, whose first bar is quiet.
         QVERIFY(AudioFixtures::makeFloatWav(file, {QStringLiteral("t")}, 0.5, 8000));
-        QFile touched(file);
-        QVERIFY(touched.open(QIODevice::ReadWrite));
-        QVERIFY(touched.setFileTime(QDateTime::currentDateTime().addSecs(60),
-                                    QFileDevice::FileModificationTime));
-        touched.close();
+        const QString later = QString::number(QDateTime::currentSecsSinceEpoch() + 60);
+        QCOMPARE(TestSupport::run(u"touch"_qs, {u"-d"_qs, u"@"_qs + later, file}).exitCode, 0);
         QVERIFY(player->play(fileUrl(file)));
         QVERIFY(player->isGeneratingWaveform() && player->waveform().isEmpty());
         QTRY_VERIFY(!player->isGeneratingWaveform());
@@ -236,8 +233,8 @@ private Q_SLOTS:
         // Reports from an engine that never existed, or from one replaced since, change nothing.
         player->audioPlayerDidFinishPlaying(std::numeric_limits<quint64>::max(), true);
         QVERIFY(player->isPlaying());
-        for (int i = 0; i < 60;
-             ++i) { // the short file runs out; its report waits for the main thread
+        // The short file runs out; its report waits for the main thread.
+        for (int i = 0; i < 60; ++i) {
             output->pull();
             QThread::usleep(300);
         }
