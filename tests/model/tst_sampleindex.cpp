@@ -11,14 +11,18 @@
 
 namespace {
 
-// The search as an independent walk (os.walk, no links, no hidden names) and fold (NFKD, marks
-// dropped, full case folding, NFC) would give it, in order of folded name, then composed path.
-const char *oracle = R"(
+// The independent fold: NFKD, non-spacing marks dropped, full case folding, NFC.
+const char *pythonFold = R"(
 import json, os, sys, unicodedata as u
-root, text, scope = sys.argv[1:4]
 def fold(s):
     s = ''.join(c for c in u.normalize('NFKD', s) if u.category(c) != 'Mn')
     return u.normalize('NFC', s.casefold())
+)";
+
+// The search as an independent walk (os.walk, no links, no hidden names) and that fold would give
+// it, in order of folded name, then composed path.
+const char *oracle = R"(
+root, text, scope = sys.argv[1:4]
 terms = fold(text).split()
 hits = []
 for folder, dirs, files in os.walk(root):
@@ -76,13 +80,10 @@ private Q_SLOTS:
                 text.push_back(pool[(next() >> 8) % pool.size()]);
             texts.append(QString::fromStdU32String(text));
         }
-        const auto result = TestSupport::python(
-            "import json, sys, unicodedata as u\n"
-            "def fold(s):\n"
-            "    s = ''.join(c for c in u.normalize('NFKD', s) if u.category(c) != 'Mn')\n"
-            "    return u.normalize('NFC', s.casefold())\n"
-            "print(json.dumps([fold(t) for t in json.load(sys.stdin)]))",
-            {}, QJsonDocument(QJsonArray::fromStringList(texts)).toJson());
+        const auto result =
+            TestSupport::python(QString::fromUtf8(pythonFold) +
+                                    "print(json.dumps([fold(t) for t in json.load(sys.stdin)]))",
+                                {}, QJsonDocument(QJsonArray::fromStringList(texts)).toJson());
         QCOMPARE(result.exitCode, 0);
         const QJsonArray folded = QJsonDocument::fromJson(result.out).array();
         QCOMPARE(folded.size(), texts.size());
@@ -115,8 +116,7 @@ private Q_SLOTS:
                                      f.path("R/Kit.bundle/in bundle.wav in bundle.wav"),
                                      f.path("R/KICK.WAV kick.wav")}));
 
-        // No roots: an empty list at once. A cancelled flag stops the walk.
-        QCOMPARE(IndexBuilder::buildIndex({}, flag)->size(), size_t(0));
+        // A cancelled flag stops the walk.
         for (int i = 0; i < 3000; ++i)
             f.touch(QStringLiteral("Big/s%1.wav").arg(i));
         CancelFlag cancelled;
@@ -230,8 +230,8 @@ private Q_SLOTS:
         QString scope = selection.isEmpty() ? QString() : f.path(selection);
         if (scope.endsWith(".wav"))
             scope = QFileInfo(scope).path();
-        const auto result =
-            TestSupport::python(QString::fromUtf8(oracle), {f.path("S"), text, scope});
+        const auto result = TestSupport::python(
+            QString::fromUtf8(pythonFold) + QString::fromUtf8(oracle), {f.path("S"), text, scope});
         QCOMPARE(result.exitCode, 0);
         QStringList want;
         for (const QJsonValue &path : QJsonDocument::fromJson(result.out).array())

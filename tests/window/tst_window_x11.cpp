@@ -133,6 +133,8 @@ private Q_SLOTS:
             };
             dock(1, QRect(1160, 0, 440, 1000));
             dock(2, QRect(580, 140, 440, 720));
+            dock(0, QRect(0, 0, 440, 1000));
+            dock(2, QRect(580, 140, 440, 720)); // back to the floating frame it had
             // The user widens the docked window to 520 (frame), as a window manager resize does.
             dock(0, QRect(0, 0, 440, 1000));
             QTest::qWait(1200); // past the window's own settling
