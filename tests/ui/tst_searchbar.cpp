@@ -160,7 +160,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("treeRequests");
         QTest::newRow("results: to the results") << "kick" << 1 << 0;
         QTest::newRow("empty field: to the tree") << "" << 0 << 1;
-        QTest::newRow("blank field: to the tree") << "   " << 0 << 1;
         QTest::newRow("nothing found: passes on") << "zzz" << 0 << 0;
     }
 
@@ -181,21 +180,6 @@ private Q_SLOTS:
         QCOMPARE(f.model->focusResultsRequest(), results + resultsRequests);
         QCOMPARE(f.model->focusTreeRequest(), tree + treeRequests);
         QCOMPARE(parent.keys.contains(Qt::Key_Down), resultsRequests + treeRequests == 0);
-    }
-
-    void focusWithoutIndexStartsBuild()
-    {
-        SearchFixture f;
-        SearchBar bar(*f.model);
-        QTRY_VERIFY(!f.model->isIndexing());
-        QSignalSpy indexing(f.model.get(), &BrowserModel::isIndexingChanged);
-        bar.show();
-        QVERIFY(QTest::qWaitForWindowActive(&bar));
-        bar.field()->setFocus();
-        QCOMPARE(indexing.count(), 1);
-        QVERIFY(f.model->isIndexing() && bar.spinner()->isVisible());
-        QTRY_VERIFY(!f.model->isIndexing());
-        QVERIFY(!bar.spinner()->isVisible());
     }
 };
 
