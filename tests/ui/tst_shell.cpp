@@ -7,18 +7,16 @@
 #include "ui/ErrorOverlay.h"
 #include "ui/FileDialogFolderChooser.h"
 #include "ui/SearchBar.h"
-#include "ui/TextEditActions.h"
 #include "ui/WavelarkApp.h"
 #include "window/FocusFollowsMouse.h"
 #include "window/WindowController.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QListView>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
 
@@ -144,39 +142,22 @@ private Q_SLOTS:
         QTRY_VERIFY(f.app->window()->findChild<AboutDialog *>()->isVisible());
     }
 
-    void editMenuActsOnFocusedField()
+    // The real alerts, answered from inside their own event loop: Return takes the first button,
+    // Escape the last, and the index of the one taken comes back.
+    void systemAlerts()
     {
-        Fixture f;
-        QVERIFY(f.make());
-        const TextEditActions &commands = *f.app->textEditActions();
-        const auto enabled = [&] {
-            QStringList names;
-            for (QAction *action :
-                 {commands.undoAction(), commands.redoAction(), commands.cutAction(),
-                  commands.copyAction(), commands.pasteAction(), commands.selectAllAction()})
-                names.append(action->isEnabled() ? action->objectName() : QString());
-            return names.join(' ').simplified();
-        };
-        QApplication::clipboard()->clear();
-        f.app->window()->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(f.app->window()));
-        auto *field = new QLineEdit(f.app->window());
-        field->show();
-        field->setFocus();
-        QTRY_VERIFY(field->hasFocus());
-        QCOMPARE(enabled(), QString());
-        QTest::keyClicks(field, "kick");
-        QCOMPARE(enabled(), "undo selectAll");
-        commands.selectAllAction()->trigger();
-        commands.cutAction()->trigger();
-        QVERIFY(field->text().isEmpty());
-        commands.pasteAction()->trigger();
-        QCOMPARE(field->text(), "kick");
-        commands.undoAction()->trigger();
-        QVERIFY(field->text().isEmpty());
-        f.app->content()->setFocus();
-        QTRY_VERIFY(!field->hasFocus());
-        QCOMPARE(enabled(), QString());
+        const DialogPresenter::Alert alert{"Export Tags?", "Writes them.", {"Export", "Cancel"}};
+        QStringList seen;
+        for (const auto &[key, answer] : {std::pair{Qt::Key_Return, 0}, {Qt::Key_Escape, 1}}) {
+            QTimer::singleShot(0, this, [&seen, key = key] {
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                seen << box->text() << box->informativeText();
+                QTest::keyClick(box, key);
+            });
+            QCOMPARE(DialogPresenter::system().run(alert, nullptr), answer);
+        }
+        QCOMPARE(seen,
+                 QStringList({"Export Tags?", "Writes them.", "Export Tags?", "Writes them."}));
     }
 
     void errorOverlayChoosesMessage_data()
