@@ -223,7 +223,6 @@ private Q_SLOTS:
         QVERIFY(f.addIndexedRoot("Samples", {"Drums/Kicks/kick.wav", "snare.wav", "pad.wav"}));
         QVERIFY(f.search(query, 1));
         const QString path = f.model->searchResults().constFirst()->path();
-        QVERIFY(path.endsWith(QLatin1Char('/') + query + ".wav"));
         // Deleted rather than moved: a moved root would be found again.
         if (offline) {
             QVERIFY(QDir(f.path("Samples")).removeRecursively());

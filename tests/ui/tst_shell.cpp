@@ -5,16 +5,12 @@
 #include "ui/AboutDialog.h"
 #include "ui/ContentView.h"
 #include "ui/ErrorOverlay.h"
-#include "ui/FileDialogFolderChooser.h"
 #include "ui/SearchBar.h"
 #include "ui/WavelarkApp.h"
 #include "window/FocusFollowsMouse.h"
 #include "window/WindowController.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFileDialog>
-#include <QListView>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QScreen>
@@ -190,37 +186,6 @@ private Q_SLOTS:
         f.app->player().setLastError(QString());
         QCOMPARE(overlay->message(), modelError);
         QTRY_VERIFY_WITH_TIMEOUT(!overlay->isVisible(), 5000);
-    }
-
-    void fileDialogChooser()
-    {
-        QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkdir("Kits") && QDir(dir.path()).mkdir("Loops"));
-        // Answered from inside the dialog's own event loop; each answer is for the next dialog.
-        QStringList seen;
-        const auto answer = [&](bool accept) {
-            QTimer::singleShot(0, this, [&, accept] {
-                auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-                const auto mode = dialog->findChild<QListView *>("listView")->selectionMode();
-                seen = {dialog->windowTitle(), dialog->labelText(QFileDialog::Accept),
-                        QString::number(mode)};
-                if (!accept)
-                    return dialog->reject();
-                dialog->setDirectory(dir.path());
-                dialog->selectFile("\"Kits\" \"Loops\"");
-                static_cast<QDialog *>(dialog)->accept();
-            });
-        };
-        FileDialogFolderChooser chooser;
-        answer(true);
-        QCOMPARE(chooser.chooseFolders({"Relink", "Choose the new location", true}),
-                 QList<QUrl>({QUrl::fromLocalFile(QDir(dir.path()).filePath("Kits")),
-                              QUrl::fromLocalFile(QDir(dir.path()).filePath("Loops"))}));
-        QCOMPARE(seen, QStringList({"Choose the new location", "Relink",
-                                    QString::number(QAbstractItemView::ExtendedSelection)}));
-        answer(false);
-        QVERIFY(chooser.chooseFolders({"Relink", "Choose", false}).isEmpty());
-        QCOMPARE(seen.last(), QString::number(QAbstractItemView::SingleSelection));
     }
 };
 
