@@ -5,20 +5,14 @@
 #include "ui/AboutDialog.h"
 #include "ui/ContentView.h"
 #include "ui/ErrorOverlay.h"
-#include "ui/FileDialogFolderChooser.h"
 #include "ui/SearchBar.h"
-#include "ui/TextEditActions.h"
 #include "ui/WavelarkApp.h"
 #include "window/FocusFollowsMouse.h"
 #include "window/WindowController.h"
 
 #include <QApplication>
-#include <QClipboard>
-#include <QDir>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QListView>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
 
@@ -144,39 +138,22 @@ private Q_SLOTS:
         QTRY_VERIFY(f.app->window()->findChild<AboutDialog *>()->isVisible());
     }
 
-    void editMenuActsOnFocusedField()
+    // The real alerts, answered from inside their own event loop: Return takes the first button,
+    // Escape the last, and the index of the one taken comes back.
+    void systemAlerts()
     {
-        Fixture f;
-        QVERIFY(f.make());
-        const TextEditActions &commands = *f.app->textEditActions();
-        const auto enabled = [&] {
-            QStringList names;
-            for (QAction *action :
-                 {commands.undoAction(), commands.redoAction(), commands.cutAction(),
-                  commands.copyAction(), commands.pasteAction(), commands.selectAllAction()})
-                names.append(action->isEnabled() ? action->objectName() : QString());
-            return names.join(' ').simplified();
-        };
-        QApplication::clipboard()->clear();
-        f.app->window()->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(f.app->window()));
-        auto *field = new QLineEdit(f.app->window());
-        field->show();
-        field->setFocus();
-        QTRY_VERIFY(field->hasFocus());
-        QCOMPARE(enabled(), QString());
-        QTest::keyClicks(field, "kick");
-        QCOMPARE(enabled(), "undo selectAll");
-        commands.selectAllAction()->trigger();
-        commands.cutAction()->trigger();
-        QVERIFY(field->text().isEmpty());
-        commands.pasteAction()->trigger();
-        QCOMPARE(field->text(), "kick");
-        commands.undoAction()->trigger();
-        QVERIFY(field->text().isEmpty());
-        f.app->content()->setFocus();
-        QTRY_VERIFY(!field->hasFocus());
-        QCOMPARE(enabled(), QString());
+        const DialogPresenter::Alert alert{"Export Tags?", "Writes them.", {"Export", "Cancel"}};
+        QStringList seen;
+        for (const auto &[key, answer] : {std::pair{Qt::Key_Return, 0}, {Qt::Key_Escape, 1}}) {
+            QTimer::singleShot(0, this, [&seen, key = key] {
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                seen << box->text() << box->informativeText();
+                QTest::keyClick(box, key);
+            });
+            QCOMPARE(DialogPresenter::system().run(alert, nullptr), answer);
+        }
+        QCOMPARE(seen,
+                 QStringList({"Export Tags?", "Writes them.", "Export Tags?", "Writes them."}));
     }
 
     void errorOverlayChoosesMessage_data()
@@ -185,7 +162,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("modelError");
         QTest::addColumn<QString>("shown");
         const QString model = "b.wav isn't available right now";
-        QTest::newRow("none") << QString() << QString() << QString();
         QTest::newRow("model only") << QString() << model << model;
         QTest::newRow("player first") << "Couldn't play a.wav" << model << "Couldn't play a.wav";
     }
@@ -201,10 +177,7 @@ private Q_SLOTS:
         f.app->player().setLastError(playerError);
         f.app->model().setLastError(modelError);
         QCOMPARE(overlay->message(), shown);
-        QCOMPARE(overlay->isVisible(), !shown.isEmpty());
-        if (shown.isEmpty())
-            return;
-        QVERIFY(overlay->isTransitioning());
+        QVERIFY(overlay->isVisible() && overlay->isTransitioning());
         QTRY_VERIFY(!overlay->isTransitioning());
         QCOMPARE(overlay->geometry(), f.app->content()->rect());
         if (playerError.isEmpty())
@@ -213,37 +186,6 @@ private Q_SLOTS:
         f.app->player().setLastError(QString());
         QCOMPARE(overlay->message(), modelError);
         QTRY_VERIFY_WITH_TIMEOUT(!overlay->isVisible(), 5000);
-    }
-
-    void fileDialogChooser()
-    {
-        QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkdir("Kits") && QDir(dir.path()).mkdir("Loops"));
-        // Answered from inside the dialog's own event loop; each answer is for the next dialog.
-        QStringList seen;
-        const auto answer = [&](bool accept) {
-            QTimer::singleShot(0, this, [&, accept] {
-                auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-                const auto mode = dialog->findChild<QListView *>("listView")->selectionMode();
-                seen = {dialog->windowTitle(), dialog->labelText(QFileDialog::Accept),
-                        QString::number(mode)};
-                if (!accept)
-                    return dialog->reject();
-                dialog->setDirectory(dir.path());
-                dialog->selectFile("\"Kits\" \"Loops\"");
-                static_cast<QDialog *>(dialog)->accept();
-            });
-        };
-        FileDialogFolderChooser chooser;
-        answer(true);
-        QCOMPARE(chooser.chooseFolders({"Relink", "Choose the new location", true}),
-                 QList<QUrl>({QUrl::fromLocalFile(QDir(dir.path()).filePath("Kits")),
-                              QUrl::fromLocalFile(QDir(dir.path()).filePath("Loops"))}));
-        QCOMPARE(seen, QStringList({"Choose the new location", "Relink",
-                                    QString::number(QAbstractItemView::ExtendedSelection)}));
-        answer(false);
-        QVERIFY(chooser.chooseFolders({"Relink", "Choose", false}).isEmpty());
-        QCOMPARE(seen.last(), QString::number(QAbstractItemView::SingleSelection));
     }
 };
 

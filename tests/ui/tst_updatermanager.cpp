@@ -6,7 +6,6 @@
 #include "ui/UpdateWindow.h"
 #include "ui/UpdaterManager.h"
 #include "ui/UrlOpener.h"
-#include "ui/WavelarkApp.h"
 
 #include <QLabel>
 #include <QMainWindow>
@@ -28,12 +27,9 @@ public:
 
 QByteArray appcast(const QByteArray &version)
 {
-    const QByteArray item = "<item><sparkle:version>" + version +
-                            "</sparkle:version><description>"
-                            "&lt;p&gt;Faster&lt;/p&gt;</description>"
-                            "<enclosure url=\"https://x.org/w.tar\"/></item>";
-    return "<rss xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>" +
-           item + "</channel></rss>";
+    return appcastFeed("<item><sparkle:version>" + version +
+                       "</sparkle:version><description>&lt;p&gt;Faster&lt;/p&gt;</description>"
+                       "<enclosure url=\"https://x.org/w.tar\"/></item>");
 }
 
 struct Fixture
@@ -70,36 +66,6 @@ class TestUpdaterManager final : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void checkNeedsAFeed_data()
-    {
-        QTest::addColumn<QString>("feed");
-        QTest::addColumn<QString>("preference");
-        QTest::addColumn<bool>("enabled");
-        // clang-format off
-        QTest::newRow("no feed") << "" << "" << false;
-        QTest::newRow("placeholder") << "https://REPLACE-ME.x.org/a.xml" << "" << false;
-        QTest::newRow("preference") << "" << "https://x.org/a.xml" << true;
-        // clang-format on
-    }
-    void checkNeedsAFeed()
-    {
-        QFETCH(QString, feed);
-        QFETCH(QString, preference);
-        QFETCH(bool, enabled);
-        QTemporaryDir dir;
-        if (!preference.isEmpty())
-            Preferences(dir.filePath("prefs.plist")).setObject(preference, "SUFeedURL");
-        RecordingPresenter presenter;
-        WavelarkApp::Services services;
-        services.preferencesPath = dir.filePath("prefs.plist");
-        services.indexFilePath = dir.filePath("index.plist");
-        services.liveUpdates = false;
-        services.dialogPresenter = &presenter;
-        services.feedURL = feed;
-        WavelarkApp app(std::move(services));
-        QCOMPARE(app.checkForUpdatesAction()->isEnabled(), enabled);
-    }
-
     void userCheck_data()
     {
         QTest::addColumn<QByteArray>("feed");

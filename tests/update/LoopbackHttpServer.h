@@ -7,6 +7,12 @@
 #include <QTcpSocket>
 #include <QUrl>
 
+inline QByteArray appcastFeed(const QByteArray &items)
+{
+    return "<rss xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>" +
+           items + "</channel></rss>";
+}
+
 // A minimal HTTP/1.0 server on 127.0.0.1 for one test: each path answers with a fixed response,
 // or never answers at all.
 class LoopbackHttpServer final : public QObject

@@ -11,13 +11,7 @@
 
 namespace {
 
-QByteArray appcast(const QByteArray &items)
-{
-    return "<rss xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>" +
-           items + "</channel></rss>";
-}
-
-const QByteArray newerFeed = appcast(
+const QByteArray newerFeed = appcastFeed(
     "<item><sparkle:version>1.2</sparkle:version><description><![CDATA[<p>Faster scans</p>"
     "<script>alert(1)</script>]]></description></item><item><sparkle:version>1.1</sparkle:version>"
     "</item>");
@@ -63,12 +57,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("userInitiated");
         QTest::addColumn<QString>("skipped");
         QTest::addColumn<QString>("expected"); // a version, part of an error, or empty: silent
-        const QByteArray same = appcast("<item><sparkle:version>1.0</sparkle:version></item>");
-        const QByteArray linked = appcast("<item><sparkle:version>1.2</sparkle:version>"
-                                          "<sparkle:releaseNotesLink>@/notes"
-                                          "</sparkle:releaseNotesLink></item>");
+        const QByteArray same = appcastFeed("<item><sparkle:version>1.0</sparkle:version></item>");
+        const QByteArray linked = appcastFeed("<item><sparkle:version>1.2</sparkle:version>"
+                                              "<sparkle:releaseNotesLink>@/notes"
+                                              "</sparkle:releaseNotesLink></item>");
         const QByteArray unreadable =
-            appcast("<item><sparkle:version>new</sparkle:version></item>");
+            appcastFeed("<item><sparkle:version>new</sparkle:version></item>");
         // clang-format off
         QTest::newRow("newer") << "/feed" << 200 << newerFeed << false << "" << "1.2";
         QTest::newRow("notes by link") << "/feed" << 200 << linked << true << "" << "1.2";
@@ -79,7 +73,7 @@ private Q_SLOTS:
         QTest::newRow("server error") << "/feed" << 500 << QByteArray("oops") << true << "" << "HTTP 500";
         QTest::newRow("server error, background") << "/feed" << 500 << QByteArray() << false << "" << "";
         QTest::newRow("malformed") << "/feed" << 200 << QByteArray("<rss><channel>") << true << "" << "not valid XML";
-        QTest::newRow("no items") << "/feed" << 200 << appcast("") << true << "" << "no releases";
+        QTest::newRow("no items") << "/feed" << 200 << appcastFeed("") << true << "" << "no releases";
         QTest::newRow("no readable version") << "/feed" << 200 << unreadable << true << "" << "no version";
         QTest::newRow("oversized") << "/feed" << 200 << QByteArray(2 << 20, ' ') << true << "" << "larger than 1 MB";
         QTest::newRow("redirect to http") << "/redirect" << 200 << newerFeed << true << "" << "without HTTPS";
@@ -118,6 +112,18 @@ private Q_SLOTS:
             QCOMPARE(result.kind, UpdateCheckResult::Kind::Failed);
             QVERIFY2(result.error.contains(expected), qPrintable(result.error));
         }
+    }
+
+    void feedMustBeConfigured()
+    {
+        for (const char *feed : {"", " ", "https://REPLACE-ME.x.org/a.xml"})
+            QVERIFY(!Updater::isFeedConfigured(QLatin1String(feed)));
+        // The preference, when set, wins over the built-in address.
+        Fixture f;
+        f.defaults.setObject("https://x.org/a.xml", "SUFeedURL");
+        Updater updater(f.defaults, "", "1.0");
+        updater.startUpdater();
+        QVERIFY(updater.canCheckForUpdates());
     }
 
     void slowServer()
