@@ -1,5 +1,7 @@
 #include "Bookmark.h"
 
+#include "FolderListingCache.h"
+
 #include <QDir>
 #include <QFile>
 #include <QtEndian>
@@ -9,7 +11,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -163,59 +167,58 @@ std::optional<Bookmark::FolderStamp> stampOf(const QByteArray &folder)
                                  quint32(info.st_mtim.tv_nsec)};
 }
 
+// Whether readdir's inode numbers are the ones lstat reports. Overlay and FUSE file systems may
+// hand out others, so there every entry has to be looked at.
+bool listsTrueInodes(const QByteArray &folder)
+{
+    struct statfs info;
+    if (::statfs(folder.constData(), &info) != 0)
+        return false;
+    return info.f_type != OVERLAYFS_SUPER_MAGIC && info.f_type != FUSE_SUPER_MAGIC;
+}
+
 // Breadth-first search below one folder, on the item's own file system, without following links.
+// A missing item's tags are searched for at every refresh, often many of them at once: where the
+// directory entry already tells that an entry is neither the item nor a folder, it is not statted.
 class Search
 {
 public:
-    Search(const Identity &target, Bookmark::SearchTrace *trace) : m_target(target), m_trace(trace)
+    Search(const Identity &target, Bookmark::SearchTrace *trace, FolderListingCache &listings)
+        : m_target(target), m_trace(trace), m_listings(listings)
     {}
 
     std::optional<QByteArray> below(const QByteArray &root, quint64 skipInode)
     {
         std::deque<QByteArray> folders{root};
+        const bool trustsInodes = listsTrueInodes(root);
         while (!folders.empty()) {
             const QByteArray folder = std::move(folders.front());
             folders.pop_front();
-            const int fd =
-                ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd < 0)
+            const FolderListingCache::Listing &listing = m_listings.listing(folder);
+            if (!listing.readable)
                 continue;
-            if (m_trace) {
-                struct stat folderInfo;
-                if (::fstat(fd, &folderInfo) == 0)
-                    m_trace->append({folder, qint64(folderInfo.st_mtim.tv_sec),
-                                     quint32(folderInfo.st_mtim.tv_nsec)});
-            }
-            DIR *dir = ::fdopendir(fd);
-            if (!dir) {
-                ::close(fd);
-                continue;
-            }
-            std::optional<QByteArray> found;
-            while (const dirent *entry = ::readdir(dir)) {
-                const char *name = entry->d_name;
-                if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-                    continue;
+            if (m_trace)
+                m_trace->append({folder, listing.seconds, listing.nanoseconds});
+            for (const FolderListingCache::Entry &entry : listing.entries) {
                 if (++m_visited > kMaxEntriesVisited) {
                     m_exhausted = true;
-                    break;
+                    return std::nullopt;
                 }
-                const QByteArray path = childOf(folder, name);
+                if (trustsInodes && entry.inode != m_target.inode && entry.type != DT_DIR &&
+                    entry.type != DT_UNKNOWN) {
+                    continue;
+                }
+                const QByteArray path = childOf(folder, entry.name.constData());
                 struct stat info;
                 if (::lstat(path.constData(), &info) != 0)
                     continue;
-                if (isSameItem(info, path, m_target)) {
-                    found = path;
-                    break;
-                }
+                if (isSameItem(info, path, m_target))
+                    return path;
                 if (S_ISDIR(info.st_mode) && quint64(info.st_dev) == m_target.device &&
                     quint64(info.st_ino) != skipInode) {
                     folders.push_back(path);
                 }
             }
-            ::closedir(dir);
-            if (found || m_exhausted)
-                return found;
         }
         return std::nullopt;
     }
@@ -225,13 +228,15 @@ public:
 private:
     const Identity &m_target;
     Bookmark::SearchTrace *m_trace;
+    FolderListingCache &m_listings;
     int m_visited = 0;
     bool m_exhausted = false;
 };
 
-std::optional<QByteArray> searchNearby(const Identity &target, Bookmark::SearchTrace *trace)
+std::optional<QByteArray> searchNearby(const Identity &target, Bookmark::SearchTrace *trace,
+                                       FolderListingCache &listings)
 {
-    Search search(target, trace);
+    Search search(target, trace, listings);
     QByteArray folder = parentOf(target.path);
     quint64 searched = 0; // the inode of the folder searched at the level below
     for (int level = 0; level <= kAncestorLevels && !folder.isEmpty(); ++level) {
@@ -275,6 +280,13 @@ std::optional<Bookmark::Resolution> Bookmark::resolve(const QByteArray &data)
 
 std::optional<Bookmark::Resolution> Bookmark::resolve(const QByteArray &data, SearchTrace *searched)
 {
+    FolderListingCache listings;
+    return resolve(data, searched, listings);
+}
+
+std::optional<Bookmark::Resolution> Bookmark::resolve(const QByteArray &data, SearchTrace *searched,
+                                                      FolderListingCache &listings)
+{
     const std::optional<Identity> target = decode(data);
     if (!target)
         return std::nullopt;
@@ -286,7 +298,8 @@ std::optional<Bookmark::Resolution> Bookmark::resolve(const QByteArray &data, Se
         return Resolution{QFile::decodeName(target->path), !same};
     }
     SearchTrace trace;
-    if (const std::optional<QByteArray> found = searchNearby(*target, searched ? &trace : nullptr))
+    if (const std::optional<QByteArray> found =
+            searchNearby(*target, searched ? &trace : nullptr, listings))
         return Resolution{QFile::decodeName(*found), true};
     if (searched)
         *searched = std::move(trace);

@@ -6,6 +6,8 @@
 
 #include <optional>
 
+class FolderListingCache;
+
 // A file bookmark: versioned data holding an item's path, device, inode and birth time (size and
 // modification time where the file system reports no birth time), which finds the item again
 // after a rename or a move nearby. Resolution never mounts anything and gives up quickly when the
@@ -38,6 +40,9 @@ public:
     static std::optional<Resolution> resolve(const QByteArray &data);
     // As above; when the search fails, `searched` receives the folders it read.
     static std::optional<Resolution> resolve(const QByteArray &data, SearchTrace *searched);
+    // As above, reading folders through `listings`, which the searches of one pass share.
+    static std::optional<Resolution> resolve(const QByteArray &data, SearchTrace *searched,
+                                             FolderListingCache &listings);
     // Whether every folder of a failed search is still as it was, so the search would fail again.
     static bool isUnchanged(const SearchTrace &searched);
 

@@ -7,6 +7,7 @@
 TagRelocation::Result TagRelocation::find(const Input &input, const CancelFlag &flag)
 {
     Result result;
+    FolderListingCache listings;
     for (auto it = input.bookmarks.cbegin(); it != input.bookmarks.cend(); ++it) {
         if (flag.isCancelled())
             break;
@@ -19,7 +20,8 @@ TagRelocation::Result TagRelocation::find(const Input &input, const CancelFlag &
             continue;
         }
         Bookmark::SearchTrace searched;
-        const std::optional<Bookmark::Resolution> resolved = input.resolver(it.value(), &searched);
+        const std::optional<Bookmark::Resolution> resolved =
+            input.resolver(it.value(), &searched, listings);
         if (!resolved) {
             result.failed.insert(key, searched);
             continue;
@@ -40,7 +42,6 @@ TagRelocation::Result TagRelocation::find(const Input &input, const CancelFlag &
 
 TagRelocation::Resolver TagRelocation::defaultResolver()
 {
-    return [](const QByteArray &data, Bookmark::SearchTrace *searched) {
-        return Bookmark::resolve(data, searched);
-    };
+    return [](const QByteArray &data, Bookmark::SearchTrace *searched,
+              FolderListingCache &listings) { return Bookmark::resolve(data, searched, listings); };
 }

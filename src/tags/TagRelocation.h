@@ -2,6 +2,7 @@
 
 #include "platform/Bookmark.h"
 #include "platform/CancelFlag.h"
+#include "platform/FolderListingCache.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -20,8 +21,8 @@ class TagRelocation final
 public:
     TagRelocation() = delete;
 
-    using Resolver = std::function<std::optional<Bookmark::Resolution>(const QByteArray &,
-                                                                       Bookmark::SearchTrace *)>;
+    using Resolver = std::function<std::optional<Bookmark::Resolution>(
+        const QByteArray &, Bookmark::SearchTrace *, FolderListingCache &)>;
     using FailedSearches = QHash<QString, Bookmark::SearchTrace>;
 
     struct Input

@@ -200,11 +200,12 @@ private Q_SLOTS:
         std::atomic<int> searches = 0;
         std::atomic<bool> onGuiThread = false;
         store.setResolver([&, resolve = TagRelocation::defaultResolver()](
-                              const QByteArray &data, Bookmark::SearchTrace *searched) {
+                              const QByteArray &data, Bookmark::SearchTrace *searched,
+                              FolderListingCache &listings) {
             ++searches;
             if (QThread::currentThread() == QCoreApplication::instance()->thread())
                 onGuiThread = true;
-            return resolve(data, searched);
+            return resolve(data, searched, listings);
         });
         const auto relocate = [&](const QList<QUrl> &roots) {
             store.relocateMovedItems(roots);

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHashFunctions>
+
+#include <unordered_map>
+#include <vector>
+
+// Folder listings read once and handed to every bookmark search of one pass: the tags of a
+// deleted or moved folder leave many items missing from the same place, and each of them searches
+// the same ancestors. Not thread-safe; keep one only while the disk may be taken as unchanged.
+class FolderListingCache final
+{
+public:
+    struct Entry
+    {
+        QByteArray name;
+        quint64 inode = 0;      // as the directory lists it
+        unsigned char type = 0; // DT_* as the directory lists it
+    };
+
+    struct Listing
+    {
+        bool readable = false;
+        qint64 seconds = 0; // the folder's modification time when it was read
+        quint32 nanoseconds = 0;
+        std::vector<Entry> entries;
+    };
+
+    // Reads the folder on first use, without following a link at its place. The listing stays
+    // where it is as long as the cache lives.
+    const Listing &listing(const QByteArray &folder);
+
+private:
+    std::unordered_map<QByteArray, Listing> m_listings;
+};
