@@ -17,7 +17,7 @@ QString plural(qint64 count)
 } // namespace
 
 TagsMenu::TagsMenu(BrowserModel &model, TagStore &tags, DialogPresenter &presenter, QWidget *parent)
-    : QMenu(QStringLiteral("Tags"), parent), m_model(model), m_tags(tags), m_presenter(presenter),
+    : QMenu(QStringLiteral("&Tags"), parent), m_model(model), m_tags(tags), m_presenter(presenter),
       m_importAction(addAction(QStringLiteral("Import Tags from File Manager…"))),
       m_exportAction(addAction(QStringLiteral("Export Tags to File Manager…")))
 {
