@@ -1,8 +1,19 @@
 #include "ReleaseNotesView.h"
 
+#include <QImage>
 #include <QTextDocument>
 
 namespace {
+
+// A refused image would be drawn as Qt's broken-image symbol; a transparent pixel draws nothing.
+QVariant refused(int type)
+{
+    if (type != QTextDocument::ImageResource)
+        return {};
+    QImage nothing(1, 1, QImage::Format_ARGB32);
+    nothing.fill(Qt::transparent);
+    return nothing;
+}
 
 // QTextBrowser's own document would fetch resources by itself; this one refuses them all.
 class InertDocument final : public QTextDocument
@@ -11,7 +22,7 @@ public:
     using QTextDocument::QTextDocument;
 
 protected:
-    QVariant loadResource(int, const QUrl &) override { return {}; }
+    QVariant loadResource(int type, const QUrl &) override { return refused(type); }
 };
 
 } // namespace
@@ -32,7 +43,7 @@ void ReleaseNotesView::setNotes(const QString &html)
     setHtml(html);
 }
 
-QVariant ReleaseNotesView::loadResource(int, const QUrl &)
+QVariant ReleaseNotesView::loadResource(int type, const QUrl &)
 {
-    return {};
+    return refused(type);
 }

@@ -7,6 +7,7 @@
 #include "ui/UpdaterManager.h"
 #include "ui/UrlOpener.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
@@ -133,15 +134,21 @@ private Q_SLOTS:
             QTRY_VERIFY(f.manager->updateWindow() && f.manager->updateWindow()->isVisible());
     }
 
-    // Notes come from the network: nothing they name is loaded, not even a local file.
+    // Notes come from the network: nothing they name is loaded, not even a local file, and a
+    // refused image leaves no broken-image symbol.
     void releaseNotesLoadNothing()
     {
         QTemporaryDir dir;
+        const QUrl picture = QUrl::fromLocalFile(dir.filePath("picture.png"));
+        QImage red(4, 4, QImage::Format_ARGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(picture.toLocalFile()));
         const QUrl page = QUrl::fromLocalFile(dir.filePath("page.html"));
         QVERIFY(TestSupport::writeFile(page.toLocalFile(), "<p>Elsewhere</p>"));
         ReleaseNotesView view;
-        view.setNotes("<p>Notes</p><img src=\"" + page.toString() + "\">");
-        QVERIFY(view.document()->resource(QTextDocument::ImageResource, page).isNull());
+        view.setNotes("<p>Notes</p><img src=\"" + picture.toString() + "\">");
+        const auto shown = view.document()->resource(QTextDocument::ImageResource, picture);
+        QCOMPARE(qvariant_cast<QImage>(shown).pixelColor(0, 0).alpha(), 0);
         view.setSource(page);
         QVERIFY(!view.toPlainText().contains("Elsewhere"));
     }
