@@ -11,9 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -167,16 +165,6 @@ std::optional<Bookmark::FolderStamp> stampOf(const QByteArray &folder)
                                  quint32(info.st_mtim.tv_nsec)};
 }
 
-// Whether readdir's inode numbers are the ones lstat reports. Overlay and FUSE file systems may
-// hand out others, so there every entry has to be looked at.
-bool listsTrueInodes(const QByteArray &folder)
-{
-    struct statfs info;
-    if (::statfs(folder.constData(), &info) != 0)
-        return false;
-    return info.f_type != OVERLAYFS_SUPER_MAGIC && info.f_type != FUSE_SUPER_MAGIC;
-}
-
 // Breadth-first search below one folder, on the item's own file system, without following links.
 // A missing item's tags are searched for at every refresh, often many of them at once: where the
 // directory entry already tells that an entry is neither the item nor a folder, it is not statted.
@@ -190,7 +178,6 @@ public:
     std::optional<QByteArray> below(const QByteArray &root, quint64 skipInode)
     {
         std::deque<QByteArray> folders{root};
-        const bool trustsInodes = listsTrueInodes(root);
         while (!folders.empty()) {
             const QByteArray folder = std::move(folders.front());
             folders.pop_front();
@@ -204,8 +191,8 @@ public:
                     m_exhausted = true;
                     return std::nullopt;
                 }
-                if (trustsInodes && entry.inode != m_target.inode && entry.type != DT_DIR &&
-                    entry.type != DT_UNKNOWN) {
+                if (listing.listsTrueInodes && entry.inode != m_target.inode &&
+                    entry.type != DT_DIR && entry.type != DT_UNKNOWN) {
                     continue;
                 }
                 const QByteArray path = childOf(folder, entry.name.constData());

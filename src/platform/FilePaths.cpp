@@ -79,4 +79,9 @@ bool isDirectory(const QString &path)
            S_ISDIR(st.st_mode);
 }
 
+bool isSelfOrParentEntry(const char *name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
 } // namespace FilePaths

@@ -25,4 +25,7 @@ QString rebased(const QString &path, const QString &from, const QString &to);
 bool exists(const QString &path);
 bool isDirectory(const QString &path);
 
+// "." or ".." as a directory lists them.
+bool isSelfOrParentEntry(const char *name);
+
 } // namespace FilePaths

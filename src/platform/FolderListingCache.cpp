@@ -1,8 +1,12 @@
 #include "FolderListingCache.h"
 
+#include "FilePaths.h"
+
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 const FolderListingCache::Listing &FolderListingCache::listing(const QByteArray &folder)
@@ -19,6 +23,11 @@ const FolderListingCache::Listing &FolderListingCache::listing(const QByteArray 
         listing.seconds = qint64(info.st_mtim.tv_sec);
         listing.nanoseconds = quint32(info.st_mtim.tv_nsec);
     }
+    // Overlay and FUSE file systems may list other inode numbers than lstat reports.
+    struct statfs volume;
+    listing.listsTrueInodes = ::fstatfs(fd, &volume) == 0 &&
+                              volume.f_type != OVERLAYFS_SUPER_MAGIC &&
+                              volume.f_type != FUSE_SUPER_MAGIC;
     DIR *dir = ::fdopendir(fd);
     if (!dir) {
         ::close(fd);
@@ -26,10 +35,9 @@ const FolderListingCache::Listing &FolderListingCache::listing(const QByteArray 
     }
     listing.readable = true;
     while (const dirent *entry = ::readdir(dir)) {
-        const char *name = entry->d_name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-            continue;
-        listing.entries.push_back({QByteArray(name), quint64(entry->d_ino), entry->d_type});
+        if (!FilePaths::isSelfOrParentEntry(entry->d_name))
+            listing.entries.push_back(
+                {QByteArray(entry->d_name), quint64(entry->d_ino), entry->d_type});
     }
     ::closedir(dir);
     return listing;

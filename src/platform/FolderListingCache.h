@@ -22,7 +22,8 @@ public:
     struct Listing
     {
         bool readable = false;
-        qint64 seconds = 0; // the folder's modification time when it was read
+        bool listsTrueInodes = false; // whether `Entry::inode` is the one lstat reports
+        qint64 seconds = 0;           // the folder's modification time when it was read
         quint32 nanoseconds = 0;
         std::vector<Entry> entries;
     };

@@ -99,7 +99,7 @@ public:
             const QByteArray prefix = folder.endsWith('/') ? folder : QByteArray(folder + '/');
             while (const dirent *entry = ::readdir(dir)) {
                 const char *name = entry->d_name;
-                if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+                if (FilePaths::isSelfOrParentEntry(name))
                     continue;
                 if (cancelled()) {
                     ::closedir(dir);
