@@ -1,11 +1,12 @@
 #include "PeaksCache.h"
 
+#include "AtomicFileWriter.h"
+
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -93,16 +94,15 @@ bool PeaksCache::store(const QString &path, const FileSignature &signature,
     const QList<float> &peaks = overview.peaks;
     if (peaks.isEmpty() || quint32(peaks.size()) > maximumCount || !QDir().mkpath(m_directory))
         return false;
-    QSaveFile file(entryPath(path));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QDataStream stream(&file);
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
     prepared(stream);
     stream << magic << formatVersion << path << signature.size << signature.modified
            << quint32(peaks.size()) << overview.frames << qint32(overview.sampleRate);
     for (float peak : peaks)
         stream << peak;
-    if (stream.status() != QDataStream::Ok || !file.commit())
+    // On a full disk the entry is simply not cached; a half-written one is never left behind.
+    if (stream.status() != QDataStream::Ok || AtomicFileWriter::writeFile(entryPath(path), bytes))
         return false;
     evict();
     return true;

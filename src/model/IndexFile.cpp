@@ -1,12 +1,10 @@
 #include "IndexFile.h"
 
+#include "AtomicFileWriter.h"
 #include "BinaryPlistReader.h"
 #include "Fold.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 #include <array>
 #include <bit>
@@ -44,7 +42,7 @@ void storeBigEndian(char *out, quint64 value, int width)
 class IndexWriter final
 {
 public:
-    IndexWriter(QSaveFile &file, quint64 objectCount)
+    IndexWriter(AtomicFileWriter &file, quint64 objectCount)
         : m_file(file), m_refSize(widthFor(objectCount - 1))
     {
         m_offsets.reserve(objectCount);
@@ -115,8 +113,7 @@ public:
 
     void flush()
     {
-        if (!m_buffer.empty() &&
-            m_file.write(m_buffer.data(), qint64(m_buffer.size())) != qint64(m_buffer.size()))
+        if (!m_buffer.empty() && !m_file.write(m_buffer))
             m_failed = true;
         m_position += m_buffer.size();
         m_buffer.clear();
@@ -171,7 +168,7 @@ private:
         }
     }
 
-    QSaveFile &m_file;
+    AtomicFileWriter &m_file;
     int m_refSize;
     std::vector<quint64> m_offsets;
     std::string m_buffer;
@@ -343,10 +340,9 @@ std::shared_ptr<SampleIndex> readDocument(QByteArrayView bytes, bool mapped)
 
 bool IndexFile::write(const SampleIndex &index, const QString &filePath)
 {
-    if (!QDir().mkpath(QFileInfo(filePath).absolutePath()))
-        return false;
-    QSaveFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly))
+    // A failed write (a full disk) leaves the previous index whole; a fresh build replaces it.
+    AtomicFileWriter file(filePath);
+    if (!file.open())
         return false;
 
     const quint64 count = index.size();
