@@ -2,6 +2,7 @@
 
 #include "BrowserModel.h"
 #include "ErrorOverlay.h"
+#include "SaveProblemBanner.h"
 #include "SearchBar.h"
 #include "SidebarView.h"
 #include "Theme.h"
@@ -42,6 +43,7 @@ ContentView::ContentView(BrowserModel &model, AudioPreviewPlayer &player, TagSto
     tinted.setColor(QPalette::Link, Theme::accent());
     setPalette(tinted);
 
+    m_saveProblem = new SaveProblemBanner(model.defaults(), this);
     m_volumeBar = new VolumeBar(model, player, this);
     m_searchBar = new SearchBar(model, this);
     m_searchDivider = makeDivider(this);
@@ -52,6 +54,7 @@ ContentView::ContentView(BrowserModel &model, AudioPreviewPlayer &player, TagSto
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->addWidget(m_saveProblem);
     layout->addWidget(m_volumeBar);
     layout->addWidget(makeDivider(this));
     layout->addWidget(m_searchBar);

@@ -6,14 +6,16 @@ class AudioPreviewPlayer;
 class BrowserModel;
 class ErrorOverlay;
 class QFrame;
+class SaveProblemBanner;
 class SearchBar;
 class SidebarView;
 class TagStore;
 class VolumeBar;
 class WaveformView;
 
-// The window content, top to bottom: the volume bar, the search bar (only with roots), the
-// sidebar and the waveform, with the error overlay above them all.
+// The window content, top to bottom: a settings-save problem when there is one, the volume bar, the
+// search bar (only with roots), the sidebar and the waveform, with the error overlay above them
+// all.
 class ContentView final : public QWidget
 {
     Q_OBJECT
@@ -33,11 +35,13 @@ public:
     SidebarView *sidebar() const { return m_sidebar; }
     WaveformView *waveformView() const { return m_waveform; }
     ErrorOverlay *errorOverlay() const { return m_overlay; }
+    SaveProblemBanner *saveProblemBanner() const { return m_saveProblem; }
 
 private:
     void updateSearchBar();
 
     BrowserModel &m_model;
+    SaveProblemBanner *m_saveProblem = nullptr;
     VolumeBar *m_volumeBar = nullptr;
     SearchBar *m_searchBar = nullptr;
     QFrame *m_searchDivider = nullptr;

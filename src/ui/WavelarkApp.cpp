@@ -103,6 +103,7 @@ void WavelarkApp::show()
     m_focusFollows->setAlwaysOnTopProvider(
         [controller] { return controller && controller->isAlwaysOnTop(); });
     m_focusFollows->setEnabled(m_windowController->isAlwaysOnTop());
+    tellLoadProblem();
     connect(m_windowController.get(), &WindowController::isAlwaysOnTopChanged, m_focusFollows.get(),
             &FocusFollowsMouse::setEnabled);
     // Sample names in a script the interface font lacks (full-width packs, Japanese, Cyrillic...)
@@ -112,6 +113,18 @@ void WavelarkApp::show()
         if (window)
             QFontMetrics(window->font())
                 .horizontalAdvance(QStringLiteral("ＡＺａｚ０９あア中한Жλאاअก"));
+    });
+}
+
+void WavelarkApp::tellLoadProblem()
+{
+    if (m_defaults->loadProblem().isEmpty())
+        return;
+    // Once, over the window it concerns, after that window is up.
+    QTimer::singleShot(0, this, [this] {
+        m_presenter->run(
+            {m_defaults->loadProblem(), m_defaults->loadProblemDetails(), {QStringLiteral("OK")}},
+            m_window.get());
     });
 }
 

@@ -96,6 +96,7 @@ public:
     void showAbout();
 
 private:
+    void tellLoadProblem();
     void buildWindow(DialogPresenter &presenter);
     void buildToolBar();
     void buildMenus(DialogPresenter &presenter);

@@ -1,0 +1,48 @@
+#include "SaveProblemBanner.h"
+
+#include "Preferences.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+SaveProblemBanner::SaveProblemBanner(Preferences &defaults, QWidget *parent)
+    : QFrame(parent), m_defaults(defaults)
+{
+    setObjectName(QStringLiteral("saveProblemBanner"));
+    setAutoFillBackground(true);
+    QPalette tinted = palette();
+    tinted.setColor(QPalette::Window, QColor::fromRgbF(0.55f, 0.16f, 0.14f));
+    tinted.setColor(QPalette::WindowText, Qt::white);
+    setPalette(tinted);
+
+    m_message = new QLabel(this);
+    QFont bold = m_message->font();
+    bold.setBold(true);
+    m_message->setFont(bold);
+    m_message->setWordWrap(true);
+    m_details = new QLabel(this);
+    m_details->setWordWrap(true);
+    m_details->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 6, 10, 6);
+    layout->setSpacing(2);
+    layout->addWidget(m_message);
+    layout->addWidget(m_details);
+
+    connect(&m_defaults, &Preferences::saveProblemChanged, this, &SaveProblemBanner::refresh);
+    refresh();
+}
+
+SaveProblemBanner::~SaveProblemBanner() = default;
+
+QString SaveProblemBanner::message() const
+{
+    return isVisibleTo(parentWidget()) ? m_message->text() : QString();
+}
+
+void SaveProblemBanner::refresh()
+{
+    m_message->setText(m_defaults.saveProblem());
+    m_details->setText(m_defaults.saveProblemDetails());
+    setVisible(!m_defaults.saveProblem().isEmpty());
+}
