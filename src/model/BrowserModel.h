@@ -84,6 +84,10 @@ public:
     QString indexFilePath() const { return m_indexFilePath; }
     bool liveUpdates() const { return m_liveUpdates; }
 
+    // False when the stored roots held something that could not be read: then nothing may be
+    // forgotten for lying outside them, since a root may be missing from the list.
+    bool rootsReadInFull() const { return m_rootsReadInFull; }
+
     // Observed fields.
     const QList<FileNodePtr> &roots() const { return m_roots; }
     const QSet<QUrl> &offlineRoots() const { return m_offlineRoots; }
@@ -244,6 +248,7 @@ private:
     FileManagerReveal *m_reveal = nullptr;
 
     QList<FileNodePtr> m_roots;
+    bool m_rootsReadInFull = true;
     QSet<QUrl> m_offlineRoots;
     QSet<QUrl> m_expanded;
     QSet<QString> m_expandedPaths;

@@ -63,7 +63,7 @@ void BrowserModel::collapseAll()
 void BrowserModel::loadExpandedAndSelection()
 {
     QSet<QUrl> expanded;
-    for (const QString &path : m_defaults.stringArrayForKey(expandedKey).value_or(QStringList()))
+    for (const QString &path : m_defaults.stringsInArrayForKey(expandedKey))
         expanded.insert(FilePaths::fileUrl(path));
     setExpanded(expanded);
     if (const std::optional<QString> selected = m_defaults.stringForKey(selectionKey))

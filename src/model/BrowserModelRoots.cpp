@@ -42,12 +42,15 @@ FileNodePtr folderNode(const QUrl &url)
 
 std::optional<QVariantMap> BrowserModel::bookmarkDictionary() const
 {
-    const std::optional<QVariantMap> dictionary = m_defaults.dictionaryForKey(bookmarksKey);
+    std::optional<QVariantMap> dictionary = m_defaults.dictionaryForKey(bookmarksKey);
     if (!dictionary)
         return std::nullopt;
-    for (auto it = dictionary->cbegin(); it != dictionary->cend(); ++it) {
-        if (it.value().typeId() != QMetaType::QString)
-            return std::nullopt;
+    // An entry that is not Base64 text is left out; the bookmarks beside it are kept.
+    for (auto it = dictionary->begin(); it != dictionary->end();) {
+        if (it.value().typeId() == QMetaType::QString)
+            ++it;
+        else
+            it = dictionary->erase(it);
     }
     return dictionary;
 }
@@ -55,8 +58,13 @@ std::optional<QVariantMap> BrowserModel::bookmarkDictionary() const
 void BrowserModel::loadRoots()
 {
     QList<FileNodePtr> roots;
-    for (const QString &path : m_defaults.stringArrayForKey(rootsKey).value_or(QStringList()))
-        roots.append(folderNode(QUrl::fromLocalFile(path)));
+    bool complete = false;
+    const QStringList paths = m_defaults.stringsInArrayForKey(rootsKey, &complete);
+    m_rootsReadInFull = complete;
+    for (const QString &path : paths) {
+        if (!path.isEmpty())
+            roots.append(folderNode(QUrl::fromLocalFile(path)));
+    }
     setRoots(roots);
     restoreBookmarkAccess();
 }

@@ -56,13 +56,13 @@ std::optional<QList<qint64>> cleanedValues(const QVariant &value)
 {
     if (value.typeId() != QMetaType::QVariantList)
         return std::nullopt;
+    // Elements that are not raw values (another program's, or a later version's) are skipped;
+    // the valid ones beside them stay.
     QList<qint64> values;
     const QVariantList list = value.toList();
     for (const QVariant &element : list) {
         const std::optional<qint64> raw = integerValue(element);
-        if (!raw)
-            return std::nullopt;
-        if (isValidRaw(*raw) && !values.contains(*raw))
+        if (raw && isValidRaw(*raw) && !values.contains(*raw))
             values.append(*raw);
     }
     std::sort(values.begin(), values.end());

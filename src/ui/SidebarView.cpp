@@ -474,7 +474,8 @@ void SidebarView::showEvent(QShowEvent *event)
     for (const FileNodePtr &root : m_model.roots())
         roots.append(root->url());
     m_tags.relocateMovedItems(roots);
-    m_tags.pruneOutside(roots);
+    if (m_model.rootsReadInFull())
+        m_tags.pruneOutside(roots);
     m_model.recomputeTagScope();
     updateContent();
     if (m_content == Content::Tree && !m_model.isSearchFieldFocused())

@@ -88,7 +88,7 @@ private Q_SLOTS:
         QTest::addColumn<TagMap>("expected");
         QTest::addColumn<bool>("migrates");
         const QString v2 = TagStore::tagsKey, legacy = TagStore::legacyTagsKey;
-        QTest::newRow("invalid and malformed entries dropped, rest sorted")
+        QTest::newRow("invalid and malformed entries dropped, valid values kept, sorted")
             << QVariantMap{{v2, QVariantMap{{"/a", ints({6, 0, 0, 9})},
                                             {"/b", ints({9})},
                                             {"/text", "red"},
@@ -97,7 +97,7 @@ private Q_SLOTS:
                                             {"/real", QVariantList{1.5}},
                                             {"/empty", QVariantList{}},
                                             {"/nested", QVariantList{ints({1})}}}}}
-            << TagMap{{"/a", {0, 6}}} << false;
+            << TagMap{{"/a", {0, 6}}, {"/mixed", {1}}} << false;
         QTest::newRow("keys normalised, first wins")
             << QVariantMap{{v2, QVariantMap{{"/x/y", ints({1})},
                                             {"/x/y/", ints({2})},

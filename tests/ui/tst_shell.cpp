@@ -1,10 +1,15 @@
 #include "ModelFixtures.h"
 #include "UiFixtures.h"
 
+#include "audio/AudioPreviewPlayer.h"
 #include "model/FolderChooser.h"
+#include "platform/BinaryPlist.h"
+#include "platform/Preferences.h"
+#include "tags/TagStore.h"
 #include "ui/AboutDialog.h"
 #include "ui/ContentView.h"
 #include "ui/ErrorOverlay.h"
+#include "ui/SaveProblemBanner.h"
 #include "ui/SearchBar.h"
 #include "ui/WavelarkApp.h"
 #include "window/FocusFollowsMouse.h"
@@ -26,10 +31,11 @@ struct Fixture
     std::unique_ptr<WavelarkApp> app;
 
     QString path(const QString &relative) const { return dir.filePath(relative); }
+    QString preferencesPath = path(QStringLiteral("prefs.plist"));
     bool make()
     {
         WavelarkApp::Services services;
-        services.preferencesPath = path(QStringLiteral("prefs.plist"));
+        services.preferencesPath = preferencesPath;
         services.indexFilePath = path(QStringLiteral("index.plist"));
         services.peaksCacheDirectory = path(QStringLiteral("peaks"));
         services.liveUpdates = false;
@@ -50,6 +56,12 @@ struct Fixture
         return QUrl::fromLocalFile(path(name));
     }
 };
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 } // namespace
 
@@ -154,6 +166,95 @@ private Q_SLOTS:
         }
         QCOMPARE(seen,
                  QStringList({"Export Tags?", "Writes them.", "Export Tags?", "Writes them."}));
+    }
+
+    // What the user made survives a damaged file: the good parts of it, or the last good copy.
+    void userStateSurvivesDamagedPreferences_data()
+    {
+        QTest::addColumn<bool>("cutInHalf");
+        QTest::newRow("roots and tags with bad elements") << false;
+        QTest::newRow("file cut in half, last good copy") << true;
+    }
+    void userStateSurvivesDamagedPreferences()
+    {
+        QFETCH(bool, cutInHalf);
+        Fixture f;
+        const QString prefs = f.path("prefs.plist");
+        const QString lib = f.folder("lib").toLocalFile(), lib2 = f.folder("lib2").toLocalFile();
+        const QString a = lib + "/a.wav", b = lib2 + "/b.wav", c = lib + "/c.wav";
+        for (const QString &file : {a, b, c})
+            QVERIFY(writeWav(file));
+        QVariantMap stored{{"masterVolume", 0.3f}, {"lastNonZeroVolume", 0.3f}};
+        const TagMap tags{{a, {0}}, {b, {4}}, {c, {1}}};
+        if (cutInHalf) {
+            stored.insert("rootFolderPaths", QVariantList{lib, lib2});
+            stored.insert(
+                TagStore::tagsKey,
+                QVariantMap{{a, QVariantList{0}}, {b, QVariantList{4}}, {c, QVariantList{1}}});
+            const QByteArray good = *BinaryPlist::write(stored);
+            QVERIFY(TestSupport::writeFile(prefs, good));
+            Preferences{prefs}; // the start that read it well
+            QVERIFY(TestSupport::writeFile(prefs, good.left(good.size() / 2)));
+        } else {
+            stored.insert("rootFolderPaths", QVariantList{lib, 42, lib2});
+            stored.insert(TagStore::tagsKey, QVariantMap{{a, QVariantList{0}},
+                                                         {b, QVariantList{4}},
+                                                         {c, QVariantList{1, "3"}},
+                                                         {lib + "/gone.wav", QVariant()}});
+            QVERIFY(TestSupport::writeFile(prefs, *BinaryPlist::write(stored)));
+        }
+
+        QVERIFY(f.make());
+        QTest::qWait(300);
+        const auto rootPaths = [&f] {
+            QStringList paths;
+            for (const FileNodePtr &root : f.app->model().roots())
+                paths.append(root->path());
+            return paths;
+        };
+        QCOMPARE(rootPaths(), (QStringList{lib, lib2}));
+        QCOMPARE(f.app->tagStore().tags(), tags);
+        QCOMPARE(f.app->player().volume(), 0.3f);
+        QCOMPARE(f.presenter.titles(),
+                 cutInHalf ? QStringList{"Your settings file couldn't be read"} : QStringList());
+
+        // A root added now keeps the others, and the tags below them live through the next start.
+        const QString lib3 = f.folder("lib3").toLocalFile();
+        QVERIFY(f.app->model().addDroppedFolders({QUrl::fromLocalFile(lib3)}));
+        f.app->model().waitForIndexWrites();
+        f.app.reset();
+        QVERIFY(f.make());
+        QCOMPARE(rootPaths(), (QStringList{lib, lib2, lib3}));
+        QCOMPARE(f.app->tagStore().tags(), tags);
+
+        // A start that changes nothing writes nothing.
+        f.app->model().waitForIndexWrites();
+        f.app.reset();
+        const QByteArray bytes = contents(prefs);
+        const QDateTime written = QFileInfo(prefs).lastModified();
+        QVERIFY(f.make());
+        QTest::qWait(1000);
+        QCOMPARE(QFileInfo(prefs).lastModified(), written);
+        QCOMPARE(contents(prefs), bytes);
+    }
+
+    void saveProblemShowsUntilASaveSucceeds()
+    {
+        Fixture f;
+        // A file where the settings folder should be: nothing can be saved until it goes.
+        const QString blocker = f.path("blocker");
+        QVERIFY(TestSupport::writeFile(blocker, "x"));
+        f.preferencesPath = blocker + "/Wavelark/Wavelark.plist";
+        QVERIFY(f.make());
+        SaveProblemBanner *banner = f.app->content()->saveProblemBanner();
+        QCOMPARE(banner->message(), QString());
+        f.app->player().setVolume(0.5f);
+        QTRY_COMPARE(banner->message(), "Couldn't save your settings: " +
+                                            QString::fromLocal8Bit(strerror(ENOTDIR)).toLower());
+        QVERIFY(QFile::remove(blocker));
+        QTRY_COMPARE_WITH_TIMEOUT(banner->message(), QString(),
+                                  Preferences::retryIntervalMs + 3000);
+        QCOMPARE(Preferences(f.preferencesPath).floatForKey("masterVolume"), 0.5f);
     }
 
     void errorOverlayChoosesMessage_data()
