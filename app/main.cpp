@@ -1,5 +1,8 @@
 #include "BrowserModel.h"
+#include "DialogPresenter.h"
+#include "InstanceLock.h"
 #include "MemoryPolicy.h"
+#include "Preferences.h"
 #include "SingleInstance.h"
 #include "Theme.h"
 #include "WavelarkApp.h"
@@ -11,6 +14,8 @@
 #include <QIcon>
 #include <QStyleFactory>
 #include <QUrl>
+
+#include <cstdio>
 
 namespace {
 
@@ -33,6 +38,25 @@ QList<QUrl> urls(const QStringList &folders)
     for (const QString &folder : folders)
         result.append(QUrl::fromLocalFile(folder));
     return result;
+}
+
+// A second window beside a frozen instance would make two writers of one state, so this start
+// only says what is going on.
+void tellNotAnswering(qint64 pid)
+{
+    const QString process = pid > 0 ? QStringLiteral(" (process %1)").arg(pid) : QString();
+    const QString message = QStringLiteral("Wavelark is already running but is not answering.");
+    const QString advice =
+        QStringLiteral("Wait a moment and try again, or quit the running Wavelark%1 first.")
+            .arg(process);
+    std::fprintf(stderr, "wavelark: %s %s\n", qPrintable(message), qPrintable(advice));
+    // Nobody could see a dialog on the screenless platforms.
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QStringLiteral("offscreen") || platform == QStringLiteral("minimal"))
+        return;
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setPalette(Theme::darkPalette());
+    DialogPresenter::system().run({message, advice, {QStringLiteral("OK")}}, nullptr);
 }
 
 } // namespace
@@ -71,9 +95,19 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationDomain(QStringLiteral("wavelark.org"));
     QApplication::setDesktopFileName(QStringLiteral("org.wavelark.Wavelark"));
 
+    // Taken before anything reads the preferences, and held for the life of the process.
+    InstanceLock stateLock(Preferences::lockPath(Preferences::defaultFilePath()));
+    const bool holdsState = stateLock.tryLock();
     SingleInstance instance;
-    if (!instance.claim(folders))
+    switch (instance.claim(folders, holdsState)) {
+    case SingleInstance::Claim::Owner:
+        break;
+    case SingleInstance::Claim::HandedOver:
         return 0;
+    case SingleInstance::Claim::NotAnswering:
+        tellNotAnswering(stateLock.ownerProcessId());
+        return 1;
+    }
 
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setPalette(Theme::darkPalette());
@@ -89,5 +123,10 @@ int main(int argc, char *argv[])
                          wavelark.model().addDroppedFolders(urls(more));
                          wavelark.raise();
                      });
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    if (!wavelark.defaults().flush())
+        std::fprintf(stderr, "wavelark: %s (%s); the changes since the last save are lost.\n",
+                     qPrintable(wavelark.defaults().saveProblem()),
+                     qPrintable(QDir::toNativeSeparators(wavelark.defaults().filePath())));
+    return status;
 }

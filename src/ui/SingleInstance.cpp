@@ -2,11 +2,13 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusReply>
 #include <QDataStream>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLocalSocket>
+#include <QThread>
 #include <QTimer>
 
 #include <unistd.h>
@@ -16,6 +18,7 @@ namespace {
 const QString serviceName = QStringLiteral("org.wavelark.Wavelark");
 const QString objectPath = QStringLiteral("/org/wavelark/Wavelark");
 constexpr int handOverTimeoutMs = 5000;
+constexpr int startingPollMs = 100;
 
 } // namespace
 
@@ -44,61 +47,80 @@ QString SingleInstance::socketPath()
     return QDir(dir).filePath(QStringLiteral("org.wavelark.Wavelark"));
 }
 
-bool SingleInstance::claim(const QStringList &folders)
+SingleInstance::Claim SingleInstance::claim(const QStringList &folders, bool holdsStateLock)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected() && bus.interface()) {
-        const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
-            bus.interface()->registerService(serviceName,
-                                             QDBusConnectionInterface::DontQueueService,
-                                             QDBusConnectionInterface::DontAllowReplacement);
-        if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered) {
-            bus.registerObject(objectPath, this, QDBusConnection::ExportScriptableSlots);
-            listen();
-            return true;
+    const bool hasBus = bus.isConnected() && bus.interface();
+    if (holdsStateLock) {
+        if (hasBus) {
+            const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply =
+                bus.interface()->registerService(serviceName,
+                                                 QDBusConnectionInterface::DontQueueService,
+                                                 QDBusConnectionInterface::DontAllowReplacement);
+            if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered)
+                bus.registerObject(objectPath, this, QDBusConnection::ExportScriptableSlots);
         }
-        if (handOverByBus(folders))
-            return false;
+        listen();
+        return Claim::Owner;
     }
-    if (handOverBySocket(folders))
-        return false;
-    listen();
-    return true;
+    // The holder of the lock may still be starting and not yet listening: it gets a moment.
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        HandOver result = hasBus ? handOverByBus(folders) : HandOver::NobodyThere;
+        if (result == HandOver::NobodyThere)
+            result = handOverBySocket(folders);
+        if (result == HandOver::Done)
+            return Claim::HandedOver;
+        if (result == HandOver::NoAnswer || waited.elapsed() >= handOverTimeoutMs)
+            return Claim::NotAnswering;
+        QThread::msleep(startingPollMs);
+    }
 }
 
-bool SingleInstance::handOverByBus(const QStringList &folders)
+SingleInstance::HandOver SingleInstance::handOverByBus(const QStringList &folders)
 {
-    QDBusInterface running(serviceName, objectPath, serviceName, QDBusConnection::sessionBus());
-    running.setTimeout(handOverTimeoutMs);
-    const QDBusMessage reply = running.call(QStringLiteral("Activate"), folders);
-    return reply.type() == QDBusMessage::ReplyMessage;
+    // A plain call: QDBusInterface would first introspect the peer, with no bound on the wait.
+    QDBusMessage call = QDBusMessage::createMethodCall(serviceName, objectPath, serviceName,
+                                                       QStringLiteral("Activate"));
+    call << folders;
+    const QDBusMessage reply =
+        QDBusConnection::sessionBus().call(call, QDBus::Block, handOverTimeoutMs);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return HandOver::Done;
+    const QString error = reply.errorName();
+    return error == QStringLiteral("org.freedesktop.DBus.Error.NoReply") ||
+                   error == QStringLiteral("org.freedesktop.DBus.Error.Timeout")
+               ? HandOver::NoAnswer
+               : HandOver::NobodyThere;
 }
 
-bool SingleInstance::handOverBySocket(const QStringList &folders)
+SingleInstance::HandOver SingleInstance::handOverBySocket(const QStringList &folders)
 {
     QLocalSocket socket;
     socket.connectToServer(socketPath());
     if (!socket.waitForConnected(handOverTimeoutMs))
-        return false;
+        return HandOver::NobodyThere;
     QByteArray request;
     QDataStream encoder(&request, QIODevice::WriteOnly);
     encoder << folders;
     QDataStream out(&socket);
     out << request;
     socket.flush();
-    // The answer says the running instance took the request; without it this start goes on.
+    // A frozen process still has its socket accept connections (the kernel queues them), so only
+    // the answer tells that it took the request.
     while (socket.bytesAvailable() < 1) {
         if (!socket.waitForReadyRead(handOverTimeoutMs))
-            return false;
+            return HandOver::NoAnswer;
     }
-    return socket.read(1) == "1";
+    return socket.read(1) == "1" ? HandOver::Done : HandOver::NoAnswer;
 }
 
 void SingleInstance::listen()
 {
     if (m_server.listen(socketPath()))
         return;
-    // Nobody answered on it (handOverBySocket failed), so the socket is a dead instance's.
+    // This process holds the state lock, so a socket left there is a dead instance's.
     QLocalServer::removeServer(socketPath());
     m_server.listen(socketPath());
 }

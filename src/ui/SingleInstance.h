@@ -8,8 +8,10 @@ class QLocalSocket;
 
 // One Wavelark per user: the first start owns the D-Bus name org.wavelark.Wavelark and a local
 // socket in $XDG_RUNTIME_DIR; a later start hands its folders to it and exits. The socket also
-// serves sessions without a bus. A name dies with its process and a socket nobody answers is
-// stale, so a crashed first instance never blocks the next start.
+// serves sessions without a bus. Which process is the first is decided by the lock on the user's
+// state (`InstanceLock`), not by the name or the socket: a crashed instance drops its lock, so its
+// socket is stale, while a frozen one keeps it, and then a later start must not become a second
+// writer beside it.
 class SingleInstance final : public QObject
 {
     Q_OBJECT
@@ -20,9 +22,14 @@ public:
     ~SingleInstance() override;
     Q_DISABLE_COPY_MOVE(SingleInstance)
 
-    // True when this process is now the running instance; false when `folders` (absolute
-    // paths) were handed to the one already running.
-    bool claim(const QStringList &folders);
+    enum class Claim
+    {
+        Owner,        // this process is now the running instance
+        HandedOver,   // `folders` (absolute paths) went to the one already running
+        NotAnswering, // another instance holds the state but does not answer
+    };
+    // `holdsStateLock`: this process holds the lock on the user's state.
+    Claim claim(const QStringList &folders, bool holdsStateLock);
 
     static QString socketPath();
 
@@ -35,8 +42,14 @@ Q_SIGNALS:
     void activationRequested(const QStringList &folders);
 
 private:
-    bool handOverByBus(const QStringList &folders);
-    bool handOverBySocket(const QStringList &folders);
+    enum class HandOver
+    {
+        Done,
+        NobodyThere,
+        NoAnswer
+    };
+    HandOver handOverByBus(const QStringList &folders);
+    HandOver handOverBySocket(const QStringList &folders);
     void listen();
     void readRequest(QLocalSocket *socket);
 

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -121,6 +122,51 @@ private Q_SLOTS:
         QCOMPARE(fourth->exitCode(), 0);
         QCOMPARE(third->state(), QProcess::Running);
         stop(*third);
+    }
+
+    void frozenInstanceGetsNoSecondWriter_data()
+    {
+        QTest::addColumn<bool>("withBus");
+        QTest::newRow("session bus") << true;
+        QTest::newRow("local socket") << false;
+    }
+    void frozenInstanceGetsNoSecondWriter()
+    {
+        QFETCH(bool, withBus);
+        if (withBus && QStandardPaths::findExecutable("dbus-daemon").isEmpty())
+            QSKIP("dbus-daemon is not installed");
+        Session s;
+        QVERIFY(s.start(withBus));
+        const QString drums = s.folder("Drums"), keys = s.folder("Keys");
+        auto first = s.launch({drums});
+        QTRY_COMPARE_WITH_TIMEOUT(s.roots(), QStringList{drums}, 15000);
+
+        // As a hang on a dead share would: the first process holds everything and answers nothing.
+        ::kill(pid_t(first->processId()), SIGSTOP);
+        const QByteArray socket =
+            QFile::encodeName(s.dir.filePath("runtime/org.wavelark.Wavelark"));
+        struct stat before = {};
+        QCOMPARE(::stat(socket.constData(), &before), 0);
+        auto second = std::make_unique<QProcess>();
+        second->setProcessEnvironment(s.environment);
+        second->start(WAVELARK_BINARY, {keys});
+        QVERIFY(second->waitForFinished(20000));
+        QCOMPARE(second->exitCode(), 1);
+        QVERIFY2(second->readAllStandardError().contains("already running but is not answering"),
+                 "the start says why it stops");
+        // The second start took neither the socket nor the state.
+        struct stat after = {};
+        QCOMPARE(::stat(socket.constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(s.roots(), QStringList{drums});
+
+        // Thawed, the first one still owns everything and takes later starts.
+        ::kill(pid_t(first->processId()), SIGCONT);
+        auto third = s.launch({keys});
+        QVERIFY(third->waitForFinished(15000));
+        QCOMPARE(third->exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(s.roots(), (QStringList{drums, keys}), 10000);
+        stop(*first);
     }
 };
 
