@@ -342,7 +342,8 @@ QMenu *ResultsTableView::contextMenuForRow(int row, QWidget *parent)
         return nullptr;
     const QUrl url = node->url();
     auto *menu = new QMenu(parent);
-    TagMenuSection::addTo(*menu, m_tags, url, devicePixelRatioF(), this);
+    TagMenuSection::addTo(*menu, m_tags, url, devicePixelRatioF(), this,
+                          TagMenuSection::Marking::Checkable);
     menu->addSeparator();
     connect(menu->addAction(QStringLiteral("Reveal in Browser")), &QAction::triggered, this,
             [this, url] { m_model.revealInBrowser(url); });

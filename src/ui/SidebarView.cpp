@@ -417,7 +417,8 @@ QMenu *SidebarView::contextMenuForRow(int row, QWidget *parent)
     const QUrl url = node->url();
     auto *menu = new QMenu(parent);
     menu->setObjectName(QStringLiteral("rowContextMenu"));
-    TagMenuSection::addTo(*menu, m_tags, url, devicePixelRatioF(), this);
+    TagMenuSection::addTo(*menu, m_tags, url, devicePixelRatioF(), this,
+                          TagMenuSection::Marking::NameSuffix);
     menu->addSeparator();
 
     if (node->isDirectory()) {

@@ -36,16 +36,16 @@ qreal TagDot::rowWidth(int count)
     return count <= 0 ? 0 : count * diameter + (count - 1) * spacing;
 }
 
-QIcon TagDot::menuIcon(FinderTag tag, bool checked, qreal devicePixelRatio)
+QIcon TagDot::menuIcon(FinderTag tag, bool checked, qreal devicePixelRatio, int side)
 {
-    QPixmap pixmap(QSize(12, 12) * devicePixelRatio);
+    QPixmap pixmap(QSize(side, side) * devicePixelRatio);
     pixmap.setDevicePixelRatio(devicePixelRatio);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
     painter.setBrush(FinderTags::displayColor(tag));
-    painter.drawEllipse(QRectF(1, 1, 10, 10));
+    painter.drawEllipse(QRectF(1, 1, side - 2, side - 2));
     if (checked) {
         const QColor mark = tag == FinderTag::Yellow ? QColor(0, 0, 0, 190) : QColor(Qt::white);
         painter.setPen(QPen(mark, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));

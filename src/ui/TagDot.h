@@ -24,7 +24,7 @@ public:
 
     // The colour's dot for menus; a checked tag carries its check mark inside the dot, because
     // the menu style draws no check box next to an item that has an image.
-    static QIcon menuIcon(FinderTag tag, bool checked, qreal devicePixelRatio);
+    static QIcon menuIcon(FinderTag tag, bool checked, qreal devicePixelRatio, int side);
 
     // The width of `count` dots laid out in a row.
     static qreal rowWidth(int count);

@@ -6,15 +6,22 @@
 #include <QMenu>
 
 void TagMenuSection::addTo(QMenu &menu, TagStore &tags, const QUrl &url, qreal devicePixelRatio,
-                           QObject *context)
+                           QObject *context, Marking marking)
 {
     const FinderTagSet current = tags.tagsFor(url);
     for (FinderTag tag : FinderTags::all) {
         const bool checked = current.contains(tag);
-        QAction *action = menu.addAction(TagDot::menuIcon(tag, checked, devicePixelRatio),
-                                         FinderTags::displayName(tag));
-        action->setCheckable(true);
-        action->setChecked(checked);
+        QAction *action = nullptr;
+        if (marking == Marking::Checkable) {
+            action = menu.addAction(TagDot::menuIcon(tag, checked, devicePixelRatio, 12),
+                                    FinderTags::displayName(tag));
+            action->setCheckable(true);
+            action->setChecked(checked);
+        } else {
+            const QString suffix = checked ? QStringLiteral("  \u2713") : QString();
+            action = menu.addAction(TagDot::menuIcon(tag, false, devicePixelRatio, 11),
+                                    FinderTags::displayName(tag) + suffix);
+        }
         QObject::connect(action, &QAction::triggered, context,
                          [&tags, url, tag] { tags.toggleTag(tag, url); });
     }

@@ -309,8 +309,8 @@ private Q_SLOTS:
         QVERIFY(f.list().selectionModel()->isSelected(f.list().currentIndex()));
     }
 
-    // The tag section is the results table's too, and is tested there; these are the commands
-    // after it.
+    // The tag section toggles like the results table's (tested there) but marks carried colours
+    // by name; then the commands after it.
     void contextMenu()
     {
         Fixture f;
@@ -326,6 +326,14 @@ private Q_SLOTS:
         QCOMPARE(commands(""), rowList(folder) + rowList("-|Remove from Browser"));
         actionNamed(*f.menu("Pad.wav"), "Blue")->trigger();
         QCOMPARE(f.tags->tagsFor(f.url("Pad.wav")), FinderTagSet{FinderTag::Blue});
+        const std::unique_ptr<QMenu> tagged = f.menu("Pad.wav");
+        QCOMPARE(actionTexts(*tagged).first(8),
+                 QStringList({"Red", "Orange", "Yellow", "Green", "Blue  \u2713", "Purple", "Gray",
+                              "No Color"}));
+        for (QAction *action : tagged->actions())
+            QVERIFY2(!action->isCheckable(), qPrintable(action->text()));
+        actionNamed(*tagged, "Blue  \u2713")->trigger();
+        QCOMPARE(f.tags->tagsFor(f.url("Pad.wav")), FinderTagSet());
         actionNamed(*f.menu("Pad.wav"), "Show in File Manager")->trigger();
         QCOMPARE(f.reveal.paths, QStringList{f.path("Pad.wav")});
         const qint64 focus = f.model->searchFocusRequest();
