@@ -19,14 +19,14 @@
 
 namespace {
 
-// Folders named on the command line, as absolute paths: the running instance has another
-// working directory.
+// Paths named on the command line, as absolute paths: the running instance has another working
+// directory. Files go along too, so that the browser can say why it does not add them.
 QStringList folderArguments(const QStringList &arguments)
 {
     QStringList folders;
     for (const QString &argument : arguments) {
         const QFileInfo info(argument);
-        if (info.isDir())
+        if (info.exists())
             folders.append(QDir::cleanPath(info.absoluteFilePath()));
     }
     return folders;

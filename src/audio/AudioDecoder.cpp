@@ -1,5 +1,7 @@
 #include "AudioDecoder.h"
 
+#include "FilePaths.h"
+
 #include <QFile>
 #include <QStringList>
 
@@ -99,7 +101,7 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path)
     std::unique_ptr<AudioDecoder> decoder(new AudioDecoder);
     // The explicit protocol keeps a colon in a file name from being read as a URL scheme; the
     // white list keeps a playlist disguised as a sample from reaching the network.
-    const QByteArray location = "file:" + QFile::encodeName(path);
+    const QByteArray location = "file:" + FilePaths::encoded(path);
     AVDictionary *options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     const int opened =

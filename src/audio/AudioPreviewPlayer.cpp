@@ -1,5 +1,6 @@
 #include "AudioPreviewPlayer.h"
 
+#include "FilePaths.h"
 #include "PeaksCache.h"
 #include "PlaybackEngine.h"
 #include "SdlAudioOutput.h"
@@ -127,7 +128,7 @@ bool AudioPreviewPlayer::startPlayback(const QUrl &url, double startFraction)
         engine = PlaybackEngine::create(url.toLocalFile(), *m_output);
     if (engine == nullptr) {
         resetLoadedState();
-        setLastError(QStringLiteral("Couldn't play ") + url.fileName());
+        setLastError(QStringLiteral("Couldn't play ") + FilePaths::displayText(url.fileName()));
         setPlayingURL(QUrl());
         return false;
     }

@@ -1,5 +1,7 @@
 #include "FileSignature.h"
 
+#include "FilePaths.h"
+
 #include <QFile>
 
 #include <sys/stat.h>
@@ -8,7 +10,7 @@ std::optional<FileSignature> FileSignature::of(const QUrl &url)
 {
     if (!url.isLocalFile())
         return std::nullopt;
-    const QByteArray path = QFile::encodeName(url.toLocalFile());
+    const QByteArray path = FilePaths::encoded(url.toLocalFile());
     struct stat info
     {};
     if (::stat(path.constData(), &info) != 0)

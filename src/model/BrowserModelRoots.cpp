@@ -282,8 +282,15 @@ bool BrowserModel::addDroppedFolders(const QList<QUrl> &urls)
         if (!url.isLocalFile())
             continue;
         const QString path = FilePaths::normalized(url);
-        if (!FilePaths::isDirectory(path))
+        if (!FilePaths::isDirectory(path)) {
+            // A sample dropped or named by mistake is a mistake worth a word; a path that does
+            // not exist (a stale argument) is not.
+            if (FilePaths::exists(path))
+                setLastError(QStringLiteral("Only folders can be added: \u201C") +
+                             FilePaths::displayText(FilePaths::lastComponent(path)) +
+                             QStringLiteral("\u201D is a file"));
             continue;
+        }
         const bool known =
             std::any_of(m_roots.cbegin(), m_roots.cend(),
                         [&](const FileNodePtr &root) { return root->path() == path; });

@@ -91,7 +91,7 @@ QList<FileNodePtr> FileNode::list(const QString &folder)
     };
     std::vector<Listed> listed;
     std::vector<const Listed *> order;
-    const QByteArray encoded = QFile::encodeName(folder);
+    const QByteArray encoded = FilePaths::encoded(folder);
     DIR *dir = ::opendir(encoded.constData());
     if (!dir)
         return {};
@@ -106,7 +106,7 @@ QList<FileNodePtr> FileNode::list(const QString &folder)
             isDirectory = ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                           S_ISDIR(st.st_mode);
         }
-        const QString name = QFile::decodeName(entry->d_name);
+        const QString name = FilePaths::decoded(entry->d_name);
         if (!isDirectory && !isAudioFileName(name))
             continue;
         listed.push_back({collator.sortKey(name), fromNormalizedPath(prefix + name, isDirectory)});

@@ -1,5 +1,7 @@
 #include "Fold.h"
 
+#include "FilePaths.h"
+
 #include <unicode/uchar.h>
 #include <unicode/unorm2.h>
 #include <unicode/ustring.h>
@@ -56,6 +58,9 @@ bool normalize(const UNormalizer2 *normalizer, const std::u16string &in, std::u1
 
 QString foldNonAscii(QStringView text)
 {
+    // A name's bytes that are not UTF-8 are found as they are shown.
+    if (std::any_of(text.begin(), text.end(), FilePaths::isEscapedByte))
+        return foldNonAscii(FilePaths::displayText(text.toString()));
     UErrorCode status = U_ZERO_ERROR;
     const UNormalizer2 *nfkd = unorm2_getNFKDInstance(&status);
     const UNormalizer2 *nfc = unorm2_getNFCInstance(&status);

@@ -38,18 +38,15 @@ bool isAudioName(std::string_view name)
     return false;
 }
 
-bool isValidUtf8(std::string_view text)
+// True when the bytes are the index's form already: valid UTF-8 holding nothing of the block that
+// carries other bytes (its code points are EF BE xx and EF BF xx in UTF-8).
+bool isCarriedAsIs(std::string_view text)
 {
-    return isAscii(text) ||
-           QUtf8StringView(text.data(), static_cast<qsizetype>(text.size())).isValidUtf8();
-}
-
-// Names that are not UTF-8 are kept with replacement characters; such a file cannot be opened
-// again by that name, but it is found by search like any other.
-std::string cleanUtf8(std::string_view text)
-{
-    const QByteArray clean = QString::fromUtf8(text.data(), qsizetype(text.size())).toUtf8();
-    return std::string(clean.constData(), size_t(clean.size()));
+    if (isAscii(text))
+        return true;
+    return QUtf8StringView(text.data(), static_cast<qsizetype>(text.size())).isValidUtf8() &&
+           text.find("\xEF\xBE") == std::string_view::npos &&
+           text.find("\xEF\xBF") == std::string_view::npos;
 }
 
 std::string joined(std::string_view folder, std::string_view name)
@@ -188,11 +185,12 @@ private:
                 }
                 if (type != DT_REG || !isAudioName(nameView))
                     continue;
-                if (isValidUtf8(nameView)) {
+                if (isCarriedAsIs(nameView)) {
                     listing.names.append(nameView);
                     foldUtf8(nameView, listing.folded);
                 } else {
-                    listing.scratch = cleanUtf8(nameView);
+                    // Names that are not UTF-8 keep their bytes, so the file opens again by them.
+                    listing.scratch = FilePaths::escapedUtf8(nameView);
                     listing.names.append(listing.scratch);
                     foldUtf8(listing.scratch, listing.folded);
                 }
@@ -204,7 +202,8 @@ private:
         }
         ::close(fd);
         if (!listing.ends.empty()) {
-            const std::string folder = isValidUtf8(task.path) ? task.path : cleanUtf8(task.path);
+            const std::string folder =
+                isCarriedAsIs(task.path) ? task.path : FilePaths::escapedUtf8(task.path);
             std::lock_guard lock(m_builderMutex);
             const quint32 id = m_builder.addFolder(folder);
             quint32 name = 0, folded = 0;
@@ -231,7 +230,7 @@ private:
 
 std::string localPath(const QString &path)
 {
-    const QByteArray encoded = QFile::encodeName(FilePaths::normalized(path));
+    const QByteArray encoded = FilePaths::encoded(FilePaths::normalized(path));
     return std::string(encoded.constData(), size_t(encoded.size()));
 }
 

@@ -1,5 +1,7 @@
 #include "Bookmark.h"
 
+#include "FilePaths.h"
+
 #include "FolderListingCache.h"
 
 #include <QDir>
@@ -253,7 +255,7 @@ std::optional<QByteArray> Bookmark::create(const QString &path)
 {
     if (path.isEmpty())
         return std::nullopt;
-    const QByteArray local = QFile::encodeName(normalised(path));
+    const QByteArray local = FilePaths::encoded(normalised(path));
     struct stat info;
     if (::lstat(local.constData(), &info) != 0)
         return std::nullopt;
@@ -282,12 +284,12 @@ std::optional<Bookmark::Resolution> Bookmark::resolve(const QByteArray &data, Se
         const bool same = quint64(info.st_dev) == target->device &&
                           quint64(info.st_ino) == target->inode &&
                           (S_ISREG(info.st_mode) || isSameItem(info, target->path, *target));
-        return Resolution{QFile::decodeName(target->path), !same};
+        return Resolution{FilePaths::decoded(target->path), !same};
     }
     SearchTrace trace;
     if (const std::optional<QByteArray> found =
             searchNearby(*target, searched ? &trace : nullptr, listings))
-        return Resolution{QFile::decodeName(*found), true};
+        return Resolution{FilePaths::decoded(*found), true};
     if (searched)
         *searched = std::move(trace);
     return std::nullopt;

@@ -1,5 +1,7 @@
 #include "FileManagerReveal.h"
 
+#include "FilePaths.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -25,7 +27,7 @@ void openParentFolder(const QString &path)
 // The desktop portal opens the folder with the item selected where the file manager supports it.
 void openWithPortal(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_PATH | O_CLOEXEC);
+    const int fd = ::open(FilePaths::encoded(path).constData(), O_PATH | O_CLOEXEC);
     if (fd < 0) {
         openParentFolder(path);
         return;

@@ -1,5 +1,7 @@
 #include "FileSystemWatcher.h"
 
+#include "FilePaths.h"
+
 #include "InotifyTree.h"
 
 #include <QDir>
@@ -44,7 +46,7 @@ std::vector<std::string> localRoots(const QStringList &paths)
         if (path.isEmpty())
             continue;
         const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-        std::string local = QFile::encodeName(clean).toStdString();
+        std::string local = FilePaths::encoded(clean).toStdString();
         if (std::find(roots.begin(), roots.end(), local) == roots.end())
             roots.push_back(std::move(local));
     }

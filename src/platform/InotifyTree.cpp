@@ -1,5 +1,7 @@
 #include "InotifyTree.h"
 
+#include "FilePaths.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -82,9 +84,9 @@ FileSystemChanges InotifyTree::takeChanges()
     changes.complete = m_changes.complete;
     if (changes.complete) {
         for (const std::string &path : m_changes.folders)
-            changes.folders.append(QFile::decodeName(QByteArray::fromStdString(path)));
+            changes.folders.append(FilePaths::decoded(QByteArray::fromStdString(path)));
         for (const std::string &path : m_changes.trees)
-            changes.trees.append(QFile::decodeName(QByteArray::fromStdString(path)));
+            changes.trees.append(FilePaths::decoded(QByteArray::fromStdString(path)));
     }
     changes.normalise();
     m_changes = LocalChanges();

@@ -1,5 +1,7 @@
 #include "FinderTagSync.h"
 
+#include "FilePaths.h"
+
 #include "FinderTagsIO.h"
 
 #include "platform/FilePaths.h"
@@ -61,7 +63,7 @@ public:
         }
         m_result.names.record(tags.entries);
         if (!colours.isEmpty())
-            m_result.perItem.insert(QFile::decodeName(path), colours);
+            m_result.perItem.insert(FilePaths::decoded(path), colours);
         if (!tags.xdgNames.isEmpty())
             m_xdgItems.emplace_back(path, std::move(tags.xdgNames));
     }
@@ -82,7 +84,7 @@ public:
                     found.insert(*colour);
             }
             if (!found.isEmpty())
-                m_result.perItem[QFile::decodeName(path)].unite(found);
+                m_result.perItem[FilePaths::decoded(path)].unite(found);
         }
     }
 
@@ -143,7 +145,7 @@ Scan scan(const QList<QUrl> &roots, const std::optional<QStringList> &favoriteNa
         const QString path = FilePaths::normalized(root);
         if (path.isEmpty())
             continue;
-        const QByteArray local = QFile::encodeName(path);
+        const QByteArray local = FilePaths::encoded(path);
         walker.visit(local);
         if (!walker.walk(local))
             return result;

@@ -1,5 +1,7 @@
 #include "FinderTagsIO.h"
 
+#include "FilePaths.h"
+
 #include "FinderTag.h"
 #include "XdgTags.h"
 
@@ -277,14 +279,14 @@ QList<Entry> readEntries(const QUrl &url)
     const QString path = url.toLocalFile();
     if (path.isEmpty())
         return {};
-    return readEntriesAtPath(QFile::encodeName(path));
+    return readEntriesAtPath(FilePaths::encoded(path));
 }
 
 bool writeEntries(const QList<Entry> &entries, const QUrl &url)
 {
     if (!url.isLocalFile() || url.toLocalFile().isEmpty())
         return false;
-    const QByteArray path = QFile::encodeName(url.toLocalFile());
+    const QByteArray path = FilePaths::encoded(url.toLocalFile());
     if (entries.isEmpty())
         return ::removexattr(path.constData(), attributeName) == 0 || errno == ENODATA;
     const std::optional<QByteArray> bytes = encodeEntries(entries);
@@ -297,14 +299,14 @@ QStringList readXdgTags(const QUrl &url)
 {
     if (!url.isLocalFile() || url.toLocalFile().isEmpty())
         return {};
-    return readXdgAt(QFile::encodeName(url.toLocalFile()), {}, -1);
+    return readXdgAt(FilePaths::encoded(url.toLocalFile()), {}, -1);
 }
 
 bool addXdgTags(const QStringList &names, const QUrl &url)
 {
     if (!url.isLocalFile() || url.toLocalFile().isEmpty())
         return false;
-    const QByteArray path = QFile::encodeName(url.toLocalFile());
+    const QByteArray path = FilePaths::encoded(url.toLocalFile());
     errno = 0;
     const std::optional<QByteArray> value = readAttribute(path.constData(), XdgTags::attributeName);
     // Absent reads as an empty list; any other read failure must not lose the names there.

@@ -45,7 +45,7 @@ struct ItemTags
 
 // In attribute order; empty when the file has no readable, well-formed attribute.
 QList<Entry> readEntries(const QUrl &url);
-// The same for a file-system path in the local 8-bit encoding (QFile::encodeName), for walks
+// The same for a file-system path as its bytes (FilePaths::encoded), for walks
 // that never make URLs of the items they pass.
 QList<Entry> readEntriesAtPath(const QByteArray &localPath);
 // Both attributes from one listing of the item's attributes, for the import's walk.

@@ -1,5 +1,6 @@
 #include "FileRowView.h"
 
+#include "FilePaths.h"
 #include "SymbolIcon.h"
 #include "TagDot.h"
 #include "Theme.h"
@@ -27,6 +28,7 @@ constexpr qreal disclosureWidth = 10;
 constexpr qreal disclosureSize = 8;
 constexpr qreal iconSize = 16;
 constexpr qreal offlineOpacity = 0.55;
+constexpr qreal minimumNameWidth = 120;
 
 const QString offlineText = QStringLiteral("offline");
 
@@ -88,8 +90,15 @@ FileRowView::Layout FileRowView::layout(const QStyleOptionViewItem &option,
     const qreal centerY = cell.center().y();
     Layout result;
 
-    qreal x = cell.left() + listLeading + item.row.depth * indentWidth + contentLeading;
+    // Deep trees stop indenting where the name would lose its room: a folder a hundred levels
+    // down still shows what it is called.
     const qreal right = cell.right() + 1 - listTrailing - contentTrailing;
+    const qreal deepest = std::max<qreal>(0, right - cell.left() - listLeading - contentLeading -
+                                                 disclosureWidth - iconSize - minimumNameWidth);
+    qreal x = cell.left() + listLeading +
+              std::min<qreal>(item.row.depth * indentWidth,
+                              std::floor(deepest / indentWidth) * indentWidth) +
+              contentLeading;
     result.disclosure = QRectF(x + (disclosureWidth - disclosureSize) / 2,
                                centerY - disclosureSize / 2, disclosureSize, disclosureSize);
     x += disclosureWidth + itemSpacing;
@@ -105,7 +114,7 @@ FileRowView::Layout FileRowView::layout(const QStyleOptionViewItem &option,
 
     const QFontMetrics metrics(option.font);
     const qreal available = std::max<qreal>(0, right - x - trailing);
-    const QString name = item.row.node->name();
+    const QString name = FilePaths::displayText(item.row.node->name());
     const qreal wanted = metrics.horizontalAdvance(name);
     const qreal nameWidth = std::min(wanted, available);
     result.elidedName =
@@ -216,7 +225,7 @@ bool FileRowView::helpEvent(QHelpEvent *event, QAbstractItemView *view,
         }
     }
     // Only a name cut short by the middle ellipsis needs a tooltip.
-    const QString name = item.row.node->name();
+    const QString name = FilePaths::displayText(item.row.node->name());
     if (geometry.elidedName != name && geometry.name.contains(event->pos())) {
         QToolTip::showText(event->globalPos(), name, view);
         return true;

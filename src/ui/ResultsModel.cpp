@@ -2,9 +2,9 @@
 
 #include "AudioPreviewPlayer.h"
 #include "BrowserModel.h"
+#include "FilePaths.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QMimeData>
 #include <QThreadPool>
 
@@ -48,7 +48,7 @@ QVariant ResultsModel::data(const QModelIndex &index, int role) const
         return QVariant();
     switch (role) {
     case Qt::DisplayRole:
-        return item->name();
+        return FilePaths::displayText(item->name());
     case UrlRole:
         return item->url();
     case IsDirectoryRole:
@@ -90,11 +90,11 @@ QString ResultsModel::folder(int row) const
             best = root.get();
     }
     if (best == nullptr)
-        return QDir::toNativeSeparators(parent);
+        return FilePaths::displayText(QDir::toNativeSeparators(parent));
     if (parent == best->path())
-        return best->name();
+        return FilePaths::displayText(best->name());
     const qsizetype skip = best->path().size() + (best->path().endsWith(QLatin1Char('/')) ? 0 : 1);
-    return QDir::toNativeSeparators(parent.mid(skip));
+    return FilePaths::displayText(QDir::toNativeSeparators(parent.mid(skip)));
 }
 
 Qt::ItemFlags ResultsModel::flags(const QModelIndex &index) const
@@ -115,17 +115,17 @@ QStringList ResultsModel::mimeTypes() const
 
 QMimeData *ResultsModel::mimeData(const QModelIndexList &indexes) const
 {
-    QList<QUrl> urls;
+    QStringList paths;
     for (const QModelIndex &index : indexes) {
         const FileNodePtr item = index.isValid() ? node(index.row()) : nullptr;
         // Checked at the moment of the drag: results may name files deleted since the search.
-        if (item && !item->isDirectory() && QFileInfo::exists(item->path()))
-            urls.append(item->url());
+        if (item && !item->isDirectory() && FilePaths::exists(item->path()))
+            paths.append(item->path());
     }
-    if (urls.isEmpty())
+    if (paths.isEmpty())
         return nullptr;
     auto *mime = new QMimeData;
-    mime->setUrls(urls);
+    mime->setData(QStringLiteral("text/uri-list"), FilePaths::uriList(paths));
     return mime;
 }
 

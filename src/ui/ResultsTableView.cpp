@@ -1,5 +1,6 @@
 #include "ResultsTableView.h"
 
+#include "FilePaths.h"
 #include "TagDot.h"
 
 #include "AudioPreviewPlayer.h"
@@ -361,6 +362,7 @@ void ResultsTableView::startDrag(Qt::DropActions)
         return;
     auto *drag = new QDrag(this);
     drag->setMimeData(mime);
-    drag->setPixmap(SampleDragPreview(node->name()).render(font(), devicePixelRatioF()));
+    drag->setPixmap(SampleDragPreview(FilePaths::displayText(node->name()))
+                        .render(font(), devicePixelRatioF()));
     drag->exec(Qt::CopyAction, Qt::CopyAction);
 }

@@ -1,6 +1,7 @@
 #include "SearchBar.h"
 
 #include "BrowserModel.h"
+#include "FilePaths.h"
 #include "SymbolIcon.h"
 #include "Theme.h"
 
@@ -40,7 +41,7 @@ QString findShortcut()
 
 QString lastComponent(const QUrl &url)
 {
-    return url.adjusted(QUrl::StripTrailingSlash).fileName();
+    return FilePaths::displayText(url.adjusted(QUrl::StripTrailingSlash).fileName());
 }
 
 // A small indeterminate spinner: twelve spokes of fading lines, turning while visible.

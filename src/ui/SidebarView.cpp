@@ -549,10 +549,11 @@ void SidebarView::startFileDrag(int row)
     const FileNodePtr node = m_rows->rowAt(row).row.node;
     auto *mime = new QMimeData;
     if (FilePaths::exists(node->path()))
-        mime->setUrls({node->url()});
+        mime->setData(QStringLiteral("text/uri-list"), FilePaths::uriList({node->path()}));
     auto *drag = new QDrag(m_list);
     drag->setMimeData(mime);
-    const QPixmap preview = SampleDragPreview(node->name()).render(font(), devicePixelRatioF());
+    const QPixmap preview =
+        SampleDragPreview(FilePaths::displayText(node->name())).render(font(), devicePixelRatioF());
     drag->setPixmap(preview);
     drag->setHotSpot(QPoint(12, static_cast<int>(preview.deviceIndependentSize().height() / 2)));
     drag->exec(Qt::CopyAction, Qt::CopyAction);

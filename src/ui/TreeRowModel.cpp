@@ -107,7 +107,7 @@ QVariant TreeRowModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-        return row.row.node->name();
+        return FilePaths::displayText(row.row.node->name());
     case UrlRole:
         return row.row.node->url();
     case DepthRole:

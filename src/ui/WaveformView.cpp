@@ -1,5 +1,6 @@
 #include "WaveformView.h"
 
+#include "FilePaths.h"
 #include "SymbolIcon.h"
 #include "WaveformBars.h"
 
@@ -72,7 +73,7 @@ QString WaveformView::titleText() const
     const QUrl loaded = m_player.loadedURL();
     if (loaded.isEmpty())
         return {};
-    QString title = loaded.fileName();
+    QString title = FilePaths::displayText(FilePaths::lastComponent(loaded.toLocalFile()));
     const QString length = formatDuration(m_player.duration());
     if (!length.isEmpty())
         title += QStringLiteral("  \u00B7  ") + length;

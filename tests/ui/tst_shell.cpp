@@ -4,6 +4,7 @@
 #include "audio/AudioPreviewPlayer.h"
 #include "model/FolderChooser.h"
 #include "platform/BinaryPlist.h"
+#include "platform/FilePaths.h"
 #include "platform/Preferences.h"
 #include "tags/TagStore.h"
 #include "ui/AboutDialog.h"
@@ -236,6 +237,64 @@ private Q_SLOTS:
         QTest::qWait(1000);
         QCOMPARE(QFileInfo(prefs).lastModified(), written);
         QCOMPARE(contents(prefs), bytes);
+    }
+
+    // Names unpacked from old archives are not UTF-8; such files work like any other.
+    void namesThatAreNotUtf8()
+    {
+        Fixture f;
+        const QString lib = f.folder("lib").toLocalFile();
+        const QList<QByteArray> names{"caf\xe9-latin1.wav", "caf\xe8-latin1.wav", "\xff\xfe.wav"};
+        QList<QUrl> urls;
+        for (const QByteArray &name : names) {
+            QVERIFY(writeWav(f.path("plain.wav"), 0.5));
+            const QByteArray raw = QFile::encodeName(lib) + '/' + name;
+            QCOMPARE(::rename(QFile::encodeName(f.path("plain.wav")).constData(), raw.constData()),
+                     0);
+            urls.append(QUrl::fromLocalFile(FilePaths::decoded(raw)));
+        }
+        QVERIFY(f.make());
+        QVERIFY(f.app->model().addDroppedFolders({QUrl::fromLocalFile(lib)}));
+
+        // Listed under names that show their odd bytes, each path the very bytes on disk.
+        f.app->model().expand(f.app->model().roots().constFirst());
+        QStringList shown;
+        for (const VisibleRow &row : f.app->model().visibleRows()) {
+            if (!row.node->isDirectory())
+                shown.append(FilePaths::displayText(row.node->name()));
+        }
+        shown.sort();
+        QCOMPARE(shown,
+                 QStringList({"\\xFF\\xFE.wav", "caf\\xE8-latin1.wav", "caf\\xE9-latin1.wav"}));
+
+        // A file is no root, and the browser says so.
+        QVERIFY(!f.app->model().addDroppedFolders({urls.at(0)}));
+        QCOMPARE(f.app->model().lastError(),
+                 "Only folders can be added: \u201Ccaf\\xE9-latin1.wav\u201D is a file");
+
+        // Found by search as they are shown.
+        f.app->model().setGlobalSearch(true);
+        f.app->model().setSearchText("caf\\xe9");
+        QTRY_COMPARE(f.app->model().searchResults().size(), 1);
+        QCOMPARE(f.app->model().searchResults().constFirst()->url(), urls.at(0));
+
+        // Played and drawn.
+        for (const QUrl &url : urls) {
+            f.app->player().play(url);
+            QTRY_VERIFY(!f.app->player().waveform().isEmpty() &&
+                        f.app->player().loadedURL() == url);
+            QCOMPARE(f.app->player().lastError(), QString());
+        }
+
+        // Distinct tags for distinct bytes, across a restart.
+        f.app->tagStore().setTags({FinderTag::Red}, urls.at(0));
+        f.app->tagStore().setTags({FinderTag::Blue}, urls.at(1));
+        f.app->model().waitForIndexWrites();
+        f.app.reset();
+        QVERIFY(f.make());
+        QCOMPARE(f.app->tagStore().tagsFor(urls.at(0)), FinderTagSet{FinderTag::Red});
+        QCOMPARE(f.app->tagStore().tagsFor(urls.at(1)), FinderTagSet{FinderTag::Blue});
+        QCOMPARE(f.app->tagStore().tagsFor(urls.at(2)), FinderTagSet());
     }
 
     void saveProblemShowsUntilASaveSucceeds()
