@@ -12,10 +12,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QStyleFactory>
 #include <QUrl>
 
 #include <cstdio>
+
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -59,16 +62,45 @@ void tellNotAnswering(qint64 pid)
     DialogPresenter::system().run({message, advice, {QStringLiteral("OK")}}, nullptr);
 }
 
+// Chooses the platform before Qt starts; when none can start, why, in one line a user can act
+// on (Qt itself would abort with advice to reinstall, which helps nobody).
+QString choosePlatform()
+{
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return {};
+    if (qEnvironmentVariableIsSet("DISPLAY")) {
+        xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+        const bool reached = xcb_connection_has_error(connection) == 0;
+        xcb_disconnect(connection);
+        if (reached) {
+            // Wayland lets no client place its window, keep it on top or see the pointer;
+            // XWayland does.
+            if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+                qputenv("QT_QPA_PLATFORM", "xcb");
+            return {};
+        }
+    }
+    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
+        const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
+                             QStringLiteral("/platforms"));
+        if (!platforms.entryList({QStringLiteral("libqwayland*.so")}, QDir::Files).isEmpty())
+            return {};
+        return QStringLiteral("cannot open a window: this Wayland session has no XWayland and "
+                              "Qt's Wayland support is not installed (install the package "
+                              "qt6-wayland, or turn on XWayland).");
+    }
+    if (qEnvironmentVariableIsSet("DISPLAY"))
+        return QStringLiteral("cannot open a window: the X display %1 does not answer.")
+            .arg(qEnvironmentVariable("DISPLAY"));
+    return QStringLiteral("cannot open a window: no display was found (neither DISPLAY nor "
+                          "WAYLAND_DISPLAY is set).");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     MemoryPolicy::apply();
-
-    // Wayland lets no client place its window, keep it on top or see the pointer; XWayland does.
-    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && qEnvironmentVariableIsSet("DISPLAY") &&
-        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
 
     QStringList folders;
     {
@@ -89,6 +121,10 @@ int main(int argc, char *argv[])
         folders = folderArguments(parser.positionalArguments());
     }
 
+    if (const QString missing = choosePlatform(); !missing.isEmpty()) {
+        std::fprintf(stderr, "wavelark: %s\n", qPrintable(missing));
+        return 2;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Wavelark"));
     QApplication::setApplicationVersion(QStringLiteral(WAVELARK_VERSION));

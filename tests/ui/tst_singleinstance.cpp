@@ -4,6 +4,7 @@
 #include "platform/Preferences.h"
 
 #include <QDir>
+#include <QLibraryInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -167,6 +168,49 @@ private Q_SLOTS:
         QCOMPARE(third->exitCode(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(s.roots(), (QStringList{drums, keys}), 10000);
         stop(*first);
+    }
+
+    // Without any display Qt would abort with advice to reinstall; the start says what is missing.
+    void noDisplaySaysWhatIsMissing_data()
+    {
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("wayland");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("nothing") << QString() << QString() << "no display was found";
+        QTest::newRow("wayland without xwayland or plugin") << QString() << "wayland-nowhere"
+                                                            << "install the package qt6-wayland";
+        QTest::newRow("x display gone")
+            << ":93" << QString() << "the X display :93 does not answer";
+    }
+    void noDisplaySaysWhatIsMissing()
+    {
+        QFETCH(QString, display);
+        QFETCH(QString, wayland);
+        QFETCH(QString, says);
+        if (!wayland.isEmpty() &&
+            !QDir(QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms")
+                 .entryList({"libqwayland*.so"})
+                 .isEmpty())
+            QSKIP("Qt's Wayland platform is installed here");
+        Session s;
+        QVERIFY(s.start(false));
+        s.environment.remove("QT_QPA_PLATFORM");
+        s.environment.remove("DISPLAY");
+        s.environment.remove("WAYLAND_DISPLAY");
+        if (!display.isEmpty())
+            s.environment.insert("DISPLAY", display);
+        if (!wayland.isEmpty())
+            s.environment.insert("WAYLAND_DISPLAY", wayland);
+        QProcess start;
+        start.setProcessEnvironment(s.environment);
+        start.start(WAVELARK_BINARY, {});
+        QVERIFY(start.waitForFinished(15000));
+        QCOMPARE(start.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(start.exitCode(), 2);
+        const QString error = QString::fromUtf8(start.readAllStandardError()).trimmed();
+        QVERIFY2(error.startsWith("wavelark: cannot open a window: ") && error.contains(says) &&
+                     !error.contains('\n'),
+                 qPrintable(error));
     }
 };
 
