@@ -93,7 +93,7 @@ const QStringList &AudioPreviewPlayer::previewableExtensions()
         QStringLiteral("aiff"), QStringLiteral("aifc"), QStringLiteral("caf"),
         QStringLiteral("mp3"),  QStringLiteral("m4a"),  QStringLiteral("aac"),
         QStringLiteral("mp4"),  QStringLiteral("flac"), QStringLiteral("au"),
-        QStringLiteral("snd")};
+        QStringLiteral("snd"),  QStringLiteral("ogg"),  QStringLiteral("oga")};
     return extensions;
 }
 

@@ -12,7 +12,8 @@
 
 namespace AudioFixtures {
 
-// The ffmpeg output options that write `extension` (one of the previewable ones, or ogg).
+// The ffmpeg output options that write `extension`, one of the previewable ones (.ogg as Vorbis,
+// .oga as Opus).
 QStringList encoderOptions(const QString &extension);
 // A 32-bit float WAV built from an aevalsrc expression per channel (`t` is the time in seconds).
 bool makeFloatWav(const QString &path, const QStringList &channelExpressions, double seconds,

@@ -87,6 +87,8 @@ private Q_SLOTS:
             {u"aif"_qs, {"-ar 22050 -ac 1", "AIFF · 22.05 kHz · 16-bit · mono"}},
             {u"flac"_qs, {"-ar 96000 -ac 1 -sample_fmt s16", "FLAC · 96 kHz · 16-bit · mono"}},
             {u"mp3"_qs, {"-ar 48000", "MP3 · 48 kHz · stereo"}},
+            {u"ogg"_qs, {"", "VORBIS · 44.1 kHz · stereo"}},
+            {u"oga"_qs, {"", "OPUS · 48 kHz · stereo"}},
         };
         for (const QString &extension : AudioPreviewPlayer::previewableExtensions()) {
             const auto [options, line] = lines.value(extension);
@@ -133,12 +135,12 @@ private Q_SLOTS:
     void refusesWhatItCannotPlay_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("bytes"); // null: an Ogg file made by ffmpeg
+        QTest::addColumn<QByteArray>("bytes"); // null: an Opus file made by ffmpeg
         QTest::addColumn<QString>("message");
         const auto row = [](const char *name, const QByteArray &bytes, const char *message) {
             QTest::newRow(name) << QString::fromUtf8(name) << bytes << QString::fromUtf8(message);
         };
-        row("X.OGA", QByteArray(), "Can't preview .oga files");
+        row("X.OPUS", QByteArray(), "Can't preview .opus files");
         row("README", "hello", "Can't preview . files");
         row("kick.wav", QByteArray(4096, '\x7f'), "Couldn't play kick.wav");
         row("half.flac", QByteArray("fLaC\0\0\0\x22", 8), "Couldn't play half.flac");
@@ -154,7 +156,7 @@ private Q_SLOTS:
         const QString file = name.isEmpty() ? m_short : path(name);
         if (bytes.isNull() && !name.isEmpty()) {
             QVERIFY(TestSupport::makeAudio(file, QStringLiteral("sine=d=0.2"),
-                                           AudioFixtures::encoderOptions(QStringLiteral("ogg"))));
+                                           AudioFixtures::encoderOptions(QStringLiteral("oga"))));
         } else if (!bytes.isEmpty()) {
             QVERIFY(TestSupport::writeFile(file, bytes));
         }
