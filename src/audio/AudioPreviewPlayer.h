@@ -110,7 +110,7 @@ Q_SIGNALS:
     void previewLoopsChanged();
 
 private:
-    bool startPlayback(const QUrl &url, double startFraction);
+    bool startPlayback(const QUrl &url, double startSeconds);
     void setPlayingURL(const QUrl &url);
     void setWaveform(const QList<float> &waveform);
     void setIsGeneratingWaveform(bool generating);

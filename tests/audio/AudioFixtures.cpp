@@ -40,12 +40,14 @@ bool makeFloatWav(const QString &path, const QStringList &channelExpressions, do
                                   {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")});
 }
 
-std::optional<std::vector<float>> decodeWithFfmpeg(const QString &path)
+std::optional<std::vector<float>> decodeWithFfmpeg(const QString &path,
+                                                   const QStringList &inputOptions)
 {
-    const TestSupport::ProcessResult decoded = TestSupport::run(
-        QStringLiteral("ffmpeg"),
-        QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
-                    QStringLiteral("-f"), QStringLiteral("f32le"), QStringLiteral("-")});
+    const TestSupport::ProcessResult decoded =
+        TestSupport::run(QStringLiteral("ffmpeg"),
+                         QStringList{QStringLiteral("-v"), QStringLiteral("error")} + inputOptions +
+                             QStringList{QStringLiteral("-i"), path, QStringLiteral("-f"),
+                                         QStringLiteral("f32le"), QStringLiteral("-")});
     if (decoded.exitCode != 0)
         return std::nullopt;
     std::vector<float> samples(size_t(decoded.out.size()) / sizeof(float));

@@ -19,7 +19,9 @@ QStringList encoderOptions(const QString &extension);
 bool makeFloatWav(const QString &path, const QStringList &channelExpressions, double seconds,
                   int sampleRate);
 // Decodes `path` with the ffmpeg tool into interleaved floats at the file's own rate.
-std::optional<std::vector<float>> decodeWithFfmpeg(const QString &path);
+// `inputOptions` go before the input (`-flags2 +skip_manual` keeps every decoded frame).
+std::optional<std::vector<float>> decodeWithFfmpeg(const QString &path,
+                                                   const QStringList &inputOptions = {});
 // The peaks by the plain per-frame rule, as an oracle for the optimised builder.
 QList<float> referencePeaks(const std::vector<float> &interleaved, int channels, int count);
 // The frames that carry sound: underruns while the decoder catches up are exact silence.
