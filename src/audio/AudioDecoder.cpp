@@ -16,6 +16,7 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -99,6 +100,7 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path)
 {
     silenceLibraryLog();
     std::unique_ptr<AudioDecoder> decoder(new AudioDecoder);
+    decoder->m_path = path;
     // The explicit protocol keeps a colon in a file name from being read as a URL scheme; the
     // white list keeps a playlist disguised as a sample from reaching the network.
     const QByteArray location = "file:" + FilePaths::encoded(path);
@@ -140,6 +142,11 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path)
     decoder->m_packet = av_packet_alloc();
     if (decoder->m_packet == nullptr)
         return nullptr;
+    decoder->m_endFrame = decoder->statedLength();
+    if (decoder->isOgg()) {
+        decoder->m_dropsDemuxerEndPadding = codec->id == AV_CODEC_ID_VORBIS;
+        decoder->primeFirstPacket();
+    }
     return decoder;
 }
 
@@ -165,35 +172,59 @@ int AudioDecoder::channelCount() const
     return m_codec->ch_layout.nb_channels;
 }
 
+bool AudioDecoder::isOgg() const
+{
+    return std::strcmp(m_format->iformat->name, "ogg") == 0;
+}
+
+bool AudioDecoder::isMp3() const
+{
+    return std::strcmp(m_format->iformat->name, "mp3") == 0;
+}
+
 qint64 AudioDecoder::statedLength() const
 {
     // A length guessed from the bit rate can be off by seconds (raw AAC, for one); an MP3 stream's
     // length counts whole frames, priming and padding included, which a short sample notices.
-    if (m_format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE ||
-        std::strcmp(m_format->iformat->name, "mp3") == 0 || isOgg())
+    if (m_format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE || isMp3())
         return -1;
     const AVStream *audio = stream();
     const AVRational frameBase{1, sampleRate()};
+    qint64 frames = -1;
     if (audio->duration != AV_NOPTS_VALUE && audio->duration > 0)
-        return av_rescale_q(audio->duration, audio->time_base, frameBase);
-    if (m_format->duration != AV_NOPTS_VALUE && m_format->duration > 0)
-        return av_rescale_q(m_format->duration, AV_TIME_BASE_Q, frameBase);
-    return -1;
+        frames = av_rescale_q(audio->duration, audio->time_base, frameBase);
+    else if (m_format->duration != AV_NOPTS_VALUE && m_format->duration > 0)
+        frames = av_rescale_q(m_format->duration, AV_TIME_BASE_Q, frameBase);
+    if (frames < 0)
+        return -1;
+    // The granule position of Opus counts the pre-skip, which the decoder drops.
+    if (isOgg())
+        frames -= audio->codecpar->initial_padding;
+    return std::max<qint64>(frames, 0);
+}
+
+bool AudioDecoder::statedLengthIsBinding() const
+{
+    return !isOgg();
 }
 
 double AudioDecoder::duration() const
 {
+    const qint64 stated = statedLength();
+    if (stated > 0)
+        return double(stated) / sampleRate();
     const AVStream *audio = stream();
-    if (audio->duration != AV_NOPTS_VALUE && audio->duration > 0)
-        return double(audio->duration) * av_q2d(audio->time_base);
+    if (audio->duration != AV_NOPTS_VALUE && audio->duration > 0) {
+        qint64 ticks = audio->duration;
+        // An MP3 stream's time line starts after the encoder delay, which decoding skips.
+        if (isMp3() && audio->start_time != AV_NOPTS_VALUE && audio->start_time > 0 &&
+            audio->start_time < ticks)
+            ticks -= audio->start_time;
+        return double(ticks) * av_q2d(audio->time_base);
+    }
     if (m_format->duration != AV_NOPTS_VALUE && m_format->duration > 0)
         return double(m_format->duration) / AV_TIME_BASE;
     return 0;
-}
-
-bool AudioDecoder::isOgg() const
-{
-    return std::strcmp(m_format->iformat->name, "ogg") == 0;
 }
 
 QString AudioDecoder::formatFacts() const
@@ -234,6 +265,36 @@ qint64 AudioDecoder::countFramesFromPackets()
 
 AudioDecoder::Status AudioDecoder::decode(AVFrame *frame)
 {
+    if (m_ended) {
+        av_frame_unref(frame);
+        return Status::End;
+    }
+    const Status status = receive(frame);
+    if (status != Status::Frame)
+        return status;
+    const qint64 position = m_nextFrame >= 0 ? m_nextFrame : timestampPosition(frame);
+    m_framePosition = position;
+    if (position < 0) {
+        m_nextFrame = -1;
+        return status;
+    }
+    qint64 frames = frame->nb_samples;
+    if (m_endFrame >= 0 && position + frames > m_endFrame) {
+        if (position >= m_endFrame) {
+            m_ended = true;
+            m_nextFrame = m_endFrame;
+            av_frame_unref(frame);
+            return Status::End;
+        }
+        frames = m_endFrame - position;
+        frame->nb_samples = int(frames);
+    }
+    m_nextFrame = position + frames;
+    return status;
+}
+
+AudioDecoder::Status AudioDecoder::receive(AVFrame *frame)
+{
     av_frame_unref(frame);
     for (;;) {
         const int received = avcodec_receive_frame(m_codec, frame);
@@ -256,16 +317,45 @@ AudioDecoder::Status AudioDecoder::decode(AVFrame *frame)
             av_packet_unref(m_packet);
             continue;
         }
-        const int sent = avcodec_send_packet(m_codec, m_packet);
-        av_packet_unref(m_packet);
+        const int sent = sendPacket();
         // One damaged packet costs a few milliseconds of sound, not the rest of the file.
         if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA)
             return Status::Error;
     }
 }
 
+int AudioDecoder::sendPacket()
+{
+    if (m_dropsDemuxerEndPadding) {
+        size_t size = 0;
+        uint8_t *skip = av_packet_get_side_data(m_packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+        if (skip != nullptr && size >= 8)
+            AV_WL32(skip + 4, 0);
+    }
+    const int sent = avcodec_send_packet(m_codec, m_packet);
+    av_packet_unref(m_packet);
+    return sent;
+}
+
+void AudioDecoder::primeFirstPacket()
+{
+    while (av_read_frame(m_format, m_packet) >= 0) {
+        if (m_packet->stream_index != m_streamIndex) {
+            av_packet_unref(m_packet);
+            continue;
+        }
+        m_firstPagePosition = m_packet->pos;
+        sendPacket();
+        return;
+    }
+}
+
 bool AudioDecoder::seek(double seconds)
 {
+    m_ended = false;
+    m_framePosition = -1;
+    if (isOgg())
+        return seekOgg(seconds);
     const AVStream *audio = stream();
     qint64 target = qint64(seconds / av_q2d(audio->time_base));
     if (audio->start_time != AV_NOPTS_VALUE)
@@ -275,10 +365,71 @@ bool AudioDecoder::seek(double seconds)
         av_seek_frame(m_format, m_streamIndex, target, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) >= 0;
     avcodec_flush_buffers(m_codec);
     m_draining = false;
+    m_nextFrame = -1;
     return moved;
 }
 
-qint64 AudioDecoder::framePosition(const AVFrame *frame) const
+bool AudioDecoder::seekOgg(double seconds)
+{
+    // Opus needs a stretch of audio before the target to settle; the caller drops it.
+    const int preroll = stream()->codecpar->seek_preroll;
+    const double from = seconds - (preroll > 0 ? double(preroll) / sampleRate() : 0.0);
+    // A seek into the first audio page leaves the decoder as if the stream were under way: the
+    // Opus pre-skip is not dropped and a Vorbis stream held in one page loses its start. Opening
+    // the file afresh is cheap there and gives the state decoding began with.
+    if (!(from > 0))
+        return rewind();
+    const AVStream *audio = stream();
+    qint64 target = qint64(from / av_q2d(audio->time_base));
+    if (audio->start_time != AV_NOPTS_VALUE)
+        target += audio->start_time;
+    if (av_seek_frame(m_format, m_streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0)
+        return rewind();
+    avcodec_flush_buffers(m_codec);
+    m_draining = false;
+    m_nextFrame = -1;
+    while (av_read_frame(m_format, m_packet) >= 0) {
+        if (m_packet->stream_index != m_streamIndex) {
+            av_packet_unref(m_packet);
+            continue;
+        }
+        if (m_firstPagePosition >= 0 && m_packet->pos >= 0 &&
+            m_packet->pos <= m_firstPagePosition) {
+            av_packet_unref(m_packet);
+            return rewind();
+        }
+        sendPacket();
+        break;
+    }
+    return true;
+}
+
+bool AudioDecoder::rewind()
+{
+    std::unique_ptr<AudioDecoder> fresh = open(m_path);
+    if (fresh == nullptr)
+        return false;
+    swapState(*fresh);
+    return true;
+}
+
+void AudioDecoder::swapState(AudioDecoder &other)
+{
+    std::swap(m_path, other.m_path);
+    std::swap(m_format, other.m_format);
+    std::swap(m_codec, other.m_codec);
+    std::swap(m_packet, other.m_packet);
+    std::swap(m_streamIndex, other.m_streamIndex);
+    std::swap(m_draining, other.m_draining);
+    std::swap(m_nextFrame, other.m_nextFrame);
+    std::swap(m_framePosition, other.m_framePosition);
+    std::swap(m_endFrame, other.m_endFrame);
+    std::swap(m_ended, other.m_ended);
+    std::swap(m_dropsDemuxerEndPadding, other.m_dropsDemuxerEndPadding);
+    std::swap(m_firstPagePosition, other.m_firstPagePosition);
+}
+
+qint64 AudioDecoder::timestampPosition(const AVFrame *frame) const
 {
     const AVStream *audio = stream();
     qint64 timestamp = frame->best_effort_timestamp;

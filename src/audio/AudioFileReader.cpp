@@ -27,7 +27,8 @@ std::unique_ptr<AudioFileReader> AudioFileReader::open(const QString &path)
     reader->m_frame = av_frame_alloc();
     if (reader->m_decoder == nullptr || reader->m_frame == nullptr)
         return nullptr;
-    reader->m_length = reader->m_decoder->statedLength();
+    if (reader->m_decoder->statedLengthIsBinding())
+        reader->m_length = reader->m_decoder->statedLength();
     if (reader->m_length < 0 && !reader->reopenAfterCounting(path))
         return nullptr;
     return reader;

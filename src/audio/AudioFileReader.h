@@ -48,7 +48,8 @@ public:
 
     int channelCount() const;
     int sampleRate() const;
-    // Frames in the file; when the container only guesses, the file is counted once up front.
+    // Frames of the sound, the encoder's priming and padding left out; when the container only
+    // guesses, or may promise more than the packets hold, the file is counted once up front.
     qint64 length() const { return m_length; }
     qint64 framePosition() const { return m_position; }
 

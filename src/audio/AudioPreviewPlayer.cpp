@@ -94,7 +94,7 @@ const QStringList &AudioPreviewPlayer::previewableExtensions()
         QStringLiteral("aiff"), QStringLiteral("aifc"), QStringLiteral("caf"),
         QStringLiteral("mp3"),  QStringLiteral("m4a"),  QStringLiteral("aac"),
         QStringLiteral("mp4"),  QStringLiteral("flac"), QStringLiteral("au"),
-        QStringLiteral("snd")};
+        QStringLiteral("snd"),  QStringLiteral("ogg"),  QStringLiteral("oga")};
     return extensions;
 }
 
@@ -113,7 +113,7 @@ bool AudioPreviewPlayer::play(const QUrl &url)
     return startPlayback(url, 0.0);
 }
 
-bool AudioPreviewPlayer::startPlayback(const QUrl &url, double startFraction)
+bool AudioPreviewPlayer::startPlayback(const QUrl &url, double startSeconds)
 {
     stop();
     if (!isPreviewable(url)) {
@@ -144,8 +144,8 @@ bool AudioPreviewPlayer::startPlayback(const QUrl &url, double startFraction)
     engine->setVolume(m_volume);
     engine->setLooping(m_previewLoops);
     // Positioned before it starts, so not a buffer of the file's beginning is heard.
-    if (startFraction > 0)
-        engine->setCurrentTime(startFraction * engine->duration());
+    if (startSeconds > 0)
+        engine->setCurrentTime(startSeconds);
     engine->play();
     m_player = std::move(engine);
 
@@ -182,9 +182,10 @@ void AudioPreviewPlayer::seek(double fraction)
     if (m_player == nullptr) {
         if (m_loadedURL.isEmpty())
             return;
-        // Playing replaces the loaded state, so it gets a copy of the URL.
+        // Playing replaces the loaded state, so it gets a copy of the URL. The loaded length is
+        // the decoded one, which the container's estimate may miss by the encoder's padding.
         const QUrl loaded = m_loadedURL;
-        if (!startPlayback(loaded, fraction))
+        if (!startPlayback(loaded, fraction * m_duration))
             return;
     } else {
         m_player->setCurrentTime(fraction * m_duration);

@@ -50,7 +50,8 @@ public:
     ~AudioPreviewPlayer() override;
     Q_DISABLE_COPY_MOVE(AudioPreviewPlayer)
 
-    // The 13 lower-case extensions that can be previewed, in display order.
+    // The lower-case extensions that can be previewed, in display order: every one the browser
+    // lists, Ogg included, since FFmpeg decodes Vorbis, Opus and FLAC in Ogg.
     static const QStringList &previewableExtensions();
     static bool isPreviewable(const QUrl &url);
 
@@ -109,7 +110,7 @@ Q_SIGNALS:
     void previewLoopsChanged();
 
 private:
-    bool startPlayback(const QUrl &url, double startFraction);
+    bool startPlayback(const QUrl &url, double startSeconds);
     void setPlayingURL(const QUrl &url);
     void setWaveform(const QList<float> &waveform);
     void setIsGeneratingWaveform(bool generating);

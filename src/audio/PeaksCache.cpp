@@ -15,7 +15,8 @@
 namespace {
 
 constexpr quint32 magic = 0x574c504b; // "WLPK"
-constexpr quint32 formatVersion = 2;
+// 3: lengths leave the encoder's end padding out (Ogg Vorbis in one page was off by it).
+constexpr quint32 formatVersion = 3;
 // Far above any real count; a damaged header must not make us allocate gigabytes.
 constexpr quint32 maximumCount = 1 << 16;
 const QString entrySuffix = QStringLiteral(".peaks");

@@ -50,7 +50,7 @@ PlaybackEngine::PlaybackEngine(std::unique_ptr<AudioDecoder> decoder, AudioOutpu
       m_format(output.format()), m_frame(av_frame_alloc()),
       m_ring(qsizetype(ringFrames) * m_format.channelCount)
 {
-    m_duration = m_decoder->duration();
+    m_duration.store(m_decoder->duration(), std::memory_order_relaxed);
     m_formatFacts = m_decoder->formatFacts();
     m_gainStep = float(1.0 / std::max(1.0, m_format.sampleRate * gainRampSeconds));
 }
@@ -115,8 +115,9 @@ double PlaybackEngine::currentTime() const
     const double played =
         double(m_playedFrames.load(std::memory_order_relaxed)) / m_format.sampleRate;
     // Frames played keep counting across loop seams; the playhead wraps with them.
-    if (isLooping() && m_duration > 0 && played >= m_duration)
-        return std::fmod(played, m_duration);
+    const double length = duration();
+    if (isLooping() && length > 0 && played >= length)
+        return std::fmod(played, length);
     return played;
 }
 
@@ -167,6 +168,8 @@ void PlaybackEngine::decodeLoop()
         }
         if (!ended) {
             const int status = decodeIntoPending();
+            if (status == int(AudioDecoder::Status::End))
+                learnLength();
             if (status == int(AudioDecoder::Status::End) &&
                 m_looping.load(std::memory_order_relaxed) && restartFromTheBeginning())
                 continue;
@@ -198,6 +201,16 @@ void PlaybackEngine::performSeek(double seconds)
     m_resamplerFormat = -1;
     m_skipUntilFrame = std::llround(seconds * m_decoder->sampleRate());
     m_framesThisPass = 0;
+    m_passFromStart = !(seconds > 0);
+}
+
+void PlaybackEngine::learnLength()
+{
+    // A container's length may be an estimate (MP3 counts whole frames); where the decoder ends
+    // after a pass from the first frame is exact, and the loop's playhead wraps there.
+    const qint64 end = m_decoder->nextFramePosition();
+    if (m_passFromStart && end > 0)
+        m_duration.store(double(end) / m_decoder->sampleRate(), std::memory_order_relaxed);
 }
 
 bool PlaybackEngine::restartFromTheBeginning()
@@ -210,6 +223,7 @@ bool PlaybackEngine::restartFromTheBeginning()
         return false;
     m_framesThisPass = 0;
     m_skipUntilFrame = 0;
+    m_passFromStart = true;
     return true;
 }
 
@@ -228,7 +242,7 @@ int PlaybackEngine::decodeIntoPending()
     m_inputPlanes.assign(m_frame->extended_data, m_frame->extended_data + (planar ? channels : 1));
     if (m_skipUntilFrame >= 0) {
         // Containers seek to a packet at or before the target; drop what precedes it.
-        const qint64 position = m_decoder->framePosition(m_frame);
+        const qint64 position = m_decoder->framePosition();
         if (position >= 0 && position + frames <= m_skipUntilFrame)
             return int(status);
         if (position >= 0 && position < m_skipUntilFrame) {

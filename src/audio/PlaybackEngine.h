@@ -59,8 +59,8 @@ public:
 
     // The format line of the file, from the decoder opened for playback.
     QString formatFacts() const { return m_formatFacts; }
-    // Seconds.
-    double duration() const { return m_duration; }
+    // Seconds; the container's word until the decoder reaches the end, then the frames it gave.
+    double duration() const { return m_duration.load(std::memory_order_relaxed); }
     double currentTime() const;
     void setCurrentTime(double seconds);
 
@@ -75,6 +75,7 @@ private:
     int decodeIntoPending();
     bool flushResampler();
     bool restartFromTheBeginning();
+    void learnLength();
     void performSeek(double seconds);
     void writePending();
     void wake();
@@ -86,7 +87,6 @@ private:
     std::unique_ptr<AudioDecoder> m_decoder;
     AudioOutput &m_output;
     const AudioDeviceFormat m_format;
-    double m_duration = 0;
     QString m_formatFacts;
     FinishedHandler m_finished;
     std::thread m_thread;
@@ -108,11 +108,14 @@ private:
     qint64 m_skipUntilFrame = -1;
     // Frames decoded since the last start from the beginning; an empty pass ends a loop.
     qint64 m_framesThisPass = 0;
+    // Whether this pass began at the first frame, so that its end tells the length.
+    bool m_passFromStart = true;
 
     SpscRingBuffer m_ring;
 
     // Shared between the threads.
     std::atomic<bool> m_quit{false};
+    std::atomic<double> m_duration{0};
     // Bumped (and notified) whenever the decoder thread may have something new to do.
     std::atomic<std::uint32_t> m_wakeups{0};
     std::atomic<float> m_targetGain{1.0f};

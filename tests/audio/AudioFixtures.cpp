@@ -19,7 +19,8 @@ QStringList encoderOptions(const QString &extension)
         {u"mp3"_qs, u"mp3 libmp3lame"_qs},  {u"m4a"_qs, u"ipod aac"_qs},
         {u"mp4"_qs, u"mp4 aac"_qs},         {u"aac"_qs, u"adts aac"_qs},
         {u"flac"_qs, u"flac flac"_qs},      {u"au"_qs, u"au pcm_s16be"_qs},
-        {u"snd"_qs, u"au pcm_s16be"_qs},    {u"ogg"_qs, u"ogg flac"_qs},
+        {u"snd"_qs, u"au pcm_s16be"_qs},    {u"ogg"_qs, u"ogg libvorbis"_qs},
+        {u"oga"_qs, u"ogg libopus"_qs},
     };
     const QStringList parts = formats.value(extension.toLower()).split(u' ');
     if (parts.size() != 2)
@@ -39,12 +40,14 @@ bool makeFloatWav(const QString &path, const QStringList &channelExpressions, do
                                   {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")});
 }
 
-std::optional<std::vector<float>> decodeWithFfmpeg(const QString &path)
+std::optional<std::vector<float>> decodeWithFfmpeg(const QString &path,
+                                                   const QStringList &inputOptions)
 {
-    const TestSupport::ProcessResult decoded = TestSupport::run(
-        QStringLiteral("ffmpeg"),
-        QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
-                    QStringLiteral("-f"), QStringLiteral("f32le"), QStringLiteral("-")});
+    const TestSupport::ProcessResult decoded =
+        TestSupport::run(QStringLiteral("ffmpeg"),
+                         QStringList{QStringLiteral("-v"), QStringLiteral("error")} + inputOptions +
+                             QStringList{QStringLiteral("-i"), path, QStringLiteral("-f"),
+                                         QStringLiteral("f32le"), QStringLiteral("-")});
     if (decoded.exitCode != 0)
         return std::nullopt;
     std::vector<float> samples(size_t(decoded.out.size()) / sizeof(float));

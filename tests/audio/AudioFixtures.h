@@ -12,13 +12,16 @@
 
 namespace AudioFixtures {
 
-// The ffmpeg output options that write `extension` (one of the previewable ones, or ogg).
+// The ffmpeg output options that write `extension`, one of the previewable ones (.ogg as Vorbis,
+// .oga as Opus).
 QStringList encoderOptions(const QString &extension);
 // A 32-bit float WAV built from an aevalsrc expression per channel (`t` is the time in seconds).
 bool makeFloatWav(const QString &path, const QStringList &channelExpressions, double seconds,
                   int sampleRate);
 // Decodes `path` with the ffmpeg tool into interleaved floats at the file's own rate.
-std::optional<std::vector<float>> decodeWithFfmpeg(const QString &path);
+// `inputOptions` go before the input (`-flags2 +skip_manual` keeps every decoded frame).
+std::optional<std::vector<float>> decodeWithFfmpeg(const QString &path,
+                                                   const QStringList &inputOptions = {});
 // The peaks by the plain per-frame rule, as an oracle for the optimised builder.
 QList<float> referencePeaks(const std::vector<float> &interleaved, int channels, int count);
 // The frames that carry sound: underruns while the decoder catches up are exact silence.

@@ -44,9 +44,10 @@ class TestAudioPreviewPlayer : public QObject
     QString path(const QString &name) const { return m_dir.filePath(name); }
     // A player on a hand-pulled output, which stays owned by the player.
     std::unique_ptr<AudioPreviewPlayer> makePlayer(ManualAudioOutput **output = nullptr,
-                                                   bool available = true)
+                                                   bool available = true, int rate = 48000,
+                                                   int channels = 2)
     {
-        auto device = std::make_unique<ManualAudioOutput>(48000, 2, available);
+        auto device = std::make_unique<ManualAudioOutput>(rate, channels, available);
         if (output != nullptr)
             *output = device.get();
         return std::make_unique<AudioPreviewPlayer>(*m_defaults, std::move(device));
@@ -87,6 +88,8 @@ private Q_SLOTS:
             {u"aif"_qs, {"-ar 22050 -ac 1", "AIFF · 22.05 kHz · 16-bit · mono"}},
             {u"flac"_qs, {"-ar 96000 -ac 1 -sample_fmt s16", "FLAC · 96 kHz · 16-bit · mono"}},
             {u"mp3"_qs, {"-ar 48000", "MP3 · 48 kHz · stereo"}},
+            {u"ogg"_qs, {"", "VORBIS · 44.1 kHz · stereo"}},
+            {u"oga"_qs, {"", "OPUS · 48 kHz · stereo"}},
         };
         for (const QString &extension : AudioPreviewPlayer::previewableExtensions()) {
             const auto [options, line] = lines.value(extension);
@@ -119,6 +122,9 @@ private Q_SLOTS:
             QCOMPARE(player.loadedFormat(), line);
         QVERIFY(player.isGeneratingWaveform());
         QTRY_VERIFY(!player.isGeneratingWaveform());
+        // Once decoded, the length is the sound's own, to the frame (Opus: resampled to 48 kHz).
+        QVERIFY2(extension == QLatin1String("aac") || qAbs(player.duration() - 2.0) < 1e-4,
+                 qPrintable(QString::number(player.duration(), 'g', 10)));
         const QList<float> peaks = player.waveform();
         QCOMPARE(peaks.size(), 260);
         QCOMPARE(*std::max_element(peaks.begin(), peaks.end()), 1.0f);
@@ -133,12 +139,12 @@ private Q_SLOTS:
     void refusesWhatItCannotPlay_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("bytes"); // null: an Ogg file made by ffmpeg
+        QTest::addColumn<QByteArray>("bytes"); // null: an Opus file made by ffmpeg
         QTest::addColumn<QString>("message");
         const auto row = [](const char *name, const QByteArray &bytes, const char *message) {
             QTest::newRow(name) << QString::fromUtf8(name) << bytes << QString::fromUtf8(message);
         };
-        row("X.OGA", QByteArray(), "Can't preview .oga files");
+        row("X.OPUS", QByteArray(), "Can't preview .opus files");
         row("README", "hello", "Can't preview . files");
         row("kick.wav", QByteArray(4096, '\x7f'), "Couldn't play kick.wav");
         row("half.flac", QByteArray("fLaC\0\0\0\x22", 8), "Couldn't play half.flac");
@@ -154,7 +160,7 @@ private Q_SLOTS:
         const QString file = name.isEmpty() ? m_short : path(name);
         if (bytes.isNull() && !name.isEmpty()) {
             QVERIFY(TestSupport::makeAudio(file, QStringLiteral("sine=d=0.2"),
-                                           AudioFixtures::encoderOptions(QStringLiteral("ogg"))));
+                                           AudioFixtures::encoderOptions(QStringLiteral("oga"))));
         } else if (!bytes.isEmpty()) {
             QVERIFY(TestSupport::writeFile(file, bytes));
         }
@@ -277,6 +283,42 @@ private Q_SLOTS:
         QCOMPARE(player->progress(), 1.0);
         output->pullUntil([&] { return !player->isPlaying(); }, 100);
         QVERIFY(!player->isPlaying());
+    }
+
+    void durationPlayheadAndSeekSpanTheSound()
+    {
+        // Vorbis whose sound ends 30 frames into its last packet, all in one page.
+        const QString file = path(QStringLiteral("padded.ogg"));
+        QVERIFY(TestSupport::makeAudio(
+            file, QStringLiteral("aevalsrc=exprs='(0.1+1.6*t)*sin(2*PI*440*t)':s=44100:d=0.5"),
+            {QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-c:a"),
+             QStringLiteral("libvorbis")}));
+        const std::vector<float> decoded =
+            AudioFixtures::decodeWithFfmpeg(file, {u"-flags2"_qs, u"+skip_manual"_qs})
+                .value_or(std::vector<float>());
+        QVERIFY(decoded.size() > 22050);
+        const auto soundFrom = [&](int first) {
+            return AudioFixtures::withoutSilentFrames(
+                {decoded.begin() + first, decoded.begin() + 22050}, 1);
+        };
+        ManualAudioOutput *output = nullptr;
+        std::unique_ptr<AudioPreviewPlayer> player = makePlayer(&output, true, 44100, 1);
+        player->setVolume(1.0f);
+        QVERIFY(player->play(fileUrl(file)));
+        QCOMPARE(player->duration(), 0.5);
+        QTRY_VERIFY(!player->isGeneratingWaveform());
+        QCOMPARE(player->duration(), 0.5);
+        const std::vector<float> heard = AudioFixtures::withoutSilentFrames(
+            output->pullUntil([&] { return !player->isPlaying(); }), 1);
+        QCOMPARE(heard.size(), soundFrom(0).size());
+        QVERIFY(heard == soundFrom(0));
+
+        // A click at 60 % of a stopped preview plays from frame 13230 of the sound.
+        player->seek(0.6);
+        const std::vector<float> rest = AudioFixtures::withoutSilentFrames(
+            output->pullUntil([&] { return !player->isPlaying(); }), 1);
+        QCOMPARE(rest.size(), soundFrom(13230).size());
+        QVERIFY(rest == soundFrom(13230));
     }
 
     void volumeIsStoredAndAppliedAndMuteToggles()

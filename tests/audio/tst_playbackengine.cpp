@@ -28,6 +28,25 @@ class TestPlaybackEngine : public QObject
         return engine->play() ? std::move(engine) : nullptr;
     }
 
+    // Half a second of a swelling mono tone at `rate`, and the frames of its sound as the ffmpeg
+    // tool decodes them under `oracle` input options, the encoder's padding cut off.
+    std::vector<float> makeSound(const QString &file, const QString &encoder, int rate,
+                                 const QString &oracle = {})
+    {
+        if (!TestSupport::makeAudio(
+                file,
+                QStringLiteral("aevalsrc=exprs='(0.1+1.6*t)*sin(2*PI*440*t)':s=%1:d=0.5").arg(rate),
+                QStringList{QStringLiteral("-ac"), QStringLiteral("1")} + encoder.split(u' ')))
+            return {};
+        std::vector<float> sound =
+            AudioFixtures::decodeWithFfmpeg(file, oracle.split(u' ', Qt::SkipEmptyParts))
+                .value_or(std::vector<float>());
+        if (sound.size() < size_t(rate / 2))
+            return {};
+        sound.resize(size_t(rate / 2));
+        return sound;
+    }
+
     QTemporaryDir m_dir;
     QString m_timeCoded;
 
@@ -87,6 +106,98 @@ private Q_SLOTS:
         engine->setCurrentTime(5.0);
         output.pullUntil([&] { return finishes > 0; }, 200);
         QCOMPARE(finishes.load(), 1);
+    }
+
+    void playsTheSoundAndNothingElse_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("encoder");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QString>("oracle");
+        QTest::newRow("Vorbis in one Ogg page")
+            << u"a.ogg"_qs << u"-c:a libvorbis"_qs << 44100 << u"-flags2 +skip_manual"_qs;
+        QTest::newRow("Opus in Ogg") << u"b.oga"_qs << u"-c:a libopus"_qs << 48000 << QString();
+        QTest::newRow("AAC in M4A") << u"c.m4a"_qs << u"-c:a aac -f ipod"_qs << 44100 << QString();
+        QTest::newRow("MP3") << u"d.mp3"_qs << u"-c:a libmp3lame"_qs << 44100 << QString();
+    }
+
+    void playsTheSoundAndNothingElse()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, encoder);
+        QFETCH(int, rate);
+        QFETCH(QString, oracle);
+        const QString file = m_dir.filePath(name);
+        const std::vector<float> sound = makeSound(file, encoder, rate, oracle);
+        QVERIFY(!sound.empty());
+        // A device at the file's own rate and channel count hears the decoded frames unchanged.
+        ManualAudioOutput output(rate, 1);
+        std::unique_ptr<PlaybackEngine> engine = PlaybackEngine::create(file, output);
+        QVERIFY(engine != nullptr);
+        std::atomic<int> finishes{0};
+        engine->setFinishedHandler([&finishes](quint64, bool ok) { finishes += ok ? 1 : 1000; });
+        engine->setVolume(1.0f);
+        QVERIFY(engine->play());
+        const std::vector<float> played =
+            AudioFixtures::withoutSilentFrames(output.pullUntil([&] { return finishes > 0; }), 1);
+        QCOMPARE(finishes.load(), 1);
+        QCOMPARE(played.size(), AudioFixtures::withoutSilentFrames(sound, 1).size());
+        QVERIFY(played == AudioFixtures::withoutSilentFrames(sound, 1));
+        QCOMPARE(engine->duration(), 0.5);
+    }
+
+    void oggSeeksAndLoopsWithinTheSound_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("encoder");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QString>("oracle");
+        QTest::newRow("Vorbis") << u"e.ogg"_qs << u"-c:a libvorbis"_qs << 44100
+                                << u"-flags2 +skip_manual"_qs;
+        QTest::newRow("Opus") << u"f.oga"_qs << u"-c:a libopus"_qs << 48000 << QString();
+        QTest::newRow("FLAC") << u"g.ogg"_qs << u"-c:a flac -f ogg"_qs << 44100 << QString();
+    }
+
+    void oggSeeksAndLoopsWithinTheSound()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, encoder);
+        QFETCH(int, rate);
+        QFETCH(QString, oracle);
+        const QString file = m_dir.filePath(name);
+        const std::vector<float> sound = makeSound(file, encoder, rate, oracle);
+        QVERIFY(!sound.empty());
+        const auto heard = [](const std::vector<float> &frames) {
+            return AudioFixtures::withoutSilentFrames(frames, 1);
+        };
+
+        // From halfway, to the end.
+        ManualAudioOutput output(rate, 1);
+        std::unique_ptr<PlaybackEngine> engine = PlaybackEngine::create(file, output);
+        QVERIFY(engine != nullptr);
+        std::atomic<int> finishes{0};
+        engine->setFinishedHandler([&finishes](quint64, bool ok) { finishes += ok ? 1 : 1000; });
+        engine->setVolume(1.0f);
+        engine->setCurrentTime(0.25);
+        QVERIFY(engine->play());
+        const std::vector<float> tail = heard(output.pullUntil([&] { return finishes > 0; }));
+        QCOMPARE(finishes.load(), 1);
+        QVERIFY(tail == heard(std::vector<float>(sound.begin() + rate / 4, sound.end())));
+
+        // Round and round: each pass is the whole sound, and nothing but it.
+        engine = PlaybackEngine::create(file, output);
+        QVERIFY(engine != nullptr);
+        engine->setVolume(1.0f);
+        engine->setLooping(true);
+        QVERIFY(engine->play());
+        const std::vector<float> once = heard(sound);
+        std::vector<float> twice = once;
+        twice.insert(twice.end(), once.begin(), once.end());
+        std::vector<float> played =
+            heard(output.pullUntil([] { return false; }, rate * 3 / 2 / 256));
+        QVERIFY(played.size() > twice.size());
+        played.resize(twice.size());
+        QVERIFY(played == twice);
     }
 
     void loopingStartsAgainAtTheEnd()

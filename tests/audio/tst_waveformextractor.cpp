@@ -115,6 +115,50 @@ private Q_SLOTS:
         QVERIFY(*std::min_element(overview->peaks.begin(), overview->peaks.end()) > 0.5f);
     }
 
+    void lengthLeavesTheEncodersPaddingOut_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("encoder");
+        QTest::addColumn<int>("rate");
+        // The ffmpeg input options under which the tool decodes every frame of the sound.
+        QTest::addColumn<QString>("oracle");
+        // The whole sound fits one page, the case where FFmpeg trims the end by the wrong amount.
+        QTest::newRow("Vorbis in Ogg")
+            << u"one-page.ogg"_qs << u"-c:a libvorbis"_qs << 44100 << u"-flags2 +skip_manual"_qs;
+        QTest::newRow("Opus in Ogg")
+            << u"preskip.oga"_qs << u"-c:a libopus"_qs << 48000 << QString();
+        QTest::newRow("MP3 with a LAME header")
+            << u"lame.mp3"_qs << u"-c:a libmp3lame"_qs << 44100 << QString();
+        QTest::newRow("AAC in M4A with an edit list")
+            << u"primed.m4a"_qs << u"-c:a aac -f ipod"_qs << 44100 << QString();
+    }
+
+    void lengthLeavesTheEncodersPaddingOut()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, encoder);
+        QFETCH(int, rate);
+        QFETCH(QString, oracle);
+        // Half a second of a swelling tone: every bar differs, so a stretched slice shows.
+        const QString file = path(name);
+        QVERIFY(TestSupport::makeAudio(
+            file,
+            QStringLiteral("aevalsrc=exprs='(0.1+1.6*t)*sin(2*PI*440*t)':s=%1:d=0.5").arg(rate),
+            QStringList{QStringLiteral("-ac"), QStringLiteral("1")} + encoder.split(u' ')));
+        const qint64 length = rate / 2;
+        std::optional<std::vector<float>> sound =
+            AudioFixtures::decodeWithFfmpeg(file, oracle.split(u' ', Qt::SkipEmptyParts));
+        QVERIFY(sound.has_value() && qint64(sound->size()) >= length);
+        sound->resize(size_t(length));
+
+        const std::optional<WaveformExtractor::Overview> overview =
+            WaveformExtractor::computeOverview(fileUrl(file), 260);
+        QVERIFY(overview.has_value());
+        QCOMPARE(overview->frames, length);
+        QCOMPARE(overview->sampleRate, rate);
+        QCOMPARE(overview->peaks, AudioFixtures::referencePeaks(*sound, 1, 260));
+    }
+
     void unreadableFilesGiveNoResult_data()
     {
         QTest::addColumn<QString>("name");

@@ -114,9 +114,20 @@ private Q_SLOTS:
         QVERIFY(!playTone(QStringLiteral("blip.wav"), 0.3).isEmpty());
         QCOMPARE(m_view->titleText(), "blip.wav" + dot + format);
 
+        // Ogg Vorbis previews like any other sample.
         const QString ogg = m_f->path(QStringLiteral("loop.ogg"));
-        QVERIFY(TestSupport::writeFile(ogg, "OggS"));
-        QVERIFY(!m_f->player->play(QUrl::fromLocalFile(ogg)));
+        QVERIFY(TestSupport::makeAudio(ogg, QStringLiteral("sine=sample_rate=44100:duration=1"),
+                                       {QStringLiteral("-c:a"), QStringLiteral("libvorbis")}));
+        QVERIFY(m_f->player->play(QUrl::fromLocalFile(ogg)));
+        QCOMPARE(m_view->titleText(),
+                 "loop.ogg" + dot + "0:01" + dot + u"VORBIS \u00B7 44.1 kHz \u00B7 mono"_qs);
+        QTRY_COMPARE(m_view->placeholderText(), QString());
+
+        // A name without an extension is refused before it is opened.
+        const QString bare = m_f->path(QStringLiteral("loop"));
+        QVERIFY(TestSupport::writeFile(bare, "OggS"));
+        QVERIFY(!m_f->player->play(QUrl::fromLocalFile(bare)));
+        QCOMPARE(m_f->player->lastError(), QStringLiteral("Can't preview . files"));
         QCOMPARE(m_view->titleText(), QString());
         QCOMPARE(m_view->placeholderText(), QStringLiteral("No sample playing"));
     }
