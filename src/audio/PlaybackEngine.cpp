@@ -4,6 +4,7 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/opt.h>
 #include <libavutil/samplefmt.h>
 #include <libswresample/swresample.h>
 }
@@ -320,6 +321,10 @@ bool PlaybackEngine::configureResampler(const AVFrame *frame)
         const std::vector<double> matrix(size_t(m_format.channelCount), 1.0);
         result = swr_set_matrix(m_resampler, matrix.data(), 1);
     }
+    // Folding 5.1 or 8 channels into fewer adds them up: each speaker's coefficients are scaled
+    // to sum to at most 1, so a full-scale surround file never clips.
+    if (result >= 0 && input.nb_channels > m_format.channelCount)
+        result = av_opt_set_double(m_resampler, "rematrix_maxval", 1.0, 0);
     av_channel_layout_uninit(&input);
     av_channel_layout_uninit(&output);
     if (result < 0 || swr_init(m_resampler) < 0) {

@@ -146,6 +146,46 @@ private Q_SLOTS:
         QCOMPARE(engine->duration(), 0.5);
     }
 
+    // Surround files fold into the device's channels without adding up past full scale; a file
+    // that fits plays at its own level.
+    void downmixNeverClips_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<float>("loudest");
+        QTest::newRow("7.1") << u"7.1"_qs << 8 << 0.0f;
+        QTest::newRow("5.1") << u"5.1"_qs << 6 << 0.0f;
+        QTest::newRow("stereo as it is") << u"stereo"_qs << 2 << 0.999f;
+    }
+    void downmixNeverClips()
+    {
+        QFETCH(QString, layout);
+        QFETCH(int, channels);
+        QFETCH(float, loudest);
+        // Every channel at full scale and in phase: the worst case for a sum.
+        const QString file = m_dir.filePath(u"surround-"_qs + layout + u".wav"_qs);
+        QStringList exprs;
+        for (int c = 0; c < channels; ++c)
+            exprs.append(u"sin(2*PI*440*t)"_qs);
+        QVERIFY(TestSupport::makeAudio(
+            file,
+            u"aevalsrc=exprs='%1':s=48000:d=0.3:channel_layout=%2"_qs.arg(exprs.join(u'|'), layout),
+            {u"-c:a"_qs, u"pcm_f32le"_qs}));
+        ManualAudioOutput output(48000, 2);
+        std::atomic<int> finishes{0};
+        std::unique_ptr<PlaybackEngine> engine = PlaybackEngine::create(file, output);
+        QVERIFY(engine != nullptr);
+        engine->setFinishedHandler([&finishes](quint64, bool ok) { finishes += ok ? 1 : 1000; });
+        engine->setVolume(1.0f);
+        QVERIFY(engine->play());
+        const std::vector<float> played = output.pullUntil([&] { return finishes > 0; });
+        float peak = 0;
+        for (float sample : played)
+            peak = std::max(peak, std::abs(sample));
+        QVERIFY2(peak <= 1.0f && peak > 0.25f && peak >= loudest,
+                 qPrintable(QString::number(peak)));
+    }
+
     void oggSeeksAndLoopsWithinTheSound_data()
     {
         QTest::addColumn<QString>("name");
