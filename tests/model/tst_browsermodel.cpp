@@ -33,14 +33,28 @@ std::unique_ptr<BrowserModel> taggedModel(ModelFixture &f)
 }
 constexpr int refreshTimeout = 5000;
 
-std::unique_ptr<BrowserModel> liveModel(ModelFixture &f, const QString &root)
+std::unique_ptr<BrowserModel> liveModel(ModelFixture &f, const QString &root, bool withTags = false)
 {
-    auto model = f.makeModel(false, true);
+    auto model = f.makeModel(withTags, true);
     [&] { QVERIFY(model->addDroppedFolders({f.url(root)})); }();
     // Let the watcher finish its initial walk before the test changes anything.
     QTest::qWait(300);
     return model;
 }
+
+bool inIndexFile(BrowserModel &model, const ModelFixture &f, const QString &file)
+{
+    model.waitForIndexWrites();
+    const auto index = IndexFile::read(f.path("index.plist"));
+    for (size_t i = 0; i < index->size(); ++i) {
+        if (index->pathString(i) == f.path(file))
+            return true;
+    }
+    return false;
+}
+// A live change reaches the index file within the watcher's batch and the refresh debounce, with
+// some margin.
+constexpr int storedWithinMs = 2500;
 } // namespace
 
 class TestBrowserModel : public QObject
@@ -344,17 +358,7 @@ private Q_SLOTS:
         f.touch("Outside/Moved/Inner/m.wav");
         auto model = liveModel(f, "R");
         QTRY_VERIFY(!model->isIndexing());
-        const auto stored = [&](const QString &file) {
-            model->waitForIndexWrites();
-            const auto index = IndexFile::read(f.path("index.plist"));
-            for (size_t i = 0; i < index->size(); ++i) {
-                if (index->pathString(i) == f.path(file))
-                    return true;
-            }
-            return false;
-        };
-        // The pipeline's own delays (the watcher's batch, the refresh debounce) and some margin.
-        constexpr int storedWithinMs = 2500;
+        const auto stored = [&](const QString &file) { return inIndexFile(*model, f, file); };
         QString first = change;
         if (change.startsWith("mv ")) {
             const QStringList words = change.split(' ');
@@ -369,6 +373,34 @@ private Q_SLOTS:
             f.touch(file);
             QTRY_VERIFY_WITH_TIMEOUT(stored(file), storedWithinMs);
         }
+    }
+    // Clearing out a tagged folder leaves its tags searching for their items; later changes
+    // still reach the index file as quickly as before.
+    void changesAfterDeletingTaggedFilesStayQuick()
+    {
+        ModelFixture f;
+        f.touch("R/lib/a.wav");
+        for (int i = 0; i < 150; ++i) {
+            const QString file = QStringLiteral("R/lib/Tagged/t%1.wav").arg(i);
+            f.touch(file);
+            f.store->setTags({FinderTag::Red}, f.url(file));
+        }
+        auto model = liveModel(f, "R/lib", true);
+        QTRY_VERIFY(!model->isIndexing());
+        const auto stored = [&](const QString &file) { return inIndexFile(*model, f, file); };
+        f.touch("R/lib/before.wav");
+        QTRY_VERIFY_WITH_TIMEOUT(stored("R/lib/before.wav"), storedWithinMs);
+
+        QVERIFY(QDir(f.path("R/lib/Tagged")).removeRecursively());
+        QTRY_VERIFY_WITH_TIMEOUT(!stored("R/lib/Tagged/t0.wav"), storedWithinMs);
+        for (const QString &name : rowList("R/lib/after 1.wav|R/lib/after 2.wav")) {
+            QTest::qWait(1200);
+            f.touch(name);
+            QTRY_VERIFY_WITH_TIMEOUT(stored(name), storedWithinMs);
+        }
+        // Simply gone: the tags stay until the items come back or their root goes.
+        QTRY_VERIFY(!f.store->isRelocating());
+        QCOMPARE(f.store->tags().size(), 150);
     }
     void liveChangesAreWrittenSparingly()
     {
