@@ -34,7 +34,7 @@ BrowserModel::BrowserModel(Preferences &defaults, const QString &indexFilePath, 
     m_indexWriteTimer.setSingleShot(true);
     connect(&m_indexWriteTimer, &QTimer::timeout, this, [this] {
         if (m_indexWriteDue)
-            writeIndexNow();
+            writeIndexWhenRested();
     });
 
     loadRoots();

@@ -179,9 +179,8 @@ public:
 
     // Waits for pending index writes; for tests and shutdown.
     void waitForIndexWrites();
-    // The quiet period after which a live change is written at once, and the least time
-    // between two writes of live changes; for tests.
-    void setIndexWriteIntervalsForTesting(int quietMilliseconds, int spacingMilliseconds);
+    // The least rest of the disk between two writes of live changes; for tests.
+    void setIndexWriteRestForTesting(int milliseconds);
 
 Q_SIGNALS:
     void rootsChanged();
@@ -235,9 +234,12 @@ private:
     void applyIndex(std::shared_ptr<const SampleIndex> index);
     void startIndexBuild(bool live);
     void updateIndex(FileSystemChanges changes);
-    // Writes at once, or (for live changes) at most every 30 s while changes keep coming.
+    // Writes at once, or (for live changes) as soon as the last write is done and the disk has
+    // rested for a few times as long as that write took.
     void storeIndex(bool live);
+    void writeIndexWhenRested();
     void writeIndexNow();
+    void indexWriteFinished(qint64 milliseconds);
     SerialQueue &indexWriteQueue();
 
     Preferences &m_defaults;
@@ -279,12 +281,12 @@ private:
     IndexJob m_indexJob = IndexJob::None;
     FileSystemChanges m_pendingChanges;  // since the last refresh
     FileSystemChanges m_changesInFlight; // of the running patch
-    QElapsedTimer m_lastLiveChange;
-    QElapsedTimer m_lastIndexWrite;
     QTimer m_indexWriteTimer;
     bool m_indexWriteDue = false;
-    int m_quietBeforeWrite = 60000;
-    int m_writeSpacing = 30000;
+    int m_indexWritesRunning = 0;
+    qint64 m_lastIndexWriteMs = 0;   // how long the last write took
+    QElapsedTimer m_sinceIndexWrite; // since the last write ended
+    int m_minimumWriteRest = 0;
     CancelFlagPtr m_searchCancel;
     CancelFlagPtr m_healCancel;
     CancelFlagPtr m_tagScopeCancel;

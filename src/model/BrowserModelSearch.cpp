@@ -154,35 +154,55 @@ void BrowserModel::storeIndex(bool live)
         writeIndexNow();
         return;
     }
-    const bool afterQuiet =
-        !m_lastLiveChange.isValid() || m_lastLiveChange.elapsed() >= m_quietBeforeWrite;
-    m_lastLiveChange.start();
-    const qint64 sinceWrite =
-        m_lastIndexWrite.isValid() ? m_lastIndexWrite.elapsed() : m_writeSpacing;
-    if (afterQuiet || sinceWrite >= m_writeSpacing) {
+    m_indexWriteDue = true;
+    writeIndexWhenRested();
+}
+
+void BrowserModel::writeIndexWhenRested()
+{
+    // The write still running calls again when it ends.
+    if (m_indexWritesRunning > 0)
+        return;
+    // A large index takes a while to write: during a long copy the disk rests four times as long
+    // as it writes, while a small one is written after every change.
+    const qint64 rest = std::max<qint64>(m_minimumWriteRest, 4 * m_lastIndexWriteMs);
+    const qint64 rested = m_sinceIndexWrite.isValid() ? m_sinceIndexWrite.elapsed() : rest;
+    if (rested >= rest) {
         writeIndexNow();
         return;
     }
-    m_indexWriteDue = true;
     if (!m_indexWriteTimer.isActive())
-        m_indexWriteTimer.start(int(m_writeSpacing - sinceWrite));
+        m_indexWriteTimer.start(int(rest - rested));
 }
 
-void BrowserModel::setIndexWriteIntervalsForTesting(int quietMilliseconds, int spacingMilliseconds)
+void BrowserModel::setIndexWriteRestForTesting(int milliseconds)
 {
-    m_quietBeforeWrite = quietMilliseconds;
-    m_writeSpacing = spacingMilliseconds;
+    m_minimumWriteRest = milliseconds;
 }
 
 void BrowserModel::writeIndexNow()
 {
     m_indexWriteDue = false;
     m_indexWriteTimer.stop();
-    m_lastIndexWrite.start();
-    // Each write owns its snapshot, so later changes never touch what is being written.
-    indexWriteQueue().enqueue([snapshot = m_index, filePath = m_indexFilePath] {
+    ++m_indexWritesRunning;
+    // Each write owns its snapshot, so later changes never touch what is being written. The
+    // model waits for the queue before it goes, so the call back always finds it.
+    indexWriteQueue().enqueue([this, snapshot = m_index, filePath = m_indexFilePath] {
+        QElapsedTimer took;
+        took.start();
         IndexFile::write(*snapshot, filePath);
+        QMetaObject::invokeMethod(
+            this, [this, ms = took.elapsed()] { indexWriteFinished(ms); }, Qt::QueuedConnection);
     });
+}
+
+void BrowserModel::indexWriteFinished(qint64 milliseconds)
+{
+    --m_indexWritesRunning;
+    m_lastIndexWriteMs = milliseconds;
+    m_sinceIndexWrite.start();
+    if (m_indexWriteDue)
+        writeIndexWhenRested();
 }
 
 bool BrowserModel::isSearching() const

@@ -158,13 +158,13 @@ bool isSameItem(const struct stat &info, const QByteArray &path, const Identity 
            quint32(info.st_mtim.tv_nsec) == target.mtimeNanoseconds;
 }
 
-std::optional<Bookmark::FolderStamp> stampOf(const QByteArray &folder)
+std::optional<Bookmark::FolderStamp> stampOf(const QByteArray &folder, FolderListingCache &listings)
 {
-    struct stat info;
-    if (::lstat(folder.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+    const struct stat *info = listings.status(folder);
+    if (!info || !S_ISDIR(info->st_mode))
         return std::nullopt;
-    return Bookmark::FolderStamp{folder, qint64(info.st_mtim.tv_sec),
-                                 quint32(info.st_mtim.tv_nsec)};
+    return Bookmark::FolderStamp{folder, qint64(info->st_mtim.tv_sec),
+                                 quint32(info->st_mtim.tv_nsec)};
 }
 
 // Breadth-first search below one folder, on the item's own file system, without following links.
@@ -198,13 +198,13 @@ public:
                     continue;
                 }
                 const QByteArray path = childOf(folder, entry.name.constData());
-                struct stat info;
-                if (::lstat(path.constData(), &info) != 0)
+                const struct stat *info = m_listings.status(path);
+                if (!info)
                     continue;
-                if (isSameItem(info, path, m_target))
+                if (isSameItem(*info, path, m_target))
                     return path;
-                if (S_ISDIR(info.st_mode) && quint64(info.st_dev) == m_target.device &&
-                    quint64(info.st_ino) != skipInode) {
+                if (S_ISDIR(info->st_mode) && quint64(info->st_dev) == m_target.device &&
+                    quint64(info->st_ino) != skipInode) {
                     folders.push_back(path);
                 }
             }
@@ -229,20 +229,20 @@ std::optional<QByteArray> searchNearby(const Identity &target, Bookmark::SearchT
     QByteArray folder = parentOf(target.path);
     quint64 searched = 0; // the inode of the folder searched at the level below
     for (int level = 0; level <= kAncestorLevels && !folder.isEmpty(); ++level) {
-        struct stat info;
-        if (::lstat(folder.constData(), &info) != 0) {
+        const struct stat *info = listings.status(folder);
+        if (!info) {
             // A missing ancestor that reappears must count as a change.
             if (trace)
                 trace->append({folder, -1, 0});
-        } else if (S_ISDIR(info.st_mode)) {
+        } else if (S_ISDIR(info->st_mode)) {
             // Another file system: the item's volume is gone or this is above its mount point.
-            if (quint64(info.st_dev) != target.device)
+            if (quint64(info->st_dev) != target.device)
                 return std::nullopt;
             if (std::optional<QByteArray> found = search.below(folder, searched))
                 return found;
             if (search.exhausted())
                 return std::nullopt;
-            searched = quint64(info.st_ino);
+            searched = quint64(info->st_ino);
         }
         folder = parentOf(folder);
     }
@@ -297,10 +297,16 @@ std::optional<Bookmark::Resolution> Bookmark::resolve(const QByteArray &data, Se
 
 bool Bookmark::isUnchanged(const SearchTrace &searched)
 {
+    FolderListingCache listings;
+    return isUnchanged(searched, listings);
+}
+
+bool Bookmark::isUnchanged(const SearchTrace &searched, FolderListingCache &listings)
+{
     if (searched.isEmpty())
         return false;
     for (const FolderStamp &stamp : searched) {
-        const std::optional<FolderStamp> now = stampOf(stamp.path);
+        const std::optional<FolderStamp> now = stampOf(stamp.path, listings);
         if (now ? !(*now == stamp) : stamp.seconds != -1)
             return false;
     }

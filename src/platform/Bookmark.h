@@ -45,6 +45,8 @@ public:
                                              FolderListingCache &listings);
     // Whether every folder of a failed search is still as it was, so the search would fail again.
     static bool isUnchanged(const SearchTrace &searched);
+    // As above, looking at folders through `listings`.
+    static bool isUnchanged(const SearchTrace &searched, FolderListingCache &listings);
 
     // There is no sandbox on this platform: access is always granted.
     static bool startAccessing(const QString &path);

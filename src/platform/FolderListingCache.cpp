@@ -42,3 +42,14 @@ const FolderListingCache::Listing &FolderListingCache::listing(const QByteArray 
     ::closedir(dir);
     return listing;
 }
+
+const struct stat *FolderListingCache::status(const QByteArray &path)
+{
+    const auto [place, added] = m_statuses.try_emplace(path);
+    if (added) {
+        struct stat info;
+        if (::lstat(path.constData(), &info) == 0)
+            place->second = info;
+    }
+    return place->second ? &*place->second : nullptr;
+}

@@ -3,12 +3,16 @@
 #include <QByteArray>
 #include <QHashFunctions>
 
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
-// Folder listings read once and handed to every bookmark search of one pass: the tags of a
-// deleted or moved folder leave many items missing from the same place, and each of them searches
-// the same ancestors. Not thread-safe; keep one only while the disk may be taken as unchanged.
+#include <sys/stat.h>
+
+// Folder listings and lstat results read once and handed to every bookmark search of one pass: the
+// tags of a deleted or moved folder leave many items missing from the same place, and each of them
+// searches the same ancestors and the same folders below them. Not thread-safe; keep one only
+// while the disk may be taken as unchanged.
 class FolderListingCache final
 {
 public:
@@ -31,7 +35,10 @@ public:
     // Reads the folder on first use, without following a link at its place. The listing stays
     // where it is as long as the cache lives.
     const Listing &listing(const QByteArray &folder);
+    // lstat of `path` on first use; nullptr when it failed.
+    const struct stat *status(const QByteArray &path);
 
 private:
     std::unordered_map<QByteArray, Listing> m_listings;
+    std::unordered_map<QByteArray, std::optional<struct stat>> m_statuses;
 };

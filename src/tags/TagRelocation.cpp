@@ -15,7 +15,7 @@ TagRelocation::Result TagRelocation::find(const Input &input, const CancelFlag &
         if (FilePaths::exists(key))
             continue;
         const auto failed = input.failed.constFind(key);
-        if (failed != input.failed.cend() && Bookmark::isUnchanged(*failed)) {
+        if (failed != input.failed.cend() && Bookmark::isUnchanged(*failed, listings)) {
             result.failed.insert(key, *failed);
             continue;
         }

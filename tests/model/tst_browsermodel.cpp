@@ -33,14 +33,28 @@ std::unique_ptr<BrowserModel> taggedModel(ModelFixture &f)
 }
 constexpr int refreshTimeout = 5000;
 
-std::unique_ptr<BrowserModel> liveModel(ModelFixture &f, const QString &root)
+std::unique_ptr<BrowserModel> liveModel(ModelFixture &f, const QString &root, bool withTags = false)
 {
-    auto model = f.makeModel(false, true);
+    auto model = f.makeModel(withTags, true);
     [&] { QVERIFY(model->addDroppedFolders({f.url(root)})); }();
     // Let the watcher finish its initial walk before the test changes anything.
     QTest::qWait(300);
     return model;
 }
+
+bool inIndexFile(BrowserModel &model, const ModelFixture &f, const QString &file)
+{
+    model.waitForIndexWrites();
+    const auto index = IndexFile::read(f.path("index.plist"));
+    for (size_t i = 0; i < index->size(); ++i) {
+        if (index->pathString(i) == f.path(file))
+            return true;
+    }
+    return false;
+}
+// A live change reaches the index file within the watcher's batch and the refresh debounce, with
+// some margin.
+constexpr int storedWithinMs = 2500;
 } // namespace
 
 class TestBrowserModel : public QObject
@@ -322,12 +336,78 @@ private Q_SLOTS:
         f.touch("Drive/b.wav");
         QTRY_VERIFY_WITH_TIMEOUT(model->offlineRoots().isEmpty(), refreshTimeout);
     }
+    // Unpacking a pack and working in it: each file reaches the index file as quickly as one in
+    // a folder that was there from the start, however the folders came.
+    void filesInNewFoldersReachTheIndexFile_data()
+    {
+        QTest::addColumn<QString>("change");    // "mv FROM TO" or the first new file
+        QTest::addColumn<QStringList>("later"); // files made one after another afterwards
+        QTest::newRow("new folder") << "R/Pack/New Folder/fresh hit.wav"
+                                    << rowList("R/Pack/New Folder/second.wav|R/Pack/Loops/b.wav");
+        QTest::newRow("folders made inside a new folder")
+            << "R/Pack/Other/Deep/x.wav" << rowList("R/Pack/Other/Deep/y.wav");
+        QTest::newRow("folder moved in")
+            << "mv Outside/Moved R/Pack/Moved" << rowList("R/Pack/Moved/Inner/later.wav");
+    }
+    void filesInNewFoldersReachTheIndexFile()
+    {
+        QFETCH(QString, change);
+        QFETCH(QStringList, later);
+        ModelFixture f;
+        f.touch("R/Pack/Loops/a.wav");
+        f.touch("Outside/Moved/Inner/m.wav");
+        auto model = liveModel(f, "R");
+        QTRY_VERIFY(!model->isIndexing());
+        const auto stored = [&](const QString &file) { return inIndexFile(*model, f, file); };
+        QString first = change;
+        if (change.startsWith("mv ")) {
+            const QStringList words = change.split(' ');
+            QVERIFY(QDir().rename(f.path(words[1]), f.path(words[2])));
+            first = words[2] + "/Inner/m.wav";
+        } else {
+            f.touch(change);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(stored(first), storedWithinMs);
+        for (const QString &file : std::as_const(later)) {
+            QTest::qWait(1200);
+            f.touch(file);
+            QTRY_VERIFY_WITH_TIMEOUT(stored(file), storedWithinMs);
+        }
+    }
+    // Clearing out a tagged folder leaves its tags searching for their items; later changes
+    // still reach the index file as quickly as before.
+    void changesAfterDeletingTaggedFilesStayQuick()
+    {
+        ModelFixture f;
+        f.touch("R/lib/a.wav");
+        for (int i = 0; i < 150; ++i) {
+            const QString file = QStringLiteral("R/lib/Tagged/t%1.wav").arg(i);
+            f.touch(file);
+            f.store->setTags({FinderTag::Red}, f.url(file));
+        }
+        auto model = liveModel(f, "R/lib", true);
+        QTRY_VERIFY(!model->isIndexing());
+        const auto stored = [&](const QString &file) { return inIndexFile(*model, f, file); };
+        f.touch("R/lib/before.wav");
+        QTRY_VERIFY_WITH_TIMEOUT(stored("R/lib/before.wav"), storedWithinMs);
+
+        QVERIFY(QDir(f.path("R/lib/Tagged")).removeRecursively());
+        QTRY_VERIFY_WITH_TIMEOUT(!stored("R/lib/Tagged/t0.wav"), storedWithinMs);
+        for (const QString &name : rowList("R/lib/after 1.wav|R/lib/after 2.wav")) {
+            QTest::qWait(1200);
+            f.touch(name);
+            QTRY_VERIFY_WITH_TIMEOUT(stored(name), storedWithinMs);
+        }
+        // Simply gone: the tags stay until the items come back or their root goes.
+        QTRY_VERIFY(!f.store->isRelocating());
+        QCOMPARE(f.store->tags().size(), 150);
+    }
     void liveChangesAreWrittenSparingly()
     {
         ModelFixture f;
         f.touch("R/a.wav");
         auto model = liveModel(f, "R");
-        model->setIndexWriteIntervalsForTesting(60000, 3000);
+        model->setIndexWriteRestForTesting(3000);
         QTRY_VERIFY(!model->isIndexing());
         // Files are only added: the counts tell which are in.
         const auto stored = [&] {
@@ -336,8 +416,8 @@ private Q_SLOTS:
         };
         const auto indexed = [&] { return model->index()->size(); };
 
-        // The first change after a quiet spell is written at once; the next one waits for the
-        // spacing; one still unwritten when the model goes is written then.
+        // A change waits until the disk has rested since the last write; one still unwritten when
+        // the model goes is written then.
         f.touch("R/b.wav");
         QTRY_COMPARE_WITH_TIMEOUT(stored(), size_t(2), refreshTimeout);
         f.touch("R/Sub/c.wav");
