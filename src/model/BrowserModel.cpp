@@ -1,132 +1,86 @@
 #include "BrowserModel.h"
 
+#include "FileManagerReveal.h"
 #include "FilePaths.h"
 #include "FileSystemWatcher.h"
+#include "FolderChooser.h"
 #include "Preferences.h"
-#include "SerialQueue.h"
-
-#include <QDir>
-#include <QStandardPaths>
+#include "TagStore.h"
 
 #include <algorithm>
 
 namespace {
 constexpr int errorClearMilliseconds = 2500;
+constexpr int refreshDebounceMilliseconds = 800;
 } // namespace
 
 BrowserModel::BrowserModel(Preferences &defaults, const QString &indexFilePath, bool liveUpdates,
                            TagStore *tagStore, QObject *parent)
-    : QObject(parent), m_defaults(defaults), m_tagStore(tagStore),
-      m_indexFilePath(indexFilePath.isEmpty() ? defaultIndexFilePath() : indexFilePath),
-      m_liveUpdates(liveUpdates), m_index(SampleIndex::Builder().finish())
+    : QObject(parent), m_defaults(defaults), m_tagStore(tagStore), m_liveUpdates(liveUpdates),
+      m_roots(defaults), m_tagFilter(tagStore),
+      m_navigation(defaults,
+                   {[this]() -> const QList<FileNodePtr> & { return m_roots.roots(); },
+                    [this]() -> const QList<FileNodePtr> & { return m_tagFilter.scopeFolders(); },
+                    [this]() -> const QList<FileNodePtr> & { return m_tagFilter.scopeSamples(); },
+                    [this] { return m_tagFilter.isFiltering(); }}),
+      m_library(indexFilePath), m_exchange(defaults, tagStore)
 {
-    m_errorClearTimer.setSingleShot(true);
-    connect(&m_errorClearTimer, &QTimer::timeout, this, [this] { setLastError(QString()); });
-    m_searchDelay.setSingleShot(true);
-    m_searchDelay.setTimerType(Qt::PreciseTimer);
-    connect(&m_searchDelay, &QTimer::timeout, this, [this] {
-        if (auto pending = std::exchange(m_pendingSearch, nullptr))
-            pending();
+    // The parts tell what changed; the views observe it here.
+    connect(&m_roots, &RootFolders::rootsChanged, this, &BrowserModel::rootsChanged);
+    connect(&m_roots, &RootFolders::offlineRootsChanged, this, &BrowserModel::offlineRootsChanged);
+    connect(&m_roots, &RootFolders::rootMoved, this, &BrowserModel::rootMoved);
+    connect(&m_navigation, &TreeNavigation::expandedChanged, this, &BrowserModel::expandedChanged);
+    connect(&m_navigation, &TreeNavigation::selectionChanged, this,
+            &BrowserModel::selectionChanged);
+    connect(&m_search, &SampleSearch::textChanged, this, &BrowserModel::searchTextChanged);
+    connect(&m_search, &SampleSearch::resultsChanged, this, &BrowserModel::searchResultsChanged);
+    connect(&m_tagFilter, &TagFilter::activeChanged, this, &BrowserModel::activeTagFiltersChanged);
+    connect(&m_tagFilter, &TagFilter::scopeFoldersChanged, this,
+            &BrowserModel::tagScopeFoldersChanged);
+    connect(&m_tagFilter, &TagFilter::scopeSamplesChanged, this,
+            &BrowserModel::tagScopeSamplesChanged);
+    connect(&m_library, &SampleLibrary::isIndexingChanged, this, &BrowserModel::isIndexingChanged);
+    // A search started before the index or the colour scope changed ran on what was known then.
+    connect(&m_library, &SampleLibrary::indexChanged, this, [this] {
+        Q_EMIT indexChanged();
+        runSearch();
     });
-    m_refreshDebounce.setSingleShot(true);
-    m_refreshDebounce.setInterval(800);
-    connect(&m_refreshDebounce, &QTimer::timeout, this, &BrowserModel::refreshAll);
-    m_indexWriteTimer.setSingleShot(true);
-    connect(&m_indexWriteTimer, &QTimer::timeout, this, [this] {
-        if (m_indexWriteDue)
-            writeIndexWhenRested();
+    connect(&m_tagFilter, &TagFilter::scopeRecomputed, this, [this] {
+        if (isSearching())
+            runSearch();
     });
 
-    loadRoots();
-    loadExpandedAndSelection();
+    m_errorClearTimer.setSingleShot(true);
+    connect(&m_errorClearTimer, &QTimer::timeout, this, [this] { setLastError(QString()); });
+    m_refreshDebounce.setSingleShot(true);
+    m_refreshDebounce.setInterval(refreshDebounceMilliseconds);
+    connect(&m_refreshDebounce, &QTimer::timeout, this, &BrowserModel::refreshAll);
+
+    m_roots.load();
+    m_navigation.load();
     healMovedRoots([this](bool healed) {
         if (healed)
             runAfterChange();
     });
-    updateOfflineRoots();
-    loadIndexFromDisk();
+    m_roots.updateOffline();
+    m_library.loadFromDisk();
     startIndexing();
     restartWatcher();
 }
 
 BrowserModel::~BrowserModel()
 {
-    if (m_indexCancel)
-        m_indexCancel->cancel();
-    for (const CancelFlagPtr &flag : {m_searchCancel, m_healCancel, m_tagScopeCancel}) {
-        if (flag)
-            flag->cancel();
-    }
     // Stops the reader thread before anything it could post to goes away.
     m_watcher.reset();
-    // Live changes not yet written go out now; the queue finishes its writes before it goes.
-    if (m_indexWriteDue)
-        writeIndexNow();
-}
-
-QString BrowserModel::defaultIndexFilePath()
-{
-    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (base.isEmpty())
-        base = QDir::tempPath();
-    return base + QStringLiteral("/Wavelark/index.plist");
 }
 
 // Observed fields: a setter stores and notifies only on a real change; side effects run on
 // every assignment where the behaviour asks for it.
 
-void BrowserModel::setRoots(const QList<FileNodePtr> &roots)
-{
-    if (sameNodes(m_roots, roots))
-        return;
-    m_roots = roots;
-    Q_EMIT rootsChanged();
-}
-
-void BrowserModel::notifyTreeChanged()
-{
-    Q_EMIT rootsChanged();
-}
-
-void BrowserModel::setOfflineRoots(const QSet<QUrl> &offline)
-{
-    if (m_offlineRoots == offline)
-        return;
-    m_offlineRoots = offline;
-    Q_EMIT offlineRootsChanged();
-}
-
-void BrowserModel::setExpanded(const QSet<QUrl> &expanded)
-{
-    if (m_expanded == expanded)
-        return;
-    storeExpanded(expanded);
-    Q_EMIT expandedChanged();
-}
-
-void BrowserModel::storeExpanded(QSet<QUrl> expanded)
-{
-    m_expanded = std::move(expanded);
-    // The tree asks this of every folder row it lays out; a URL per row costs more than the row.
-    m_expandedPaths.clear();
-    m_expandedPaths.reserve(m_expanded.size());
-    for (const QUrl &url : std::as_const(m_expanded))
-        m_expandedPaths.insert(FilePaths::normalized(url));
-}
-
 void BrowserModel::setSelection(const QUrl &selection)
 {
-    const QUrl normalized =
-        selection.isEmpty() ? QUrl() : FilePaths::fileUrl(FilePaths::normalized(selection));
-    if (normalized == m_selection)
+    if (!m_navigation.setSelection(selection))
         return;
-    m_selection = normalized;
-    Q_EMIT selectionChanged();
-
-    if (m_selection.isEmpty())
-        m_defaults.removeObjectForKey(QStringLiteral("selectedItemPath"));
-    else
-        m_defaults.setObject(m_selection.toLocalFile(), QStringLiteral("selectedItemPath"));
     setGlobalSearch(false);
     if (isSearching())
         runSearch();
@@ -134,10 +88,7 @@ void BrowserModel::setSelection(const QUrl &selection)
 
 void BrowserModel::setSearchText(const QString &text)
 {
-    if (m_searchText != text) {
-        m_searchText = text;
-        Q_EMIT searchTextChanged();
-    }
+    m_search.setText(text);
     runSearch();
 }
 
@@ -161,41 +112,11 @@ void BrowserModel::setResultSelection(const QUrl &url)
 
 void BrowserModel::setActiveTagFilters(const FinderTagSet &filters)
 {
-    if (m_activeTagFilters == filters)
+    if (!m_tagFilter.setActive(filters))
         return;
-    m_activeTagFilters = filters;
-    Q_EMIT activeTagFiltersChanged();
     recomputeTagScope();
     if (isSearching())
         runSearch();
-}
-
-void BrowserModel::setTagScope(const QList<FileNodePtr> &folders, const QList<FileNodePtr> &samples)
-{
-    if (!sameNodes(m_tagScopeFolders, folders)) {
-        m_tagScopeFolders = folders;
-        Q_EMIT tagScopeFoldersChanged();
-    }
-    if (!sameNodes(m_tagScopeSamples, samples)) {
-        m_tagScopeSamples = samples;
-        Q_EMIT tagScopeSamplesChanged();
-    }
-}
-
-void BrowserModel::setSearchResults(const QList<FileNodePtr> &results)
-{
-    if (m_searchResults.isSharedWith(results) || sameNodes(m_searchResults, results))
-        return;
-    m_searchResults = results;
-    Q_EMIT searchResultsChanged();
-}
-
-void BrowserModel::setIsIndexing(bool indexing)
-{
-    if (m_isIndexing == indexing)
-        return;
-    m_isIndexing = indexing;
-    Q_EMIT isIndexingChanged();
 }
 
 void BrowserModel::requestSearchFocus()
@@ -236,87 +157,191 @@ void BrowserModel::setLastError(const QString &message)
         m_errorClearTimer.start(errorClearMilliseconds);
 }
 
-// Rows.
+// Roots: each change of the list is followed by the same steps.
 
-void BrowserModel::appendRows(QList<VisibleRow> &rows, const FileNodePtr &node, int depth,
-                              const QUrl &context) const
+void BrowserModel::runAfterChange()
 {
-    rows.append(VisibleRow{node, depth, context});
-    if (!isExpanded(*node))
+    m_roots.persist();
+    startIndexing();
+    restartWatcher();
+    recomputeTagScope();
+    m_roots.updateOffline();
+}
+
+void BrowserModel::addFolder()
+{
+    if (!m_folderChooser)
         return;
-    const QUrl childContext = context.isEmpty() ? node->url() : context;
-    for (const FileNodePtr &child : node->children())
-        appendRows(rows, child, depth + 1, childContext);
+    const QList<QUrl> chosen = m_folderChooser->chooseFolders(
+        {QStringLiteral("Add"), QStringLiteral("Choose a samples folder or drive"), true});
+    if (chosen.isEmpty())
+        return;
+    for (const QUrl &url : chosen)
+        m_roots.add(url);
+    runAfterChange();
 }
 
-QList<VisibleRow> BrowserModel::visibleRows() const
+bool BrowserModel::addDroppedFolders(const QList<QUrl> &urls)
 {
-    QList<VisibleRow> rows;
-    for (const FileNodePtr &root : m_roots)
-        appendRows(rows, root, 0, QUrl());
-    return rows;
+    bool added = false;
+    for (const QUrl &url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        const QString path = FilePaths::normalized(url);
+        if (!FilePaths::isDirectory(path)) {
+            // A sample dropped or named by mistake is a mistake worth a word; a path that does
+            // not exist (a stale argument) is not.
+            if (FilePaths::exists(path))
+                setLastError(QStringLiteral("Only folders can be added: \u201C") +
+                             FilePaths::displayText(FilePaths::lastComponent(path)) +
+                             QStringLiteral("\u201D is a file"));
+            continue;
+        }
+        added = m_roots.add(url) || added;
+    }
+    if (added)
+        runAfterChange();
+    return added;
 }
 
-QList<VisibleRow> BrowserModel::tagScopedRows() const
+void BrowserModel::relinkRoot(const FileNodePtr &node)
 {
-    QList<VisibleRow> rows;
-    for (const FileNodePtr &folder : m_tagScopeFolders)
-        appendRows(rows, folder, 0, QUrl());
-    for (const FileNodePtr &sample : m_tagScopeSamples)
-        rows.append(VisibleRow{sample, 0, QUrl()});
-    return rows;
+    if (!m_folderChooser || !node)
+        return;
+    const QString message = QStringLiteral("Choose the new location of \u201C") +
+                            FilePaths::displayText(node->name()) + QStringLiteral("\u201D");
+    const QList<QUrl> chosen =
+        m_folderChooser->chooseFolders({QStringLiteral("Relink"), message, false});
+    if (chosen.isEmpty())
+        return;
+    relink(node, chosen.first());
 }
 
-FileNodePtr BrowserModel::node(const QUrl &url) const
+void BrowserModel::relink(const FileNodePtr &node, const QUrl &to)
 {
-    if (url.isEmpty())
-        return nullptr;
+    if (!node)
+        return;
+    const QString newPath = FilePaths::normalized(to);
+    const QString oldPath = node->path();
+    if (newPath == oldPath || !m_roots.replace(oldPath, to))
+        return;
+    if (m_tagStore)
+        m_tagStore->moveTags(QUrl::fromLocalFile(oldPath), QUrl::fromLocalFile(newPath));
+    rootMoved(oldPath, newPath);
+    runAfterChange();
+}
+
+void BrowserModel::removeRoot(const FileNodePtr &node)
+{
+    if (!node)
+        return;
+    const QString path = node->path();
+    m_roots.remove(path);
+    m_navigation.forget(path);
+    if (!selection().isEmpty() && FilePaths::isAtOrBelow(FilePaths::normalized(selection()), path))
+        setSelection(QUrl());
+    runAfterChange();
+}
+
+void BrowserModel::healMovedRoots(std::function<void(bool healed)> done)
+{
+    m_roots.heal(std::move(done));
+}
+
+// What was open and selected inside a moved root stays open and selected at its new place.
+void BrowserModel::rootMoved(const QString &oldPath, const QString &newPath)
+{
+    m_navigation.rebase(oldPath, newPath);
+    const QString selected = FilePaths::normalized(selection());
+    if (!selection().isEmpty() && FilePaths::isAtOrBelow(selected, oldPath))
+        setSelection(QUrl::fromLocalFile(FilePaths::rebased(selected, oldPath, newPath)));
+}
+
+// Navigation.
+
+void BrowserModel::revealInBrowser(const QUrl &url)
+{
+    setActiveTagFilters({});
+    setSearchText(QString());
+    setGlobalSearch(false);
+    const FileNodePtr found = m_navigation.reveal(url);
+    setSelection(found ? found->url() : url);
+}
+
+void BrowserModel::revealInFinder(const QUrl &url)
+{
     const QString path = FilePaths::normalized(url);
-    // Down the one branch that can hold the path, as the rows would list it, without listing them.
-    const auto below = [&](FileNodePtr at) -> FileNodePtr {
-        while (at && at->path() != path) {
-            if (!isExpanded(*at) || !FilePaths::isAtOrBelow(path, at->path()))
-                return nullptr;
-            const QList<FileNodePtr> &children = at->children();
-            const auto next = std::find_if(children.begin(), children.end(), [&](auto &child) {
-                return FilePaths::isAtOrBelow(path, child->path());
-            });
-            at = next == children.end() ? nullptr : *next;
-        }
-        return at;
-    };
-    for (const FileNodePtr &root : m_roots) {
-        if (FileNodePtr found = below(root))
-            return found;
+    if (!FilePaths::exists(path)) {
+        setLastError(FilePaths::displayText(FilePaths::lastComponent(path)) +
+                     QStringLiteral(" isn't available right now"));
+        return;
     }
-    if (!m_activeTagFilters.isEmpty()) {
-        for (const FileNodePtr &folder : m_tagScopeFolders) {
-            if (FileNodePtr found = below(folder))
-                return found;
-        }
-        for (const FileNodePtr &sample : m_tagScopeSamples) {
-            if (sample->path() == path)
-                return sample;
+    (m_reveal ? *m_reveal : FileManagerReveal::systemDefault()).reveal(path);
+}
+
+void BrowserModel::searchInFolder(const QUrl &url)
+{
+    setSelection(url);
+    requestSearchFocus();
+}
+
+// Search: where it looks follows from the colour filters, the scope and the selection.
+
+void BrowserModel::runSearch()
+{
+    SampleIndex::Scope scope;
+    const auto utf8 = [](const QString &text) { return text.toUtf8().toStdString(); };
+    if (m_tagFilter.isFiltering()) {
+        scope.kind = SampleIndex::Scope::Kind::Tags;
+        for (const FileNodePtr &folder : m_tagFilter.scopeFolders())
+            scope.folders.push_back(utf8(folder->path()));
+        for (const FileNodePtr &sample : m_tagFilter.scopeSamples())
+            scope.files.push_back(utf8(sample->path()));
+        std::sort(scope.files.begin(), scope.files.end());
+    } else if (!m_globalSearch && isSearching()) {
+        const QUrl folder = selectedFolder();
+        if (!folder.isEmpty()) {
+            scope.kind = SampleIndex::Scope::Kind::Folder;
+            scope.folder = utf8(FilePaths::normalized(folder));
         }
     }
-    return nullptr;
+    m_search.run(m_library.index(), std::move(scope));
 }
 
-bool BrowserModel::isExpanded(const FileNode &node) const
+void BrowserModel::searchAllFolders()
 {
-    return node.isDirectory() && m_expandedPaths.contains(node.path());
+    if (m_tagFilter.isFiltering())
+        setActiveTagFilters({});
+    setGlobalSearch(true);
+    requestSearchFocus();
 }
 
-SerialQueue &BrowserModel::indexWriteQueue()
+void BrowserModel::clearSearch()
 {
-    if (!m_indexWriteQueue)
-        m_indexWriteQueue =
-            std::make_unique<SerialQueue>(QStringLiteral("org.wavelark.Wavelark.indexWrite"));
-    return *m_indexWriteQueue;
+    setSearchText(QString());
+    setGlobalSearch(false);
+    if (m_tagFilter.isFiltering())
+        setActiveTagFilters({});
+    setResultSelection(QUrl());
 }
 
-void BrowserModel::waitForIndexWrites()
+void BrowserModel::toggleTagFilter(FinderTag tag)
 {
-    if (m_indexWriteQueue)
-        m_indexWriteQueue->waitForDone();
+    FinderTagSet filters = activeTagFilters();
+    if (!filters.remove(tag))
+        filters.insert(tag);
+    setActiveTagFilters(filters);
+}
+
+// Colour exchange.
+
+void BrowserModel::importFinderTags(std::function<void(qint64 changed)> completion)
+{
+    m_exchange.importTags(m_roots.urls(), std::move(completion));
+}
+
+void BrowserModel::exportFinderTags(bool allowDefaultNames,
+                                    std::function<void(ExportSummary)> completion)
+{
+    m_exchange.exportTags(allowDefaultNames, std::move(completion));
 }

@@ -1,16 +1,17 @@
 #pragma once
 
-#include "CancelFlag.h"
 #include "FileNode.h"
 #include "FileSystemChanges.h"
 #include "FinderTag.h"
-#include "SampleIndex.h"
+#include "FinderTagExchange.h"
+#include "RootFolders.h"
+#include "SampleLibrary.h"
+#include "SampleSearch.h"
+#include "TagFilter.h"
+#include "TreeNavigation.h"
 #include "VisibleRow.h"
 
-#include <QElapsedTimer>
-#include <QHash>
 #include <QObject>
-#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -19,18 +20,19 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 
 class FileManagerReveal;
 class FileSystemWatcher;
 class FolderChooser;
 class Preferences;
-class SerialQueue;
 class TagStore;
 
-// Everything the browser window shows about files: the roots, expansion, selection, search,
-// the sample index, the tag filters and the last error. Main thread only; background jobs get
-// copies and hand values back.
+// Everything the browser window shows about files, as one object for the views. It owns one part
+// per concern and keeps only what ties them together: the roots (`RootFolders`), expansion,
+// selection and rows (`TreeNavigation`), the index and its file (`SampleLibrary`), name search
+// (`SampleSearch`), the colour filters (`TagFilter`) and the colour exchange with the file
+// manager (`FinderTagExchange`); here live what a change of one means for the others, the live
+// updates from the disk, the focus requests and the last error. Main thread only.
 class BrowserModel final : public QObject
 {
     Q_OBJECT
@@ -59,12 +61,7 @@ class BrowserModel final : public QObject
     Q_PROPERTY(QString lastError READ lastError WRITE setLastError NOTIFY lastErrorChanged)
 
 public:
-    struct ExportSummary
-    {
-        qint64 filesWritten = 0;
-        qint64 filesFailed = 0;
-        FinderTagSet skippedColors;
-    };
+    using ExportSummary = FinderTagExchange::ExportSummary;
 
     // `indexFilePath` empty: the default location. `tagStore` may be null: every tag step is
     // skipped. The model does not own the store or the preferences.
@@ -73,7 +70,7 @@ public:
     ~BrowserModel() override;
     Q_DISABLE_COPY_MOVE(BrowserModel)
 
-    static QString defaultIndexFilePath();
+    static QString defaultIndexFilePath() { return SampleLibrary::defaultFilePath(); }
 
     // Services. Without a chooser the open panels answer "cancel".
     void setFolderChooser(FolderChooser *chooser) { m_folderChooser = chooser; }
@@ -81,32 +78,29 @@ public:
 
     TagStore *tagStore() const { return m_tagStore; }
     Preferences &defaults() const { return m_defaults; }
-    QString indexFilePath() const { return m_indexFilePath; }
+    QString indexFilePath() const { return m_library.filePath(); }
     bool liveUpdates() const { return m_liveUpdates; }
-
-    // False when the stored roots held something that could not be read: then nothing may be
-    // forgotten for lying outside them, since a root may be missing from the list.
-    bool rootsReadInFull() const { return m_rootsReadInFull; }
+    bool rootsReadInFull() const { return m_roots.readInFull(); }
 
     // Observed fields.
-    const QList<FileNodePtr> &roots() const { return m_roots; }
-    const QSet<QUrl> &offlineRoots() const { return m_offlineRoots; }
-    const QSet<QUrl> &expanded() const { return m_expanded; }
-    void setExpanded(const QSet<QUrl> &expanded);
-    QUrl selection() const { return m_selection; }
+    const QList<FileNodePtr> &roots() const { return m_roots.roots(); }
+    const QSet<QUrl> &offlineRoots() const { return m_roots.offlineRoots(); }
+    const QSet<QUrl> &expanded() const { return m_navigation.expanded(); }
+    void setExpanded(const QSet<QUrl> &expanded) { m_navigation.setExpanded(expanded); }
+    QUrl selection() const { return m_navigation.selection(); }
     void setSelection(const QUrl &selection);
-    QString searchText() const { return m_searchText; }
+    QString searchText() const { return m_search.text(); }
     void setSearchText(const QString &text);
     bool globalSearch() const { return m_globalSearch; }
     void setGlobalSearch(bool global);
     QUrl resultSelection() const { return m_resultSelection; }
     void setResultSelection(const QUrl &url);
-    const FinderTagSet &activeTagFilters() const { return m_activeTagFilters; }
+    const FinderTagSet &activeTagFilters() const { return m_tagFilter.active(); }
     void setActiveTagFilters(const FinderTagSet &filters);
-    const QList<FileNodePtr> &tagScopeFolders() const { return m_tagScopeFolders; }
-    const QList<FileNodePtr> &tagScopeSamples() const { return m_tagScopeSamples; }
-    const QList<FileNodePtr> &searchResults() const { return m_searchResults; }
-    bool isIndexing() const { return m_isIndexing; }
+    const QList<FileNodePtr> &tagScopeFolders() const { return m_tagFilter.scopeFolders(); }
+    const QList<FileNodePtr> &tagScopeSamples() const { return m_tagFilter.scopeSamples(); }
+    const QList<FileNodePtr> &searchResults() const { return m_search.results(); }
+    bool isIndexing() const { return m_library.isIndexing(); }
     qint64 searchFocusRequest() const { return m_searchFocusRequest; }
     qint64 focusResultsRequest() const { return m_focusResultsRequest; }
     qint64 focusTreeRequest() const { return m_focusTreeRequest; }
@@ -120,14 +114,14 @@ public:
     void setLastError(const QString &message);
 
     // Rows of the tree, rebuilt on every call from the nodes' cached contents.
-    QList<VisibleRow> visibleRows() const;
-    QList<VisibleRow> tagScopedRows() const;
-    FileNodePtr node(const QUrl &url) const;
-    bool isExpanded(const FileNode &node) const;
+    QList<VisibleRow> visibleRows() const { return m_navigation.visibleRows(); }
+    QList<VisibleRow> tagScopedRows() const { return m_navigation.tagScopedRows(); }
+    FileNodePtr node(const QUrl &url) const { return m_navigation.node(url); }
+    bool isExpanded(const FileNode &node) const { return m_navigation.isExpanded(node); }
 
     // Roots.
     void addFolder();
-    void addRoot(const QUrl &url);
+    void addRoot(const QUrl &url) { m_roots.add(url); }
     bool addDroppedFolders(const QList<QUrl> &urls);
     void relinkRoot(const FileNodePtr &node);
     void relink(const FileNodePtr &node, const QUrl &to);
@@ -135,33 +129,32 @@ public:
     // Roots missing on disk are looked for through their bookmarks on a background job; `done`
     // learns on the main thread whether any root moved.
     void healMovedRoots(std::function<void(bool healed)> done = {});
-    void updateOfflineRoots();
+    void updateOfflineRoots() { m_roots.updateOffline(); }
 
     // Navigation.
-    void toggle(const FileNodePtr &node);
-    void expand(const FileNodePtr &node);
-    void collapse(const FileNodePtr &node);
-    void collapseAll();
+    void toggle(const FileNodePtr &node) { m_navigation.toggle(node); }
+    void expand(const FileNodePtr &node) { m_navigation.expand(node); }
+    void collapse(const FileNodePtr &node) { m_navigation.collapse(node); }
+    void collapseAll() { m_navigation.collapseAll(); }
     void revealInBrowser(const QUrl &url);
     void revealInFinder(const QUrl &url);
     void searchInFolder(const QUrl &url);
 
     // Index and search.
-    void startIndexing();
-    std::shared_ptr<const SampleIndex> index() const { return m_index; }
-    bool isSearching() const;
-    QStringList searchTerms() const;
-    // `fold` of the text, split at every white-space character, empty pieces dropped.
-    static QStringList searchTermsFor(const QString &text);
-    QUrl selectedFolder();
+    void startIndexing() { m_library.build(m_roots.paths(), false); }
+    std::shared_ptr<const SampleIndex> index() const { return m_library.index(); }
+    bool isSearching() const { return m_search.isSearching(); }
+    QStringList searchTerms() const { return m_search.terms(); }
+    static QStringList searchTermsFor(const QString &text) { return SampleSearch::termsFor(text); }
+    QUrl selectedFolder() { return m_navigation.selectedFolder(); }
     void runSearch();
     void searchAllFolders();
     void clearSearch();
 
     // Tag filters.
     void toggleTagFilter(FinderTag tag);
-    void recomputeTagScope();
-    QString tagFilterDescription() const;
+    void recomputeTagScope() { m_tagFilter.recompute(m_roots.paths()); }
+    QString tagFilterDescription() const { return m_tagFilter.description(); }
 
     // Live updates. The refresh patches the index from what changed; without a list of changes
     // (or when events were lost) it rebuilds it.
@@ -171,16 +164,19 @@ public:
     void refreshAll();
     void reloadTree();
     // Tells the observers of the roots that the tree changed although the list did not.
-    void notifyTreeChanged();
+    void notifyTreeChanged() { m_roots.notifyTreeChanged(); }
 
     // Colour exchange with the file manager; the completions run on the main thread.
     void importFinderTags(std::function<void(qint64 changed)> completion);
     void exportFinderTags(bool allowDefaultNames, std::function<void(ExportSummary)> completion);
 
     // Waits for pending index writes; for tests and shutdown.
-    void waitForIndexWrites();
+    void waitForIndexWrites() { m_library.waitForWrites(); }
     // The least rest of the disk between two writes of live changes; for tests.
-    void setIndexWriteRestForTesting(int milliseconds);
+    void setIndexWriteRestForTesting(int milliseconds)
+    {
+        m_library.setWriteRestForTesting(milliseconds);
+    }
 
 Q_SIGNALS:
     void rootsChanged();
@@ -204,65 +200,25 @@ Q_SIGNALS:
     void indexChanged();
 
 private:
-    void setRoots(const QList<FileNodePtr> &roots);
-    void setOfflineRoots(const QSet<QUrl> &offline);
-    void setTagScope(const QList<FileNodePtr> &folders, const QList<FileNodePtr> &samples);
-    void applyTagScope(const QStringList &folders, const QStringList &files);
-    void setSearchResults(const QList<FileNodePtr> &results);
-    void setIsIndexing(bool indexing);
-    void appendRows(QList<VisibleRow> &rows, const FileNodePtr &node, int depth,
-                    const QUrl &context) const;
-
-    void loadRoots();
-    void restoreBookmarkAccess();
-    void persistRoots();
-    void startAccess(const QUrl &url);
-    void stopAccess(const QUrl &url);
-    void removeBookmark(const QUrl &url);
-    void storeBookmark(const QUrl &url);
-    void replaceRoot(int index, const QUrl &oldUrl, const QUrl &newUrl);
-    void mapExpandedAndSelection(const QString &oldPath, const QString &newPath);
     void runAfterChange();
+    void rootMoved(const QString &oldPath, const QString &newPath);
     void relocateTags();
-    std::optional<QVariantMap> bookmarkDictionary() const;
-
-    void loadExpandedAndSelection();
-    void persistExpanded();
-    void storeExpanded(QSet<QUrl> expanded);
-
-    void loadIndexFromDisk();
-    void applyIndex(std::shared_ptr<const SampleIndex> index);
-    void startIndexBuild(bool live);
-    void updateIndex(FileSystemChanges changes);
-    // Writes at once, or (for live changes) as soon as the last write is done and the disk has
-    // rested for a few times as long as that write took.
-    void storeIndex(bool live);
-    void writeIndexWhenRested();
-    void writeIndexNow();
-    void indexWriteFinished(qint64 milliseconds);
-    SerialQueue &indexWriteQueue();
 
     Preferences &m_defaults;
     TagStore *m_tagStore;
-    QString m_indexFilePath;
     bool m_liveUpdates;
     FolderChooser *m_folderChooser = nullptr;
     FileManagerReveal *m_reveal = nullptr;
 
-    QList<FileNodePtr> m_roots;
-    bool m_rootsReadInFull = true;
-    QSet<QUrl> m_offlineRoots;
-    QSet<QUrl> m_expanded;
-    QSet<QString> m_expandedPaths;
-    QUrl m_selection;
-    QString m_searchText;
+    RootFolders m_roots;
+    TagFilter m_tagFilter;
+    TreeNavigation m_navigation;
+    SampleLibrary m_library;
+    SampleSearch m_search;
+    FinderTagExchange m_exchange;
+
     bool m_globalSearch = false;
     QUrl m_resultSelection;
-    FinderTagSet m_activeTagFilters;
-    QList<FileNodePtr> m_tagScopeFolders;
-    QList<FileNodePtr> m_tagScopeSamples;
-    QList<FileNodePtr> m_searchResults;
-    bool m_isIndexing = false;
     qint64 m_searchFocusRequest = 0;
     qint64 m_focusResultsRequest = 0;
     qint64 m_focusTreeRequest = 0;
@@ -270,33 +226,9 @@ private:
     QString m_lastError;
     QTimer m_errorClearTimer;
 
-    std::shared_ptr<const SampleIndex> m_index;
-    CancelFlagPtr m_indexCancel; // of the running build or patch
-    enum class IndexJob
-    {
-        None,
-        Build,
-        Patch
-    };
-    IndexJob m_indexJob = IndexJob::None;
-    FileSystemChanges m_pendingChanges;  // since the last refresh
-    FileSystemChanges m_changesInFlight; // of the running patch
-    QTimer m_indexWriteTimer;
-    bool m_indexWriteDue = false;
-    int m_indexWritesRunning = 0;
-    qint64 m_lastIndexWriteMs = 0;   // how long the last write took
-    QElapsedTimer m_sinceIndexWrite; // since the last write ended
-    int m_minimumWriteRest = 0;
-    CancelFlagPtr m_searchCancel;
-    CancelFlagPtr m_healCancel;
-    CancelFlagPtr m_tagScopeCancel;
-    QTimer m_searchDelay;
-    std::function<void()> m_pendingSearch;
+    FileSystemChanges m_pendingChanges; // since the last refresh
     QTimer m_refreshDebounce;
     std::unique_ptr<FileSystemWatcher> m_watcher;
-    QHash<QString, QUrl> m_accessing;
-    std::optional<std::pair<QUrl, QUrl>> m_selectedFolderCache;
-    std::unique_ptr<SerialQueue> m_indexWriteQueue;
 };
 
 Q_DECLARE_METATYPE(FinderTagSet)

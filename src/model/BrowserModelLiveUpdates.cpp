@@ -10,9 +10,7 @@ void BrowserModel::restartWatcher()
     if (!m_liveUpdates)
         return;
     m_watcher.reset();
-    QStringList paths;
-    for (const FileNodePtr &root : std::as_const(m_roots))
-        paths.append(root->path());
+    const QStringList paths = m_roots.paths();
     if (paths.isEmpty())
         return;
     // The handler runs on the watcher's thread. The model outlives it: destroying the watcher
@@ -47,7 +45,7 @@ void BrowserModel::refreshAll()
             changes.complete = false;
         }
         relocateTags();
-        updateIndex(std::move(changes));
+        m_library.update(m_roots.paths(), std::move(changes));
         recomputeTagScope();
         updateOfflineRoots();
     });
@@ -57,17 +55,14 @@ void BrowserModel::relocateTags()
 {
     if (!m_tagStore)
         return;
-    QList<QUrl> roots;
-    for (const FileNodePtr &root : std::as_const(m_roots))
-        roots.append(root->url());
-    m_tagStore->relocateMovedItems(roots);
+    m_tagStore->relocateMovedItems(m_roots.urls());
 }
 
 void BrowserModel::reloadTree()
 {
-    for (const FileNodePtr &root : std::as_const(m_roots))
+    for (const FileNodePtr &root : roots())
         root->unloadChildren();
-    if (!m_selection.isEmpty() && !FilePaths::exists(FilePaths::normalized(m_selection)))
+    if (!selection().isEmpty() && !FilePaths::exists(FilePaths::normalized(selection())))
         setSelection(QUrl());
     notifyTreeChanged();
 }

@@ -1,4 +1,4 @@
-#include "BrowserModel.h"
+#include "FinderTagExchange.h"
 
 #include "BackgroundJob.h"
 #include "FinderTagSync.h"
@@ -9,21 +9,20 @@
 #include <memory>
 #include <utility>
 
-// The file work runs on a background job over copies; the tag store is read before it and
-// changed after it, on the main thread only; so are the tag names the files taught it.
+FinderTagExchange::FinderTagExchange(Preferences &defaults, TagStore *tags, QObject *parent)
+    : QObject(parent), m_defaults(defaults), m_tags(tags)
+{}
 
-void BrowserModel::importFinderTags(std::function<void(qint64 changed)> completion)
+FinderTagExchange::~FinderTagExchange() = default;
+
+void FinderTagExchange::importTags(const QList<QUrl> &roots,
+                                   std::function<void(qint64 changed)> completion)
 {
-    if (!m_tagStore) {
+    if (!m_tags) {
         if (completion)
             completion(0);
         return;
     }
-    QList<QUrl> roots;
-    roots.reserve(m_roots.size());
-    for (const FileNodePtr &root : std::as_const(m_roots))
-        roots.append(root->url());
-
     const std::optional<QStringList> names = FinderTagsIO::favoriteTagNames(m_defaults);
 
     auto flag = std::make_shared<CancelFlag>();
@@ -33,29 +32,29 @@ void BrowserModel::importFinderTags(std::function<void(qint64 changed)> completi
         [this, completion = std::move(completion)](FinderTagSync::Scan scan) {
             scan.names.storeInto(m_defaults);
             qint64 changed = 0;
-            if (m_tagStore) {
+            if (m_tags) {
                 QHash<QUrl, FinderTagSet> imported;
                 imported.reserve(scan.perItem.size());
                 for (auto it = scan.perItem.cbegin(); it != scan.perItem.cend(); ++it)
                     imported.insert(QUrl::fromLocalFile(it.key()), it.value());
-                changed = m_tagStore->mergeImported(imported);
+                changed = m_tags->mergeImported(imported);
             }
             if (completion)
                 completion(changed);
         });
 }
 
-void BrowserModel::exportFinderTags(bool allowDefaultNames,
-                                    std::function<void(ExportSummary)> completion)
+void FinderTagExchange::exportTags(bool allowDefaultNames,
+                                   std::function<void(ExportSummary)> completion)
 {
-    if (!m_tagStore) {
+    if (!m_tags) {
         if (completion)
             completion(ExportSummary());
         return;
     }
     const QMap<qint64, QString> names =
         FinderTagsIO::tagNameMap(FinderTagsIO::favoriteTagNames(m_defaults));
-    const QHash<QUrl, FinderTagSet> items = m_tagStore->allTaggedItems();
+    const QHash<QUrl, FinderTagSet> items = m_tags->allTaggedItems();
 
     auto flag = std::make_shared<CancelFlag>();
     BackgroundJob::run(

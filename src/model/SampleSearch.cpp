@@ -1,0 +1,108 @@
+// Name search over the sample index.
+#include "SampleSearch.h"
+
+#include "BackgroundJob.h"
+#include "Fold.h"
+
+namespace {
+constexpr int searchPauseMilliseconds = 30;
+
+std::string utf8(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+} // namespace
+
+SampleSearch::SampleSearch(QObject *parent) : QObject(parent)
+{
+    m_delay.setSingleShot(true);
+    m_delay.setTimerType(Qt::PreciseTimer);
+    connect(&m_delay, &QTimer::timeout, this, [this] {
+        if (auto pending = std::exchange(m_pending, nullptr))
+            pending();
+    });
+}
+
+SampleSearch::~SampleSearch()
+{
+    if (m_cancel)
+        m_cancel->cancel();
+}
+
+bool SampleSearch::setText(const QString &text)
+{
+    if (m_text == text)
+        return false;
+    m_text = text;
+    Q_EMIT textChanged();
+    return true;
+}
+
+QStringList SampleSearch::termsFor(const QString &text)
+{
+    const QString folded = fold(text);
+    QStringList terms;
+    qsizetype start = -1;
+    for (qsizetype i = 0; i <= folded.size(); ++i) {
+        const bool space = i == folded.size() || folded.at(i).isSpace();
+        if (space && start >= 0) {
+            terms.append(folded.mid(start, i - start));
+            start = -1;
+        } else if (!space && start < 0) {
+            start = i;
+        }
+    }
+    return terms;
+}
+
+void SampleSearch::setResults(const QList<FileNodePtr> &results)
+{
+    if (m_results.isSharedWith(results) || sameNodes(m_results, results))
+        return;
+    m_results = results;
+    Q_EMIT resultsChanged();
+}
+
+void SampleSearch::run(std::shared_ptr<const SampleIndex> index, SampleIndex::Scope scope)
+{
+    m_delay.stop();
+    m_pending = nullptr;
+    if (m_cancel)
+        m_cancel->cancel();
+    const QStringList words = isSearching() ? terms() : QStringList();
+    if (words.isEmpty()) {
+        setResults({});
+        return;
+    }
+    std::vector<std::string> utf8Terms;
+    for (const QString &term : words)
+        utf8Terms.push_back(utf8(term));
+
+    CancelFlagPtr flag = std::make_shared<CancelFlag>();
+    m_cancel = flag;
+    m_pending = [this, flag, snapshot = std::move(index), scope = std::move(scope),
+                 terms = std::move(utf8Terms)]() mutable {
+        if (flag->isCancelled())
+            return;
+        BackgroundJob::run(
+            this, flag, BackgroundJob::Priority::UserInitiated,
+            [snapshot, scope = std::move(scope), terms = std::move(terms), flag,
+             shown = m_results] {
+                QList<FileNodePtr> results;
+                const std::vector<quint32> hits = snapshot->search(terms, scope, *flag);
+                results.reserve(static_cast<qsizetype>(hits.size()));
+                for (quint32 entry : hits) {
+                    if (flag->isCancelled())
+                        return results;
+                    results.append(
+                        FileNode::fromNormalizedPath(snapshot->pathString(entry), false));
+                }
+                // Handing back the list on screen tells the GUI thread that nothing changed
+                // without comparing a million paths there.
+                return sameNodes(results, shown) ? shown : results;
+            },
+            [this](QList<FileNodePtr> results) { setResults(results); });
+    };
+    m_delay.start(searchPauseMilliseconds);
+}
