@@ -72,5 +72,6 @@ QString AboutDialog::versionText()
 
 QString AboutDialog::creditsText()
 {
-    return QStringLiteral("Audio by FFmpeg and SDL, interface by Qt.");
+    return QStringLiteral("Audio by FFmpeg and SDL, interface by Qt.\n"
+                          "Free software under the GNU GPL, version 3 or later.");
 }

@@ -17,6 +17,7 @@
 #include "window/WindowController.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QScreen>
@@ -149,6 +150,9 @@ private Q_SLOTS:
         f.app->aboutAction()->trigger();
         QCOMPARE(f.app->window()->findChildren<AboutDialog *>().size(), 1);
         QTRY_VERIFY(f.app->window()->findChild<AboutDialog *>()->isVisible());
+        // It names the licence the program is shipped under.
+        const auto *credits = f.app->window()->findChild<QLabel *>("aboutCredits");
+        QVERIFY(credits && credits->text().contains("GNU GPL, version 3 or later"));
     }
 
     // The real alerts, answered from inside their own event loop: Return takes the first button,
