@@ -8,8 +8,11 @@
 #include <QFile>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
+#include <utility>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -169,7 +172,9 @@ std::optional<Bookmark::FolderStamp> stampOf(const QByteArray &folder, FolderLis
 
 // Breadth-first search below one folder, on the item's own file system, without following links.
 // A missing item's tags are searched for at every refresh, often many of them at once: where the
-// directory entry already tells that an entry is neither the item nor a folder, it is not statted.
+// directory entry already tells that an entry is not the item, it is not statted. The folders of
+// each level are entered most recently changed first, so that a crowded sibling untouched by the
+// move does not use up the budget before the folder the item went to.
 class Search
 {
 public:
@@ -193,20 +198,16 @@ public:
                     m_exhausted = true;
                     return std::nullopt;
                 }
-                if (listing.listsTrueInodes && entry.inode != m_target.inode &&
-                    entry.type != DT_DIR && entry.type != DT_UNKNOWN) {
+                if (listing.listsTrueInodes && entry.inode != m_target.inode)
                     continue;
-                }
                 const QByteArray path = childOf(folder, entry.name.constData());
                 const struct stat *info = m_listings.status(path);
-                if (!info)
-                    continue;
-                if (isSameItem(*info, path, m_target))
+                if (info && isSameItem(*info, path, m_target))
                     return path;
-                if (S_ISDIR(info->st_mode) && quint64(info->st_dev) == m_target.device &&
-                    quint64(info->st_ino) != skipInode) {
-                    folders.push_back(path);
-                }
+            }
+            for (const FolderListingCache::Subfolder &subfolder : m_listings.subfolders(folder)) {
+                if (subfolder.device == m_target.device && subfolder.inode != skipInode)
+                    folders.push_back(subfolder.path);
             }
         }
         return std::nullopt;
@@ -222,9 +223,65 @@ private:
     bool m_exhausted = false;
 };
 
+// A folder above the item's own that was renamed, or moved into a folder beside it, leaves the
+// rest of the path as it was. That is looked for below each folder beside the missing one, at any
+// height, before the breadth-first search, which may use up its budget in a crowded sibling. The
+// items in one missing folder share these looks: each is one lstat per folder beside it.
+std::optional<QByteArray> searchBelowRenamedFolder(const Identity &target,
+                                                   Bookmark::SearchTrace *trace,
+                                                   FolderListingCache &listings)
+{
+    QByteArray gone = parentOf(target.path);
+    if (gone.isEmpty() || listings.status(gone))
+        return std::nullopt;
+    QByteArray folder = parentOf(gone);
+    const struct stat *info = nullptr;
+    while (!folder.isEmpty() && !(info = listings.status(folder))) {
+        gone = folder;
+        folder = parentOf(folder);
+    }
+    // The item's own folder missing, and nothing more, is the breadth-first search's case.
+    if (!info || !S_ISDIR(info->st_mode) || quint64(info->st_dev) != target.device ||
+        gone == parentOf(target.path)) {
+        return std::nullopt;
+    }
+    const QByteArray name = gone.mid(gone.lastIndexOf('/') + 1);
+    const QByteArray rest = target.path.mid(gone.size() + 1);
+    const QByteArray first = rest.first(rest.indexOf('/'));
+    const FolderListingCache::Listing &listing = listings.listing(folder);
+    if (!listing.readable)
+        return std::nullopt;
+    if (trace)
+        trace->append({folder, listing.seconds, listing.nanoseconds});
+    const auto isFolder = [&listings](const QByteArray &path) {
+        const struct stat *found = listings.status(path);
+        return found && S_ISDIR(found->st_mode);
+    };
+    const auto isItem = [&listings, &target](const QByteArray &path) {
+        const struct stat *found = listings.status(path);
+        return found && isSameItem(*found, path, target);
+    };
+    int looked = 0;
+    for (const FolderListingCache::Entry &entry : listing.entries) {
+        if (entry.type != DT_DIR && entry.type != DT_UNKNOWN)
+            continue;
+        if (++looked > kMaxEntriesVisited)
+            break;
+        const QByteArray renamed = childOf(folder, entry.name.constData());
+        if (isFolder(renamed + '/' + first) && isItem(renamed + '/' + rest))
+            return renamed + '/' + rest;
+        const QByteArray moved = renamed + '/' + name;
+        if (isFolder(moved + '/' + first) && isItem(moved + '/' + rest))
+            return moved + '/' + rest;
+    }
+    return std::nullopt;
+}
+
 std::optional<QByteArray> searchNearby(const Identity &target, Bookmark::SearchTrace *trace,
                                        FolderListingCache &listings)
 {
+    if (std::optional<QByteArray> found = searchBelowRenamedFolder(target, trace, listings))
+        return found;
     Search search(target, trace, listings);
     QByteArray folder = parentOf(target.path);
     quint64 searched = 0; // the inode of the folder searched at the level below

@@ -2,6 +2,9 @@
 
 #include "FilePaths.h"
 
+#include <algorithm>
+#include <utility>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -52,4 +55,30 @@ const struct stat *FolderListingCache::status(const QByteArray &path)
             place->second = info;
     }
     return place->second ? &*place->second : nullptr;
+}
+
+const std::vector<FolderListingCache::Subfolder> &
+FolderListingCache::subfolders(const QByteArray &folder)
+{
+    const auto [place, added] = m_subfolders.try_emplace(folder);
+    if (!added)
+        return place->second;
+    std::vector<std::pair<timespec, Subfolder>> found;
+    for (const Entry &entry : listing(folder).entries) {
+        if (entry.type != DT_DIR && entry.type != DT_UNKNOWN)
+            continue;
+        QByteArray path = folder == "/" ? folder + entry.name : folder + '/' + entry.name;
+        const struct stat *info = status(path);
+        if (info && S_ISDIR(info->st_mode))
+            found.push_back(
+                {info->st_ctim, {std::move(path), quint64(info->st_dev), quint64(info->st_ino)}});
+    }
+    std::stable_sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
+        return std::pair(a.first.tv_sec, a.first.tv_nsec) >
+               std::pair(b.first.tv_sec, b.first.tv_nsec);
+    });
+    place->second.reserve(found.size());
+    for (auto &[changed, subfolder] : found)
+        place->second.push_back(std::move(subfolder));
+    return place->second;
 }

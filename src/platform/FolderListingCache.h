@@ -38,7 +38,18 @@ public:
     // lstat of `path` on first use; nullptr when it failed.
     const struct stat *status(const QByteArray &path);
 
+    struct Subfolder
+    {
+        QByteArray path;
+        quint64 device = 0;
+        quint64 inode = 0;
+    };
+    // The folders in `folder`, links left out, most recently changed first: a move changes the
+    // folder moved and the one it went to.
+    const std::vector<Subfolder> &subfolders(const QByteArray &folder);
+
 private:
     std::unordered_map<QByteArray, Listing> m_listings;
     std::unordered_map<QByteArray, std::optional<struct stat>> m_statuses;
+    std::unordered_map<QByteArray, std::vector<Subfolder>> m_subfolders;
 };

@@ -295,12 +295,15 @@ private Q_SLOTS:
     }
     void renamedRootIsHealedAndWatched_data()
     {
-        // The root; the folder renamed; its new name; where the root is then.
+        // The root; the folder renamed; its new name; where the root is then; a folder beside the
+        // renamed one that holds 20,000 files.
         QTest::addColumn<QStringList>("move");
         QTest::newRow("root renamed") << rowList("Samples|Samples|Renamed|Renamed");
         // Only the moved folder hears of it: nothing changes inside the root.
         QTest::newRow("parent renamed") << rowList("S/Samples|S|S2|S2/Samples");
         QTest::newRow("grandparent moved") << rowList("A/B/Samples|A|Z/A|Z/A/B/Samples");
+        QTest::newRow("parent renamed beside a crowded folder")
+            << rowList("R/outer/inner|R/outer|R/outer2|R/outer2/inner|R/lib");
     }
     void renamedRootIsHealedAndWatched()
     {
@@ -309,12 +312,19 @@ private Q_SLOTS:
         ModelFixture f;
         f.touch(root + "/Kit/kick.wav");
         f.mkdir("Z");
-        auto model = liveModel(f, root);
+        if (move.size() > 4) {
+            for (int i = 0; i < 20000; ++i)
+                QVERIFY(TestSupport::writeFile(f.path(move[4] + QStringLiteral("/%1.wav").arg(i))));
+        }
+        f.store->setTags({FinderTag::Red}, f.url(root + "/Kit/kick.wav"));
+        auto model = liveModel(f, root, true);
         model->expand(model->roots().first());
         QVERIFY(QDir().rename(f.path(from), f.path(to)));
         QTRY_COMPARE_WITH_TIMEOUT(model->roots().first()->path(), f.path(healed), refreshTimeout);
         QVERIFY(model->expanded().contains(f.url(healed)));
         QVERIFY(model->offlineRoots().isEmpty());
+        QTRY_COMPARE(f.store->tagsFor(f.url(healed + "/Kit/kick.wav")),
+                     FinderTagSet{FinderTag::Red});
 
         // Watched under its new name.
         QTest::qWait(1500);

@@ -51,6 +51,10 @@ void TestBookmark::findsTheItem_data()
         "lib/Other/A/B/C/kick.wav", true);
     row("folder renamed", "lib/Drums/", "lib/Drums", "lib/Perc", "lib/Perc", true);
     row("parent folder renamed", kick, "lib/Drums", "lib/Perc", "lib/Perc/kick.wav", true);
+    row("folder far above renamed", "far/1/2/3/4/kick.wav", "far/1", "far/one",
+        "far/one/2/3/4/kick.wav", true);
+    row("folder far above moved into one beside it", "far/1/2/3/4/kick.wav", "far/1", "far/else/1",
+        "far/else/1/2/3/4/kick.wav", true);
     row("moved beyond three ancestor levels", "far/1/2/3/4/kick.wav", "far/1/2/3/4/kick.wav",
         "far/else/kick.wav", "", false);
     // The only way from the old folder to the new place is a link, which is never followed.
