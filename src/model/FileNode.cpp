@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,7 +38,20 @@ QUrl FileNode::url() const
 
 QString FileNode::name() const
 {
-    return FilePaths::lastComponent(m_path);
+    const QString name = FilePaths::lastComponent(m_path);
+    return isNote() ? name.mid(1) : name;
+}
+
+FileNodePtr FileNode::note(const QString &folder, const QString &text)
+{
+    const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
+    return fromNormalizedPath(prefix + QChar(u'\0') + text, false);
+}
+
+bool FileNode::isNote() const
+{
+    const qsizetype slash = m_path.lastIndexOf(QLatin1Char('/'));
+    return slash >= 0 && slash + 1 < m_path.size() && m_path.at(slash + 1) == QChar(u'\0');
 }
 
 const QList<FileNodePtr> &FileNode::children()
@@ -93,8 +107,12 @@ QList<FileNodePtr> FileNode::list(const QString &folder)
     std::vector<const Listed *> order;
     const QByteArray encoded = FilePaths::encoded(folder);
     DIR *dir = ::opendir(encoded.constData());
-    if (!dir)
+    if (!dir) {
+        // A folder that exists but may not be read says so instead of looking empty.
+        if (errno == EACCES || errno == EPERM)
+            return {note(folder, QStringLiteral("No permission to read this folder"))};
         return {};
+    }
     const NameCollator &collator = NameCollator::instance();
     const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
     while (const dirent *entry = ::readdir(dir)) {

@@ -34,6 +34,12 @@ public:
     QString name() const;
     bool isDirectory() const { return m_isDirectory; }
 
+    // A line inside a folder that says why nothing of it can be shown ("No permission to read
+    // this folder"): no item on disk, never selected, played or tagged. Its path is the folder's
+    // with a name no file can have (it starts with a NUL character).
+    static FileNodePtr note(const QString &folder, const QString &text);
+    bool isNote() const;
+
     // Lists the folder on first use; a file has no children and never touches the disk.
     const QList<FileNodePtr> &children();
     bool isLoaded() const { return m_loadedChildren.has_value(); }

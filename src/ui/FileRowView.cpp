@@ -166,6 +166,18 @@ void FileRowView::paint(QPainter *painter, const QStyleOptionViewItem &option,
     if (item.isOffline)
         painter->setOpacity(offlineOpacity);
 
+    if (item.row.node->isNote()) {
+        // Said quietly where the folder's contents would be, without an item's icon.
+        QFont note = option.font;
+        note.setItalic(true);
+        painter->setFont(note);
+        painter->setPen(secondary);
+        painter->drawText(geometry.icon.united(geometry.name),
+                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                          geometry.elidedName);
+        painter->restore();
+        return;
+    }
     if (item.isDirectory) {
         SymbolIcon::paint(*painter, geometry.disclosure,
                           item.isExpanded ? QStringLiteral("chevron.down")

@@ -414,6 +414,8 @@ QMenu *SidebarView::contextMenuForRow(int row, QWidget *parent)
     if (row < 0 || row >= m_rows->rowCount())
         return nullptr;
     const FileNodePtr node = m_rows->rowAt(row).row.node;
+    if (node->isNote())
+        return nullptr;
     const QUrl url = node->url();
     auto *menu = new QMenu(parent);
     menu->setObjectName(QStringLiteral("rowContextMenu"));
@@ -461,6 +463,8 @@ void SidebarView::showContextMenu(const QPoint &viewportPos)
     if (!index.isValid())
         return;
     QMenu *menu = contextMenuForRow(index.row(), this);
+    if (!menu)
+        return;
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(m_list->viewport()->mapToGlobal(viewportPos));
 }

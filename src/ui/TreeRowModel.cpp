@@ -99,6 +99,15 @@ int TreeRowModel::rowCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
 
+Qt::ItemFlags TreeRowModel::flags(const QModelIndex &index) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return Qt::NoItemFlags;
+    if (m_rows.at(index.row()).row.node->isNote())
+        return Qt::NoItemFlags;
+    return QAbstractListModel::flags(index);
+}
+
 QVariant TreeRowModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))

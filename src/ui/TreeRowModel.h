@@ -54,6 +54,8 @@ public:
     Q_DISABLE_COPY_MOVE(TreeRowModel)
 
     int rowCount(const QModelIndex &parent = {}) const override;
+    // A note row (a folder's "No permission…") can be neither selected nor dragged.
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QHash<int, QByteArray> roleNames() const override;
 

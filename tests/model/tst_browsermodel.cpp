@@ -4,8 +4,11 @@
 #include "ModelFixtures.h"
 
 #include <QDir>
+
 #include <QSignalSpy>
 #include <QTest>
+#include <sys/fsuid.h>
+#include <unistd.h>
 
 namespace {
 class RecordingReveal final : public FileManagerReveal
@@ -170,6 +173,41 @@ private Q_SLOTS:
             << "R/A/B/gone.wav" << rowList("R|R/A|R/A/B") << "R/A/B";
         QTest::newRow("outside every root") << "elsewhere.wav" << rowList("") << "elsewhere.wav";
     }
+    // A folder that may not be read says so in one row instead of looking empty.
+    void unreadableFolderSaysSo()
+    {
+        ModelFixture f;
+        f.touch("R/Locked/kick.wav");
+        f.touch("R/Open/snare.wav");
+        QFile::setPermissions(f.path("R/Locked"), QFileDevice::Permissions());
+        const auto open = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                          QFileDevice::ReadOther | QFileDevice::ExeOther;
+        for (const QString &folder : {f.dir.path(), f.path("R"), f.path("R/Open")})
+            QFile::setPermissions(folder, open);
+        auto model = f.makeModel(false, false, {"R"});
+        model->expand(model->roots().constFirst());
+        // Root reads everything: the folder is read as somebody else.
+        const bool root = ::geteuid() == 0;
+        if (root) {
+            ::setfsgid(65534);
+            ::setfsuid(65534);
+        }
+        for (const QString &folder : QStringList{"R/Locked", "R/Open"})
+            model->expand(model->node(f.url(folder)));
+        QStringList rows;
+        for (const VisibleRow &row : model->visibleRows())
+            rows.append(QString::number(row.depth) + u' ' + row.node->name() +
+                        (row.node->isNote() ? u"!"_qs : QString()));
+        if (root) {
+            ::setfsuid(0);
+            ::setfsgid(0);
+        }
+        QFile::setPermissions(f.path("R/Locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ExeOwner);
+        QCOMPARE(rows, QStringList({"0 R", "1 Locked", "2 No permission to read this folder!",
+                                    "1 Open", "2 snare.wav"}));
+    }
+
     void revealInBrowser()
     {
         QFETCH(QString, target);
