@@ -62,7 +62,6 @@ public:
     virtual bool applicationExists(AppId id) = 0;
     // As the window manager has it now, which may be ahead of the activations reported so far.
     virtual std::optional<AppId> activeApplication() = 0;
-    bool isActive(AppId id) { return activeApplication() == id; }
     // A request the window manager may refuse or carry out late: only a report of the
     // activation confirms it.
     virtual void activate(AppId id) = 0;
