@@ -60,7 +60,10 @@ public:
     // The owner of the front-most normal, visible window under `position`.
     virtual std::optional<AppId> ownerOfWindowAt(QPoint position) = 0;
     virtual bool applicationExists(AppId id) = 0;
-    virtual bool isActive(AppId id) = 0;
+    // As the window manager has it now, which may be ahead of the activations reported so far.
+    virtual std::optional<AppId> activeApplication() = 0;
+    // A request the window manager may refuse or carry out late: only a report of the
+    // activation confirms it.
     virtual void activate(AppId id) = 0;
     // Monotonic milliseconds.
     virtual qint64 now() const = 0;

@@ -5,6 +5,7 @@
 #include <QMetaType>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -79,6 +80,7 @@ void FocusFollowsMouse::stop()
     m_graceAnchor.reset();
     m_lastMouseLocation.reset();
     m_expectedActivations.clear();
+    m_pending.reset();
 }
 
 void FocusFollowsMouse::considerAsPartner(const FocusEnvironment::Application &application)
@@ -97,11 +99,14 @@ void FocusFollowsMouse::applicationBecameActive(const FocusEnvironment::Applicat
         [now](const auto &entry) { return now - entry.value() >= expectedActivationLifetimeMs; });
     if (!m_expectedActivations.remove(application.id)) {
         // Someone else switched: leave the focus where they put it until the pointer says
-        // otherwise.
+        // otherwise, and ask for nothing again over their choice.
         m_graceUntil = now + gracePeriodMs;
         m_graceAnchor.reset();
         if (const auto pointer = m_environment->pointer())
             m_graceAnchor = pointer->position;
+        m_pending.reset();
+    } else if (m_pending && m_pending->target == application.id) {
+        m_pending.reset();
     }
     considerAsPartner(application);
 }
@@ -124,40 +129,66 @@ void FocusFollowsMouse::poll()
         return;
     m_graceUntil.reset();
     m_graceAnchor.reset();
-    if (m_lastMouseLocation && std::abs(m_lastMouseLocation->x() - p.x()) < 1 &&
+    // An unconfirmed request is looked at again where the pointer is now, even a still one.
+    const std::optional<PendingActivation> retry = takeDueRetry();
+    if (!retry && m_lastMouseLocation && std::abs(m_lastMouseLocation->x() - p.x()) < 1 &&
         std::abs(m_lastMouseLocation->y() - p.y()) < 1)
         return;
     m_lastMouseLocation = p;
-
-    const bool onTop = m_isAlwaysOnTop();
-    if (onTop && m_environment->isInsideOwnWindow(p)) {
-        activateSelf();
-        return;
-    }
-    const std::optional<AppId> owner = m_environment->ownerOfWindowAt(p);
-    if (!owner)
-        return;
-    if (!onTop && *owner == m_environment->selfId()) {
-        activateSelf();
-        return;
-    }
-    if (!(*owner == partnerAtStart) || !m_partner)
-        return;
-    if (!m_environment->applicationExists(*m_partner)) {
-        m_partner.reset();
-        return;
-    }
-    if (m_environment->isActive(*m_partner))
-        return;
-    m_expectedActivations.insert(*m_partner, m_environment->now());
-    m_environment->activate(*m_partner);
+    if (const std::optional<AppId> target = wantedAt(p, partnerAtStart))
+        request(*target, retry);
 }
 
-void FocusFollowsMouse::activateSelf()
+std::optional<FocusFollowsMouse::PendingActivation> FocusFollowsMouse::takeDueRetry()
+{
+    if (!m_pending || m_environment->now() - m_pending->requestedAt < activationConfirmMs)
+        return std::nullopt;
+    const PendingActivation due = *std::exchange(m_pending, std::nullopt);
+    if (due.attempts >= activationAttempts)
+        return std::nullopt;
+    const std::optional<AppId> active = m_environment->activeApplication();
+    // Taken, and only its report is late; or a third application has the focus now, given by
+    // the user or by itself, and keeps it.
+    if (active == due.target || !(active == due.origin || active == m_environment->selfId()))
+        return std::nullopt;
+    return due;
+}
+
+std::optional<AppId> FocusFollowsMouse::wantedAt(QPoint p, AppId partnerAtStart)
 {
     const AppId self = m_environment->selfId();
-    if (m_environment->isActive(self))
+    const bool onTop = m_isAlwaysOnTop();
+    if (onTop && m_environment->isInsideOwnWindow(p))
+        return self;
+    const std::optional<AppId> owner = m_environment->ownerOfWindowAt(p);
+    if (!owner)
+        return std::nullopt;
+    if (!onTop && *owner == self)
+        return self;
+    if (!(*owner == partnerAtStart) || !m_partner)
+        return std::nullopt;
+    if (!m_environment->applicationExists(*m_partner)) {
+        m_partner.reset();
+        return std::nullopt;
+    }
+    return m_partner;
+}
+
+void FocusFollowsMouse::request(AppId target, const std::optional<PendingActivation> &retry)
+{
+    if (m_pending && m_pending->target == target)
+        return; // still waiting for its report
+    const std::optional<AppId> active = m_environment->activeApplication();
+    // A request still on its way elsewhere would take the focus from `target` when it lands.
+    if (active == target && !m_pending)
         return;
-    m_expectedActivations.insert(self, m_environment->now());
-    m_environment->activate(self);
+    const qint64 now = m_environment->now();
+    PendingActivation next{target, active, 1, now};
+    if (retry && retry->target == target) {
+        next.origin = retry->origin;
+        next.attempts = retry->attempts + 1;
+    }
+    m_pending = next;
+    m_expectedActivations.insert(target, now);
+    m_environment->activate(target);
 }

@@ -16,7 +16,9 @@ class Preferences;
 // Moves keyboard focus between this application and one partner, learnt from the user's own
 // switching, by watching the pointer: over our window we are activated, over the partner's the
 // partner is. Only while the main window stays on top, and never during a drag, a click or a
-// modal dialog; a switch the user made by other means is respected for a moment.
+// modal dialog; a switch the user made by other means is respected for a moment. A requested
+// activation counts once the window manager reports it; one that has not taken after a moment is
+// asked for again, a few times, as long as nobody else has taken the focus meanwhile.
 class FocusFollowsMouse final : public QObject
 {
     Q_OBJECT
@@ -27,6 +29,8 @@ public:
     static constexpr qint64 gracePeriodMs = 500;
     static constexpr double graceDistance = 12.0;
     static constexpr qint64 expectedActivationLifetimeMs = 1000;
+    static constexpr qint64 activationConfirmMs = 200;
+    static constexpr int activationAttempts = 4;
 
     // `environment` may be null: the controller then keeps its setting but never moves focus.
     FocusFollowsMouse(Preferences &defaults, FocusEnvironment *environment,
@@ -50,8 +54,20 @@ private:
     void start();
     void stop();
     void considerAsPartner(const FocusEnvironment::Application &application);
+    struct PendingActivation
+    {
+        AppId target;
+        // Active when first asked; the focus may still be there when the request is retried.
+        std::optional<AppId> origin;
+        int attempts = 0;
+        qint64 requestedAt = 0;
+    };
+
     void applicationBecameActive(const FocusEnvironment::Application &application);
-    void activateSelf();
+    std::optional<PendingActivation> takeDueRetry();
+    // What the pointer at `p` asks to be active, if anything.
+    std::optional<AppId> wantedAt(QPoint p, AppId partnerAtStart);
+    void request(AppId target, const std::optional<PendingActivation> &retry);
 
     Preferences &m_defaults;
     QPointer<FocusEnvironment> m_environment;
@@ -65,4 +81,5 @@ private:
     std::optional<qint64> m_graceUntil;
     std::optional<QPoint> m_graceAnchor;
     QHash<AppId, qint64> m_expectedActivations;
+    std::optional<PendingActivation> m_pending;
 };

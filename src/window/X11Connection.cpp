@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -51,6 +52,7 @@ X11Connection::X11Connection(xcb_connection_t *connection, int screenNumber)
 {
     const xcb_setup_t *setup = xcb_get_setup(connection);
     m_resourceMask = setup->resource_id_mask;
+    m_resourceBase = setup->resource_id_base;
     xcb_screen_iterator_t screens = xcb_setup_roots_iterator(setup);
     for (int i = 0; screens.rem > 0; ++i, xcb_screen_next(&screens)) {
         if (i == screenNumber || m_root == XCB_NONE)
@@ -72,13 +74,36 @@ X11Connection::X11Connection(xcb_connection_t *connection, int screenNumber)
         xcb_change_window_attributes(connection, m_root, XCB_CW_EVENT_MASK, &mask);
         xcb_flush(connection);
     }
+    createTimeWindow();
     QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+void X11Connection::createTimeWindow()
+{
+    static constexpr char name[] = "_WAVELARK_TIMESTAMP";
+    const ReplyPtr<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
+        m_connection, xcb_intern_atom(m_connection, 0, sizeof name - 1, name), nullptr));
+    if (!atom)
+        return;
+    const xcb_window_t window = xcb_generate_id(m_connection);
+    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    const xcb_void_cookie_t created = xcb_create_window_checked(
+        m_connection, 0, window, m_root, -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+        XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+    if (const ReplyPtr<xcb_generic_error_t> error(xcb_request_check(m_connection, created)); error)
+        return;
+    m_timeWindow = window;
+    m_timeAtom = atom->atom;
 }
 
 X11Connection::~X11Connection()
 {
     if (QCoreApplication::instance())
         QCoreApplication::instance()->removeNativeEventFilter(this);
+    if (m_timeWindow != XCB_NONE) {
+        xcb_destroy_window(m_connection, m_timeWindow);
+        xcb_flush(m_connection);
+    }
     if (m_ewmh.connection)
         xcb_ewmh_connection_wipe(&m_ewmh);
 }
@@ -105,10 +130,25 @@ void X11Connection::setOnAllWorkspaces(xcb_window_t window, bool mapped, bool al
 
 void X11Connection::activate(xcb_window_t window)
 {
+    if (m_timeWindow == XCB_NONE) {
+        requestActivation(window, m_lastTime);
+        return;
+    }
+    // The time of the newest event we saw may be older than the user time of the window that has
+    // the focus, and a window manager refuses a request older than that; a zero-length append
+    // changes nothing but brings a property event stamped with the server's time now.
+    m_activationTarget = window;
+    xcb_change_property(m_connection, XCB_PROP_MODE_APPEND, m_timeWindow, m_timeAtom,
+                        XCB_ATOM_INTEGER, 32, 0, nullptr);
+    xcb_flush(m_connection);
+}
+
+void X11Connection::requestActivation(xcb_window_t window, xcb_timestamp_t time)
+{
     // Source "pager": the user asked for this switch through us, so focus-stealing prevention
     // must not refuse it.
     xcb_ewmh_request_change_active_window(&m_ewmh, m_screenNumber, window,
-                                          XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, m_lastTime, XCB_NONE);
+                                          XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, time, XCB_NONE);
     xcb_flush(m_connection);
 }
 
@@ -140,6 +180,11 @@ bool X11Connection::nativeEventFilter(const QByteArray &eventType, void *message
     case XCB_PROPERTY_NOTIFY: {
         const auto *property = reinterpret_cast<const xcb_property_notify_event_t *>(event);
         m_lastTime = property->time;
+        if (property->window == m_timeWindow && m_timeWindow != XCB_NONE) {
+            if (m_activationTarget != XCB_NONE)
+                requestActivation(std::exchange(m_activationTarget, XCB_NONE), property->time);
+            return true;
+        }
         if (property->window == m_root && property->atom == m_ewmh._NET_ACTIVE_WINDOW &&
             !m_activeChangePending) {
             m_activeChangePending = true;

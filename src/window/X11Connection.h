@@ -9,8 +9,9 @@
 #include <memory>
 
 // Qt's own X connection with the EWMH atoms, for what Qt does not offer: all workspaces, the
-// stacking list, window owners and activation. Also remembers the newest X server time seen, which
-// window managers expect on activation requests, and reports changes of the active window.
+// stacking list, window owners and activation. Activation requests carry a fresh X server time,
+// which window managers compare with the user time of the window that has the focus; changes of
+// the active window are reported.
 class X11Connection final : public QObject, public QAbstractNativeEventFilter
 {
     Q_OBJECT
@@ -27,10 +28,14 @@ public:
     xcb_window_t root() const { return m_root; }
     // The bits of a resource id that name the client that created it.
     uint32_t clientBase(xcb_window_t window) const { return window & ~m_resourceMask; }
+    // Created by this connection, whether it still exists or not.
+    bool isOwn(xcb_window_t window) const { return clientBase(window) == m_resourceBase; }
     xcb_timestamp_t lastServerTime() const { return m_lastTime; }
 
     // Sticky across workspaces (0xFFFFFFFF) or back on the current one.
     void setOnAllWorkspaces(xcb_window_t window, bool mapped, bool all);
+    // Sent once the server has told the time, a round trip later; a newer request replaces one
+    // still waiting.
     void activate(xcb_window_t window);
     xcb_window_t activeWindow();
 
@@ -42,12 +47,19 @@ Q_SIGNALS:
 
 private:
     X11Connection(xcb_connection_t *connection, int screenNumber);
+    void createTimeWindow();
+    void requestActivation(xcb_window_t window, xcb_timestamp_t time);
 
     xcb_connection_t *m_connection;
     xcb_ewmh_connection_t m_ewmh{};
     int m_screenNumber = 0;
     xcb_window_t m_root = XCB_NONE;
     uint32_t m_resourceMask = 0;
+    uint32_t m_resourceBase = 0;
     xcb_timestamp_t m_lastTime = XCB_CURRENT_TIME;
     bool m_activeChangePending = false;
+    // Never mapped; a property change on it makes the server report its time.
+    xcb_window_t m_timeWindow = XCB_NONE;
+    xcb_atom_t m_timeAtom = XCB_NONE;
+    xcb_window_t m_activationTarget = XCB_NONE;
 };

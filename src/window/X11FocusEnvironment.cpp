@@ -50,6 +50,10 @@ std::optional<AppId> X11FocusEnvironment::ownerOf(xcb_window_t window)
 {
     if (window == XCB_NONE)
         return std::nullopt;
+    // Named active even after it is gone (a window manager updates the property late), when
+    // its _NET_WM_PID can no longer be read.
+    if (m_x11->isOwn(window))
+        return m_self;
     uint32_t pid = 0;
     if (xcb_ewmh_get_wm_pid_reply(m_x11->ewmh(), xcb_ewmh_get_wm_pid(m_x11->ewmh(), window), &pid,
                                   nullptr) &&
@@ -192,8 +196,9 @@ QList<X11FocusEnvironment::ClientWindow> X11FocusEnvironment::readStackingList()
         const QRect frame =
             client.adjusted(-static_cast<int>(extents.left), -static_cast<int>(extents.top),
                             static_cast<int>(extents.right), static_cast<int>(extents.bottom));
-        const AppId owner = hasPid ? AppId{AppId::Kind::Process, pid}
-                                   : AppId{AppId::Kind::Client, m_x11->clientBase(w)};
+        const AppId owner = m_x11->isOwn(w) ? m_self
+                            : hasPid        ? AppId{AppId::Kind::Process, pid}
+                                            : AppId{AppId::Kind::Client, m_x11->clientBase(w)};
         result.append({w, owner, frame});
     }
     return result;
@@ -219,11 +224,13 @@ bool X11FocusEnvironment::applicationExists(AppId id)
                        [id](const ClientWindow &w) { return w.owner == id; });
 }
 
-bool X11FocusEnvironment::isActive(AppId id)
+std::optional<AppId> X11FocusEnvironment::activeApplication()
 {
-    if (!m_watching)
-        refreshActive();
-    return m_active && m_active->id == id;
+    // Read from the server, not from the last report: on a busy machine the report of a switch
+    // can arrive after the pointer has already moved on.
+    if (!m_x11)
+        return std::nullopt;
+    return ownerOf(m_x11->activeWindow());
 }
 
 void X11FocusEnvironment::activate(AppId id)

@@ -37,7 +37,7 @@ public:
     bool isInsideOwnWindow(QPoint position) const override;
     std::optional<AppId> ownerOfWindowAt(QPoint position) override;
     bool applicationExists(AppId id) override;
-    bool isActive(AppId id) override;
+    std::optional<AppId> activeApplication() override;
     void activate(AppId id) override;
     qint64 now() const override { return m_clock.elapsed(); }
     void startWatching() override;

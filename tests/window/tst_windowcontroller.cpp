@@ -77,8 +77,8 @@ const AppId daw{AppId::Kind::Process, 200};
 const AppId other{AppId::Kind::Client, 0x600000};
 
 // A desktop with our window at the left, the DAW beside it and a third application's window in
-// the top right corner; the window manager is scripted: activation takes effect at once and is
-// reported like any other.
+// the top right corner; the window manager is scripted: unless told to refuse requests or to hold
+// them back, activation takes effect at once and is reported like any other.
 class FakeDesktop final : public FocusEnvironment
 {
 public:
@@ -104,11 +104,25 @@ public:
         return std::nullopt;
     }
     bool applicationExists(AppId id) override { return !(gone == id); }
-    bool isActive(AppId id) override { return active && active->id == id; }
+    std::optional<AppId> activeApplication() override
+    {
+        return active ? std::optional<AppId>(active->id) : std::nullopt;
+    }
     void activate(AppId id) override
     {
         activations.append(id);
-        userSwitch(id, {});
+        activationTimes.append(clock);
+        if (refusals > 0)
+            --refusals;
+        else if (holdBack)
+            held.append(id);
+        else
+            userSwitch(id, {});
+    }
+    void carryOutHeld()
+    {
+        for (const AppId id : std::exchange(held, {}))
+            userSwitch(id, {});
     }
     qint64 now() const override { return clock; }
     void startWatching() override { watching = true; }
@@ -134,6 +148,10 @@ public:
     qint64 clock = 1000;
     int stackReads = 0;
     QList<AppId> activations;
+    QList<qint64> activationTimes;
+    int refusals = 0;
+    bool holdBack = false;
+    QList<AppId> held;
 };
 
 struct FocusFixture
@@ -327,6 +345,72 @@ private Q_SLOTS:
         const int reads = f.desktop.stackReads;
         f.moveAndPoll(path.last());
         QCOMPARE(f.desktop.stackReads, reads);
+    }
+
+    // The window manager refuses the first `refusals` requests; `intruder` is a third application
+    // that takes the focus right after the first request, reported or not yet. The pointer rests
+    // over our window for two seconds.
+    void retriesUnconfirmedActivation_data()
+    {
+        QTest::addColumn<int>("refusals");
+        QTest::addColumn<QString>("intruder");
+        QTest::addColumn<QList<AppId>>("activated");
+        QTest::addColumn<AppId>("activeAtEnd");
+        const auto row = [](const char *name, int refusals, const char *intruder, int requests,
+                            AppId end) {
+            QTest::newRow(name) << refusals << intruder << QList<AppId>(requests, self) << end;
+        };
+        row("taken at once", 0, "", 1, self);
+        row("refused once", 1, "", 2, self);
+        row("refused for good: a bounded number of tries", 100, "",
+            FocusFollowsMouse::activationAttempts, daw);
+        row("third application, reported", 100, "reported", 1, other);
+        row("third application, not reported yet", 100, "silent", 1, other);
+    }
+    void retriesUnconfirmedActivation()
+    {
+        QFETCH(int, refusals);
+        QFETCH(QString, intruder);
+        QFETCH(QList<AppId>, activated);
+        QFETCH(AppId, activeAtEnd);
+        FocusFixture f;
+        f.userSwitch(daw, QPoint(700, 100));
+        f.desktop.refusals = refusals;
+        f.moveAndPoll(QPoint(200, 300), 600);
+        if (intruder == "reported")
+            f.desktop.userSwitch(other, QStringLiteral("xterm"));
+        else if (intruder == "silent")
+            f.desktop.active = FocusEnvironment::Application{other, QStringLiteral("xterm")};
+        for (int i = 0; i < 50; ++i)
+            f.moveAndPoll(QPoint(200, 300));
+        QCOMPARE(f.desktop.activations, activated);
+        QCOMPARE(f.desktop.active->id, activeAtEnd);
+        const QList<qint64> &times = f.desktop.activationTimes;
+        for (qsizetype i = 1; i < times.size(); ++i)
+            QVERIFY(times[i] - times[i - 1] >= FocusFollowsMouse::activationConfirmMs);
+    }
+
+    // A busy window manager carries out the requests late: the pointer has gone back over the
+    // DAW before our own activation took effect.
+    void followsPointerAheadOfTheWindowManager()
+    {
+        FocusFixture f;
+        f.userSwitch(daw, QPoint(700, 100));
+        f.desktop.holdBack = true;
+        f.moveAndPoll(QPoint(200, 300), 600);
+        f.moveAndPoll(QPoint(220, 310)); // no second request while the first is on its way
+        QCOMPARE(f.desktop.activations, QList<AppId>{self});
+        f.moveAndPoll(QPoint(700, 100)); // the DAW still has the focus, but not for long
+        QCOMPARE(f.desktop.activations, (QList<AppId>{self, daw}));
+        f.desktop.carryOutHeld();
+        f.desktop.holdBack = false;
+        QCOMPARE(f.desktop.active->id, daw);
+        for (int i = 0; i < 25; ++i)
+            f.moveAndPoll(QPoint(700, 100));
+        QCOMPARE(f.desktop.activations.size(), 2);
+        // Both switches were ours: no grace period holds the next one back.
+        f.moveAndPoll(QPoint(200, 300));
+        QCOMPARE(f.desktop.activations, (QList<AppId>{self, daw, self}));
     }
 
     void stopKeepsThePartner()
