@@ -340,6 +340,15 @@ private Q_SLOTS:
         QVERIFY(player->play(QUrl::fromLocalFile(u"/dead/e.wav"_qs)));
         QTRY_COMPARE(player->lastError(), u"Couldn't play e.wav"_qs);
         QVERIFY(!share->calledOnGuiThread());
+
+        // Threads still parked when the player goes hold up neither it nor the end of the test.
+        const auto forever = std::make_shared<HangingShare>();
+        player->setFiles(forever, std::chrono::milliseconds(300));
+        QVERIFY(player->play(QUrl::fromLocalFile(u"/dead/f.wav"_qs)));
+        QTRY_COMPARE(forever->parked(), 2);
+        clock.start();
+        player.reset();
+        QVERIFY(clock.elapsed() < 100);
     }
 
     void waveformFollowsTheLatestFileAndItsChanges()
