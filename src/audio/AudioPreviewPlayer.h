@@ -107,9 +107,6 @@ public Q_SLOTS:
     // The end of playback, delivered on the main thread. Ignored unless `engineId` names the
     // engine that is playing now, so a late report from a replaced engine changes nothing.
     void audioPlayerDidFinishPlaying(quint64 engineId, bool successfully);
-    // The answer of an engine's open, delivered on the main thread; ignored unless `engineId`
-    // names the engine that is playing now.
-    void engineOpened(quint64 engineId, const PlaybackStream::Opening &opening);
 
 Q_SIGNALS:
     void playingURLChanged();
@@ -125,6 +122,9 @@ Q_SIGNALS:
 
 private:
     bool startPlayback(const QUrl &url, double startSeconds);
+    // The answer of an engine's open, delivered on the main thread; ignored unless `engineId`
+    // names the engine that is playing now.
+    void engineOpened(quint64 engineId, const PlaybackStream::Opening &opening);
     void setPlayingURL(const QUrl &url);
     void setWaveform(const QList<float> &waveform);
     void setIsGeneratingWaveform(bool generating);
