@@ -96,11 +96,28 @@ QString channelWords(int channels)
 
 } // namespace
 
-std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path)
+std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path, Interrupt interrupt)
+{
+    return open(path,
+                interrupt ? std::make_shared<const Interrupt>(std::move(interrupt)) : nullptr);
+}
+
+std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path,
+                                                 std::shared_ptr<const Interrupt> interrupt)
 {
     silenceLibraryLog();
     std::unique_ptr<AudioDecoder> decoder(new AudioDecoder);
     decoder->m_path = path;
+    decoder->m_interrupt = std::move(interrupt);
+    decoder->m_format = avformat_alloc_context();
+    if (decoder->m_format == nullptr)
+        return nullptr;
+    if (decoder->m_interrupt) {
+        decoder->m_format->interrupt_callback.callback = &AudioDecoder::interruptRequested;
+        // Not the decoder: a fresh open may hand its contexts over to another one (rewind).
+        decoder->m_format->interrupt_callback.opaque =
+            const_cast<Interrupt *>(decoder->m_interrupt.get());
+    }
     // The explicit protocol keeps a colon in a file name from being read as a URL scheme; the
     // white list keeps a playlist disguised as a sample from reaching the network.
     const QByteArray location = "file:" + FilePaths::encoded(path);
@@ -148,6 +165,11 @@ std::unique_ptr<AudioDecoder> AudioDecoder::open(const QString &path)
         decoder->primeFirstPacket();
     }
     return decoder;
+}
+
+int AudioDecoder::interruptRequested(void *interrupt)
+{
+    return (*static_cast<const Interrupt *>(interrupt))() ? 1 : 0;
 }
 
 AudioDecoder::~AudioDecoder()
@@ -406,7 +428,7 @@ bool AudioDecoder::seekOgg(double seconds)
 
 bool AudioDecoder::rewind()
 {
-    std::unique_ptr<AudioDecoder> fresh = open(m_path);
+    std::unique_ptr<AudioDecoder> fresh = open(m_path, m_interrupt);
     if (fresh == nullptr)
         return false;
     swapState(*fresh);

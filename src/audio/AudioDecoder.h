@@ -3,6 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
 #include <memory>
 
 struct AVCodecContext;
@@ -23,9 +24,13 @@ public:
         Error, // reading or decoding failed; what was decoded before stays valid
     };
 
+    // Asked between reads, on whichever thread reads; true abandons the read under way, so that
+    // work nobody wants any more ends at its next call instead of reading a slow share to the end.
+    using Interrupt = std::function<bool()>;
+
     // Opens the demuxer and the decoder; null when the file is missing, unreadable, or holds no
-    // audio stream this FFmpeg can decode.
-    static std::unique_ptr<AudioDecoder> open(const QString &path);
+    // audio stream this FFmpeg can decode, or when `interrupt` asked to stop.
+    static std::unique_ptr<AudioDecoder> open(const QString &path, Interrupt interrupt = {});
     ~AudioDecoder();
     Q_DISABLE_COPY_MOVE(AudioDecoder)
 
@@ -67,6 +72,11 @@ public:
 
 private:
     AudioDecoder() = default;
+    // The interrupt is shared by every context opened for this decoder (FFmpeg copies the
+    // callback into each), so a fresh open that replaces the state keeps it alive.
+    static std::unique_ptr<AudioDecoder> open(const QString &path,
+                                              std::shared_ptr<const Interrupt> interrupt);
+    static int interruptRequested(void *interrupt);
     bool isOgg() const;
     bool isMp3() const;
     Status receive(AVFrame *frame);
@@ -78,6 +88,7 @@ private:
     void swapState(AudioDecoder &other);
 
     QString m_path;
+    std::shared_ptr<const Interrupt> m_interrupt;
     AVFormatContext *m_format = nullptr;
     AVCodecContext *m_codec = nullptr;
     AVPacket *m_packet = nullptr;

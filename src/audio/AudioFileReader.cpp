@@ -20,16 +20,17 @@ AudioFileReader::Buffer::Buffer(int channelCount, int frameCapacity)
     }
 }
 
-std::unique_ptr<AudioFileReader> AudioFileReader::open(const QString &path)
+std::unique_ptr<AudioFileReader> AudioFileReader::open(const QString &path,
+                                                       AudioDecoder::Interrupt interrupt)
 {
     std::unique_ptr<AudioFileReader> reader(new AudioFileReader);
-    reader->m_decoder = AudioDecoder::open(path);
+    reader->m_decoder = AudioDecoder::open(path, interrupt);
     reader->m_frame = av_frame_alloc();
     if (reader->m_decoder == nullptr || reader->m_frame == nullptr)
         return nullptr;
     if (reader->m_decoder->statedLengthIsBinding())
         reader->m_length = reader->m_decoder->statedLength();
-    if (reader->m_length < 0 && !reader->reopenAfterCounting(path))
+    if (reader->m_length < 0 && !reader->reopenAfterCounting(path, interrupt))
         return nullptr;
     return reader;
 }
@@ -51,13 +52,14 @@ int AudioFileReader::sampleRate() const
     return m_decoder->sampleRate();
 }
 
-bool AudioFileReader::reopenAfterCounting(const QString &path)
+bool AudioFileReader::reopenAfterCounting(const QString &path,
+                                          const AudioDecoder::Interrupt &interrupt)
 {
     // A wrong length would stretch or squeeze the slices. Packets usually tell their durations,
     // which costs a read of the file without decoding; otherwise decoding once more tells.
     qint64 frames = m_decoder->countFramesFromPackets();
     if (frames < 0) {
-        m_decoder = AudioDecoder::open(path);
+        m_decoder = AudioDecoder::open(path, interrupt);
         if (m_decoder == nullptr)
             return false;
         frames = 0;
@@ -65,7 +67,7 @@ bool AudioFileReader::reopenAfterCounting(const QString &path)
             frames += m_frame->nb_samples;
         av_frame_unref(m_frame);
     }
-    m_decoder = AudioDecoder::open(path);
+    m_decoder = AudioDecoder::open(path, interrupt);
     m_length = frames;
     return m_decoder != nullptr;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AudioDecoder.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -7,7 +9,6 @@
 #include <memory>
 #include <vector>
 
-class AudioDecoder;
 extern "C" {
 #include <libavutil/channel_layout.h>
 }
@@ -41,8 +42,9 @@ public:
         int m_frameLength = 0;
     };
 
-    // Null when the file cannot be opened for decoding.
-    static std::unique_ptr<AudioFileReader> open(const QString &path);
+    // Null when the file cannot be opened for decoding. `interrupt` is asked between reads.
+    static std::unique_ptr<AudioFileReader> open(const QString &path,
+                                                 AudioDecoder::Interrupt interrupt = {});
     ~AudioFileReader();
     Q_DISABLE_COPY_MOVE(AudioFileReader)
 
@@ -62,7 +64,7 @@ private:
     AudioFileReader() = default;
     bool convertFrame(float *const *destination);
     bool ensureConverter();
-    bool reopenAfterCounting(const QString &path);
+    bool reopenAfterCounting(const QString &path, const AudioDecoder::Interrupt &interrupt);
 
     std::unique_ptr<AudioDecoder> m_decoder;
     AVFrame *m_frame = nullptr;

@@ -3,13 +3,16 @@
 #include "FilePaths.h"
 #include "PeaksCache.h"
 #include "PlaybackEngine.h"
+#include "PreviewFiles.h"
 #include "SdlAudioOutput.h"
+#include "ShareGate.h"
 #include "WaveformExtractor.h"
 
 #include "platform/BackgroundJob.h"
 #include "platform/Preferences.h"
 
 #include <QFileInfo>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
@@ -21,6 +24,7 @@ const QString lastNonZeroVolumeKey = QStringLiteral("lastNonZeroVolume");
 const QString previewLoopsKey = QStringLiteral("previewLoops");
 constexpr int progressIntervalMs = 1000 / 30;
 constexpr int errorClearMs = 2500;
+constexpr int openWatchMs = 100;
 
 // A stored value counts only when it is a number; anything else reads as absent.
 std::optional<float> storedFloat(const Preferences &defaults, const QString &key)
@@ -53,6 +57,32 @@ QString lowercasedExtension(const QUrl &url)
     return QFileInfo(url.path()).suffix().toLower();
 }
 
+QString couldNotPlay(const QUrl &url)
+{
+    return QStringLiteral("Couldn't play ") + FilePaths::displayText(url.fileName());
+}
+
+// Waveform reads may wait on a share for as long as it hangs. The global pool is waited for when
+// the application ends, and would be used up by such waits; this one is never waited for.
+QThreadPool &waveformPool()
+{
+    static QThreadPool *const pool = [] {
+        auto *threads = new QThreadPool;
+        threads->setMaxThreadCount(8);
+        return threads;
+    }();
+    return *pool;
+}
+
+// What a waveform job found: the file unchanged since its waveform was made, or its new
+// signature with its overview (absent when it could not be read).
+struct WaveformResult
+{
+    bool unchanged = false;
+    std::optional<FileSignature> signature;
+    std::optional<WaveformExtractor::Overview> overview;
+};
+
 } // namespace
 
 AudioPreviewPlayer::AudioPreviewPlayer(Preferences &defaults, std::unique_ptr<AudioOutput> output,
@@ -78,6 +108,10 @@ AudioPreviewPlayer::AudioPreviewPlayer(Preferences &defaults, std::unique_ptr<Au
     m_progressTimer.setTimerType(Qt::PreciseTimer);
     m_progressTimer.setInterval(progressIntervalMs);
     connect(&m_progressTimer, &QTimer::timeout, this, &AudioPreviewPlayer::updateProgress);
+
+    m_openWatch.setInterval(openWatchMs);
+    connect(&m_openWatch, &QTimer::timeout, this, &AudioPreviewPlayer::watchOpen);
+    setFiles(std::make_shared<const PreviewFiles>());
 }
 
 AudioPreviewPlayer::~AudioPreviewPlayer()
@@ -125,16 +159,19 @@ bool AudioPreviewPlayer::startPlayback(const QUrl &url, double startSeconds)
 
     std::unique_ptr<PlaybackEngine> engine;
     if (url.isLocalFile())
-        engine = PlaybackEngine::create(url.toLocalFile(), *m_output);
+        engine = PlaybackEngine::create(url.toLocalFile(), *m_output, m_files, m_gate);
     if (engine == nullptr) {
-        resetLoadedState();
-        setLastError(QStringLiteral("Couldn't play ") + FilePaths::displayText(url.fileName()));
-        setPlayingURL(QUrl());
+        failPlayback(couldNotPlay(url));
         return false;
     }
 
-    // The engine reports from its decoder thread; the queued call brings the report here, and
-    // it dies with this object if the object goes first.
+    // The engine reports from its own thread; the queued calls bring the reports here, and die
+    // with this object if it goes first.
+    engine->setOpenedHandler([this](quint64 engineId, const PlaybackStream::Opening &opening) {
+        QMetaObject::invokeMethod(
+            this, [this, engineId, opening] { engineOpened(engineId, opening); },
+            Qt::QueuedConnection);
+    });
     engine->setFinishedHandler([this](quint64 engineId, bool successfully) {
         QMetaObject::invokeMethod(
             this,
@@ -148,27 +185,78 @@ bool AudioPreviewPlayer::startPlayback(const QUrl &url, double startSeconds)
         engine->setCurrentTime(startSeconds);
     engine->play();
     m_player = std::move(engine);
+    m_opening = true;
+    m_openWatch.start();
 
     setPlayingURL(url);
-    setDuration(m_player->duration());
     setProgress(0);
+    if (m_loadedURL != url) {
+        // Nothing of the previous file applies to this one; its own facts follow its open.
+        setDuration(0);
+        setLoadedFormat(QString());
+        m_loadedSignature.reset();
+        setLoadedURL(url);
+        startWaveformExtraction(url, std::nullopt);
+    } else if (!(m_isGeneratingWaveform && m_waveformToken == url)) {
+        // The same file again keeps its waveform unless it changed on disk, which the job finds
+        // out; an extraction still under way for it is left to finish.
+        startWaveformExtraction(url, m_loadedSignature);
+    }
+    return true;
+}
+
+void AudioPreviewPlayer::engineOpened(quint64 engineId, const PlaybackStream::Opening &opening)
+{
+    if (m_player == nullptr || m_player->id() != engineId || !m_opening)
+        return;
+    m_opening = false;
+    m_openWatch.stop();
+    switch (opening.outcome) {
+    case PlaybackStream::Outcome::Opened:
+        break;
+    case PlaybackStream::Outcome::NotAnswering:
+        failPlayback(couldNotPlay(m_playingURL) + QStringLiteral(": the disk isn't answering"));
+        return;
+    case PlaybackStream::Outcome::Failed:
+        failPlayback(couldNotPlay(m_playingURL));
+        return;
+    }
+    // The decoded length, once the waveform knows it, is the one the playhead spans.
+    setDuration(m_loadedDuration > 0 ? m_loadedDuration : opening.duration);
+    setLoadedFormat(opening.formatFacts);
     setLastError(QString());
     m_progressTimer.start();
+}
 
-    const std::optional<FileSignature> signature = FileSignature::of(url);
-    if (m_loadedURL != url || m_loadedSignature != signature)
-        startWaveformExtraction(url, signature);
-    else if (m_loadedDuration > 0)
-        setDuration(m_loadedDuration);
-    setLoadedURL(url);
-    setLoadedFormat(m_player->formatFacts());
-    m_loadedSignature = signature;
-    return true;
+void AudioPreviewPlayer::watchOpen()
+{
+    if (m_player == nullptr || !m_opening) {
+        m_openWatch.stop();
+        return;
+    }
+    // The engine's thread stays behind in its call; the gate counts it until the share answers.
+    if (m_player->openWaitMilliseconds() >= m_gate->answerWithin().count()) {
+        m_opening = false;
+        m_openWatch.stop();
+        failPlayback(couldNotPlay(m_playingURL) + QStringLiteral(": the disk isn't answering"));
+    }
+}
+
+void AudioPreviewPlayer::failPlayback(const QString &message)
+{
+    m_progressTimer.stop();
+    dropEngine();
+    resetLoadedState();
+    setLastError(message);
+    setPlayingURL(QUrl());
+    setProgress(0);
 }
 
 void AudioPreviewPlayer::stop()
 {
     m_progressTimer.stop();
+    m_openWatch.stop();
+    m_opening = false;
     dropEngine();
     setPlayingURL(QUrl());
     setProgress(0);
@@ -235,6 +323,13 @@ void AudioPreviewPlayer::setPeaksCache(std::shared_ptr<const PeaksCache> cache)
     m_peaksCache = std::move(cache);
 }
 
+void AudioPreviewPlayer::setFiles(std::shared_ptr<const PreviewFiles> files,
+                                  std::chrono::milliseconds answerWithin)
+{
+    m_files = std::move(files);
+    m_gate = ShareGate::create(answerWithin);
+}
+
 void AudioPreviewPlayer::setLastError(const QString &message)
 {
     m_errorClearTimer.stop();
@@ -287,49 +382,70 @@ void AudioPreviewPlayer::resetLoadedState()
 }
 
 void AudioPreviewPlayer::startWaveformExtraction(const QUrl &url,
-                                                 const std::optional<FileSignature> &signature)
+                                                 const std::optional<FileSignature> &known)
 {
-    setWaveform({});
-    setIsGeneratingWaveform(true);
+    if (!known.has_value()) {
+        setWaveform({});
+        setIsGeneratingWaveform(true);
+        m_loadedDuration = 0;
+    }
     m_waveformToken = url;
-    m_loadedDuration = 0;
 
-    // A superseded extraction could never be applied; cancelling it frees the thread pool for
-    // the file the user is on now.
+    // A superseded extraction could never be applied; cancelling it frees its thread for the
+    // file the user is on now.
     if (m_waveformCancel)
         m_waveformCancel->cancel();
     m_waveformCancel = std::make_shared<CancelFlag>();
     const CancelFlagPtr flag = m_waveformCancel;
     BackgroundJob::run(
         this, flag, BackgroundJob::Priority::UserInitiated,
-        [url, signature, cache = m_peaksCache,
-         flag]() -> std::optional<WaveformExtractor::Overview> {
-            // A cache entry is a few kilobytes; reading it here keeps the GUI thread off the
-            // disk, and it arrives long before a decode of the same file could start.
-            const bool cacheable = cache != nullptr && signature.has_value() && url.isLocalFile();
+        [url, known, files = m_files, gate = m_gate, cache = m_peaksCache,
+         flag]() -> WaveformResult {
+            if (!url.isLocalFile())
+                return {};
+            const QString path = url.toLocalFile();
+            PreviewFiles::Status status;
+            {
+                const ShareGate::Entry entry =
+                    gate->enter(files->shareOf(path), [&flag] { return flag->isCancelled(); });
+                if (entry.answer != ShareGate::Answer::Admitted)
+                    return {};
+                status = files->status(path);
+            }
+            if (status.kind != PreviewFiles::Kind::Regular)
+                return {};
+            if (known.has_value() && status.signature == known)
+                return {true, status.signature, std::nullopt};
+            // A cache entry is a few kilobytes and arrives long before a decode could start.
+            const bool cacheable = cache != nullptr && status.signature.has_value();
             if (cacheable) {
-                if (auto hit = cache->find(url.toLocalFile(), *signature, waveformBarCount))
-                    return hit;
+                if (auto hit = cache->find(path, *status.signature, waveformBarCount))
+                    return {false, status.signature, std::move(hit)};
             }
             std::optional<WaveformExtractor::Overview> overview =
                 WaveformExtractor::computeOverview(url, waveformBarCount, flag.get());
             if (cacheable && overview.has_value() && !flag->isCancelled())
-                cache->store(url.toLocalFile(), *signature, *overview);
-            return overview;
+                cache->store(path, *status.signature, *overview);
+            return {false, status.signature, std::move(overview)};
         },
-        [this, url](std::optional<WaveformExtractor::Overview> overview) {
+        [this, url](WaveformResult result) {
             if (m_waveformToken != url)
                 return;
-            // The container's stated length may differ from the frames really decoded and
-            // played; the waveform spans the latter, and so do the duration and the playhead.
-            m_loadedDuration = overview && overview->sampleRate > 0
-                                   ? double(overview->frames) / overview->sampleRate
-                                   : 0.0;
-            if (m_playingURL == url && m_loadedDuration > 0)
+            if (!result.unchanged) {
+                m_loadedSignature = result.signature;
+                // The container's stated length may differ from the frames really decoded and
+                // played; the waveform spans the latter, and so do the duration and the playhead.
+                const auto &overview = result.overview;
+                m_loadedDuration = overview && overview->sampleRate > 0
+                                       ? double(overview->frames) / overview->sampleRate
+                                       : 0.0;
+                setWaveform(overview ? overview->peaks : QList<float>());
+            }
+            if (m_playingURL == url && !m_opening && m_loadedDuration > 0)
                 setDuration(m_loadedDuration);
-            setWaveform(overview ? overview->peaks : QList<float>());
             setIsGeneratingWaveform(false);
-        });
+        },
+        &waveformPool());
 }
 
 void AudioPreviewPlayer::setPlayingURL(const QUrl &url)

@@ -2,6 +2,7 @@
 
 #include "AudioOutput.h"
 #include "FileSignature.h"
+#include "PlaybackStream.h"
 
 #include "platform/CancelFlag.h"
 
@@ -12,16 +13,21 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
 class Preferences;
 class PeaksCache;
 class PlaybackEngine;
+class PreviewFiles;
+class ShareGate;
 
 // Plays one sample at a time, publishes the playhead 30 times a second, keeps the waveform of the
 // file loaded last and remembers the volume across runs. Lives on the main thread; views observe
-// its properties and call its operations.
+// its properties and call its operations. It never touches a file itself: opening, probing,
+// decoding and the file's attributes are the business of its engine's thread and of background
+// jobs, whose answers arrive here later (a share may answer late, or never).
 //
 // Absent values: an empty QUrl for the URLs, a null QString for lastError.
 class AudioPreviewPlayer final : public QObject
@@ -71,6 +77,10 @@ public:
     bool previewLoops() const { return m_previewLoops; }
     // Where waveforms are kept between runs; without one every new load decodes its file.
     void setPeaksCache(std::shared_ptr<const PeaksCache> cache);
+    // The file system the preview reads, and how long a call on a share may stay unanswered
+    // before the share counts as not answering (2 s unless set).
+    void setFiles(std::shared_ptr<const PreviewFiles> files,
+                  std::chrono::milliseconds answerWithin = std::chrono::seconds(2));
     // The file whose waveform is still wanted; empty when none.
     QUrl waveformToken() const { return m_waveformToken; }
 
@@ -79,8 +89,9 @@ public:
     qint64 firstOutputNanoseconds() const;
 
 public Q_SLOTS:
-    // Plays `url` from its start (restarting it when it is already playing). False, with a
-    // message in lastError, when the file cannot be previewed.
+    // Plays `url` from its start (restarting it when it is already playing); returns at once.
+    // False, with a message in lastError, when the file cannot be previewed; a file that turns
+    // out not to open sets the message and empties the loaded state when its open answers.
     bool play(const QUrl &url);
     // Stops playback; the loaded file, its waveform and duration stay.
     void stop();
@@ -111,6 +122,9 @@ Q_SIGNALS:
 
 private:
     bool startPlayback(const QUrl &url, double startSeconds);
+    // The answer of an engine's open, delivered on the main thread; ignored unless `engineId`
+    // names the engine that is playing now.
+    void engineOpened(quint64 engineId, const PlaybackStream::Opening &opening);
     void setPlayingURL(const QUrl &url);
     void setWaveform(const QList<float> &waveform);
     void setIsGeneratingWaveform(bool generating);
@@ -119,7 +133,9 @@ private:
     void setLoadedURL(const QUrl &url);
     void setLoadedFormat(const QString &format);
     void resetLoadedState();
-    void startWaveformExtraction(const QUrl &url, const std::optional<FileSignature> &signature);
+    void startWaveformExtraction(const QUrl &url, const std::optional<FileSignature> &known);
+    void failPlayback(const QString &message);
+    void watchOpen();
     void updateProgress();
     void dropEngine();
 
@@ -140,7 +156,11 @@ private:
     std::shared_ptr<const PeaksCache> m_peaksCache;
     // Declared before the engine: the engine feeds this device and must go first.
     std::unique_ptr<AudioOutput> m_output;
+    std::shared_ptr<const PreviewFiles> m_files;
+    std::shared_ptr<ShareGate> m_gate;
     std::unique_ptr<PlaybackEngine> m_player;
+    bool m_opening = false; // the engine's open has not answered yet
+    QTimer m_openWatch;
     QTimer m_progressTimer;
     QUrl m_waveformToken;
     std::optional<FileSignature> m_loadedSignature;

@@ -1,139 +1,83 @@
 #pragma once
 
 #include "AudioOutput.h"
-#include "SpscRingBuffer.h"
+#include "PlaybackStream.h"
 
 #include <QString>
 #include <QtGlobal>
 
-#include <atomic>
-#include <cstdint>
 #include <functional>
 #include <memory>
-#include <thread>
-#include <vector>
 
-extern "C" {
-#include <libavutil/channel_layout.h>
-}
+class PreviewFiles;
+class ShareGate;
 
-class AudioDecoder;
-struct AVFrame;
-struct SwrContext;
-
-// Plays one file on a shared output. Opening the file opens its demuxer and decoder at once, so a
-// file that cannot be played fails before anything is heard. A decoder thread resamples to the
-// device's format and fills a lock-free ring; the device thread only copies from the ring and
-// applies the gain.
+// Plays one file on a shared output. Creating and starting it touches no file: the file is opened
+// on the engine's own thread, which then decodes it (PlaybackStream), and the outcome of the open
+// is reported from there. Stopping never waits for that thread, so a file whose open never
+// returns costs that one thread and nothing else.
 //
-// All operations are for the owner's thread; the finished handler runs on the decoder thread.
-class PlaybackEngine final : private AudioRenderer
+// All operations are for the owner's thread; the handlers run on the engine's thread.
+class PlaybackEngine final
 {
 public:
-    // Called once, on the decoder thread, when every frame has gone to the device (or decoding
-    // failed). Carries the engine's id so that a report from a replaced engine can be told apart.
+    using Opening = PlaybackStream::Opening;
+    // Carry the engine's id so that a report from a replaced engine can be told apart.
+    using OpenedHandler = std::function<void(quint64 engineId, const Opening &opening)>;
+    // Once, when every frame has gone to the device (or decoding failed).
     using FinishedHandler = std::function<void(quint64 engineId, bool successfully)>;
 
-    // Null when the file cannot be decoded or the output cannot be opened.
-    static std::unique_ptr<PlaybackEngine> create(const QString &path, AudioOutput &output);
+    // Null when the output cannot be opened. Without `files` the real file system is used; a
+    // gate of its own stands in for a missing `gate`.
+    static std::unique_ptr<PlaybackEngine> create(const QString &path, AudioOutput &output,
+                                                  std::shared_ptr<const PreviewFiles> files = {},
+                                                  std::shared_ptr<ShareGate> gate = {});
     ~PlaybackEngine();
     Q_DISABLE_COPY_MOVE(PlaybackEngine)
 
     // Unique within the process, never reused.
     quint64 id() const { return m_id; }
+    // Before play().
+    void setOpenedHandler(OpenedHandler handler);
     void setFinishedHandler(FinishedHandler handler);
 
     // 0…1; the device thread moves to a new gain over a few milliseconds, so changes never click.
     void setVolume(float volume);
-    float volume() const { return m_targetGain.load(std::memory_order_relaxed); }
+    float volume() const { return m_stream->gain(); }
 
-    // Starts the decoder thread and hands the engine to the output. False when already stopped.
+    // Starts the engine's thread, which opens the file, and hands the engine to the output.
+    // False when already stopped.
     bool play();
-    // Silences the engine and ends its thread; it cannot play again.
+    // Silences the engine and lets its thread go; no handler runs after this. It cannot play
+    // again.
     void stop();
 
-    // While on, the decoder thread goes back to the first frame at the end and keeps filling the
-    // ring, so the device never runs dry at the seam; the end is then never reported.
+    // While on, the decoder goes back to the first frame at the end and keeps filling the ring,
+    // so the device never runs dry at the seam; the end is then never reported.
     void setLooping(bool looping);
-    bool isLooping() const { return m_looping.load(std::memory_order_relaxed); }
+    bool isLooping() const { return m_stream->isLooping(); }
 
-    // The format line of the file, from the decoder opened for playback.
-    QString formatFacts() const { return m_formatFacts; }
-    // Seconds; the container's word until the decoder reaches the end, then the frames it gave.
-    double duration() const { return m_duration.load(std::memory_order_relaxed); }
-    double currentTime() const;
-    void setCurrentTime(double seconds);
+    // Seconds; 0 until the file opened, then the container's word until the decoder reaches the
+    // end, then the frames it gave.
+    double duration() const { return m_stream->duration(); }
+    double currentTime() const { return m_stream->currentTime(); }
+    // Before the file opened too: playback then starts there.
+    void setCurrentTime(double seconds) { m_stream->setCurrentTime(seconds); }
+    // How long the open has been waiting for the share without an answer; 0 when it is not.
+    qint64 openWaitMilliseconds() const { return m_stream->openWaitMilliseconds(); }
 
     // Steady-clock nanoseconds of the first device buffer that received frames of this file;
     // -1 until then.
-    qint64 firstOutputNanoseconds() const { return m_firstOutput.load(std::memory_order_acquire); }
+    qint64 firstOutputNanoseconds() const { return m_stream->firstOutputNanoseconds(); }
 
 private:
-    PlaybackEngine(std::unique_ptr<AudioDecoder> decoder, AudioOutput &output);
-    bool configureResampler(const AVFrame *frame);
-    void decodeLoop();
-    int decodeIntoPending();
-    bool flushResampler();
-    bool restartFromTheBeginning();
-    void learnLength();
-    void performSeek(double seconds);
-    void writePending();
-    void wake();
-
-    void render(float *interleaved, int frameCount) override;
-    bool acknowledgeSeek();
+    PlaybackEngine(std::shared_ptr<PlaybackStream> stream, AudioOutput &output);
 
     const quint64 m_id;
-    std::unique_ptr<AudioDecoder> m_decoder;
+    const std::shared_ptr<PlaybackStream> m_stream;
     AudioOutput &m_output;
-    const AudioDeviceFormat m_format;
-    QString m_formatFacts;
+    OpenedHandler m_opened;
     FinishedHandler m_finished;
-    std::thread m_thread;
     bool m_started = false;
     bool m_stopped = false;
-
-    // Decoder thread only.
-    AVFrame *m_frame = nullptr;
-    SwrContext *m_resampler = nullptr;
-    int m_resamplerFormat = -1;
-    int m_resamplerRate = 0;
-    AVChannelLayout m_resamplerLayout{};
-    // Resampled frames of the last decoded frame, interleaved, not yet in the ring.
-    std::vector<float> m_pending;
-    qsizetype m_pendingLength = 0;
-    qsizetype m_pendingOffset = 0;
-    std::vector<const std::uint8_t *> m_inputPlanes;
-    // Input frames still to drop after a seek, so that playback starts exactly at the target.
-    qint64 m_skipUntilFrame = -1;
-    // Frames decoded since the last start from the beginning; an empty pass ends a loop.
-    qint64 m_framesThisPass = 0;
-    // Whether this pass began at the first frame, so that its end tells the length.
-    bool m_passFromStart = true;
-
-    SpscRingBuffer m_ring;
-
-    // Shared between the threads.
-    std::atomic<bool> m_quit{false};
-    std::atomic<double> m_duration{0};
-    // Bumped (and notified) whenever the decoder thread may have something new to do.
-    std::atomic<std::uint32_t> m_wakeups{0};
-    std::atomic<float> m_targetGain{1.0f};
-    std::atomic<bool> m_looping{false};
-    // Seek handshake: the owner asks, the decoder thread repositions and says from which ring
-    // index the new frames begin, the device thread drops what lies before it.
-    std::atomic<std::uint32_t> m_seekRequested{0};
-    std::atomic<double> m_seekTarget{0};
-    std::atomic<std::uint32_t> m_seekReady{0};
-    std::atomic<std::uint64_t> m_seekReadyIndex{0};
-    std::atomic<qint64> m_seekReadyFrame{0};
-    std::atomic<std::uint32_t> m_seekAcknowledged{0};
-    // Device frames played since the start of the file.
-    std::atomic<qint64> m_playedFrames{0};
-    std::atomic<qint64> m_firstOutput{-1};
-
-    // Device thread only.
-    float m_gain = 1.0f;
-    float m_gainStep = 0.01f;
-    std::uint32_t m_seekSeen = 0;
 };

@@ -19,7 +19,11 @@ std::optional<Overview> computeOverview(const QUrl &url, int count, const Cancel
 {
     if (!url.isLocalFile())
         return std::nullopt;
-    const std::unique_ptr<AudioFileReader> file = AudioFileReader::open(url.toLocalFile());
+    AudioDecoder::Interrupt interrupt;
+    if (cancel != nullptr)
+        interrupt = [cancel] { return cancel->isCancelled(); };
+    const std::unique_ptr<AudioFileReader> file =
+        AudioFileReader::open(url.toLocalFile(), std::move(interrupt));
     if (file == nullptr)
         return std::nullopt;
     const qint64 length = file->length();

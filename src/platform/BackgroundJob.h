@@ -46,14 +46,15 @@ private:
 };
 } // namespace detail
 
-// `work` runs on the global thread pool and returns a value; `apply` receives it on `owner`'s
-// thread. Cancelling `flag` both stops a cooperative `work` and drops its result.
+// `work` runs on `pool` (the global one by default) and returns a value; `apply` receives it on
+// `owner`'s thread. Cancelling `flag` both stops a cooperative `work` and drops its result.
 template <typename Work, typename Apply>
-void run(QObject *owner, CancelFlagPtr flag, Priority priority, Work &&work, Apply &&apply)
+void run(QObject *owner, CancelFlagPtr flag, Priority priority, Work &&work, Apply &&apply,
+         QThreadPool *pool = QThreadPool::globalInstance())
 {
     using Result = std::invoke_result_t<Work>;
-    QFuture<Result> future = QtConcurrent::run(
-        QThreadPool::globalInstance(), [work = std::forward<Work>(work), priority, flag] {
+    QFuture<Result> future =
+        QtConcurrent::run(pool, [work = std::forward<Work>(work), priority, flag] {
             detail::PriorityScope scope(priority);
             Result result = work();
             // A superseded result can be large (a list of a million hits):

@@ -4,16 +4,24 @@
 #include "audio/AudioPreviewPlayer.h"
 #include "audio/FileSignature.h"
 #include "audio/PeaksCache.h"
+#include "audio/PreviewFiles.h"
 #include "audio/WaveformExtractor.h"
 #include "platform/Preferences.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
+#include <condition_variable>
+#include <fcntl.h>
 #include <limits>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using AudioFixtures::fileUrl;
 using Overview = WaveformExtractor::Overview;
@@ -34,6 +42,67 @@ auto fields(const std::optional<Overview> &overview)
     const Overview o = overview.value_or(Overview{});
     return std::tuple(o.peaks, o.frames, o.sampleRate);
 }
+
+// The real file system, except a share at /dead whose calls wait until it answers again. Notes
+// every call that comes in on the GUI thread.
+class HangingShare final : public PreviewFiles
+{
+public:
+    QString shareOf(const QString &path) const override
+    {
+        note();
+        return isDead(path) ? u"/dead"_qs : PreviewFiles::shareOf(path);
+    }
+    Status status(const QString &path) const override
+    {
+        note();
+        wait(path);
+        return PreviewFiles::status(path);
+    }
+    std::unique_ptr<AudioDecoder> open(const QString &path,
+                                       AudioDecoder::Interrupt interrupt) const override
+    {
+        note();
+        wait(path);
+        return PreviewFiles::open(path, std::move(interrupt));
+    }
+
+    int parked() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_parked;
+    }
+    void answer()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_answering = true;
+        m_answered.notify_all();
+    }
+    bool calledOnGuiThread() const { return m_calledOnGuiThread; }
+
+private:
+    static bool isDead(const QString &path) { return path.startsWith(u"/dead/"_qs); }
+    void note() const
+    {
+        if (QThread::currentThread() == QCoreApplication::instance()->thread())
+            m_calledOnGuiThread = true;
+    }
+    void wait(const QString &path) const
+    {
+        if (!isDead(path))
+            return;
+        std::unique_lock lock(m_mutex);
+        ++m_parked;
+        m_answered.wait(lock, [this] { return m_answering; });
+        --m_parked;
+    }
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_answered;
+    mutable int m_parked = 0;
+    bool m_answering = false;
+    mutable std::atomic<bool> m_calledOnGuiThread{false};
+};
 
 } // namespace
 
@@ -115,12 +184,14 @@ private Q_SLOTS:
         AudioPreviewPlayer player(*m_defaults);
         QVERIFY(player.play(fileUrl(file)));
         QCOMPARE(player.playingURL(), fileUrl(file));
+        QVERIFY(player.isGeneratingWaveform());
+        // The facts of the file follow its open.
+        QTRY_VERIFY(!player.loadedFormat().isEmpty());
         // Raw AAC states no length; its duration is an estimate from the bit rate.
         QVERIFY2(extension == QLatin1String("aac") || qAbs(player.duration() - 2.0) < 0.05,
                  qPrintable(QString::number(player.duration())));
         if (!line.isEmpty())
             QCOMPARE(player.loadedFormat(), line);
-        QVERIFY(player.isGeneratingWaveform());
         QTRY_VERIFY(!player.isGeneratingWaveform());
         // Once decoded, the length is the sound's own, to the frame (Opus: resampled to 48 kHz).
         QVERIFY2(extension == QLatin1String("aac") || qAbs(player.duration() - 2.0) < 1e-4,
@@ -141,15 +212,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes"); // null: an Opus file made by ffmpeg
         QTest::addColumn<QString>("message");
-        const auto row = [](const char *name, const QByteArray &bytes, const char *message) {
-            QTest::newRow(name) << QString::fromUtf8(name) << bytes << QString::fromUtf8(message);
+        QTest::addColumn<bool>("atOnce"); // else when the file's open answers
+        const auto row = [](const char *name, const QByteArray &bytes, const char *message,
+                            bool atOnce) {
+            QTest::newRow(name) << QString::fromUtf8(name) << bytes << QString::fromUtf8(message)
+                                << atOnce;
         };
-        row("X.OPUS", QByteArray(), "Can't preview .opus files");
-        row("README", "hello", "Can't preview . files");
-        row("kick.wav", QByteArray(4096, '\x7f'), "Couldn't play kick.wav");
-        row("half.flac", QByteArray("fLaC\0\0\0\x22", 8), "Couldn't play half.flac");
+        row("X.OPUS", QByteArray(), "Can't preview .opus files", true);
+        row("README", "hello", "Can't preview . files", true);
+        row("kick.wav", QByteArray(4096, '\x7f'), "Couldn't play kick.wav", false);
+        row("half.flac", QByteArray("fLaC\0\0\0\x22", 8), "Couldn't play half.flac", false);
+        row("missing.wav", QByteArray(""), "Couldn't play missing.wav", false);
         QTest::newRow("no audio device")
-            << QString() << QByteArray() << u"Couldn't play short.wav"_qs;
+            << QString() << QByteArray() << u"Couldn't play short.wav"_qs << true;
     }
 
     void refusesWhatItCannotPlay()
@@ -157,6 +232,7 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QByteArray, bytes);
         QFETCH(QString, message);
+        QFETCH(bool, atOnce);
         const QString file = name.isEmpty() ? m_short : path(name);
         if (bytes.isNull() && !name.isEmpty()) {
             QVERIFY(TestSupport::makeAudio(file, QStringLiteral("sine=d=0.2"),
@@ -170,21 +246,109 @@ private Q_SLOTS:
             QVERIFY(player->play(fileUrl(m_timeCoded)));
             QTRY_COMPARE(player->waveform().size(), 260);
         }
-        QVERIFY(!player->play(fileUrl(file)));
-        QCOMPARE(player->lastError(), message);
+        QCOMPARE(player->play(fileUrl(file)), !atOnce);
+        QTRY_COMPARE(player->lastError(), message);
         QVERIFY(!player->isPlaying() && !output->hasRenderer());
         QVERIFY(player->loadedURL().isEmpty() && player->loadedFormat().isEmpty());
         QVERIFY(player->waveform().isEmpty() && !player->isGeneratingWaveform());
         player->seek(0.5); // nothing to seek in
         QVERIFY(!player->isPlaying());
         if (!name.isEmpty()) {
-            // The next good file clears the message at once.
+            // The next good file clears the message as soon as it opens.
             QVERIFY(player->play(fileUrl(m_short)));
-            QVERIFY(player->lastError().isNull());
+            QTRY_VERIFY_WITH_TIMEOUT(player->lastError().isNull(), 1000);
             return;
         }
         // The message goes by itself.
         QTRY_VERIFY_WITH_TIMEOUT(player->lastError().isNull(), 4000);
+    }
+
+    void aFifoNamedLikeASampleHoldsNothingUp()
+    {
+        const QString fifo = path(QStringLiteral("kick7.wav"));
+        QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0);
+        // Whoever opens it waits for a writer; should that be the GUI thread, this writer frees
+        // it after 3 s and the clock tells.
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+        std::thread writer([&] {
+            std::unique_lock lock(mutex);
+            if (finished.wait_for(lock, std::chrono::seconds(3), [&] { return done; }))
+                return;
+            const int fd = ::open(fifo.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        });
+        const auto release = qScopeGuard([&] {
+            {
+                const std::lock_guard lock(mutex);
+                done = true;
+            }
+            finished.notify_all();
+            writer.join();
+        });
+
+        ManualAudioOutput *output = nullptr;
+        std::unique_ptr<AudioPreviewPlayer> player = makePlayer(&output);
+        player->setVolume(1.0f);
+        QElapsedTimer clock;
+        clock.start();
+        player->play(fileUrl(fifo));
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        QTRY_COMPARE(player->lastError(), u"Couldn't play kick7.wav"_qs);
+        QVERIFY(!player->isPlaying());
+        // The sample chosen next is heard.
+        QVERIFY(player->play(fileUrl(m_timeCoded)));
+        const std::vector<float> heard = AudioFixtures::withoutSilentFrames(
+            output->pullUntil([&] { return player->progress() > 0.1; }), 2);
+        QVERIFY(!heard.empty() && qAbs(heard.front() - 0.1f) < 1e-6f);
+        QVERIFY(player->lastError().isNull());
+    }
+
+    void aShareThatNeverAnswersCostsFourThreads()
+    {
+        const auto share = std::make_shared<HangingShare>();
+        std::unique_ptr<AudioPreviewPlayer> player = makePlayer();
+        player->setFiles(share, std::chrono::milliseconds(300));
+        // Each file on the dead share parks its opener and its waveform job, until four are
+        // parked; the next is refused without a thread of its own. None of it holds up play().
+        QElapsedTimer clock;
+        for (const char *name : {"a.wav", "b.wav", "c.wav"}) {
+            const QUrl url = QUrl::fromLocalFile(u"/dead/"_qs + QString::fromUtf8(name));
+            clock.start();
+            QVERIFY(player->play(url));
+            QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(player->playingURL(), url);
+            QTRY_COMPARE(player->lastError(), u"Couldn't play "_qs + QString::fromUtf8(name) +
+                                                  u": the disk isn't answering"_qs);
+            QVERIFY(!player->isPlaying() && player->loadedURL().isEmpty());
+            QVERIFY(player->waveform().isEmpty() && !player->isGeneratingWaveform());
+        }
+        QCOMPARE(share->parked(), 4);
+        // The newest choice wins at once, and a file elsewhere plays meanwhile.
+        QVERIFY(player->play(QUrl::fromLocalFile(u"/dead/d.wav"_qs)));
+        QVERIFY(player->play(fileUrl(m_short)));
+        QTRY_VERIFY(player->duration() > 0 && player->lastError().isNull());
+        QTRY_VERIFY(!player->isGeneratingWaveform());
+        QCOMPARE(player->waveform().size(), 260);
+        QCOMPARE(share->parked(), 4);
+
+        // Once the share answers, its files are tried again: this one is simply not there.
+        share->answer();
+        QTRY_COMPARE(share->parked(), 0);
+        QVERIFY(player->play(QUrl::fromLocalFile(u"/dead/e.wav"_qs)));
+        QTRY_COMPARE(player->lastError(), u"Couldn't play e.wav"_qs);
+        QVERIFY(!share->calledOnGuiThread());
+
+        // Threads still parked when the player goes hold up neither it nor the end of the test.
+        const auto forever = std::make_shared<HangingShare>();
+        player->setFiles(forever, std::chrono::milliseconds(300));
+        QVERIFY(player->play(QUrl::fromLocalFile(u"/dead/f.wav"_qs)));
+        QTRY_COMPARE(forever->parked(), 2);
+        clock.start();
+        player.reset();
+        QVERIFY(clock.elapsed() < 100);
     }
 
     void waveformFollowsTheLatestFileAndItsChanges()
@@ -215,17 +379,17 @@ private Q_SLOTS:
         const QString later = QString::number(QDateTime::currentSecsSinceEpoch() + 60);
         QCOMPARE(TestSupport::run(u"touch"_qs, {u"-d"_qs, u"@"_qs + later, file}).exitCode, 0);
         QVERIFY(player->play(fileUrl(file)));
-        QVERIFY(player->isGeneratingWaveform() && player->waveform().isEmpty());
-        QTRY_VERIFY(!player->isGeneratingWaveform());
-        QCOMPARE(player->waveform(), *WaveformExtractor::computePeaks(fileUrl(file), 260));
+        QTRY_COMPARE(player->waveform(), *WaveformExtractor::computePeaks(fileUrl(file), 260));
+        QVERIFY(!player->isGeneratingWaveform());
         QVERIFY(player->waveform().first() < 0.01f);
         QTRY_COMPARE(fields(cache->find(file, *FileSignature::of(fileUrl(file)), 260)),
                      fields(Overview{player->waveform(), 4000, 8000}));
 
-        // Away from the long file to one that cannot be previewed: its bars never land.
+        // Away from the long file to one that cannot be played: its bars never land.
         QSignalSpy shown(player.get(), &AudioPreviewPlayer::waveformChanged);
         QVERIFY(player->play(fileUrl(longFile)));
-        QVERIFY(!player->play(fileUrl(path(QStringLiteral("x.ogg")))));
+        QVERIFY(player->play(fileUrl(path(QStringLiteral("x.ogg")))));
+        QTRY_COMPARE(player->lastError(), u"Couldn't play x.ogg"_qs);
         QTest::qWait(300);
         QVERIFY(player->waveform().isEmpty() && !player->isGeneratingWaveform());
         QCOMPARE(shown.count(), 1);
@@ -305,7 +469,7 @@ private Q_SLOTS:
         std::unique_ptr<AudioPreviewPlayer> player = makePlayer(&output, true, 44100, 1);
         player->setVolume(1.0f);
         QVERIFY(player->play(fileUrl(file)));
-        QCOMPARE(player->duration(), 0.5);
+        QTRY_COMPARE(player->duration(), 0.5);
         QTRY_VERIFY(!player->isGeneratingWaveform());
         QCOMPARE(player->duration(), 0.5);
         const std::vector<float> heard = AudioFixtures::withoutSilentFrames(
