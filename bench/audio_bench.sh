@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Wavelark developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Audio benchmarks against references measured in the same run.
 #   waveform: `wavelark-probe peaks FILE` (a whole process) against `ffmpeg -v error -i FILE -f
 #             null -` on the same file, and the in-process median of peaks-bench against the

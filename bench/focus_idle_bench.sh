@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Wavelark developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Idle cost of focus follows mouse: the app docked and on top with a partner learnt and the
 # pointer still (the controller polls 25 times a second), against the same app with "Always on
 # Top" off (controller stopped), both measured in this run over the same interval.

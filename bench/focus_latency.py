@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The Wavelark developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Time from the pointer entering a window until the window manager names it active.
 
 Usage: focus_latency.py SELF_WINDOW PARTNER_WINDOW TRIES

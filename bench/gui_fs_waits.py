@@ -1,4 +1,6 @@
 #!/usr/bin/python3
+# SPDX-FileCopyrightText: 2026 The Wavelark developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Samples one thread's kernel wait every few milliseconds and sums its file-system waits.
 
 usage: gui_fs_waits.py sample PID TID OUT [INTERVAL_MS]   (until SIGTERM; root reads the paths)

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GUI-thread time per event of the real window over a large library: typing a search, scrolling
 // through the results and expanding a big folder. Every event the application delivers on the
 // GUI thread is timed (outermost delivery only, so an event sent from inside another counts once,

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Wavelark developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Index benchmarks against references measured in the same run.
 # usage: bench/index_bench.sh BUILD_DIR FILES [WORKDIR]
 set -euo pipefail

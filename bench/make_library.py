@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The Wavelark developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Generates a synthetic sample library of empty files for benchmarks.
 
 Nested packs and categories, 20 to 60 files a folder, mixed-case extensions, non-audio and hidden

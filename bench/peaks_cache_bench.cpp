@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Selection to waveform for a 60 s file: a cache hit against a full decode (the reference), both
 // measured in this run on this machine. Prints wall milliseconds from play() to the waveform
 // being set: median and maximum over the rounds. Needs ffmpeg on the PATH.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the streaming plist writer and the random-access reader on an index-shaped document
 // ({"path", "folded"} dictionaries), against plain file writes and reads of the same bytes.
 //

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GUI-thread cost of the search path: keystrokes in the search field, the start of a search, and
 // applying a large result list to the results table (reset and first paint), then scrolling it.
 // Reference in the same run: a QListView over a QStringListModel of the same names, the cheapest

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Wavelark developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The library at full scale: index build against find on the same tree, the real app's memory
 # (steady and across a restart), search and index-load times, a new file's way to the index file,
 # the CPU a pack costs while it unpacks, and GUI-thread time per event. Every row is measured in

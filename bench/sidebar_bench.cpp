@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sidebar tree: rebuilding the rows of a large expanded tree, scrolling it frame by frame and
 // moving the hover, against a plain QListView over the same names as the reference.
 // Usage: sidebar_bench [folders] [filesPerFolder]; runs offscreen.

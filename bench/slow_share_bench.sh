@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Wavelark developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # How long the GUI thread waits on a slow share. A library is mounted through slowfs.py (every
 # call answers after DELAY ms; a folder named "Stalled Kit" answers after 8 s, as a sleeping disk
 # does), with a FIFO named kick7.wav among the samples (a file whose open() never returns) and a

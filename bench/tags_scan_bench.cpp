@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the file-manager colour import scan over a folder tree; not run by ctest.
 // usage: tags_scan_bench ROOT [--repeat N]
 // Prints the median wall time of FinderTagSync::scan and the number of tagged items found.

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The Wavelark developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Import-scan benchmark: reads the file manager's tag attribute on every item of a generated
 # library and compares with `find ROOT | wc -l` over the same tree, measured in the same run.
 # usage: bench/tags_scan_bench.sh BUILD_DIR [FILES] [WORKDIR]

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FileSystemWatcher on a generated library: how long the watches take to set up (against a plain
 // readdir walk of the same tree, measured in the same run) and the memory they take, how many
 // handler calls a large copy makes and what they name, and whether the reader thread wakes at all

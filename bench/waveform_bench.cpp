@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of one playhead tick of the waveform strip against repainting the whole strip, at 1x and
 // 2x device pixel ratios. Prints CPU microseconds per frame of this thread (median of several
 // rounds; wall time is meaningless on a shared, busy machine) and ratios. Needs ffmpeg on the

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The Wavelark developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # One interface target carries the language standard, the warnings and the strict Qt defines;
 # every target of the project links it.
 add_library(wavelark_options INTERFACE)

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any bytes: the whole-document read and every accessor of every object, which must answer or
 // refuse without reading out of bounds, looping or exhausting memory.
 #include "platform/BinaryPlist.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any bytes as the stored index, then a search over what was read.
 #include "model/IndexFile.h"
 #include "platform/CancelFlag.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any bytes as the value of the file manager's tag attribute.
 #include "tags/FinderTagsIO.h"
 

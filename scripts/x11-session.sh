@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The Wavelark developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by scripts that need a real X server with a window manager: starts Xvfb (1600x1000) on
 # DISPLAY and openbox on it, waits until both answer, and appends their PIDs to the caller's
 # `pids` array so that its cleanup ends them.

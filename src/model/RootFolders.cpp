@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Root folders: adding, replacing, removing, healing and remembering them with their bookmarks.
 #include "RootFolders.h"
 

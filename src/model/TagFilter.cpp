@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Narrowing the tree and the search to items that carry the active colours.
 #include "TagFilter.h"
 

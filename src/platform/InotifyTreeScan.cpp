@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The walks of InotifyTree: the listing of new trees, and the re-scan of what no watch hears.
 #include "InotifyTree.h"
 

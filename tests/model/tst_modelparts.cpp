@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The model's parts on their own, without the façade that ties them together.
 #include "ModelFixtures.h"
 

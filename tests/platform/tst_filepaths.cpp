@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Paths are bytes: names that are not UTF-8 go through the model's QString form and back unchanged.
 #include "FilePaths.h"
 

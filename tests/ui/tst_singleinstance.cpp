@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One Wavelark per user, with real processes, over D-Bus and over the local socket.
 #include "TestSupport.h"
 

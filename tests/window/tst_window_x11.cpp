@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window and focus behaviour as a real window manager sees it: Xvfb with openbox, checked
 // with xprop and xwininfo, and a Tk window as the DAW.
 #include "TestSupport.h"
