@@ -1,0 +1,88 @@
+#include "SoundAnalyzer.h"
+
+#include "KeyDetector.h"
+#include "KindClassifier.h"
+#include "LoudnessMeter.h"
+#include "OnsetTracker.h"
+#include "TempoEstimator.h"
+
+#include "audio/AudioFileReader.h"
+#include "platform/CancelFlag.h"
+
+#include <QDeadlineTimer>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+constexpr int blockFrames = 0x10000;
+
+bool isCancelled(const CancelFlag *cancel)
+{
+    return cancel != nullptr && cancel->isCancelled();
+}
+
+} // namespace
+
+namespace SoundAnalyzer {
+
+SoundFacts analyze(const QString &path, const CancelFlag *cancel,
+                   std::chrono::milliseconds timeLimit)
+{
+    const QDeadlineTimer deadline(timeLimit);
+    const std::unique_ptr<AudioFileReader> file = AudioFileReader::open(path);
+    if (file == nullptr || file->channelCount() <= 0 || file->sampleRate() <= 0)
+        return SoundFacts::failed();
+    const int channels = file->channelCount();
+    const int rate = file->sampleRate();
+    LoudnessMeter loudness(channels, rate);
+    OnsetTracker onsets(rate);
+    KeyDetector key(rate);
+    if (!loudness.isValid() || !onsets.isValid())
+        return SoundFacts::failed();
+
+    AudioFileReader::Buffer buffer(channels, blockFrames);
+    std::vector<float> mono(static_cast<size_t>(blockFrames));
+    qint64 frames = 0;
+    while (file->framePosition() < file->length()) {
+        if (isCancelled(cancel))
+            return {};
+        if (deadline.hasExpired())
+            return SoundFacts::failed();
+        buffer.setFrameLength(0);
+        if (!file->read(buffer, blockFrames))
+            return SoundFacts::failed();
+        const int n = buffer.frameLength();
+        if (n == 0)
+            break;
+        std::fill_n(mono.begin(), n, 0.0f);
+        for (int c = 0; c < channels; ++c) {
+            float *samples = buffer.channel(c);
+            for (int i = 0; i < n; ++i) {
+                // A NaN or an infinity would poison every sum after it.
+                if (!std::isfinite(samples[i]))
+                    samples[i] = 0.0f;
+                mono[size_t(i)] += samples[i] / float(channels);
+            }
+        }
+        if (!loudness.add(buffer.floatChannelData(), n))
+            return SoundFacts::failed();
+        onsets.add(mono.data(), n);
+        key.add(mono.data(), n);
+        frames += n;
+    }
+    key.finish();
+    onsets.finish();
+
+    const double seconds = double(frames) / rate;
+    const TempoEstimator::Tempo tempo =
+        TempoEstimator::estimate(onsets.detection(), onsets.hopSeconds(), onsets.onsets(), seconds);
+    const SoundFacts::Kind kind =
+        KindClassifier::classify({seconds, tempo.wholeBeats, qsizetype(onsets.onsets().size()),
+                                  onsets.meanSquares(), onsets.hopSeconds()});
+    return SoundFacts::analysed(tempo.bpm, key.key(), loudness.loudness(), loudness.truePeak(),
+                                kind);
+}
+
+} // namespace SoundAnalyzer

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "SoundFacts.h"
+
+#include <QString>
+
+#include <chrono>
+
+class CancelFlag;
+
+// Listens to one audio file: decodes it once, front to back, and measures its tempo, key,
+// loudness, true peak and kind on the way. Any thread; it touches nothing but the file.
+namespace SoundAnalyzer {
+
+constexpr std::chrono::milliseconds defaultTimeLimit{30000};
+
+// Failed when the file cannot be opened or decoded, or the analysis outlasts `timeLimit` (checked
+// between blocks of about a second of sound); NotAnalysed when `cancel` was set meanwhile.
+SoundFacts analyze(const QString &path, const CancelFlag *cancel = nullptr,
+                   std::chrono::milliseconds timeLimit = defaultTimeLimit);
+
+} // namespace SoundAnalyzer
