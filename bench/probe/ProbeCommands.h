@@ -18,4 +18,5 @@ int tagsRead(const QStringList &args);
 int tagsWrite(const QStringList &args);
 int tagsImport(const QStringList &args);
 int tagsExport(const QStringList &args);
+int analyze(const QStringList &args);
 } // namespace ProbeCommands

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ProbeCommands.h"
 
+#include "platform/FilePaths.h"
+
 #include <QCoreApplication>
 #include <QTextStream>
 
@@ -29,14 +31,21 @@ const Command commands[] = {
     {"tags-write", ProbeCommands::tagsWrite, "tags-write FILE [NAME:INDEX ...]"},
     {"tags-import", ProbeCommands::tagsImport, "tags-import --prefs FILE"},
     {"tags-export", ProbeCommands::tagsExport, "tags-export --prefs FILE [--language CODE]"},
+    {"analyze", ProbeCommands::analyze, "analyze FILE"},
+    {"help", nullptr, "help"},
 };
+
+void listCommands(FILE *stream)
+{
+    QTextStream out(stream);
+    out << "usage: wavelark-probe COMMAND ...\n";
+    for (const Command &command : commands)
+        out << "  wavelark-probe " << command.usage << '\n';
+}
 
 int usage()
 {
-    QTextStream err(stderr);
-    err << "usage: wavelark-probe COMMAND ...\n";
-    for (const Command &command : commands)
-        err << "  wavelark-probe " << command.usage << '\n';
+    listCommands(stderr);
     return 2;
 }
 
@@ -45,10 +54,17 @@ int usage()
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
+    // Arguments keep their bytes: a file name that is not UTF-8 still names its file.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args.append(FilePaths::decoded(QByteArrayView(argv[i])));
     if (args.isEmpty())
         return usage();
     const QString name = args.takeFirst();
+    if (name == QLatin1String("help")) {
+        listCommands(stdout);
+        return 0;
+    }
     for (const Command &command : commands) {
         if (name == QLatin1String(command.name))
             return command.run(args);
