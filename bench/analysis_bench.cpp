@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sound analysis against decoding alone, both measured in this run on this machine: a minute of
 // music-like sound (drums and a chord, stereo, 44.1 kHz) and the short files a library is made
 // of (a 0.4 s one-shot, a 2 s and an 8 s loop), as WAV, FLAC, MP3 and Vorbis. Prints the median
