@@ -1,5 +1,6 @@
 #include "KeyDetector.h"
 
+#include "FftPlanner.h"
 #include "SoundFacts.h"
 
 #include <QString>
@@ -8,7 +9,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <mutex>
 #include <numbers>
 #include <numeric>
 
@@ -67,9 +67,7 @@ KeyDetector::KeyDetector(int sampleRate) : m_sampleRate(sampleRate)
     m_input = fftwf_alloc_real(size_t(m_size));
     auto *spectrum = fftwf_alloc_complex(size_t(m_size / 2 + 1));
     m_spectrum = spectrum;
-    // aubio plans its own transforms on this thread or another; FFTW's planner is shared.
-    static std::once_flag threadSafePlanner;
-    std::call_once(threadSafePlanner, [] { fftwf_make_planner_thread_safe(); });
+    FftPlanner::makeThreadSafe();
     m_plan = fftwf_plan_dft_r2c_1d(m_size, m_input, spectrum, FFTW_ESTIMATE);
 }
 
