@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "KeyDetector.h"
 
+#include "FftPlanner.h"
 #include "SoundFacts.h"
 
 #include <QString>
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <mutex>
 #include <numbers>
 #include <numeric>
 
@@ -69,9 +69,7 @@ KeyDetector::KeyDetector(int sampleRate) : m_sampleRate(sampleRate)
     m_input = fftwf_alloc_real(size_t(m_size));
     auto *spectrum = fftwf_alloc_complex(size_t(m_size / 2 + 1));
     m_spectrum = spectrum;
-    // aubio plans its own transforms on this thread or another; FFTW's planner is shared.
-    static std::once_flag threadSafePlanner;
-    std::call_once(threadSafePlanner, [] { fftwf_make_planner_thread_safe(); });
+    FftPlanner::makeThreadSafe();
     m_plan = fftwf_plan_dft_r2c_1d(m_size, m_input, spectrum, FFTW_ESTIMATE);
 }
 

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "OnsetTracker.h"
 
+#include "FftPlanner.h"
+
 #include <aubio/aubio.h>
 
 #include <algorithm>
@@ -29,6 +31,7 @@ OnsetTracker::OnsetTracker(int sampleRate) : m_sampleRate(sampleRate)
     // tempo of a short loop. Windows of two hops halve aubio's work per sample against the usual
     // four, and spectral flux does not miss the difference.
     m_hop = int(std::clamp(std::bit_floor(unsigned(sampleRate) / 128u), 32u, 2048u));
+    FftPlanner::makeThreadSafe();
     m_onset = new_aubio_onset("specflux", uint_t(m_hop * 2), uint_t(m_hop), uint_t(sampleRate));
     if (m_onset == nullptr)
         return;

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <cstdio>
+#include <future>
 
 using Kind = SoundFacts::Kind;
 using Status = SoundFacts::Status;
@@ -209,6 +210,21 @@ private Q_SLOTS:
                  qPrintable(u"%1 against %2"_qs.arg(*facts.truePeak()).arg(peak)));
     }
 
+    void sameAnswersOnManyThreads()
+    {
+        // The worker analyses files side by side; FFTW's planner is shared by all of them.
+        const QString file = path(u"threads.flac"_qs);
+        QVERIFY(TestSupport::makeAudio(file, chord({220.0, 261.63, 329.63}, 2)));
+        const SoundFacts alone = SoundAnalyzer::analyze(file);
+        QCOMPARE(alone.keyName(), u"Am"_qs);
+        std::vector<std::future<SoundFacts>> runs;
+        for (int i = 0; i < 8; ++i)
+            runs.push_back(
+                std::async(std::launch::async, [&file] { return SoundAnalyzer::analyze(file); }));
+        for (std::future<SoundFacts> &run : runs)
+            QCOMPARE(run.get(), alone);
+    }
+
     void stopsEarly_data()
     {
         QTest::addColumn<bool>("cancelled");
@@ -235,7 +251,7 @@ private Q_SLOTS:
         const SoundFacts facts =
             SoundAnalyzer::analyze(file, &cancel, std::chrono::milliseconds(200));
         QCOMPARE(int(facts.status()), status);
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(facts.loudness(), std::nullopt);
     }
 };

@@ -1,0 +1,15 @@
+#include "FftPlanner.h"
+
+#include <fftw3.h>
+
+#include <mutex>
+
+namespace FftPlanner {
+
+void makeThreadSafe()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { fftwf_make_planner_thread_safe(); });
+}
+
+} // namespace FftPlanner
