@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // FFTW's planner is one per process and not thread-safe by itself, and aubio plans its own
