@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFileInfo>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QStyleFactory>
@@ -25,14 +24,14 @@
 namespace {
 
 // Paths named on the command line, as absolute paths: the running instance has another working
-// directory. Files go along too, so that the browser can say why it does not add them.
+// directory. Whether each exists is asked later, off the GUI thread (one may be on a share that
+// does not answer); files go along too, so that the browser can say why it does not add them.
 QStringList folderArguments(const QStringList &arguments)
 {
     QStringList folders;
     for (const QString &argument : arguments) {
-        const QFileInfo info(argument);
-        if (info.exists())
-            folders.append(QDir::cleanPath(info.absoluteFilePath()));
+        if (!argument.isEmpty())
+            folders.append(QDir::cleanPath(QDir::current().absoluteFilePath(argument)));
     }
     return folders;
 }

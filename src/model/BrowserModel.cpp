@@ -6,6 +6,7 @@
 #include "FilePaths.h"
 #include "FileSystemWatcher.h"
 #include "FolderChooser.h"
+#include "LibraryFiles.h"
 #include "Preferences.h"
 #include "TagStore.h"
 
@@ -17,11 +18,15 @@ constexpr int refreshDebounceMilliseconds = 800;
 } // namespace
 
 BrowserModel::BrowserModel(Preferences &defaults, const QString &indexFilePath, bool liveUpdates,
-                           TagStore *tagStore, QObject *parent)
-    : QObject(parent), m_defaults(defaults), m_tagStore(tagStore), m_liveUpdates(liveUpdates),
-      m_roots(defaults), m_tagFilter(tagStore),
+                           TagStore *tagStore, QObject *parent,
+                           std::shared_ptr<const LibraryFiles> files)
+    : QObject(parent), m_defaults(defaults),
+      m_files(files ? std::move(files) : std::make_shared<const LibraryFiles>()),
+      m_tagStore(tagStore), m_liveUpdates(liveUpdates), m_roots(defaults, m_files),
+      m_lister(m_files), m_tagFilter(tagStore),
       m_navigation(defaults,
-                   {[this]() -> const QList<FileNodePtr> & { return m_roots.roots(); },
+                   {[this](const FileNodePtr &folder) { return m_lister.pendingRow(folder); },
+                    [this]() -> const QList<FileNodePtr> & { return m_roots.roots(); },
                     [this]() -> const QList<FileNodePtr> & { return m_tagFilter.scopeFolders(); },
                     [this]() -> const QList<FileNodePtr> & { return m_tagFilter.scopeSamples(); },
                     [this] { return m_tagFilter.isFiltering(); }}),
@@ -30,6 +35,31 @@ BrowserModel::BrowserModel(Preferences &defaults, const QString &indexFilePath, 
     // The parts tell what changed; the views observe it here.
     connect(&m_roots, &RootFolders::rootsChanged, this, &BrowserModel::rootsChanged);
     connect(&m_roots, &RootFolders::offlineRootsChanged, this, &BrowserModel::offlineRootsChanged);
+    connect(&m_roots, &RootFolders::unansweredRootsChanged, this,
+            &BrowserModel::unansweredRootsChanged);
+    // A root the disk has just said is gone may have moved: its bookmark finds it.
+    connect(&m_roots, &RootFolders::offlineRootsChanged, this, [this] {
+        if (!m_roots.offlineRoots().isEmpty())
+            healMovedRoots([this](bool healed) {
+                if (!healed)
+                    return;
+                relocateTags();
+                runAfterChange();
+            });
+    });
+    // Roots are read ahead: opening one shows its contents at once.
+    connect(&m_roots, &RootFolders::rootsChanged, this, [this] {
+        for (const FileNodePtr &root : m_roots.roots())
+            m_lister.readAhead(root);
+    });
+    connect(&m_lister, &FolderLister::folderChanged, this, [this](const QString &folder) {
+        // A folder read ahead, and not open, changes nothing on screen.
+        if (m_navigation.isExpanded(folder))
+            Q_EMIT folderContentsChanged();
+    });
+    connect(&m_lister, &FolderLister::idleChanged, this, &BrowserModel::updateSettled);
+    connect(&m_roots, &RootFolders::settledChanged, this, &BrowserModel::updateSettled);
+    connect(&m_diskJobs, &DiskJobs::idleChanged, this, &BrowserModel::updateSettled);
     connect(&m_roots, &RootFolders::rootMoved, this, &BrowserModel::rootMoved);
     connect(&m_navigation, &TreeNavigation::expandedChanged, this, &BrowserModel::expandedChanged);
     connect(&m_navigation, &TreeNavigation::selectionChanged, this,
@@ -60,10 +90,6 @@ BrowserModel::BrowserModel(Preferences &defaults, const QString &indexFilePath, 
 
     m_roots.load();
     m_navigation.load();
-    healMovedRoots([this](bool healed) {
-        if (healed)
-            runAfterChange();
-    });
     m_roots.updateOffline();
     m_library.loadFromDisk();
     startIndexing();
@@ -159,6 +185,20 @@ void BrowserModel::setLastError(const QString &message)
         m_errorClearTimer.start(errorClearMilliseconds);
 }
 
+bool BrowserModel::isSettled() const
+{
+    return m_lister.isIdle() && m_roots.isSettled() && m_diskJobs.isIdle();
+}
+
+void BrowserModel::updateSettled()
+{
+    const bool settled = isSettled();
+    if (m_settled == settled)
+        return;
+    m_settled = settled;
+    Q_EMIT isSettledChanged();
+}
+
 // Roots: each change of the list is followed by the same steps.
 
 void BrowserModel::runAfterChange()
@@ -183,27 +223,40 @@ void BrowserModel::addFolder()
     runAfterChange();
 }
 
-bool BrowserModel::addDroppedFolders(const QList<QUrl> &urls)
+void BrowserModel::addDroppedFolders(const QList<QUrl> &urls)
 {
-    bool added = false;
+    QStringList paths;
     for (const QUrl &url : urls) {
-        if (!url.isLocalFile())
-            continue;
-        const QString path = FilePaths::normalized(url);
-        if (!FilePaths::isDirectory(path)) {
-            // A sample dropped or named by mistake is a mistake worth a word; a path that does
-            // not exist (a stale argument) is not.
-            if (FilePaths::exists(path))
-                setLastError(QStringLiteral("Only folders can be added: \u201C") +
-                             FilePaths::displayText(FilePaths::lastComponent(path)) +
-                             QStringLiteral("\u201D is a file"));
-            continue;
-        }
-        added = m_roots.add(url) || added;
+        if (url.isLocalFile())
+            paths.append(FilePaths::normalized(url));
     }
-    if (added)
-        runAfterChange();
-    return added;
+    if (paths.isEmpty())
+        return;
+    using Kinds = QList<std::pair<QString, LibraryFiles::Kind>>;
+    const std::shared_ptr<const LibraryFiles> files = m_files;
+    m_diskJobs.run(QStringLiteral("add:") + paths.join(QLatin1Char('\n')),
+                   files->shareOf(paths.first()), [this, files, paths]() -> std::function<void()> {
+                       Kinds kinds;
+                       for (const QString &path : paths)
+                           kinds.append({path, files->kind(path)});
+                       return [this, kinds] {
+                           bool added = false;
+                           for (const auto &[path, kind] : kinds) {
+                               if (kind == LibraryFiles::Kind::Folder) {
+                                   added = m_roots.add(QUrl::fromLocalFile(path)) || added;
+                               } else if (kind == LibraryFiles::Kind::File) {
+                                   // A sample dropped or named by mistake is a mistake worth a
+                                   // word; a path that does not exist (a stale argument) is not.
+                                   setLastError(
+                                       QStringLiteral("Only folders can be added: \u201C") +
+                                       FilePaths::displayText(FilePaths::lastComponent(path)) +
+                                       QStringLiteral("\u201D is a file"));
+                               }
+                           }
+                           if (added)
+                               runAfterChange();
+                       };
+                   });
 }
 
 void BrowserModel::relinkRoot(const FileNodePtr &node)
@@ -266,19 +319,52 @@ void BrowserModel::revealInBrowser(const QUrl &url)
     setActiveTagFilters({});
     setSearchText(QString());
     setGlobalSearch(false);
-    const FileNodePtr found = m_navigation.reveal(url);
-    setSelection(found ? found->url() : url);
+    const QString target = FilePaths::normalized(url);
+    const QStringList roots = m_roots.paths();
+    const auto root = std::find_if(roots.cbegin(), roots.cend(), [&](const QString &path) {
+        return FilePaths::isAtOrBelow(target, path);
+    });
+    if (root == roots.cend()) {
+        setSelection(url);
+        return;
+    }
+    // The deepest item of the path that still exists, and whether it is a folder, are the
+    // disk's to say: a file deleted since the search shows where it was.
+    const std::shared_ptr<const LibraryFiles> files = m_files;
+    m_diskJobs.run(QStringLiteral("show:") + target, files->shareOf(target),
+                   [this, files, target, root = *root]() -> std::function<void()> {
+                       QString at = target;
+                       LibraryFiles::Kind kind = files->kind(at);
+                       while (kind != LibraryFiles::Kind::Folder &&
+                              kind != LibraryFiles::Kind::File && at != root) {
+                           at = FilePaths::parentPath(at);
+                           kind = files->kind(at);
+                       }
+                       return [this, at, kind] {
+                           const QUrl shown = QUrl::fromLocalFile(at);
+                           m_navigation.reveal(shown, kind == LibraryFiles::Kind::Folder);
+                           setSelection(shown);
+                       };
+                   });
 }
 
 void BrowserModel::revealInFinder(const QUrl &url)
 {
     const QString path = FilePaths::normalized(url);
-    if (!FilePaths::exists(path)) {
-        setLastError(FilePaths::displayText(FilePaths::lastComponent(path)) +
-                     QStringLiteral(" isn't available right now"));
-        return;
-    }
-    (m_reveal ? *m_reveal : FileManagerReveal::systemDefault()).reveal(path);
+    const std::shared_ptr<const LibraryFiles> files = m_files;
+    m_diskJobs.run(QStringLiteral("reveal:") + path, files->shareOf(path),
+                   [this, files, path]() -> std::function<void()> {
+                       const LibraryFiles::Kind kind = files->kind(path);
+                       return [this, path, kind] {
+                           if (kind == LibraryFiles::Kind::Missing ||
+                               kind == LibraryFiles::Kind::Failed) {
+                               setLastError(FilePaths::displayText(FilePaths::lastComponent(path)) +
+                                            QStringLiteral(" isn't available right now"));
+                               return;
+                           }
+                           (m_reveal ? *m_reveal : FileManagerReveal::systemDefault()).reveal(path);
+                       };
+                   });
 }
 
 void BrowserModel::searchInFolder(const QUrl &url)

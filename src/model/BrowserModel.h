@@ -6,6 +6,7 @@
 #include "FileSystemChanges.h"
 #include "FinderTag.h"
 #include "FinderTagExchange.h"
+#include "FolderLister.h"
 #include "RootFolders.h"
 #include "SampleLibrary.h"
 #include "SampleSearch.h"
@@ -26,6 +27,7 @@
 class FileManagerReveal;
 class FileSystemWatcher;
 class FolderChooser;
+class LibraryFiles;
 class Preferences;
 class TagStore;
 
@@ -40,6 +42,8 @@ class BrowserModel final : public QObject
     Q_OBJECT
     Q_PROPERTY(QList<FileNodePtr> roots READ roots NOTIFY rootsChanged)
     Q_PROPERTY(QSet<QUrl> offlineRoots READ offlineRoots NOTIFY offlineRootsChanged)
+    Q_PROPERTY(QSet<QUrl> unansweredRoots READ unansweredRoots NOTIFY unansweredRootsChanged)
+    Q_PROPERTY(bool isSettled READ isSettled NOTIFY isSettledChanged)
     Q_PROPERTY(QSet<QUrl> expanded READ expanded WRITE setExpanded NOTIFY expandedChanged)
     Q_PROPERTY(QUrl selection READ selection WRITE setSelection NOTIFY selectionChanged)
     Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
@@ -66,9 +70,11 @@ public:
     using ExportSummary = FinderTagExchange::ExportSummary;
 
     // `indexFilePath` empty: the default location. `tagStore` may be null: every tag step is
-    // skipped. The model does not own the store or the preferences.
+    // skipped. The model does not own the store or the preferences. `files` (null: the disk
+    // itself) is where the tree and the roots read the disk, always off the GUI thread.
     BrowserModel(Preferences &defaults, const QString &indexFilePath, bool liveUpdates,
-                 TagStore *tagStore, QObject *parent = nullptr);
+                 TagStore *tagStore, QObject *parent = nullptr,
+                 std::shared_ptr<const LibraryFiles> files = nullptr);
     ~BrowserModel() override;
     Q_DISABLE_COPY_MOVE(BrowserModel)
 
@@ -87,6 +93,9 @@ public:
     // Observed fields.
     const QList<FileNodePtr> &roots() const { return m_roots.roots(); }
     const QSet<QUrl> &offlineRoots() const { return m_roots.offlineRoots(); }
+    const QSet<QUrl> &unansweredRoots() const { return m_roots.unansweredRoots(); }
+    // Nothing asked of the disk for the tree, the roots or a user's request is still unanswered.
+    bool isSettled() const;
     const QSet<QUrl> &expanded() const { return m_navigation.expanded(); }
     void setExpanded(const QSet<QUrl> &expanded) { m_navigation.setExpanded(expanded); }
     QUrl selection() const { return m_navigation.selection(); }
@@ -124,7 +133,9 @@ public:
     // Roots.
     void addFolder();
     void addRoot(const QUrl &url) { m_roots.add(url); }
-    bool addDroppedFolders(const QList<QUrl> &urls);
+    // Adds the folders among `urls` once the disk has said which are folders; a file is refused
+    // with a message.
+    void addDroppedFolders(const QList<QUrl> &urls);
     void relinkRoot(const FileNodePtr &node);
     void relink(const FileNodePtr &node, const QUrl &to);
     void removeRoot(const FileNodePtr &node);
@@ -183,6 +194,10 @@ public:
 Q_SIGNALS:
     void rootsChanged();
     void offlineRootsChanged();
+    void unansweredRootsChanged();
+    void isSettledChanged();
+    // The contents of an open folder arrived, or the folder stopped answering.
+    void folderContentsChanged();
     void expandedChanged();
     void selectionChanged();
     void searchTextChanged();
@@ -205,14 +220,18 @@ private:
     void runAfterChange();
     void rootMoved(const QString &oldPath, const QString &newPath);
     void relocateTags();
+    void updateSettled();
 
     Preferences &m_defaults;
+    std::shared_ptr<const LibraryFiles> m_files;
     TagStore *m_tagStore;
     bool m_liveUpdates;
     FolderChooser *m_folderChooser = nullptr;
     FileManagerReveal *m_reveal = nullptr;
 
     RootFolders m_roots;
+    FolderLister m_lister;
+    DiskJobs m_diskJobs; // the user's own requests: a drop, a reveal
     TagFilter m_tagFilter;
     TreeNavigation m_navigation;
     SampleLibrary m_library;
@@ -227,6 +246,7 @@ private:
     bool m_isSearchFieldFocused = false;
     QString m_lastError;
     QTimer m_errorClearTimer;
+    bool m_settled = true;
 
     FileSystemChanges m_pendingChanges; // since the last refresh
     QTimer m_refreshDebounce;

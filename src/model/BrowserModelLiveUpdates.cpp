@@ -5,6 +5,7 @@
 
 #include "FilePaths.h"
 #include "FileSystemWatcher.h"
+#include "LibraryFiles.h"
 #include "TagStore.h"
 
 void BrowserModel::restartWatcher()
@@ -62,9 +63,21 @@ void BrowserModel::relocateTags()
 
 void BrowserModel::reloadTree()
 {
+    // What is open stays on screen until it has been read again.
     for (const FileNodePtr &root : roots())
-        root->unloadChildren();
-    if (!selection().isEmpty() && !FilePaths::exists(FilePaths::normalized(selection())))
-        setSelection(QUrl());
+        root->markStale();
+    const QUrl selected = selection();
+    if (!selected.isEmpty()) {
+        const QString path = FilePaths::normalized(selected);
+        const std::shared_ptr<const LibraryFiles> files = m_files;
+        m_diskJobs.run(QStringLiteral("selected:") + path, files->shareOf(path),
+                       [this, files, path, selected]() -> std::function<void()> {
+                           const LibraryFiles::Kind kind = files->kind(path);
+                           return [this, kind, selected] {
+                               if (kind == LibraryFiles::Kind::Missing && selection() == selected)
+                                   setSelection(QUrl());
+                           };
+                       });
+    }
     notifyTreeChanged();
 }

@@ -6,6 +6,7 @@
 #include "NameCollator.h"
 
 #include <QFile>
+#include <QHash>
 
 #include <algorithm>
 #include <cerrno>
@@ -56,18 +57,54 @@ bool FileNode::isNote() const
     return slash >= 0 && slash + 1 < m_path.size() && m_path.at(slash + 1) == QChar(u'\0');
 }
 
-const QList<FileNodePtr> &FileNode::children()
+const QList<FileNodePtr> &FileNode::children() const
+{
+    static const QList<FileNodePtr> none;
+    return m_loadedChildren ? *m_loadedChildren : none;
+}
+
+void FileNode::setChildren(const QList<FileNodePtr> &children)
+{
+    ++m_generation;
+    m_stale = false;
+    if (!m_loadedChildren) {
+        m_loadedChildren = children;
+        return;
+    }
+    QHash<QString, FileNodePtr> known;
+    known.reserve(m_loadedChildren->size());
+    for (const FileNodePtr &child : std::as_const(*m_loadedChildren)) {
+        if (child->isLoaded())
+            known.insert(child->path(), child);
+    }
+    QList<FileNodePtr> merged = children;
+    if (!known.isEmpty()) {
+        for (FileNodePtr &child : merged) {
+            const FileNodePtr old = known.value(child->path());
+            if (old && old->isDirectory() == child->isDirectory())
+                child = old;
+        }
+    }
+    m_loadedChildren = std::move(merged);
+}
+
+void FileNode::markStale()
 {
     if (!m_loadedChildren)
-        m_loadedChildren = m_isDirectory ? list(m_path) : QList<FileNodePtr>{};
-    return *m_loadedChildren;
+        return;
+    ++m_generation;
+    m_stale = true;
+    for (const FileNodePtr &child : std::as_const(*m_loadedChildren))
+        child->markStale();
 }
 
 void FileNode::unloadChildren()
 {
+    ++m_generation;
+    m_stale = false;
     if (!m_loadedChildren)
         return;
-    for (const FileNodePtr &child : *m_loadedChildren)
+    for (const FileNodePtr &child : std::as_const(*m_loadedChildren))
         child->unloadChildren();
     m_loadedChildren.reset();
 }
@@ -98,7 +135,7 @@ bool FileNode::isAudioFileName(QStringView name)
     return false;
 }
 
-QList<FileNodePtr> FileNode::list(const QString &folder)
+FileNode::Listing FileNode::listFolder(const QString &folder)
 {
     struct Listed
     {
@@ -110,14 +147,28 @@ QList<FileNodePtr> FileNode::list(const QString &folder)
     const QByteArray encoded = FilePaths::encoded(folder);
     DIR *dir = ::opendir(encoded.constData());
     if (!dir) {
-        // A folder that exists but may not be read says so instead of looking empty.
-        if (errno == EACCES || errno == EPERM)
-            return {note(folder, QStringLiteral("No permission to read this folder"))};
-        return {};
+        switch (errno) {
+        case EACCES:
+        case EPERM:
+            // A folder that exists but may not be read says so instead of looking empty.
+            return {Listing::Outcome::NotPermitted,
+                    {note(folder, QStringLiteral("No permission to read this folder"))}};
+        case ENOENT:
+        case ENOTDIR:
+        case ELOOP:
+        case ENAMETOOLONG:
+            return {Listing::Outcome::Missing, {}};
+        default:
+            return {Listing::Outcome::Failed, {}};
+        }
     }
     const NameCollator &collator = NameCollator::instance();
     const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
-    while (const dirent *entry = ::readdir(dir)) {
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(dir);
+        if (!entry)
+            break;
         if (entry->d_name[0] == '.')
             continue; // hidden, and the "." and ".." entries
         bool isDirectory = entry->d_type == DT_DIR;
@@ -131,7 +182,12 @@ QList<FileNodePtr> FileNode::list(const QString &folder)
             continue;
         listed.push_back({collator.sortKey(name), fromNormalizedPath(prefix + name, isDirectory)});
     }
+    // A share that drops the connection half way through ends the listing early with an error:
+    // a part of a folder shown as the whole would hide samples.
+    const bool cutShort = errno != 0;
     ::closedir(dir);
+    if (cutShort)
+        return {Listing::Outcome::Failed, {}};
 
     // A folder of thousands of samples is listed while the user waits for it to open: each name
     // gets its collation key once instead of being collated again in every comparison, and the
@@ -144,11 +200,11 @@ QList<FileNodePtr> FileNode::list(const QString &folder)
             return a->node->isDirectory();
         return a->key.compare(b->key) < 0;
     });
-    QList<FileNodePtr> nodes;
-    nodes.reserve(qsizetype(order.size()));
+    Listing result{Listing::Outcome::Listed, {}};
+    result.nodes.reserve(qsizetype(order.size()));
     for (const Listed *entry : order)
-        nodes.append(entry->node);
-    return nodes;
+        result.nodes.append(entry->node);
+    return result;
 }
 
 bool operator==(const FileNode &a, const FileNode &b)

@@ -14,10 +14,10 @@
 class FileNode;
 using FileNodePtr = std::shared_ptr<FileNode>;
 
-// One item of the folder tree: a folder, or an audio file. Folder contents are listed on first
-// use and cached until unloaded. Identity, equality and hashing are those of the normalised URL.
-// Used on the main thread only (search results may be created and compared elsewhere, then
-// handed over; a node's path never changes).
+// One item of the folder tree: a folder, or an audio file. Folder contents are listed by the
+// tree's background lister and kept here until unloaded. Identity, equality and hashing are those
+// of the normalised URL. Used on the main thread only (search results may be created and compared
+// elsewhere, then handed over; a node's path never changes).
 class FileNode final
 {
     struct NormalizedTag
@@ -42,9 +42,34 @@ public:
     static FileNodePtr note(const QString &folder, const QString &text);
     bool isNote() const;
 
-    // Lists the folder on first use; a file has no children and never touches the disk.
-    const QList<FileNodePtr> &children();
+    // What one reading of a folder gave. Made off the GUI thread: a share may answer late.
+    struct Listing
+    {
+        enum class Outcome
+        {
+            Listed,
+            NotPermitted, // exists, may not be read: a note row says so
+            Missing,      // gone, or no folder: nothing to show
+            Failed,       // the share failed to answer (EIO, a timeout): worth asking again
+        };
+        Outcome outcome = Outcome::Missing;
+        QList<FileNodePtr> nodes; // sorted as the tree shows them, notes included
+    };
+    static Listing listFolder(const QString &folder);
+
+    // The listing brought back last; empty until one arrived, and always for a file.
+    const QList<FileNodePtr> &children() const;
     bool isLoaded() const { return m_loadedChildren.has_value(); }
+    // Loaded, but the folder may have changed since: it is shown as it was until read again.
+    bool isStale() const { return m_stale; }
+    // Grows with every change of what is known of the contents, so that a listing read before
+    // the change is recognised when it arrives.
+    quint64 generation() const { return m_generation; }
+    // Takes a fresh listing. An entry that was there before keeps its node, with what is known
+    // below it, so that open folders stay open and shown while they are read again.
+    void setChildren(const QList<FileNodePtr> &children);
+    // This node and every loaded node below it are to be read again.
+    void markStale();
     // Forgets the cached contents of this node and of every loaded node below it.
     void unloadChildren();
 
@@ -53,10 +78,10 @@ public:
     static bool isAudioFileName(QStringView name);
 
 private:
-    static QList<FileNodePtr> list(const QString &folder);
-
     const QString m_path;
     bool m_isDirectory;
+    bool m_stale = false;
+    quint64 m_generation = 0;
     std::optional<QList<FileNodePtr>> m_loadedChildren;
 };
 

@@ -13,6 +13,7 @@ NameCollator::NameCollator()
 
 const NameCollator &NameCollator::instance()
 {
-    static const NameCollator collator;
+    // QCollator may not be shared across threads; folders are listed on several.
+    static thread_local const NameCollator collator;
     return collator;
 }

@@ -6,7 +6,7 @@
 #include <QString>
 
 // The user's locale-aware, case-insensitive name order, shared by the tree and the tag scope.
-// Main thread only: QCollator is not safe to share across threads.
+// One per thread: QCollator is not safe to share across threads.
 class NameCollator final
 {
 public:

@@ -6,9 +6,13 @@
 #include "BackgroundJob.h"
 #include "Bookmark.h"
 #include "FilePaths.h"
+#include "LibraryFiles.h"
 #include "Preferences.h"
 
+#include <QTimer>
+
 namespace {
+constexpr int recheckFailedAfterMs = 2000;
 const QString rootsKey = QStringLiteral("rootFolderPaths");
 const QString bookmarksKey = QStringLiteral("rootFolderBookmarks");
 
@@ -40,9 +44,13 @@ FileNodePtr folderNode(const QUrl &url)
 }
 } // namespace
 
-RootFolders::RootFolders(Preferences &defaults, QObject *parent)
-    : QObject(parent), m_defaults(defaults)
-{}
+RootFolders::RootFolders(Preferences &defaults, std::shared_ptr<const LibraryFiles> files,
+                         QObject *parent)
+    : QObject(parent), m_defaults(defaults), m_files(std::move(files))
+{
+    connect(&m_jobs, &DiskJobs::slow, this, &RootFolders::updateRootStates);
+    connect(&m_jobs, &DiskJobs::idleChanged, this, &RootFolders::settledChanged);
+}
 
 RootFolders::~RootFolders()
 {
@@ -86,6 +94,14 @@ void RootFolders::setOfflineRoots(const QSet<QUrl> &offline)
         return;
     m_offlineRoots = offline;
     Q_EMIT offlineRootsChanged();
+}
+
+void RootFolders::setUnansweredRoots(const QSet<QUrl> &unanswered)
+{
+    if (m_unansweredRoots == unanswered)
+        return;
+    m_unansweredRoots = unanswered;
+    Q_EMIT unansweredRootsChanged();
 }
 
 bool RootFolders::add(const QUrl &url)
@@ -160,28 +176,43 @@ void RootFolders::load()
 
 void RootFolders::restoreBookmarkAccess()
 {
-    std::optional<QVariantMap> dictionary = bookmarkDictionary();
+    const std::optional<QVariantMap> dictionary = bookmarkDictionary();
     if (!dictionary)
         return;
-    bool refreshed = false;
-    for (const FileNodePtr &root : std::as_const(m_roots)) {
-        // A missing root would be searched for here, on the GUI thread: healing does that.
-        if (!FilePaths::exists(root->path()))
-            continue;
-        const std::optional<Bookmark::Resolution> resolved =
-            resolveStored(*dictionary, root->path());
-        if (!resolved)
-            continue;
-        startAccess(QUrl::fromLocalFile(resolved->path));
-        if (resolved->stale) {
-            if (const std::optional<QByteArray> fresh = Bookmark::create(resolved->path)) {
-                dictionary->insert(root->path(), QString::fromLatin1(fresh->toBase64()));
-                refreshed = true;
-            }
+    struct Restored
+    {
+        QString root;
+        QString path;
+        std::optional<QByteArray> fresh;
+    };
+    const std::shared_ptr<const LibraryFiles> files = m_files;
+    const QStringList roots = paths();
+    const auto resolve = [files, roots, dictionary = *dictionary] {
+        QList<Restored> restored;
+        for (const QString &root : roots) {
+            // A missing root would be searched for here: healing does that.
+            if (files->kind(root) == LibraryFiles::Kind::Missing)
+                continue;
+            const std::optional<Bookmark::Resolution> resolved = resolveStored(dictionary, root);
+            if (!resolved)
+                continue;
+            restored.append({root, resolved->path,
+                             resolved->stale ? Bookmark::create(resolved->path) : std::nullopt});
         }
-    }
-    if (refreshed)
-        m_defaults.setObject(*dictionary, bookmarksKey);
+        return restored;
+    };
+    // Its own job, not the shared pool's: a root on a dead share keeps its thread for good.
+    m_jobs.run(QStringLiteral("bookmarks"), QString(), [this, resolve]() -> std::function<void()> {
+        return [this, restored = resolve()] {
+            for (const Restored &each : restored) {
+                if (!contains(each.root))
+                    continue;
+                startAccess(QUrl::fromLocalFile(each.path));
+                if (each.fresh)
+                    storeBookmarkData(each.root, *each.fresh);
+            }
+        };
+    });
 }
 
 void RootFolders::persist()
@@ -222,12 +253,25 @@ void RootFolders::removeBookmark(const QUrl &url)
 
 void RootFolders::storeBookmark(const QUrl &url)
 {
+    // Making a bookmark reads the item's identity from the disk: off the GUI thread.
     const QString path = FilePaths::normalized(url);
-    const std::optional<QByteArray> data = Bookmark::create(path);
-    if (!data)
-        return;
+    m_jobs.run(QStringLiteral("bookmark:") + path, m_files->shareOf(path),
+               [this, path]() -> std::function<void()> {
+                   const std::optional<QByteArray> data = Bookmark::create(path);
+                   return [this, path, data] {
+                       if (data && contains(path))
+                           storeBookmarkData(path, *data);
+                   };
+               });
+}
+
+void RootFolders::storeBookmarkData(const QString &path, const QByteArray &data)
+{
     QVariantMap dictionary = bookmarkDictionary().value_or(QVariantMap());
-    dictionary.insert(path, QString::fromLatin1(data->toBase64()));
+    const QString encoded = QString::fromLatin1(data.toBase64());
+    if (dictionary.value(path) == encoded)
+        return;
+    dictionary.insert(path, encoded);
     m_defaults.setObject(dictionary, bookmarksKey);
 }
 
@@ -236,10 +280,12 @@ void RootFolders::heal(std::function<void(bool healed)> done)
     if (m_healCancel)
         m_healCancel->cancel();
     const std::optional<QVariantMap> dictionary = bookmarkDictionary();
+    // Only roots the disk has said are gone: a root on a share that does not answer is not
+    // missing, and asking here would wait on the GUI thread.
     QList<std::pair<QString, QVariant>> missing;
     if (dictionary) {
         for (const FileNodePtr &root : std::as_const(m_roots)) {
-            if (!FilePaths::exists(root->path()))
+            if (!m_exists.value(root->path(), true))
                 missing.append({root->path(), dictionary->value(root->path())});
         }
     }
@@ -287,10 +333,43 @@ void RootFolders::heal(std::function<void(bool healed)> done)
 
 void RootFolders::updateOffline()
 {
+    const QStringList roots = paths();
+    m_exists.removeIf([&](const auto &entry) { return !roots.contains(entry.key()); });
+    for (const QString &root : roots) {
+        const std::shared_ptr<const LibraryFiles> files = m_files;
+        m_jobs.run(QStringLiteral("exists:") + root, files->shareOf(root),
+                   [this, files, root]() -> std::function<void()> {
+                       const LibraryFiles::Kind kind = files->kind(root);
+                       return [this, root, kind] {
+                           if (kind == LibraryFiles::Kind::Failed) {
+                               // Not known to be gone: asked again while it stays a root.
+                               m_exists.remove(root);
+                               QTimer::singleShot(recheckFailedAfterMs, this, [this, root] {
+                                   if (contains(root))
+                                       updateOffline();
+                               });
+                           } else {
+                               m_exists.insert(root, kind != LibraryFiles::Kind::Missing);
+                           }
+                           updateRootStates();
+                       };
+                   });
+    }
+    updateRootStates();
+}
+
+void RootFolders::updateRootStates()
+{
     QSet<QUrl> offline;
+    QSet<QUrl> unanswered;
     for (const FileNodePtr &root : std::as_const(m_roots)) {
-        if (!FilePaths::exists(root->path()))
+        const QString key = QStringLiteral("exists:") + root->path();
+        const auto known = m_exists.constFind(root->path());
+        if (m_jobs.isSlow(key) || (known == m_exists.cend() && !m_jobs.isPending(key)))
+            unanswered.insert(root->url());
+        else if (known != m_exists.cend() && !*known)
             offline.insert(root->url());
     }
+    setUnansweredRoots(unanswered);
     setOfflineRoots(offline);
 }

@@ -108,7 +108,7 @@ void TreeNavigation::load()
         setSelection(FilePaths::fileUrl(*selected));
 }
 
-FileNodePtr TreeNavigation::reveal(const QUrl &url)
+FileNodePtr TreeNavigation::reveal(const QUrl &url, bool isFolder)
 {
     const QString target = FilePaths::normalized(url);
     FileNodePtr current;
@@ -120,22 +120,24 @@ FileNodePtr TreeNavigation::reveal(const QUrl &url)
     }
     if (!current)
         return nullptr;
+    // Every folder above the target is opened by its path: their contents may still be on their
+    // way, and the rows follow when they arrive.
     QSet<QUrl> expanded = m_expanded;
-    while (current->path() != target && current->isDirectory()) {
-        FileNodePtr next;
-        for (const FileNodePtr &child : current->children()) {
-            if (FilePaths::isAtOrBelow(target, child->path())) {
-                next = child;
-                break;
-            }
+    QString at = current->path();
+    while (at != target) {
+        expanded.insert(QUrl::fromLocalFile(at));
+        const qsizetype from = at == QLatin1String("/") ? 1 : at.size() + 1;
+        const qsizetype slash = target.indexOf(QLatin1Char('/'), from);
+        at = slash < 0 ? target : target.left(slash);
+        if (current) {
+            const QList<FileNodePtr> &children = current->children();
+            const auto next = std::find_if(children.begin(), children.end(),
+                                           [&](const FileNodePtr &c) { return c->path() == at; });
+            current = next == children.end() ? nullptr : *next;
         }
-        if (!next)
-            break;
-        expanded.insert(current->url());
-        current = next;
     }
-    if (current->isDirectory())
-        expanded.insert(current->url());
+    if (isFolder || (current && current->isDirectory()))
+        expanded.insert(QUrl::fromLocalFile(target));
     setExpanded(expanded);
     return current;
 }
@@ -167,6 +169,12 @@ void TreeNavigation::appendRows(QList<VisibleRow> &rows, const FileNodePtr &node
     if (!isExpanded(*node))
         return;
     const QUrl childContext = context.isEmpty() ? node->url() : context;
+    if (m_sources.pendingRow) {
+        if (FileNodePtr pending = m_sources.pendingRow(node)) {
+            rows.append(VisibleRow{std::move(pending), depth + 1, childContext});
+            return;
+        }
+    }
     for (const FileNodePtr &child : node->children())
         appendRows(rows, child, depth + 1, childContext);
 }
@@ -236,13 +244,14 @@ QUrl TreeNavigation::selectedFolder()
     if (m_selectedFolderCache && m_selectedFolderCache->first == m_selection)
         return m_selectedFolderCache->second;
     const QString path = FilePaths::normalized(m_selection);
-    bool isDirectory;
-    if (const FileNodePtr found = node(m_selection))
-        isDirectory = found->isDirectory();
-    else
-        isDirectory = FilePaths::isDirectory(path);
+    const FileNodePtr found = node(m_selection);
+    // Until the listing that holds the selection has arrived, its name tells: only audio files
+    // are ever selected besides folders. The disk is not asked here, on the GUI thread.
+    const bool isDirectory =
+        found ? found->isDirectory() : !FileNode::isAudioFileName(FilePaths::lastComponent(path));
     const QUrl folder =
         isDirectory ? m_selection : QUrl::fromLocalFile(FilePaths::parentPath(path));
-    m_selectedFolderCache = std::make_pair(m_selection, folder);
+    if (found)
+        m_selectedFolderCache = std::make_pair(m_selection, folder);
     return folder;
 }

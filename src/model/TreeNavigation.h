@@ -22,9 +22,11 @@ class TreeNavigation final : public QObject
 
 public:
     // `roots` and `tagScope` are read when rows are made: the tree's own roots, and the folders
-    // and samples of the active colour filters (empty when there are none).
+    // and samples of the active colour filters (empty when there are none). `pendingRow` gives
+    // the row an open folder shows while its contents are on their way, or null.
     struct Sources
     {
+        std::function<FileNodePtr(const FileNodePtr &folder)> pendingRow;
         std::function<const QList<FileNodePtr> &()> roots;
         std::function<const QList<FileNodePtr> &()> tagScopeFolders;
         std::function<const QList<FileNodePtr> &()> tagScopeSamples;
@@ -45,8 +47,9 @@ public:
     void expand(const FileNodePtr &node);
     void collapse(const FileNodePtr &node);
     void collapseAll();
-    // Expands the folders down to `url` inside the roots; the item to select (null outside).
-    FileNodePtr reveal(const QUrl &url);
+    // Expands the folders down to `url` inside the roots, whether or not their contents have
+    // arrived, and `url` itself when it is a folder; the node at `url` when it is known already.
+    FileNodePtr reveal(const QUrl &url, bool isFolder);
     // Every expanded folder and the selection at or below `oldPath` move to `newPath`.
     void rebase(const QString &oldPath, const QString &newPath);
     // Forgets what lies at or below `path`.
@@ -56,6 +59,7 @@ public:
     QList<VisibleRow> tagScopedRows() const;
     FileNodePtr node(const QUrl &url) const;
     bool isExpanded(const FileNode &node) const;
+    bool isExpanded(const QString &path) const { return m_expandedPaths.contains(path); }
     // The selected folder, or the folder of the selected file.
     QUrl selectedFolder();
 

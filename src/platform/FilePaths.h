@@ -27,6 +27,10 @@ QString rebased(const QString &path, const QString &from, const QString &to);
 bool exists(const QString &path);
 bool isDirectory(const QString &path);
 
+// The mount point `path` lives on, read from the kernel's table without touching the path
+// itself, so that it answers even while that mount hangs.
+QString shareOf(const QString &path);
+
 // "." or ".." as a directory lists them.
 bool isSelfOrParentEntry(const char *name);
 

@@ -33,6 +33,14 @@ constexpr qreal offlineOpacity = 0.55;
 constexpr qreal minimumNameWidth = 120;
 
 const QString offlineText = QStringLiteral("offline");
+const QString unansweredText = QStringLiteral("not responding");
+
+// What a root says after its name when the disk cannot show it as usual.
+const QString &captionOf(const TreeRowModel::Row &item)
+{
+    static const QString none;
+    return item.isOffline ? offlineText : item.isUnanswered ? unansweredText : none;
+}
 
 QColor withAlpha(QColor color, qreal alpha)
 {
@@ -65,7 +73,7 @@ struct FileRowView::Layout
     QRectF icon;
     QRectF name;
     QString elidedName;
-    QRectF offline;
+    QRectF caption;
     QList<QRectF> dots;
 };
 
@@ -81,6 +89,7 @@ void FileRowView::updateFonts(const QFont &font) const
     m_captionFont = font;
     m_captionFont.setPointSizeF(std::max(7.0, font.pointSizeF() * 0.8));
     m_offlineWidth = QFontMetrics(m_captionFont).horizontalAdvance(offlineText);
+    m_unansweredWidth = QFontMetrics(m_captionFont).horizontalAdvance(unansweredText);
 }
 
 FileRowView::Layout FileRowView::layout(const QStyleOptionViewItem &option,
@@ -109,8 +118,11 @@ FileRowView::Layout FileRowView::layout(const QStyleOptionViewItem &option,
 
     const QList<FinderTag> tags = TreeRowModel::tagsOf(item.tagMask);
     qreal trailing = 0;
-    if (item.isOffline)
-        trailing += itemSpacing + m_offlineWidth;
+    const qreal captionWidth = item.isOffline      ? m_offlineWidth
+                               : item.isUnanswered ? m_unansweredWidth
+                                                   : 0;
+    if (captionWidth > 0)
+        trailing += itemSpacing + captionWidth;
     if (!tags.isEmpty())
         trailing += itemSpacing + TagDot::rowWidth(static_cast<int>(tags.size()));
 
@@ -126,10 +138,10 @@ FileRowView::Layout FileRowView::layout(const QStyleOptionViewItem &option,
     result.name = QRectF(x, cell.top(), nameWidth, cell.height());
     x += nameWidth;
 
-    if (item.isOffline) {
+    if (captionWidth > 0) {
         x += itemSpacing;
-        result.offline = QRectF(x, cell.top(), m_offlineWidth, cell.height());
-        x += m_offlineWidth;
+        result.caption = QRectF(x, cell.top(), captionWidth, cell.height());
+        x += captionWidth;
     }
     if (!tags.isEmpty()) {
         x += itemSpacing;
@@ -165,7 +177,7 @@ void FileRowView::paint(QPainter *painter, const QStyleOptionViewItem &option,
         fillRounded(*painter, highlightRect(option.rect), withAlpha(primary, 0.07));
 
     const Layout geometry = layout(option, *rows, index.row());
-    if (item.isOffline)
+    if (item.isOffline || item.isUnanswered)
         painter->setOpacity(offlineOpacity);
 
     if (item.row.node->isNote()) {
@@ -207,10 +219,10 @@ void FileRowView::paint(QPainter *painter, const QStyleOptionViewItem &option,
     painter->drawText(geometry.name, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                       geometry.elidedName);
 
-    if (item.isOffline) {
+    if (const QString &caption = captionOf(item); !caption.isEmpty()) {
         painter->setFont(m_captionFont);
         painter->setPen(selected ? withAlpha(Qt::white, 0.75) : secondary);
-        painter->drawText(geometry.offline, Qt::AlignLeft | Qt::AlignVCenter, offlineText);
+        painter->drawText(geometry.caption, Qt::AlignLeft | Qt::AlignVCenter, caption);
     }
     const QList<FinderTag> tags = TreeRowModel::tagsOf(item.tagMask);
     for (qsizetype i = 0; i < tags.size(); ++i)

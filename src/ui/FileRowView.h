@@ -40,4 +40,5 @@ private:
     mutable QFont m_baseFont;
     mutable QFont m_captionFont;
     mutable int m_offlineWidth = 0;
+    mutable int m_unansweredWidth = 0;
 };

@@ -120,8 +120,9 @@ QMimeData *ResultsModel::mimeData(const QModelIndexList &indexes) const
     QStringList paths;
     for (const QModelIndex &index : indexes) {
         const FileNodePtr item = index.isValid() ? node(index.row()) : nullptr;
-        // Checked at the moment of the drag: results may name files deleted since the search.
-        if (item && !item->isDirectory() && FilePaths::exists(item->path()))
+        // The disk is not asked here, on the GUI thread: the live updates take a deleted file
+        // out of the results.
+        if (item && !item->isDirectory())
             paths.append(item->path());
     }
     if (paths.isEmpty())

@@ -108,10 +108,11 @@ SidebarView::SidebarView(BrowserModel &model, AudioPreviewPlayer &player, TagSto
     m_playingAnimation.setInterval(animationIntervalMs);
     connect(&m_playingAnimation, &QTimer::timeout, this, &SidebarView::advancePlayingAnimation);
 
-    for (auto signal : {&BrowserModel::rootsChanged, &BrowserModel::activeTagFiltersChanged,
-                        &BrowserModel::tagScopeFoldersChanged,
-                        &BrowserModel::tagScopeSamplesChanged, &BrowserModel::searchTextChanged,
-                        &BrowserModel::searchResultsChanged, &BrowserModel::isIndexingChanged})
+    for (auto signal :
+         {&BrowserModel::rootsChanged, &BrowserModel::folderContentsChanged,
+          &BrowserModel::activeTagFiltersChanged, &BrowserModel::tagScopeFoldersChanged,
+          &BrowserModel::tagScopeSamplesChanged, &BrowserModel::searchTextChanged,
+          &BrowserModel::searchResultsChanged, &BrowserModel::isIndexingChanged})
         connect(&model, signal, this, &SidebarView::updateContent);
     connect(&model, &BrowserModel::selectionChanged, this, &SidebarView::modelSelectionChanged);
     connect(&model, &BrowserModel::focusTreeRequestChanged, this, &SidebarView::focusTreeRequested);
@@ -435,7 +436,7 @@ QMenu *SidebarView::contextMenuForRow(int row, QWidget *parent)
     if (node->isDirectory()) {
         connect(menu->addAction(QStringLiteral("Refresh")), &QAction::triggered, this,
                 [this, node] {
-                    node->unloadChildren();
+                    node->markStale();
                     m_model.notifyTreeChanged();
                 });
     }
@@ -554,8 +555,8 @@ void SidebarView::startFileDrag(int row)
 {
     const FileNodePtr node = m_rows->rowAt(row).row.node;
     auto *mime = new QMimeData;
-    if (FilePaths::exists(node->path()))
-        mime->setData(QStringLiteral("text/uri-list"), FilePaths::uriList({node->path()}));
+    // The row comes from a listing: the disk is not asked again here, on the GUI thread.
+    mime->setData(QStringLiteral("text/uri-list"), FilePaths::uriList({node->path()}));
     auto *drag = new QDrag(m_list);
     drag->setMimeData(mime);
     const QPixmap preview =

@@ -79,8 +79,9 @@ TreeRowModel::TreeRowModel(BrowserModel &model, AudioPreviewPlayer &player, TagS
     m_playingPath = pathOf(player.playingURL());
     m_selectionPath = pathOf(model.selection());
     for (auto signal :
-         {&BrowserModel::rootsChanged, &BrowserModel::expandedChanged,
-          &BrowserModel::offlineRootsChanged, &BrowserModel::activeTagFiltersChanged,
+         {&BrowserModel::rootsChanged, &BrowserModel::folderContentsChanged,
+          &BrowserModel::expandedChanged, &BrowserModel::offlineRootsChanged,
+          &BrowserModel::unansweredRootsChanged, &BrowserModel::activeTagFiltersChanged,
           &BrowserModel::tagScopeFoldersChanged, &BrowserModel::tagScopeSamplesChanged})
         connect(&model, signal, this, &TreeRowModel::rebuild);
     connect(&model, &BrowserModel::selectionChanged, this, &TreeRowModel::refreshContainsSelection);
@@ -246,6 +247,7 @@ TreeRowModel::Row TreeRowModel::makeRow(const VisibleRow &visible) const
     if (row.isDirectory) {
         row.isExpanded = m_model.isExpanded(node);
         row.isOffline = isOffline(visible);
+        row.isUnanswered = isUnanswered(visible);
         row.containsSelection = strictlyInside(m_selectionPath, node.path());
     } else {
         row.isPlaying = !m_playingPath.isEmpty() && node.path() == m_playingPath;
@@ -254,7 +256,7 @@ TreeRowModel::Row TreeRowModel::makeRow(const VisibleRow &visible) const
 }
 
 // Expanding or collapsing one folder inserts or removes one contiguous block, done in place;
-// anything else that changes the row identities resets the list.
+// anything else that changes the row identities replaces the block between the rows that stayed.
 void TreeRowModel::rebuild()
 {
     const QList<VisibleRow> visible =
@@ -288,16 +290,23 @@ void TreeRowModel::rebuild()
             endRemoveRows();
         }
     } else if (prefix != oldCount || oldCount != newCount) {
-        beginResetModel();
-        QList<Row> rows;
-        rows.reserve(newCount);
-        for (qsizetype i = 0; i < newCount; ++i)
-            rows.append(makeRow(visible.at(i)));
-        m_rows = std::move(rows);
-        forgetIndex();
-        endResetModel();
-        m_changingRows = false;
-        return;
+        // The middle changed (a folder's "Loading…" row gave way to its contents, a refresh):
+        // only that block is replaced, so the rows around it keep their place and selection.
+        const int first = static_cast<int>(prefix);
+        if (oldCount - suffix > prefix) {
+            beginRemoveRows({}, first, static_cast<int>(oldCount - suffix - 1));
+            m_rows.remove(prefix, oldCount - suffix - prefix);
+            forgetIndex();
+            endRemoveRows();
+        }
+        if (newCount - suffix > prefix) {
+            beginInsertRows({}, first, static_cast<int>(newCount - suffix - 1));
+            m_rows.insert(prefix, newCount - suffix - prefix, Row{});
+            for (qsizetype i = prefix; i < newCount - suffix; ++i)
+                m_rows[i] = makeRow(visible.at(i));
+            forgetIndex();
+            endInsertRows();
+        }
     }
     m_changingRows = false;
 
@@ -326,6 +335,12 @@ bool TreeRowModel::isOffline(const VisibleRow &visible) const
            m_model.offlineRoots().contains(visible.node->url());
 }
 
+bool TreeRowModel::isUnanswered(const VisibleRow &visible) const
+{
+    return visible.depth == 0 && !m_model.unansweredRoots().isEmpty() &&
+           m_model.unansweredRoots().contains(visible.node->url());
+}
+
 bool TreeRowModel::updateKeptRow(Row &row, const VisibleRow &visible) const
 {
     bool changed = false;
@@ -336,9 +351,12 @@ bool TreeRowModel::updateKeptRow(Row &row, const VisibleRow &visible) const
     if (row.isDirectory) {
         const bool expanded = m_model.isExpanded(*visible.node);
         const bool offline = isOffline(visible);
-        changed = changed || expanded != row.isExpanded || offline != row.isOffline;
+        const bool unanswered = isUnanswered(visible);
+        changed = changed || expanded != row.isExpanded || offline != row.isOffline ||
+                  unanswered != row.isUnanswered;
         row.isExpanded = expanded;
         row.isOffline = offline;
+        row.isUnanswered = unanswered;
     }
     return changed;
 }

@@ -46,6 +46,7 @@ public:
         bool isDirectory = false;
         bool isExpanded = false;
         bool isOffline = false;
+        bool isUnanswered = false; // a root whose share has not answered
         bool isPlaying = false;
         bool containsSelection = false;
     };
@@ -82,6 +83,7 @@ private:
     // True when the row's look changed.
     bool updateKeptRow(Row &row, const VisibleRow &visible) const;
     bool isOffline(const VisibleRow &visible) const;
+    bool isUnanswered(const VisibleRow &visible) const;
     void refreshTags();
     void refreshPlaying();
     void refreshContainsSelection();

@@ -38,9 +38,10 @@ private Q_SLOTS:
         for (const QString &f : folders)
             QVERIFY(TestSupport::makeDirs(dir.filePath(f)));
 
-        FileNode root(QUrl::fromLocalFile(dir.path()), true);
+        const FileNode::Listing listing = FileNode::listFolder(dir.path());
+        QCOMPARE(listing.outcome, FileNode::Listing::Outcome::Listed);
         QStringList names;
-        for (const FileNodePtr &child : root.children()) {
+        for (const FileNodePtr &child : listing.nodes) {
             names.append(child->name());
             QCOMPARE(child->isDirectory(), folders.contains(child->name()));
         }
@@ -52,28 +53,49 @@ private Q_SLOTS:
         FileNode b(QUrl::fromLocalFile("/S/Snares/../Kicks"), false);
         QVERIFY(a == b && qHash(a) == qHash(b) && a.path() == "/S/Kicks");
     }
-    void childrenCacheUntilUnload()
+    // A folder read again keeps the nodes of entries that stayed, with what is known below them:
+    // an open subfolder stays open and shown while it is read again itself.
+    void readingAgainKeepsWhatStayed()
     {
         QTemporaryDir dir;
         QVERIFY(TestSupport::writeFile(dir.filePath("Sub/one.wav")));
-        FileNode root(QUrl::fromLocalFile(dir.path()), true);
-        const FileNodePtr sub = root.children().first();
-        QCOMPARE(sub->children().size(), 1);
-        QVERIFY(TestSupport::writeFile(dir.filePath("Sub/two.wav")));
-        QCOMPARE(sub->children().size(), 1); // cached
-        root.unloadChildren();
-        QVERIFY(!root.isLoaded());
-        QVERIFY(!sub->isLoaded()); // unloaded depth first
-        QCOMPARE(root.children().first()->children().size(), 2);
+        QVERIFY(TestSupport::writeFile(dir.filePath("Old/x.wav")));
+        const auto root = FileNode::create(QUrl::fromLocalFile(dir.path()), true);
+        QVERIFY(!root->isLoaded() && root->children().isEmpty());
+        root->setChildren(FileNode::listFolder(root->path()).nodes);
+        const FileNodePtr sub = root->children().first();
+        QCOMPARE(sub->name(), QStringLiteral("Old"));
+        const FileNodePtr kept = root->children().at(1);
+        kept->setChildren(FileNode::listFolder(kept->path()).nodes);
 
-        // A deleted folder lists as empty and stays empty until unloaded.
-        QVERIFY(QDir(dir.filePath("Sub")).removeRecursively());
-        FileNode gone(QUrl::fromLocalFile(dir.filePath("Sub")), true);
-        QVERIFY(gone.children().isEmpty());
-        QVERIFY(TestSupport::writeFile(dir.filePath("Sub/back.wav")));
-        QVERIFY(gone.children().isEmpty());
-        gone.unloadChildren();
-        QCOMPARE(gone.children().size(), 1);
+        const quint64 before = root->generation();
+        root->markStale();
+        QVERIFY(root->isStale() && kept->isStale() && root->generation() != before);
+        QCOMPARE(kept->children().size(), 1); // still shown
+
+        QVERIFY(QDir(dir.filePath("Old")).removeRecursively());
+        QVERIFY(TestSupport::writeFile(dir.filePath("New/y.wav")));
+        root->setChildren(FileNode::listFolder(root->path()).nodes);
+        QVERIFY(!root->isStale());
+        QCOMPARE(root->children().size(), 2);
+        QCOMPARE(root->children().first()->name(), QStringLiteral("New"));
+        QVERIFY(root->children().at(1) == kept && kept->isStale() && kept->isLoaded());
+
+        root->unloadChildren();
+        QVERIFY(!root->isLoaded() && !kept->isLoaded());
+    }
+
+    void listingOutcomes()
+    {
+        QTemporaryDir dir;
+        QVERIFY(TestSupport::writeFile(dir.filePath("file.wav")));
+        QCOMPARE(FileNode::listFolder(dir.filePath("missing")).outcome,
+                 FileNode::Listing::Outcome::Missing);
+        QCOMPARE(FileNode::listFolder(dir.filePath("file.wav")).outcome,
+                 FileNode::Listing::Outcome::Missing);
+        const FileNode::Listing empty = FileNode::listFolder(dir.path() + "/");
+        QCOMPARE(empty.outcome, FileNode::Listing::Outcome::Listed);
+        QCOMPARE(empty.nodes.size(), 1);
     }
 };
 

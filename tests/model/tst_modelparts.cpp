@@ -3,6 +3,7 @@
 // The model's parts on their own, without the façade that ties them together.
 #include "ModelFixtures.h"
 
+#include "LibraryFiles.h"
 #include "RootFolders.h"
 #include "TreeNavigation.h"
 
@@ -21,17 +22,18 @@ private Q_SLOTS:
         for (const QString &folder : QStringList{"A", "B", "C"})
             f.mkdir(folder);
         {
-            RootFolders roots(*f.prefs);
+            RootFolders roots(*f.prefs, std::make_shared<LibraryFiles>());
             QSignalSpy changed(&roots, &RootFolders::rootsChanged);
             QVERIFY(roots.add(f.url("A")) && roots.add(f.url("B")) && !roots.add(f.url("A/")));
             QVERIFY(roots.replace(f.path("A"), f.url("C")));
             QVERIFY(!roots.replace(f.path("nope"), f.url("A")));
             roots.persist();
+            QTRY_VERIFY(roots.isSettled()); // the bookmarks are made off the GUI thread
             QCOMPARE(changed.count(), 3);
             QCOMPARE(roots.paths(), (QStringList{f.path("C"), f.path("B")}));
         }
         f.restart();
-        RootFolders roots(*f.prefs);
+        RootFolders roots(*f.prefs, std::make_shared<LibraryFiles>());
         roots.load();
         QVERIFY(roots.readInFull());
         QCOMPARE(roots.paths(), (QStringList{f.path("C"), f.path("B")}));
@@ -49,10 +51,10 @@ private Q_SLOTS:
         ModelFixture f;
         const QList<FileNodePtr> none;
         const QList<FileNodePtr> roots{FileNode::create(f.url("R"), true)};
-        TreeNavigation navigation(*f.prefs, {[&]() -> const QList<FileNodePtr> & { return roots; },
-                                             [&]() -> const QList<FileNodePtr> & { return none; },
-                                             [&]() -> const QList<FileNodePtr> & { return none; },
-                                             [] { return false; }});
+        TreeNavigation navigation(
+            *f.prefs, {nullptr, [&]() -> const QList<FileNodePtr> & { return roots; },
+                       [&]() -> const QList<FileNodePtr> & { return none; },
+                       [&]() -> const QList<FileNodePtr> & { return none; }, [] { return false; }});
         QVERIFY(navigation.setExpanded({f.url("R"), f.url("R/a"), f.url("R/ab"), f.url("S")}));
         QVERIFY(!navigation.setExpanded(navigation.expanded()));
         navigation.rebase(f.path("R/a"), f.path("R/z"));

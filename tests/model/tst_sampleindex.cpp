@@ -224,7 +224,7 @@ private Q_SLOTS:
               "S/A/snare.wav", "S/.hidden/kick.wav", "S/kick.txt"})
             f.touch(QString::fromUtf8(name));
         auto model = f.makeModel();
-        QVERIFY(model->addDroppedFolders({f.url("S")}));
+        QVERIFY(addFolders(*model, {f.url("S")}));
         QTRY_VERIFY(!model->isIndexing());
         model->setGlobalSearch(selection.isEmpty());
         if (!selection.isEmpty())
@@ -256,7 +256,7 @@ private Q_SLOTS:
         f.touch("R/alpha.wav");
         f.touch("R/beta.wav");
         auto model = f.makeModel();
-        QVERIFY(model->addDroppedFolders({f.url("R")}));
+        QVERIFY(addFolders(*model, {f.url("R")}));
         model->setGlobalSearch(true);
         QTRY_VERIFY(!model->isIndexing());
         QSignalSpy results(model.get(), &BrowserModel::searchResultsChanged);

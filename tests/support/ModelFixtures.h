@@ -9,7 +9,9 @@
 #include "TestSupport.h"
 
 #include <QTemporaryDir>
+#include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 // Tests of the model and of what it drives: a temporary home with preferences, an index file and
@@ -85,4 +87,36 @@ inline QStringList rowNames(const QList<VisibleRow> &rows)
     for (const VisibleRow &row : rows)
         names.append(QString(row.depth * 2, QLatin1Char(' ')) + row.node->name());
     return names;
+}
+
+// The model reads the disk off the GUI thread: these wait, as a user does, for what it asked.
+inline bool settle(BrowserModel &model, int timeoutMs = 10000)
+{
+    return QTest::qWaitFor([&] { return model.isSettled(); }, timeoutMs);
+}
+
+inline bool isLoadingRow(const VisibleRow &row)
+{
+    return row.node->isNote() && row.node->name() == QStringLiteral("Loading…");
+}
+
+// The rows once every open folder's contents have arrived, level by level.
+inline QList<VisibleRow> settledRows(BrowserModel &model, bool tagScoped = false)
+{
+    for (int round = 0; round < 64; ++round) {
+        const QList<VisibleRow> rows = tagScoped ? model.tagScopedRows() : model.visibleRows();
+        if (model.isSettled() && std::none_of(rows.begin(), rows.end(), isLoadingRow))
+            return rows;
+        settle(model);
+    }
+    return tagScoped ? model.tagScopedRows() : model.visibleRows();
+}
+
+// Adds folders as a drop does and waits for the answer; true when a root was added.
+inline bool addFolders(BrowserModel &model, const QList<QUrl> &urls)
+{
+    const qsizetype before = model.roots().size();
+    model.addDroppedFolders(urls);
+    settle(model);
+    return model.roots().size() > before;
 }

@@ -87,8 +87,6 @@ private Q_SLOTS:
 
         std::unique_ptr<QMimeData> mime(model.mimeData({model.index(0, 0)}));
         QCOMPARE(mime->urls(), QList<QUrl>{s.kick(1)});
-        QVERIFY(QFile::remove(s.kick(1).toLocalFile()));
-        QVERIFY(!model.mimeData({model.index(0, 0)}));
 
         // A search with the same outcome changes nothing; a new list resets once and keeps the
         // selected result selected when it is still listed.
@@ -229,7 +227,7 @@ private Q_SLOTS:
         if (offline) {
             QVERIFY(QDir(f.path("Samples")).removeRecursively());
             f.model->updateOfflineRoots();
-            QVERIFY(f.model->offlineRoots().contains(f.url("Samples")));
+            QTRY_VERIFY(f.model->offlineRoots().contains(f.url("Samples")));
         }
         ResultsModel model(*f.model, *f.player, *f.tags);
         QCOMPARE(model.index(0, 0).data(ResultsModel::FolderRole).toString(), folder);

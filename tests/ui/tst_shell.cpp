@@ -227,7 +227,7 @@ private Q_SLOTS:
 
         // A root added now keeps the others, and the tags below them live through the next start.
         const QString lib3 = f.folder("lib3").toLocalFile();
-        QVERIFY(f.app->model().addDroppedFolders({QUrl::fromLocalFile(lib3)}));
+        QVERIFY(addFolders(f.app->model(), {QUrl::fromLocalFile(lib3)}));
         f.app->model().waitForIndexWrites();
         f.app.reset();
         QVERIFY(f.make());
@@ -260,7 +260,7 @@ private Q_SLOTS:
             urls.append(QUrl::fromLocalFile(FilePaths::decoded(raw)));
         }
         QVERIFY(f.make());
-        QVERIFY(f.app->model().addDroppedFolders({QUrl::fromLocalFile(lib)}));
+        QVERIFY(addFolders(f.app->model(), {QUrl::fromLocalFile(lib)}));
 
         // Listed under names that show their odd bytes, each path the very bytes on disk.
         f.app->model().expand(f.app->model().roots().constFirst());
@@ -274,7 +274,7 @@ private Q_SLOTS:
                  QStringList({"\\xFF\\xFE.wav", "caf\\xE8-latin1.wav", "caf\\xE9-latin1.wav"}));
 
         // A file is no root, and the browser says so.
-        QVERIFY(!f.app->model().addDroppedFolders({urls.at(0)}));
+        QVERIFY(!addFolders(f.app->model(), {urls.at(0)}));
         QCOMPARE(f.app->model().lastError(),
                  "Only folders can be added: \u201Ccaf\\xE9-latin1.wav\u201D is a file");
 
