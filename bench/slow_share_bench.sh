@@ -61,6 +61,22 @@ PY
 row_y() { echo $((159 + $1 * 24)); }
 
 mark() { echo "$(date +%s.%N) $1" >>"$run/marks"; }
+# A user waits until the rows they want to use have appeared: the window no longer freezes while
+# a folder is read, it shows "Loading…" or "Not responding" there. Waits, up to 30 s, until row
+# ROW shows a name in the primary text colour (the quiet rows are drawn dimmer).
+wait_row() {
+  python3 - "$(row_y "$1")" <<'PY'
+import subprocess, sys, time
+y = int(sys.argv[1])
+end = time.monotonic() + 30
+while time.monotonic() < end:
+    strip = subprocess.run(['import', '-window', 'root', '-crop', f'340x9+60+{y - 4}', 'rgb:-'],
+                           capture_output=True).stdout
+    if any(min(strip[i:i + 3]) > 200 for i in range(0, len(strip) - 2, 3)):
+        sys.exit(0)
+    time.sleep(0.05)
+PY
+}
 # A user waits for a frozen window before going on, up to 20 s.
 settle() { sleep "${1:-0.2}"; python3 "$here/gui_fs_waits.py" settle "$app" "$app" 20; }
 audio_at() { stat -c %s "$run/audio.raw" 2>/dev/null || echo 0; }
@@ -104,8 +120,8 @@ PY
   python3 "$here/gui_fs_waits.py" sample "$app" "$app" "$run/waits" &
   sampler=$!; pids+=($sampler)
 
-  mark "expand the library"; xdotool mousemove 60 "$(row_y 0)" click 1; settle 1
-  xdotool key Down; mark "expand Drums"; xdotool key Right; settle 1
+  mark "expand the library"; xdotool mousemove 60 "$(row_y 0)" click 1; settle 1; wait_row 3
+  xdotool key Down; mark "expand Drums"; xdotool key Right; settle 1; wait_row 17
   mark "arrow through the kicks"
   for _ in $(seq 12); do xdotool key Down; sleep 0.2; done
   settle 1
@@ -117,6 +133,7 @@ PY
   xdotool mousemove 60 "$(row_y 4)" click 1
   after_fifo=$(heard_since "$offset")
   mark "click into the stalled folder"; xdotool mousemove 60 "$(row_y 16)" click 1; settle 1
+  wait_row 21
   mark "select a sample in the stalled folder"; xdotool key Down; settle 1
   mark "play another sample after the stalled folder"; offset=$(audio_at)
   xdotool mousemove 60 "$(row_y 8)" click 1
