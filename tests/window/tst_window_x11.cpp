@@ -21,6 +21,7 @@
 #include <QMainWindow>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -285,6 +286,11 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString config = dir.filePath("i3.config");
         QVERIFY(TestSupport::writeFile(config, "# i3 config file (v4)\nfocus_follows_mouse no\n"));
+        // A failure half-way must not leave the next test with i3.
+        const auto openboxAgain = qScopeGuard([] {
+            if (!x("xprop", {"-root", "_NET_SUPPORTED"}).contains("_NET_WM_STATE_ABOVE"))
+                switchWindowManager("openbox", {}, "Openbox");
+        });
         QVERIFY(switchWindowManager("i3", {"-c", config}, "i3"));
         QVERIFY(!x("xprop", {"-root", "_NET_SUPPORTED"}).contains("_NET_WM_STATE_ABOVE"));
         {
@@ -331,6 +337,39 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(outerFrame(again.id()), QRect(0, 0, 440, 1000), deadline);
         QVERIFY(!again.app->windowManagerSupport().placesWindowsItself());
         QVERIFY(again.app->windowManagerNotice()->message().isEmpty());
+    }
+
+    // A window manager that answers our activation request only by marking the window urgent
+    // (played here by xprop, with no window manager to carry the request out) does not let
+    // focus follow the pointer: the notice says so; another window manager starts afresh.
+    void activationAnsweredWithUrgency()
+    {
+        windowManager->terminate();
+        QVERIFY(windowManager->waitForFinished(deadline));
+        const auto openboxAgain = qScopeGuard([] {
+            if (windowManager->state() == QProcess::NotRunning)
+                switchWindowManager("openbox", {}, "Openbox");
+        });
+        QTemporaryDir dir;
+        App a(dir.path());
+        QVERIFY(QTest::qWaitForWindowExposed(a.app->window(), deadline));
+        WindowManagerSupport &support = a.app->windowManagerSupport();
+        QVERIFY(!support.placesWindowsItself());
+        a.app->raise();
+        // The request leaves after a round trip for the server's time; the mark is set until it
+        // is seen as the answer.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                x("xprop", {"-id", QString::number(a.id()), "-f", "_NET_WM_STATE", "32a", "-set",
+                            "_NET_WM_STATE", "_NET_WM_STATE_DEMANDS_ATTENTION"});
+                return support.placesWindowsItself();
+            },
+            deadline));
+        QCOMPARE(a.app->windowManagerNotice()->message(), WindowManagerNotice::text());
+        QVERIFY(!a.app->focusFollows().isRunning());
+        QVERIFY(switchWindowManager("openbox", {}, "Openbox"));
+        QTRY_VERIFY_WITH_TIMEOUT(!support.placesWindowsItself(), deadline);
+        QTRY_VERIFY_WITH_TIMEOUT(a.app->focusFollows().isRunning(), deadline);
     }
 };
 
