@@ -54,6 +54,7 @@ ContentView::ContentView(BrowserModel &model, AudioPreviewPlayer &player, TagSto
     m_waveform->setFixedHeight(waveformHeight);
 
     auto *layout = new QVBoxLayout(this);
+    m_layout = layout;
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_saveProblem);
@@ -71,6 +72,11 @@ ContentView::ContentView(BrowserModel &model, AudioPreviewPlayer &player, TagSto
 }
 
 ContentView::~ContentView() = default;
+
+void ContentView::addNotice(QWidget *notice)
+{
+    m_layout->insertWidget(m_layout->indexOf(m_saveProblem) + 1, notice);
+}
 
 QSize ContentView::sizeHint() const
 {

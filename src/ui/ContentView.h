@@ -8,6 +8,7 @@ class AudioPreviewPlayer;
 class BrowserModel;
 class ErrorOverlay;
 class QFrame;
+class QVBoxLayout;
 class SaveProblemBanner;
 class SearchBar;
 class SidebarView;
@@ -31,6 +32,8 @@ public:
     Q_DISABLE_COPY_MOVE(ContentView)
 
     QSize sizeHint() const override;
+    // A strip of the shell's own, shown under the settings-save problem.
+    void addNotice(QWidget *notice);
 
     VolumeBar *volumeBar() const { return m_volumeBar; }
     SearchBar *searchBar() const { return m_searchBar; }
@@ -43,6 +46,7 @@ private:
     void updateSearchBar();
 
     BrowserModel &m_model;
+    QVBoxLayout *m_layout = nullptr;
     SaveProblemBanner *m_saveProblem = nullptr;
     VolumeBar *m_volumeBar = nullptr;
     SearchBar *m_searchBar = nullptr;

@@ -21,6 +21,8 @@
 #include "UpdaterManager.h"
 #include "UrlOpener.h"
 #include "WindowController.h"
+#include "WindowManagerNotice.h"
+#include "WindowManagerSupport.h"
 #include "X11Connection.h"
 #include "X11FocusEnvironment.h"
 
@@ -50,6 +52,11 @@ QString dockIcon(DockMode mode)
     return QStringLiteral("macwindow");
 }
 
+const QString pinToolTip =
+    QStringLiteral("Pin the window above your DAW. Your cursor then steers focus, so the "
+                   "spacebar previews here and plays in your DAW.");
+const QString dockToolTip = QStringLiteral("Snap the window to a screen edge");
+
 } // namespace
 
 WavelarkApp::WavelarkApp() : WavelarkApp(Services{}) {}
@@ -63,11 +70,15 @@ WavelarkApp::WavelarkApp(Services services)
     m_player->setPeaksCache(std::make_shared<const PeaksCache>(
         services.peaksCacheDirectory.isEmpty() ? PeaksCache::defaultDirectory()
                                                : services.peaksCacheDirectory));
-    m_windowController = std::make_unique<WindowController>(*m_defaults);
     m_x11 = X11Connection::open();
+    m_windowManagerSupport = std::make_unique<WindowManagerSupport>();
+    m_windowManagerSupport->follow(m_x11.get());
+    m_windowController =
+        std::make_unique<WindowController>(*m_defaults, m_windowManagerSupport.get());
     m_focusEnvironment = services.focusEnvironment
                              ? std::move(services.focusEnvironment)
-                             : std::make_unique<X11FocusEnvironment>(m_x11.get(), nullptr);
+                             : std::make_unique<X11FocusEnvironment>(
+                                   m_x11.get(), m_windowManagerSupport.get(), nullptr);
     m_focusFollows = std::make_unique<FocusFollowsMouse>(*m_defaults, m_focusEnvironment.get());
     m_tagStore = std::make_unique<TagStore>(*m_defaults);
     m_model = std::make_unique<BrowserModel>(*m_defaults, services.indexFilePath,
@@ -165,6 +176,8 @@ void WavelarkApp::buildWindow(DialogPresenter &presenter)
     m_window->setWindowTitle(QStringLiteral("Wavelark"));
     m_window->setUnifiedTitleAndToolBarOnMac(true);
     m_content = new ContentView(*m_model, *m_player, *m_tagStore, m_window.get());
+    m_windowManagerNotice = new WindowManagerNotice(*m_windowManagerSupport, m_content);
+    m_content->addNotice(m_windowManagerNotice);
     m_window->setCentralWidget(m_content);
     buildToolBar();
     buildMenus(presenter);
@@ -203,12 +216,12 @@ void WavelarkApp::buildToolBar()
     m_alwaysOnTopAction = m_toolBar->addAction(QStringLiteral("Always on Top"));
     m_alwaysOnTopAction->setObjectName(QStringLiteral("alwaysOnTop"));
     m_alwaysOnTopAction->setCheckable(true);
-    m_alwaysOnTopAction->setToolTip(
-        QStringLiteral("Pin the window above your DAW. Your cursor then steers focus, so the "
-                       "spacebar previews here and plays in your DAW."));
+    m_alwaysOnTopAction->setToolTip(pinToolTip);
     connect(m_alwaysOnTopAction, &QAction::toggled, m_windowController.get(),
             &WindowController::setAlwaysOnTop);
     connect(m_windowController.get(), &WindowController::isAlwaysOnTopChanged, this,
+            &WavelarkApp::updateWindowCommands);
+    connect(m_windowManagerSupport.get(), &WindowManagerSupport::placesWindowsItselfChanged, this,
             &WavelarkApp::updateWindowCommands);
 
     buildDockMenu(iconColor);
@@ -237,6 +250,11 @@ void WavelarkApp::buildDockMenu(const QColor &iconColor)
 {
     auto *menu = new QMenu(QStringLiteral("Dock"), m_window.get());
     menu->setObjectName(QStringLiteral("dockMenu"));
+    // Says why every entry is off where the window manager places windows itself.
+    m_dockReasonAction =
+        menu->addAction(QStringLiteral("This window manager places windows itself"));
+    m_dockReasonAction->setObjectName(QStringLiteral("dockReason"));
+    m_dockReasonAction->setEnabled(false);
     m_dockGroup = new QActionGroup(menu);
     m_dockGroup->setExclusive(true);
     const struct
@@ -269,7 +287,7 @@ void WavelarkApp::buildDockMenu(const QColor &iconColor)
     m_dockButton = new QToolButton(m_toolBar);
     m_dockButton->setObjectName(QStringLiteral("dock"));
     m_dockButton->setText(QStringLiteral("Dock"));
-    m_dockButton->setToolTip(QStringLiteral("Snap the window to a screen edge"));
+    m_dockButton->setToolTip(dockToolTip);
     m_dockButton->setAccessibleName(QStringLiteral("Dock"));
     m_dockButton->setMenu(menu);
     m_dockButton->setPopupMode(QToolButton::InstantPopup);
@@ -291,23 +309,32 @@ QList<QAction *> WavelarkApp::dockActions() const
 void WavelarkApp::updateWindowCommands()
 {
     const QColor iconColor = m_window->palette().color(QPalette::ButtonText);
-    const bool onTop = m_windowController->isAlwaysOnTop();
+    // Where the window manager places windows itself the controls show what really happens; the
+    // controller keeps the user's choices for a desktop that honours them.
+    const bool honoured = !m_windowManagerSupport->placesWindowsItself();
+    const bool onTop = honoured && m_windowController->isAlwaysOnTop();
     {
         const QSignalBlocker blocker(m_alwaysOnTopAction);
         m_alwaysOnTopAction->setChecked(onTop);
     }
+    m_alwaysOnTopAction->setEnabled(honoured);
+    m_alwaysOnTopAction->setToolTip(honoured ? pinToolTip : WindowManagerNotice::text());
     m_alwaysOnTopAction->setIcon(
         SymbolIcon::icon(onTop ? QStringLiteral("pin.fill") : QStringLiteral("pin"), iconColor));
-    const DockMode mode = m_windowController->dockMode();
+    const DockMode mode = honoured ? m_windowController->dockMode() : DockMode::Off;
     for (QAction *action : m_dockGroup->actions()) {
         const auto entryMode = static_cast<DockMode>(action->data().toInt());
         action->setChecked(entryMode == mode);
+        action->setEnabled(honoured);
         // The style's own mark for a checked item with an icon is a faint frame; the accent
         // tells the current mode at a glance.
         action->setIcon(
             SymbolIcon::icon(dockIcon(entryMode), entryMode == mode ? Theme::accent() : iconColor));
     }
+    m_resetPositionAction->setEnabled(honoured);
+    m_dockReasonAction->setVisible(!honoured);
     m_dockButton->setIcon(SymbolIcon::icon(dockIcon(mode), iconColor));
+    m_dockButton->setToolTip(honoured ? dockToolTip : WindowManagerNotice::text());
 }
 
 void WavelarkApp::buildMenus(DialogPresenter &presenter)

@@ -30,6 +30,8 @@ class UpdaterManager;
 class UrlOpener;
 class WindowController;
 class WindowHost;
+class WindowManagerNotice;
+class WindowManagerSupport;
 class X11Connection;
 
 // The application: it creates the long-lived objects once, in order, and the one main window
@@ -73,6 +75,8 @@ public:
     BrowserModel &model() const { return *m_model; }
     WindowController &windowController() const { return *m_windowController; }
     FocusFollowsMouse &focusFollows() const { return *m_focusFollows; }
+    WindowManagerSupport &windowManagerSupport() const { return *m_windowManagerSupport; }
+    WindowManagerNotice *windowManagerNotice() const { return m_windowManagerNotice; }
     QMainWindow *window() const { return m_window.get(); }
     ContentView *content() const { return m_content; }
     QToolBar *toolBar() const { return m_toolBar; }
@@ -111,6 +115,7 @@ private:
     std::unique_ptr<Preferences> m_defaults;
     std::unique_ptr<AudioPreviewPlayer> m_player;
     std::unique_ptr<X11Connection> m_x11;
+    std::unique_ptr<WindowManagerSupport> m_windowManagerSupport;
     std::unique_ptr<WindowController> m_windowController;
     std::unique_ptr<FocusEnvironment> m_focusEnvironment;
     std::unique_ptr<FocusFollowsMouse> m_focusFollows;
@@ -138,6 +143,8 @@ private:
     QToolButton *m_dockButton = nullptr;
     QActionGroup *m_dockGroup = nullptr;
     QAction *m_resetPositionAction = nullptr;
+    QAction *m_dockReasonAction = nullptr;
+    WindowManagerNotice *m_windowManagerNotice = nullptr;
     bool m_contentShown = false;
     TextEditActions *m_textEditActions = nullptr;
     QPointer<QWidget> m_about;

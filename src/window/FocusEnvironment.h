@@ -51,7 +51,8 @@ public:
     ~FocusEnvironment() override;
     Q_DISABLE_COPY_MOVE(FocusEnvironment)
 
-    // False where the session gives no access to other applications' windows (Wayland).
+    // False where the session gives no access to other applications' windows (Wayland), or the
+    // window manager cannot keep our window above the partner's.
     virtual bool isAvailable() const = 0;
     virtual AppId selfId() const = 0;
     virtual std::optional<Application> frontmostApplication() = 0;
@@ -75,4 +76,5 @@ public:
 
 Q_SIGNALS:
     void applicationActivated(const FocusEnvironment::Application &application);
+    void availabilityChanged();
 };

@@ -26,6 +26,9 @@ FocusFollowsMouse::FocusFollowsMouse(Preferences &defaults, FocusEnvironment *en
                          QStringLiteral("nautilus-desktop"), QStringLiteral("wavelark")};
     m_timer.setInterval(pollIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &FocusFollowsMouse::poll);
+    if (environment)
+        connect(environment, &FocusEnvironment::availabilityChanged, this,
+                &FocusFollowsMouse::availabilityChanged);
     const QVariant stored = defaults.objectForKey(enabledKey);
     if (stored.typeId() == QMetaType::Bool && stored.toBool()) {
         m_isEnabled = true;
@@ -67,6 +70,17 @@ void FocusFollowsMouse::start()
         m_environment->startWatching();
     }
     m_timer.start();
+}
+
+void FocusFollowsMouse::availabilityChanged()
+{
+    // The setting is the user's and stays; only whether it can act changes.
+    if (!m_isEnabled || !m_environment)
+        return;
+    if (m_environment->isAvailable())
+        start();
+    else
+        stop();
 }
 
 void FocusFollowsMouse::stop()

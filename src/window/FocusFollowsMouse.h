@@ -66,6 +66,7 @@ private:
     };
 
     void applicationBecameActive(const FocusEnvironment::Application &application);
+    void availabilityChanged();
     std::optional<PendingActivation> takeDueRetry();
     // What the pointer at `p` asks to be active, if anything.
     std::optional<AppId> wantedAt(QPoint p, AppId partnerAtStart);

@@ -10,6 +10,8 @@
 #include <QWindow>
 #include <QWindowStateChangeEvent>
 
+#include <utility>
+
 namespace {
 
 // How long, in 100 ms checks, a frame we set is watched for the window manager's decorations.
@@ -98,7 +100,9 @@ void QtWindowHost::settle()
 {
     if (!m_window || !m_target || --m_settleChecks <= 0) {
         m_settleTimer.stop();
-        m_target.reset();
+        const std::optional<QRect> asked = std::exchange(m_target, std::nullopt);
+        if (m_window && asked && m_canPlace && m_window->isVisible())
+            Q_EMIT frameSettled(*asked, frame());
         return;
     }
     // The decorations arrive after mapping: keep the outer frame where it was asked to be.

@@ -3,6 +3,7 @@
 #include "WindowController.h"
 
 #include "WindowHost.h"
+#include "WindowManagerSupport.h"
 #include "platform/Preferences.h"
 
 #include <QMetaType>
@@ -38,9 +39,13 @@ bool isDocked(DockMode mode)
 
 } // namespace
 
-WindowController::WindowController(Preferences &defaults, QObject *parent)
-    : QObject(parent), m_defaults(defaults)
+WindowController::WindowController(Preferences &defaults, WindowManagerSupport *support,
+                                   QObject *parent)
+    : QObject(parent), m_defaults(defaults), m_support(support)
 {
+    if (support)
+        connect(support, &WindowManagerSupport::placesWindowsItselfChanged, this,
+                &WindowController::windowManagerSupportChanged);
     const std::optional<bool> legacy = storedBool(defaults, pinnedKey);
     std::optional<DockMode> stored;
     if (const std::optional<QString> text = defaults.stringForKey(dockModeKey))
@@ -77,19 +82,59 @@ void WindowController::setAlwaysOnTop(bool onTop)
 
 void WindowController::setWindow(WindowHost *window)
 {
+    disconnect(m_placementObserver);
     m_window = window;
+    if (window)
+        m_placementObserver =
+            connect(window, &WindowHost::frameSettled, this, &WindowController::checkPlacement);
+}
+
+bool WindowController::isHonoured() const
+{
+    return !m_support || !m_support->placesWindowsItself();
+}
+
+void WindowController::windowManagerSupportChanged(bool placesItself)
+{
+    if (placesItself)
+        applyLevel();
+    else
+        apply(m_dockMode);
+}
+
+void WindowController::checkPlacement(const QRect &asked, const QRect &actual)
+{
+    if (!m_support || !isDocked(m_dockMode))
+        return;
+    // The free edge is the user's to drag, even in the first moment; the docked edge and the full
+    // height are the window manager's answer.
+    const int edge = m_dockMode == DockMode::Left ? actual.left() - asked.left()
+                                                  : actual.right() - asked.right();
+    const int off = std::max({std::abs(edge), std::abs(actual.top() - asked.top()),
+                              std::abs(actual.bottom() - asked.bottom())});
+    // One window alone on a tiling desktop covers the screen, which keeps both edges.
+    const std::optional<QRect> area = m_window ? m_window->windowScreenArea() : std::nullopt;
+    const bool fillsScreen = area && actual.width() - asked.width() > placementTolerance &&
+                             actual.left() <= area->left() + placementTolerance &&
+                             actual.right() >= area->right() - placementTolerance;
+    if (off > placementTolerance || fillsScreen)
+        m_support->reportFrameNotKept();
 }
 
 void WindowController::applyLevel()
 {
     if (m_window)
-        m_window->setAlwaysOnTop(m_isAlwaysOnTop);
+        m_window->setAlwaysOnTop(m_isAlwaysOnTop && isHonoured());
 }
 
 void WindowController::apply(std::optional<DockMode> previous)
 {
     if (!m_window)
         return;
+    if (!isHonoured()) {
+        applyLevel();
+        return;
+    }
     if (m_window->isFullScreen()) {
         // The frame can only be set once full screen is over; the latest request wins.
         disconnect(m_fullScreenObserver);
@@ -201,7 +246,7 @@ void WindowController::startResizeObserver(WindowHost *window)
 
 void WindowController::recordDockWidth()
 {
-    if (m_isApplyingFrame || !isDocked(m_dockMode) || !m_resizeObserved)
+    if (m_isApplyingFrame || !isDocked(m_dockMode) || !m_resizeObserved || !isHonoured())
         return;
     const int width = m_resizeObserved->frame().width();
     std::optional<QRect> area = m_resizeObserved->windowScreenArea();

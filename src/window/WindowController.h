@@ -12,6 +12,7 @@
 #include <optional>
 
 class Preferences;
+class WindowManagerSupport;
 
 // Docks the main window to a screen edge at the user's width, restores the floating frame when
 // docking ends, keeps the window above others on request, and re-applies all of it when the
@@ -28,8 +29,14 @@ public:
     static constexpr int defaultFloatingWidth = 440;
     static constexpr int maximumFloatingHeight = 720;
     static inline const QRect fallbackScreenArea{0, 0, 1440, 900};
+    // How far, in pixels, a docked frame's docked edge, top or bottom may lie from where it was put
+    // and still count as kept.
+    static constexpr int placementTolerance = 4;
 
-    explicit WindowController(Preferences &defaults, QObject *parent = nullptr);
+    // Where `support` says the window manager places windows itself, nothing is docked or kept
+    // on top and no width is recorded; the stored choices stay as they are. Null: always honoured.
+    explicit WindowController(Preferences &defaults, WindowManagerSupport *support = nullptr,
+                              QObject *parent = nullptr);
     ~WindowController() override;
     Q_DISABLE_COPY_MOVE(WindowController)
 
@@ -60,11 +67,16 @@ private:
     QRect defaultFloatingFrame() const;
     double customDockWidth() const;
     void recordDockWidth();
+    bool isHonoured() const;
+    void checkPlacement(const QRect &asked, const QRect &actual);
+    void windowManagerSupportChanged(bool placesItself);
 
     Preferences &m_defaults;
+    QPointer<WindowManagerSupport> m_support;
     DockMode m_dockMode = DockMode::Off;
     bool m_isAlwaysOnTop = false;
     QPointer<WindowHost> m_window;
+    QMetaObject::Connection m_placementObserver;
     std::optional<QRect> m_savedFrame;
     bool m_screenObserver = false;
     QPointer<WindowHost> m_resizeObserved;

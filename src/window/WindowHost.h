@@ -43,4 +43,6 @@ Q_SIGNALS:
     // Screens were added or removed, or one changed its geometry or work area.
     void screensChanged();
     void fullScreenExited();
+    // A moment after a frame was set on the shown window: where the window manager has it now.
+    void frameSettled(const QRect &asked, const QRect &actual);
 };

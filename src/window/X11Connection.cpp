@@ -13,6 +13,10 @@
 namespace {
 
 constexpr uint32_t allWorkspaces = 0xFFFFFFFF;
+// ICCCM's UrgencyHint bit in the flags that open WM_HINTS.
+constexpr uint32_t urgencyHint = 1U << 8;
+// How long after an activation request of our own window its property changes count as the answer.
+constexpr qint64 answerWindowMs = 2000;
 
 // The screen number from DISPLAY (":0.1" is screen 1); Qt connects to the default screen.
 int defaultScreenNumber()
@@ -152,6 +156,71 @@ void X11Connection::requestActivation(xcb_window_t window, xcb_timestamp_t time)
     xcb_ewmh_request_change_active_window(&m_ewmh, m_screenNumber, window,
                                           XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, time, XCB_NONE);
     xcb_flush(m_connection);
+    if (isOwn(window)) {
+        m_askedOwn = window;
+        m_askedClock.start();
+    }
+}
+
+void X11Connection::checkActivationAnswer()
+{
+    const xcb_window_t window = m_askedOwn;
+    if (window == XCB_NONE)
+        return;
+    // One round trip for all three.
+    const xcb_get_property_cookie_t state = xcb_ewmh_get_wm_state(&m_ewmh, window);
+    const xcb_get_property_cookie_t hints =
+        xcb_get_property(m_connection, 0, window, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 0, 1);
+    const xcb_get_property_cookie_t active = xcb_ewmh_get_active_window(&m_ewmh, m_screenNumber);
+    bool urgent = false;
+    xcb_ewmh_get_atoms_reply_t atoms;
+    if (xcb_ewmh_get_wm_state_reply(&m_ewmh, state, &atoms, nullptr)) {
+        for (uint32_t i = 0; i < atoms.atoms_len; ++i)
+            urgent = urgent || atoms.atoms[i] == m_ewmh._NET_WM_STATE_DEMANDS_ATTENTION;
+        xcb_ewmh_get_atoms_reply_wipe(&atoms);
+    }
+    if (const ReplyPtr<xcb_get_property_reply_t> reply(
+            xcb_get_property_reply(m_connection, hints, nullptr));
+        reply && reply->format == 32 && xcb_get_property_value_length(reply.get()) >= 4) {
+        uint32_t flags = 0;
+        std::memcpy(&flags, xcb_get_property_value(reply.get()), sizeof flags);
+        urgent = urgent || (flags & urgencyHint) != 0;
+    }
+    xcb_window_t activeNow = XCB_NONE;
+    xcb_ewmh_get_active_window_reply(&m_ewmh, active, &activeNow, nullptr);
+    if (!urgent || activeNow == window)
+        return;
+    m_askedOwn = XCB_NONE;
+    Q_EMIT activationAnsweredWithUrgency();
+}
+
+std::optional<bool> X11Connection::supportsAbove()
+{
+    xcb_ewmh_get_atoms_reply_t supported;
+    if (!xcb_ewmh_get_supported_reply(&m_ewmh, xcb_ewmh_get_supported(&m_ewmh, m_screenNumber),
+                                      &supported, nullptr))
+        return std::nullopt;
+    bool above = false;
+    for (uint32_t i = 0; i < supported.atoms_len; ++i)
+        above = above || supported.atoms[i] == m_ewmh._NET_WM_STATE_ABOVE;
+    const bool named = supported.atoms_len > 0;
+    xcb_ewmh_get_atoms_reply_wipe(&supported);
+    return named ? std::optional<bool>(above) : std::nullopt;
+}
+
+void X11Connection::callLater(bool &pending, void (X11Connection::*method)())
+{
+    // Never inside Qt's event dispatch, and once for a burst of events.
+    if (pending)
+        return;
+    pending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, &pending, method] {
+            pending = false;
+            (this->*method)();
+        },
+        Qt::QueuedConnection);
 }
 
 xcb_window_t X11Connection::activeWindow()
@@ -187,16 +256,20 @@ bool X11Connection::nativeEventFilter(const QByteArray &eventType, void *message
                 requestActivation(std::exchange(m_activationTarget, XCB_NONE), property->time);
             return true;
         }
-        if (property->window == m_root && property->atom == m_ewmh._NET_ACTIVE_WINDOW &&
-            !m_activeChangePending) {
-            m_activeChangePending = true;
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    m_activeChangePending = false;
-                    Q_EMIT activeWindowChanged();
-                },
-                Qt::QueuedConnection);
+        if (property->window == m_root) {
+            if (property->atom == m_ewmh._NET_ACTIVE_WINDOW)
+                callLater(m_activeChangePending, &X11Connection::activeWindowChanged);
+            else if (property->atom == m_ewmh._NET_SUPPORTED)
+                callLater(m_supportedChangePending, &X11Connection::supportedChanged);
+            else if (property->atom == m_ewmh._NET_SUPPORTING_WM_CHECK)
+                callLater(m_managerChangePending, &X11Connection::windowManagerChanged);
+        } else if (property->window == m_askedOwn && m_askedOwn != XCB_NONE &&
+                   (property->atom == m_ewmh._NET_WM_STATE ||
+                    property->atom == XCB_ATOM_WM_HINTS)) {
+            if (m_askedClock.elapsed() > answerWindowMs)
+                m_askedOwn = XCB_NONE;
+            else
+                callLater(m_answerCheckPending, &X11Connection::checkActivationAnswer);
         }
         break;
     }

@@ -8,7 +8,10 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
+#include <QElapsedTimer>
+
 #include <memory>
+#include <optional>
 
 // Qt's own X connection with the EWMH atoms, for what Qt does not offer: all workspaces, the
 // stacking list, window owners and activation. Activation requests carry a fresh X server time,
@@ -40,17 +43,28 @@ public:
     // still waiting.
     void activate(xcb_window_t window);
     xcb_window_t activeWindow();
+    // Whether _NET_SUPPORTED lists _NET_WM_STATE_ABOVE; absent when no window manager names what
+    // it supports.
+    std::optional<bool> supportsAbove();
 
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
 
 Q_SIGNALS:
     // _NET_ACTIVE_WINDOW changed; delivered after the event, never inside Qt's event dispatch.
     void activeWindowChanged();
+    // The root window's _NET_SUPPORTED changed.
+    void supportedChanged();
+    // Another window manager took over (_NET_SUPPORTING_WM_CHECK changed).
+    void windowManagerChanged();
+    // Our own window, asked to become active, was marked urgent instead.
+    void activationAnsweredWithUrgency();
 
 private:
     X11Connection(xcb_connection_t *connection, int screenNumber);
     void createTimeWindow();
     void requestActivation(xcb_window_t window, xcb_timestamp_t time);
+    void callLater(bool &pending, void (X11Connection::*method)());
+    void checkActivationAnswer();
 
     xcb_connection_t *m_connection;
     xcb_ewmh_connection_t m_ewmh{};
@@ -60,6 +74,12 @@ private:
     uint32_t m_resourceBase = 0;
     xcb_timestamp_t m_lastTime = XCB_CURRENT_TIME;
     bool m_activeChangePending = false;
+    bool m_supportedChangePending = false;
+    bool m_managerChangePending = false;
+    bool m_answerCheckPending = false;
+    // Our window last asked to become active, watched for a while for the window manager's answer.
+    xcb_window_t m_askedOwn = XCB_NONE;
+    QElapsedTimer m_askedClock;
     // Never mapped; a property change on it makes the server report its time.
     xcb_window_t m_timeWindow = XCB_NONE;
     xcb_atom_t m_timeAtom = XCB_NONE;

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "X11FocusEnvironment.h"
 
+#include "WindowManagerSupport.h"
 #include "X11Connection.h"
 
 #include <QApplication>
@@ -36,14 +37,23 @@ QString processName(quint32 pid)
 
 } // namespace
 
-X11FocusEnvironment::X11FocusEnvironment(X11Connection *x11, QWidget *mainWindow, QObject *parent)
-    : FocusEnvironment(parent), m_x11(x11),
+X11FocusEnvironment::X11FocusEnvironment(X11Connection *x11, WindowManagerSupport *support,
+                                         QWidget *mainWindow, QObject *parent)
+    : FocusEnvironment(parent), m_x11(x11), m_support(support),
       m_mainWindow(mainWindow), m_self{AppId::Kind::Process, static_cast<quint32>(::getpid())}
 {
     m_clock.start();
     if (m_x11)
         connect(m_x11, &X11Connection::activeWindowChanged, this,
                 &X11FocusEnvironment::refreshActive);
+    if (m_support)
+        connect(m_support, &WindowManagerSupport::placesWindowsItselfChanged, this,
+                &FocusEnvironment::availabilityChanged);
+}
+
+bool X11FocusEnvironment::isAvailable() const
+{
+    return m_x11 && !(m_support && m_support->placesWindowsItself());
 }
 
 X11FocusEnvironment::~X11FocusEnvironment() = default;

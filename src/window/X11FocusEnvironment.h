@@ -12,6 +12,7 @@
 
 #include <xcb/xcb.h>
 
+class WindowManagerSupport;
 class X11Connection;
 
 // The focus controller's desktop on X11, through Qt's own connection: the pointer from
@@ -23,15 +24,17 @@ class X11FocusEnvironment final : public FocusEnvironment
     Q_OBJECT
 
 public:
-    // `x11` null: unavailable (Wayland without XWayland, or no X server).
-    X11FocusEnvironment(X11Connection *x11, QWidget *mainWindow, QObject *parent = nullptr);
+    // `x11` null: unavailable (Wayland without XWayland, or no X server); so it is while `support`
+    // says the window manager places windows itself.
+    X11FocusEnvironment(X11Connection *x11, WindowManagerSupport *support, QWidget *mainWindow,
+                        QObject *parent = nullptr);
     ~X11FocusEnvironment() override;
     Q_DISABLE_COPY_MOVE(X11FocusEnvironment)
 
     // Our window to activate; the shell hands it over once it exists.
     void setMainWindow(QWidget *window) { m_mainWindow = window; }
 
-    bool isAvailable() const override { return m_x11 != nullptr; }
+    bool isAvailable() const override;
     AppId selfId() const override { return m_self; }
     std::optional<Application> frontmostApplication() override;
     std::optional<Pointer> pointer() override;
@@ -58,6 +61,7 @@ private:
     void refreshActive();
 
     X11Connection *m_x11;
+    QPointer<WindowManagerSupport> m_support;
     QPointer<QWidget> m_mainWindow;
     AppId m_self;
     QElapsedTimer m_clock;

@@ -15,8 +15,10 @@
 #include "ui/SaveProblemBanner.h"
 #include "ui/SearchBar.h"
 #include "ui/WavelarkApp.h"
+#include "ui/WindowManagerNotice.h"
 #include "window/FocusFollowsMouse.h"
 #include "window/WindowController.h"
+#include "window/WindowManagerSupport.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -24,6 +26,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
+#include <QToolButton>
 
 namespace {
 
@@ -103,6 +106,62 @@ private Q_SLOTS:
         f.app->defaults().setDouble(600, QStringLiteral("windowDockWidthCustom"));
         dock.at(3)->trigger();
         QVERIFY(!f.app->defaults().objectForKey(QStringLiteral("windowDockWidthCustom")).isValid());
+    }
+
+    // Where the window manager places windows itself, the pin and the dock menu show what really
+    // happens and a notice says why, once; the stored choices return where they are honoured.
+    void windowControlsShowWhatTheWindowManagerDoes()
+    {
+        Fixture f;
+        QVERIFY(f.make());
+        WindowManagerSupport &support = f.app->windowManagerSupport();
+        WindowManagerNotice *notice = f.app->windowManagerNotice();
+        QAction *pin = f.app->alwaysOnTopAction();
+        const QList<QAction *> dock = f.app->dockActions();
+        f.app->windowController().setDockMode(DockMode::Right);
+        const QStringList keys{"windowDockMode", "windowAlwaysOnTop", "windowDockWidthCustom",
+                               "focusFollowsMouseEnabled"};
+        QVariantList before;
+        for (const QString &key : keys)
+            before.append(f.app->defaults().objectForKey(key));
+        QVERIFY(notice->message().isEmpty());
+        QVERIFY(pin->isChecked() && pin->isEnabled() && dock.at(1)->isChecked());
+
+        support.setKeepsWindowsAbove(false);
+        QCOMPARE(notice->message(), QStringLiteral("This window manager places windows itself: "
+                                                   "docking and always on top are off"));
+        QVERIFY(!pin->isChecked() && !pin->isEnabled());
+        QCOMPARE(pin->toolTip(), WindowManagerNotice::text());
+        QVERIFY(dock.at(2)->isChecked() && !dock.at(1)->isChecked());
+        for (QAction *action : dock)
+            QVERIFY(!action->isEnabled());
+        QVERIFY(f.app->window()->findChild<QAction *>("dockReason")->isVisible());
+        QCOMPARE(f.app->dockButton()->toolTip(), WindowManagerNotice::text());
+        QVERIFY(f.app->focusFollows().isEnabled());
+        QVariantList after;
+        for (const QString &key : keys)
+            after.append(f.app->defaults().objectForKey(key));
+        QCOMPARE(after, before);
+
+        notice->dismiss();
+        QVERIFY(notice->message().isEmpty());
+        support.setKeepsWindowsAbove(true);
+        QVERIFY(pin->isChecked() && pin->isEnabled() && dock.at(1)->isChecked());
+        QVERIFY(dock.at(0)->isEnabled() && dock.at(3)->isEnabled());
+        QVERIFY(!f.app->window()->findChild<QAction *>("dockReason")->isVisible());
+        const QRect area = f.app->window()->screen()->availableGeometry();
+        QTRY_COMPARE(f.app->window()->frameGeometry().right(), area.right());
+        // Said once: the next such window manager in the same session brings no second notice.
+        support.setKeepsWindowsAbove(false);
+        QVERIFY(notice->message().isEmpty());
+
+        // Not dismissed, the notice goes once the window manager honours the window after all.
+        Fixture g;
+        QVERIFY(g.make());
+        g.app->windowManagerSupport().reportFrameNotKept();
+        QCOMPARE(g.app->windowManagerNotice()->message(), WindowManagerNotice::text());
+        g.app->windowManagerSupport().forgetObservations();
+        QVERIFY(g.app->windowManagerNotice()->message().isEmpty());
     }
 
     void fileCommandsAndAbout()

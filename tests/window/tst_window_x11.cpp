@@ -9,8 +9,10 @@
 #include "platform/Preferences.h"
 #include "ui/DialogPresenter.h"
 #include "ui/WavelarkApp.h"
+#include "ui/WindowManagerNotice.h"
 #include "window/FocusFollowsMouse.h"
 #include "window/WindowController.h"
+#include "window/WindowManagerSupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,6 +21,7 @@
 #include <QMainWindow>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -96,6 +99,25 @@ bool activeStays(FocusFollowsMouse &focus, qulonglong window)
         QTest::qWait(20);
     }
     return activeWindow() == window;
+}
+
+// The display's window manager; the tiling case swaps it and puts openbox back.
+QProcess *windowManager = nullptr;
+
+// Stops the running window manager and starts `program`, which counts as running once the root
+// window names a supporting window with that window manager's name.
+bool switchWindowManager(const QString &program, const QStringList &arguments, const QString &name)
+{
+    windowManager->terminate();
+    windowManager->waitForFinished(deadline);
+    windowManager->start(program, arguments);
+    return QTest::qWaitFor(
+        [&name] {
+            const QString check = x("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
+            const QString id = check.section(QChar('#'), 1).trimmed();
+            return !id.isEmpty() && x("xprop", {"-id", id, "_NET_WM_NAME"}).contains(name);
+        },
+        deadline);
 }
 
 struct App
@@ -253,6 +275,102 @@ private Q_SLOTS:
         partner.kill();
         partner.waitForFinished();
     }
+
+    // A tiling window manager (i3) lists no _NET_WM_STATE_ABOVE and tiles every window: the
+    // notice says so, the pin and the dock menu show what really happens, focus following stays
+    // off, and the tiling gives no dock width. Back on openbox, all is as it was.
+    void tilingWindowManager()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("i3")).isEmpty())
+            QSKIP("i3 is not installed");
+        QTemporaryDir dir;
+        const QString config = dir.filePath("i3.config");
+        QVERIFY(TestSupport::writeFile(config, "# i3 config file (v4)\nfocus_follows_mouse no\n"));
+        // A failure half-way must not leave the next test with i3.
+        const auto openboxAgain = qScopeGuard([] {
+            if (!x("xprop", {"-root", "_NET_SUPPORTED"}).contains("_NET_WM_STATE_ABOVE"))
+                switchWindowManager("openbox", {}, "Openbox");
+        });
+        QVERIFY(switchWindowManager("i3", {"-c", config}, "i3"));
+        QVERIFY(!x("xprop", {"-root", "_NET_SUPPORTED"}).contains("_NET_WM_STATE_ABOVE"));
+        {
+            App a(dir.path());
+            QVERIFY(QTest::qWaitForWindowExposed(a.app->window(), deadline));
+            QCOMPARE(a.app->windowManagerNotice()->message(), WindowManagerNotice::text());
+            QVERIFY(!a.app->alwaysOnTopAction()->isChecked());
+            QVERIFY(!a.app->alwaysOnTopAction()->isEnabled());
+            const QList<QAction *> dock = a.app->dockActions();
+            QVERIFY(dock.at(2)->isChecked() && !dock.at(0)->isChecked());
+            QVERIFY(!dock.at(0)->isEnabled() && !dock.at(1)->isEnabled());
+            QVERIFY(!a.app->focusFollows().isRunning());
+            QTRY_VERIFY_WITH_TIMEOUT(outerFrame(a.id()).width() > 1000, deadline);
+            QVERIFY(!windowProperty(a.id(), "_NET_WM_STATE").contains("ABOVE"));
+
+            // A second window halves ours: i3's width is nobody's dock width.
+            QProcess other;
+            other.start("python3", {"-c", "import tkinter; r = tkinter.Tk(); r.title('Other'); "
+                                          "r.mainloop()"});
+            QVERIFY(other.waitForStarted());
+            QTRY_VERIFY_WITH_TIMEOUT(outerFrame(a.id()).width() < 1000, deadline);
+            QTRY_VERIFY_WITH_TIMEOUT(a.app->window()->frameGeometry().width() < 1000, deadline);
+            other.kill();
+            other.waitForFinished();
+            const Preferences &stored = a.app->defaults();
+            QVERIFY(!stored.objectForKey("windowDockWidthCustom").isValid());
+            QVERIFY(!stored.objectForKey("windowDockMode").isValid());
+            QVERIFY(!stored.objectForKey("windowAlwaysOnTop").isValid());
+
+            // The user's choices were kept for a window manager that honours them.
+            QVERIFY(switchWindowManager("openbox", {}, "Openbox"));
+            QTRY_VERIFY_WITH_TIMEOUT(!a.app->windowManagerSupport().placesWindowsItself(),
+                                     deadline);
+            QTRY_COMPARE_WITH_TIMEOUT(outerFrame(a.id()), QRect(0, 0, 440, 1000), deadline);
+            QTRY_VERIFY_WITH_TIMEOUT(windowProperty(a.id(), "_NET_WM_STATE").contains("ABOVE"),
+                                     deadline);
+            QVERIFY(a.app->alwaysOnTopAction()->isChecked() && dock.at(0)->isChecked());
+            QVERIFY(a.app->focusFollows().isRunning());
+            QVERIFY(a.app->windowManagerNotice()->message().isEmpty());
+        }
+        // Started on openbox, nothing is said.
+        App again(dir.path());
+        QVERIFY(QTest::qWaitForWindowExposed(again.app->window(), deadline));
+        QTRY_COMPARE_WITH_TIMEOUT(outerFrame(again.id()), QRect(0, 0, 440, 1000), deadline);
+        QVERIFY(!again.app->windowManagerSupport().placesWindowsItself());
+        QVERIFY(again.app->windowManagerNotice()->message().isEmpty());
+    }
+
+    // A window manager that answers our activation request only by marking the window urgent
+    // (played here by xprop, with no window manager to carry the request out) does not let
+    // focus follow the pointer: the notice says so; another window manager starts afresh.
+    void activationAnsweredWithUrgency()
+    {
+        windowManager->terminate();
+        QVERIFY(windowManager->waitForFinished(deadline));
+        const auto openboxAgain = qScopeGuard([] {
+            if (windowManager->state() == QProcess::NotRunning)
+                switchWindowManager("openbox", {}, "Openbox");
+        });
+        QTemporaryDir dir;
+        App a(dir.path());
+        QVERIFY(QTest::qWaitForWindowExposed(a.app->window(), deadline));
+        WindowManagerSupport &support = a.app->windowManagerSupport();
+        QVERIFY(!support.placesWindowsItself());
+        a.app->raise();
+        // The request leaves after a round trip for the server's time; the mark is set until it
+        // is seen as the answer.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                x("xprop", {"-id", QString::number(a.id()), "-f", "_NET_WM_STATE", "32a", "-set",
+                            "_NET_WM_STATE", "_NET_WM_STATE_DEMANDS_ATTENTION"});
+                return support.placesWindowsItself();
+            },
+            deadline));
+        QCOMPARE(a.app->windowManagerNotice()->message(), WindowManagerNotice::text());
+        QVERIFY(!a.app->focusFollows().isRunning());
+        QVERIFY(switchWindowManager("openbox", {}, "Openbox"));
+        QTRY_VERIFY_WITH_TIMEOUT(!support.placesWindowsItself(), deadline);
+        QTRY_VERIFY_WITH_TIMEOUT(a.app->focusFollows().isRunning(), deadline);
+    }
 };
 
 namespace {
@@ -329,6 +447,7 @@ int main(int argc, char **argv)
     }
     qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
+    windowManager = &server.wm;
     TestWindowX11 test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -4,6 +4,7 @@
 #include "window/FocusFollowsMouse.h"
 #include "window/WindowController.h"
 #include "window/WindowHost.h"
+#include "window/WindowManagerSupport.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -62,9 +63,9 @@ struct Fixture
         if (customWidth > 0)
             defaults.setDouble(customWidth, "windowDockWidthCustom");
     }
-    WindowController &connect()
+    WindowController &connect(WindowManagerSupport *support = nullptr)
     {
-        controller = std::make_unique<WindowController>(defaults);
+        controller = std::make_unique<WindowController>(defaults, support);
         controller->setWindow(&host);
         controller->startScreenObserver();
         controller->startResizeObserver(&host);
@@ -90,7 +91,7 @@ public:
         AppId owner;
     };
 
-    bool isAvailable() const override { return true; }
+    bool isAvailable() const override { return available; }
     AppId selfId() const override { return self; }
     std::optional<Application> frontmostApplication() override { return active; }
     std::optional<Pointer> pointer() override { return Pointer{position, buttonHeld}; }
@@ -141,6 +142,7 @@ public:
     QList<Window> windows{{QRect(0, 0, 440, 1000), self},
                           {QRect(440, 0, 800, 800), daw},
                           {QRect(1400, 0, 200, 200), other}};
+    bool available = true;
     std::optional<Application> active = Application{self, QStringLiteral("wavelark")};
     QPoint position{700, 100};
     bool buttonHeld = false;
@@ -284,6 +286,118 @@ private Q_SLOTS:
         f.host.areas = {QRect(0, 32, 1920, 1048)}; // another monitor, with a panel on top
         Q_EMIT f.host.screensChanged();
         QCOMPARE(f.host.frame(), QRect(1480, 32, 440, 1048));
+    }
+
+    // A docked frame as the window manager has it a moment later (`actual`, after docking in
+    // `mode`): only a docked edge or a height it did not keep tells that it places windows itself.
+    void judgesDockedFrames_data()
+    {
+        QTest::addColumn<DockMode>("mode");
+        QTest::addColumn<QRect>("actual");
+        QTest::addColumn<bool>("placesItself");
+        const DockMode left = DockMode::Left, right = DockMode::Right;
+        QTest::newRow("kept") << left << QRect(0, 0, 440, 1000) << false;
+        QTest::newRow("within a few pixels") << left << QRect(3, 2, 437, 996) << false;
+        QTest::newRow("free edge dragged by the user") << left << QRect(0, 0, 521, 1000) << false;
+        QTest::newRow("tiled over the whole screen, left")
+            << left << QRect(0, 0, 1600, 1000) << true;
+        QTest::newRow("tiled over the whole screen, right")
+            << right << QRect(0, 0, 1600, 1000) << true;
+        QTest::newRow("tiled in the right half, left") << left << QRect(800, 0, 800, 1000) << true;
+        QTest::newRow("shorter than the screen") << left << QRect(0, 0, 440, 980) << true;
+        QTest::newRow("below a bar") << right << QRect(1160, 20, 440, 980) << true;
+    }
+    void judgesDockedFrames()
+    {
+        QFETCH(DockMode, mode);
+        QFETCH(QRect, actual);
+        QFETCH(bool, placesItself);
+        Fixture f(mode);
+        WindowManagerSupport support;
+        f.connect(&support);
+        const QRect asked = f.host.frame();
+        Q_EMIT f.host.frameSettled(asked, actual);
+        QCOMPARE(support.placesWindowsItself(), placesItself);
+        // A floating window may be anywhere.
+        Fixture floating(DockMode::Off);
+        WindowManagerSupport floatingSupport;
+        floating.connect(&floatingSupport);
+        Q_EMIT floating.host.frameSettled(QRect(100, 100, 600, 500), actual);
+        QVERIFY(!floatingSupport.placesWindowsItself());
+    }
+
+    // Whatever shows that the window manager places windows itself (`evidence`): nothing is
+    // docked or kept on top and no width is taken from its tiling, the stored choices stay, and
+    // once another window manager takes over everything is as before.
+    void standsBackWhereTheWindowManagerPlacesWindows_data()
+    {
+        QTest::addColumn<QString>("evidence");
+        QTest::newRow("no _NET_WM_STATE_ABOVE") << "above";
+        QTest::newRow("frame not kept") << "frame";
+        QTest::newRow("activation answered with urgency") << "urgency";
+    }
+    void standsBackWhereTheWindowManagerPlacesWindows()
+    {
+        QFETCH(QString, evidence);
+        Fixture f(DockMode::Left);
+        f.defaults.setBool(true, "windowAlwaysOnTop");
+        WindowManagerSupport support;
+        QSignalSpy changes(&support, &WindowManagerSupport::placesWindowsItselfChanged);
+        WindowController &controller = f.connect(&support);
+        QVERIFY(f.host.onTop);
+        QCOMPARE(f.host.frames.size(), 1);
+        if (evidence == "above")
+            support.setKeepsWindowsAbove(false);
+        else if (evidence == "frame")
+            Q_EMIT f.host.frameSettled(f.host.frame(), QRect(800, 0, 800, 1000));
+        else
+            support.reportActivationAnsweredWithUrgency();
+        QVERIFY(support.placesWindowsItself());
+        QCOMPARE(changes.size(), 1);
+        QVERIFY(!f.host.onTop);
+
+        f.host.m_frame = QRect(0, 0, 800, 1000); // tiled beside another window
+        f.host.userResize(800);
+        controller.setDockMode(DockMode::Right);
+        Q_EMIT f.host.screensChanged();
+        QCOMPARE(f.host.frames.size(), 1);
+        QCOMPARE(f.customWidth(), 0.0);
+        QVERIFY(!f.host.onTop);
+        // The choices are the user's and stay for a desktop that honours them.
+        QCOMPARE(controller.dockMode(), DockMode::Right);
+        QVERIFY(controller.isAlwaysOnTop());
+        QCOMPARE(f.defaults.stringForKey("windowDockMode"), QStringLiteral("right"));
+        QCOMPARE(f.defaults.objectForKey("windowAlwaysOnTop"), QVariant(true));
+
+        support.setKeepsWindowsAbove(true);
+        support.forgetObservations();
+        QVERIFY(!support.placesWindowsItself());
+        QCOMPARE(changes.size(), 2);
+        QVERIFY(f.host.onTop);
+        QCOMPARE(f.host.frame(), QRect(1160, 0, 440, 1000));
+    }
+
+    // Where focus cannot follow (the window manager places windows itself), the controller
+    // stops without giving up the user's setting, and runs again once it can.
+    void waitsWhileTheDesktopCannotFollow()
+    {
+        FocusFixture f;
+        f.userSwitch(daw, QPoint(700, 100));
+        QVERIFY(f.focus.isRunning());
+        f.desktop.available = false;
+        Q_EMIT f.desktop.availabilityChanged();
+        QVERIFY(!f.focus.isRunning());
+        QVERIFY(f.focus.isEnabled());
+        QCOMPARE(f.defaults.objectForKey("focusFollowsMouseEnabled"), QVariant(true));
+        f.desktop.available = true;
+        Q_EMIT f.desktop.availabilityChanged();
+        QVERIFY(f.focus.isRunning());
+        f.moveAndPoll(QPoint(200, 300), 600);
+        QCOMPARE(f.desktop.activations, QList<AppId>{self});
+        // Switched off meanwhile, it stays off.
+        f.focus.setEnabled(false);
+        Q_EMIT f.desktop.availabilityChanged();
+        QVERIFY(!f.focus.isRunning());
     }
 
     // The user switched to the partner `partnerName` (empty: never) with the pointer at
