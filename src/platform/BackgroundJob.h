@@ -4,6 +4,7 @@
 
 #include "CancelFlag.h"
 
+#include <QCoreApplication>
 #include <QFuture>
 #include <QFutureWatcher>
 #include <QObject>
@@ -48,15 +49,29 @@ private:
 };
 } // namespace detail
 
-// `work` runs on `pool` (the global one by default) and returns a value; `apply` receives it on
-// `owner`'s thread. Cancelling `flag` both stops a cooperative `work` and drops its result.
+// Jobs read the library, and a call to a share that stopped answering may never return. Qt's
+// global pool is waited for without end when the application object goes, which would keep the
+// app from quitting behind such a call: this pool gets a few seconds, then ends with the process.
+inline QThreadPool *pool()
+{
+    static QThreadPool *const threads = [] {
+        auto *created = new QThreadPool;
+        created->setMaxThreadCount(QThread::idealThreadCount());
+        qAddPostRoutine([] { pool()->waitForDone(3000); });
+        return created;
+    }();
+    return threads;
+}
+
+// `work` runs on `threads` (the library's pool by default) and returns a value; `apply` receives it
+// on `owner`'s thread. Cancelling `flag` both stops a cooperative `work` and drops its result.
 template <typename Work, typename Apply>
 void run(QObject *owner, CancelFlagPtr flag, Priority priority, Work &&work, Apply &&apply,
-         QThreadPool *pool = QThreadPool::globalInstance())
+         QThreadPool *threads = pool())
 {
     using Result = std::invoke_result_t<Work>;
     QFuture<Result> future =
-        QtConcurrent::run(pool, [work = std::forward<Work>(work), priority, flag] {
+        QtConcurrent::run(threads, [work = std::forward<Work>(work), priority, flag] {
             detail::PriorityScope scope(priority);
             Result result = work();
             // A superseded result can be large (a list of a million hits):
@@ -79,7 +94,7 @@ void run(QObject *owner, CancelFlagPtr flag, Priority priority, Work &&work, App
                 return;
             if (flag->isCancelled()) {
                 // Cancelled after the job's last look at the flag: still not freed here.
-                QThreadPool::globalInstance()->start(
+                pool()->start(
                     [dropped = std::make_shared<Result>(watcher->future().takeResult())] {});
                 return;
             }

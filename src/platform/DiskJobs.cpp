@@ -19,6 +19,8 @@ QThreadPool &pool()
         auto *created = new QThreadPool;
         created->setMaxThreadCount(64);
         created->setExpiryTimeout(10'000);
+        // Calls that answer are waited for at the end, for a moment; one that never will is not.
+        qAddPostRoutine([] { pool().waitForDone(1000); });
         return created;
     }();
     return *threads;
