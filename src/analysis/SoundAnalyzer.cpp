@@ -2,11 +2,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SoundAnalyzer.h"
 
+#include "AudioHasher.h"
 #include "KeyDetector.h"
 #include "KindClassifier.h"
 #include "LoudnessMeter.h"
 #include "OnsetTracker.h"
 #include "TempoEstimator.h"
+#include "TimbreTracker.h"
 
 #include "audio/AudioFileReader.h"
 #include "platform/CancelFlag.h"
@@ -20,6 +22,13 @@ namespace {
 
 constexpr int blockFrames = 0x10000;
 
+SoundAnalyzer::Listening failed()
+{
+    SoundAnalyzer::Listening listening;
+    listening.facts = SoundFacts::failed();
+    return listening;
+}
+
 bool isCancelled(const CancelFlag *cancel)
 {
     return cancel != nullptr && cancel->isCancelled();
@@ -29,20 +38,21 @@ bool isCancelled(const CancelFlag *cancel)
 
 namespace SoundAnalyzer {
 
-SoundFacts analyze(const QString &path, const CancelFlag *cancel,
-                   std::chrono::milliseconds timeLimit)
+Listening listen(const QString &path, const CancelFlag *cancel, std::chrono::milliseconds timeLimit)
 {
     const QDeadlineTimer deadline(timeLimit);
     const std::unique_ptr<AudioFileReader> file = AudioFileReader::open(path);
     if (file == nullptr || file->channelCount() <= 0 || file->sampleRate() <= 0)
-        return SoundFacts::failed();
+        return failed();
     const int channels = file->channelCount();
     const int rate = file->sampleRate();
     LoudnessMeter loudness(channels, rate);
     OnsetTracker onsets(rate);
     KeyDetector key(rate);
+    TimbreTracker timbre(rate);
+    AudioHasher hasher;
     if (!loudness.isValid() || !onsets.isValid())
-        return SoundFacts::failed();
+        return failed();
 
     AudioFileReader::Buffer buffer(channels, blockFrames);
     std::vector<float> mono(static_cast<size_t>(blockFrames));
@@ -51,13 +61,14 @@ SoundFacts analyze(const QString &path, const CancelFlag *cancel,
         if (isCancelled(cancel))
             return {};
         if (deadline.hasExpired())
-            return SoundFacts::failed();
+            return failed();
         buffer.setFrameLength(0);
         if (!file->read(buffer, blockFrames))
-            return SoundFacts::failed();
+            return failed();
         const int n = buffer.frameLength();
         if (n == 0)
             break;
+        hasher.add(buffer.floatChannelData(), channels, n);
         std::fill_n(mono.begin(), n, 0.0f);
         for (int c = 0; c < channels; ++c) {
             float *samples = buffer.channel(c);
@@ -69,13 +80,15 @@ SoundFacts analyze(const QString &path, const CancelFlag *cancel,
             }
         }
         if (!loudness.add(buffer.floatChannelData(), n))
-            return SoundFacts::failed();
+            return failed();
         onsets.add(mono.data(), n);
         key.add(mono.data(), n);
+        timbre.add(mono.data(), n);
         frames += n;
     }
     key.finish();
     onsets.finish();
+    timbre.finish();
 
     const double seconds = double(frames) / rate;
     const TempoEstimator::Tempo tempo =
@@ -83,8 +96,9 @@ SoundFacts analyze(const QString &path, const CancelFlag *cancel,
     const SoundFacts::Kind kind =
         KindClassifier::classify({seconds, tempo.wholeBeats, qsizetype(onsets.onsets().size()),
                                   onsets.meanSquares(), onsets.hopSeconds()});
-    return SoundFacts::analysed(tempo.bpm, key.key(), loudness.loudness(), loudness.truePeak(),
-                                kind);
+    return {
+        SoundFacts::analysed(tempo.bpm, key.key(), loudness.loudness(), loudness.truePeak(), kind),
+        timbre.descriptor(), hasher.finish(rate, channels)};
 }
 
 } // namespace SoundAnalyzer

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "SoundDescriptor.h"
 #include "SoundFacts.h"
 
 #include <QString>
@@ -16,9 +17,23 @@ namespace SoundAnalyzer {
 
 constexpr std::chrono::milliseconds defaultTimeLimit{30000};
 
-// Failed when the file cannot be opened or decoded, or the analysis outlasts `timeLimit` (checked
-// between blocks of about a second of sound); NotAnalysed when `cancel` was set meanwhile.
-SoundFacts analyze(const QString &path, const CancelFlag *cancel = nullptr,
-                   std::chrono::milliseconds timeLimit = defaultTimeLimit);
+// Everything one listening tells.
+struct Listening
+{
+    SoundFacts facts;
+    SoundDescriptor descriptor; // invalid for silence and whatever failed
+    quint64 audioHash = 0;      // of the decoded samples; 0 when the file was not decoded whole
+};
+
+// Facts failed when the file cannot be opened or decoded, or the analysis outlasts `timeLimit`
+// (checked between blocks of about a second of sound); NotAnalysed when `cancel` was set
+// meanwhile.
+Listening listen(const QString &path, const CancelFlag *cancel = nullptr,
+                 std::chrono::milliseconds timeLimit = defaultTimeLimit);
+inline SoundFacts analyze(const QString &path, const CancelFlag *cancel = nullptr,
+                          std::chrono::milliseconds timeLimit = defaultTimeLimit)
+{
+    return listen(path, cancel, timeLimit).facts;
+}
 
 } // namespace SoundAnalyzer
