@@ -1,0 +1,152 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "AnalysisWorkerProcess.h"
+
+#include "SoundAnalyzer.h"
+#include "SoundCache.h"
+
+#include "platform/FilePaths.h"
+
+#include <QElapsedTimer>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <sched.h>
+#include <sys/resource.h>
+
+namespace {
+
+constexpr qint64 saveIntervalMs = 5000;
+
+void lowerPriority()
+{
+    // Before any thread exists, so that the decoder's and FFTW's threads inherit both.
+    ::setpriority(PRIO_PROCESS, 0, 10);
+    sched_param parameter{};
+    parameter.sched_priority = 0;
+    ::sched_setscheduler(0, SCHED_IDLE, &parameter);
+}
+
+} // namespace
+
+QByteArray AnalysisWorkerProcess::requestLine(Request request, const QString &path)
+{
+    const QByteArray bytes = FilePaths::encoded(path);
+    QByteArray line;
+    line.reserve(bytes.size() + 3);
+    line.append(char(request));
+    for (const char c : bytes) {
+        if (c == '\\')
+            line.append("\\\\");
+        else if (c == '\n')
+            line.append("\\n");
+        else
+            line.append(c);
+    }
+    line.append('\n');
+    return line;
+}
+
+std::optional<std::pair<AnalysisWorkerProcess::Request, QByteArray>>
+AnalysisWorkerProcess::parseRequest(QByteArrayView line)
+{
+    if (line.endsWith('\n'))
+        line.chop(1);
+    if (line.isEmpty() ||
+        (line.front() != char(Request::Analyse) && line.front() != char(Request::RecordFailure)))
+        return std::nullopt;
+    QByteArray path;
+    path.reserve(line.size());
+    for (qsizetype i = 1; i < line.size(); ++i) {
+        if (line[i] != '\\') {
+            path.append(line[i]);
+            continue;
+        }
+        if (++i == line.size())
+            return std::nullopt;
+        if (line[i] == '\\')
+            path.append('\\');
+        else if (line[i] == 'n')
+            path.append('\n');
+        else
+            return std::nullopt;
+    }
+    if (path.isEmpty() || path.contains('\0'))
+        return std::nullopt;
+    return std::pair(Request(line.front()), path);
+}
+
+QByteArray AnalysisWorkerProcess::answerLine(const SoundFacts &facts)
+{
+    return facts.toBytes().toHex() + '\n';
+}
+
+std::optional<SoundFacts> AnalysisWorkerProcess::parseAnswer(QByteArrayView line)
+{
+    if (line.endsWith('\n'))
+        line.chop(1);
+    if (line.size() != 2 * SoundFacts::serializedSize)
+        return std::nullopt;
+    for (const char c : line) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return std::nullopt;
+    }
+    return SoundFacts::fromBytes(QByteArray::fromHex(line.toByteArray()));
+}
+
+int AnalysisWorkerProcess::run(int argc, char *argv[])
+{
+    lowerPriority();
+    QString cachePath;
+    std::chrono::milliseconds limit = SoundAnalyzer::defaultTimeLimit;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--cache") == 0 && i + 1 < argc)
+            cachePath = FilePaths::decoded(QByteArrayView(argv[++i]));
+        else if (std::strcmp(argv[i], "--time-limit") == 0 && i + 1 < argc)
+            limit = std::chrono::milliseconds(std::max(1L, std::atol(argv[++i])));
+    }
+    SoundCache cache(cachePath);
+    cache.load();
+    QElapsedTimer sinceSave;
+    sinceSave.start();
+
+    char *buffer = nullptr;
+    size_t capacity = 0;
+    ssize_t length = 0;
+    while ((length = ::getline(&buffer, &capacity, stdin)) > 0) {
+        const auto request = parseRequest(QByteArrayView(buffer, length));
+        SoundFacts facts = SoundFacts::failed();
+        if (request) {
+            const auto &[kind, path] = *request;
+            const std::optional<quint64> key = SoundCache::keyOf(path);
+            const std::optional<SoundFacts> known = key ? cache.find(*key) : std::nullopt;
+            if (kind == Request::RecordFailure) {
+                if (key)
+                    cache.insert(*key, facts);
+            } else if (known) {
+                facts = *known;
+            } else if (key) {
+                facts = SoundAnalyzer::analyze(FilePaths::decoded(path), nullptr, limit);
+                if (facts.status() != SoundFacts::Status::NotAnalysed)
+                    cache.insert(*key, facts);
+            }
+        }
+        const QByteArray answer = answerLine(facts);
+        if (std::fwrite(answer.constData(), 1, size_t(answer.size()), stdout) !=
+                size_t(answer.size()) ||
+            std::fflush(stdout) != 0)
+            break;
+        if (cache.pending() > 0 &&
+            (sinceSave.elapsed() >= saveIntervalMs || cache.pending() >= 4096)) {
+            cache.save();
+            sinceSave.restart();
+        }
+    }
+    std::free(buffer);
+    if (cache.pending() > 0)
+        cache.save();
+    return 0;
+}
