@@ -42,9 +42,16 @@ void AnalysisWorker::analyze(const QString &path)
     sendMore();
 }
 
-void AnalysisWorker::clearWaiting()
+QStringList AnalysisWorker::clearWaiting()
 {
-    std::erase_if(m_waiting, [](const Item &item) { return item.request == Request::Analyse; });
+    QStringList dropped;
+    std::erase_if(m_waiting, [&dropped](const Item &item) {
+        if (item.request != Request::Analyse)
+            return false;
+        dropped.append(item.path);
+        return true;
+    });
+    return dropped;
 }
 
 void AnalysisWorker::ensureProcess()

@@ -31,8 +31,8 @@ public:
     Q_DISABLE_COPY_MOVE(AnalysisWorker)
 
     void analyze(const QString &path);
-    // Drops the files not yet handed to the worker.
-    void clearWaiting();
+    // Drops the files not yet handed to the worker, and names them.
+    QStringList clearWaiting();
     // Files handed over or waiting.
     qsizetype pending() const { return qsizetype(m_waiting.size() + m_sent.size()); }
     // How often the worker was started again after a crash or an overrun.
