@@ -7,6 +7,7 @@
 #include "MemoryPolicy.h"
 #include "Preferences.h"
 #include "SingleInstance.h"
+#include "SoundCache.h"
 #include "Theme.h"
 #include "WavelarkApp.h"
 
@@ -160,6 +161,10 @@ int main(int argc, char *argv[])
                          QIcon(QStringLiteral(":/app/org.wavelark.Wavelark.svg"))));
 
     WavelarkApp wavelark;
+    wavelark.model().soundAnalysis().startWorker(
+        QCoreApplication::applicationFilePath(),
+        {QString::fromLatin1(AnalysisWorkerProcess::argument), QStringLiteral("--cache"),
+         SoundCache::defaultFilePath()});
     wavelark.show();
     wavelark.model().addDroppedFolders(urls(folders));
     QObject::connect(&instance, &SingleInstance::activationRequested, &wavelark,

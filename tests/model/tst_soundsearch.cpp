@@ -4,11 +4,13 @@
 
 #include "AnalysisWorkerProcess.h"
 #include "Fold.h"
+#include "IndexFile.h"
 #include "SampleSearch.h"
 #include "SoundAnalysisQueue.h"
 
 #include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using Kind = SoundFacts::Kind;
@@ -107,6 +109,38 @@ private Q_SLOTS:
             search.run(index, {}, {}, facts);
             QVERIFY(results.wait());
             QCOMPARE(search.results().size(), 0);
+        }
+    }
+
+    // Facts travel in the index file beside each entry; a file without them still reads.
+    void indexFileKeepsFacts_data()
+    {
+        QTest::addColumn<bool>("withFacts");
+        QTest::newRow("with facts") << true;
+        QTest::newRow("without") << false;
+    }
+    void indexFileKeepsFacts()
+    {
+        QFETCH(bool, withFacts);
+        SampleIndex::Builder builder;
+        for (const Sample &sample : library()) {
+            const QString name = QString::fromUtf8(sample.path).section(u'/', -1);
+            if (withFacts)
+                builder.append(sample.path, fold(name).toStdString(), sample.facts);
+            else
+                builder.append(sample.path, fold(name).toStdString());
+        }
+        const std::shared_ptr<const SampleIndex> written = builder.finish();
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"index.plist"_qs);
+        QVERIFY(IndexFile::write(*written, file));
+        const std::shared_ptr<const SampleIndex> read = IndexFile::read(file);
+        QCOMPARE(read->size(), library().size());
+        QCOMPARE(read->hasStoredFacts(), withFacts);
+        for (const Sample &sample : library()) {
+            const std::optional<size_t> entry = read->find(QString::fromUtf8(sample.path));
+            QVERIFY(entry);
+            QCOMPARE(read->storedFacts(*entry), withFacts ? sample.facts : SoundFacts());
         }
     }
 
