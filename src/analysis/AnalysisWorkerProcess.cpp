@@ -10,16 +10,58 @@
 #include <QElapsedTimer>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include <poll.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr qint64 saveIntervalMs = 5000;
+
+// Lines from stdin, read in blocks; it knows whether another request is already waiting.
+class RequestReader final
+{
+public:
+    // False at the end of the input.
+    bool next(QByteArray &line)
+    {
+        for (;;) {
+            const qsizetype end = m_buffer.indexOf('\n', m_start);
+            if (end >= 0) {
+                line = m_buffer.mid(m_start, end + 1 - m_start);
+                m_start = end + 1;
+                return true;
+            }
+            m_buffer.remove(0, m_start);
+            m_start = 0;
+            char block[65536];
+            const ssize_t got = ::read(STDIN_FILENO, block, sizeof block);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return false;
+            m_buffer.append(block, got);
+        }
+    }
+
+    bool waiting() const
+    {
+        if (m_buffer.indexOf('\n', m_start) >= 0)
+            return true;
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        return ::poll(&input, 1, 0) > 0;
+    }
+
+private:
+    QByteArray m_buffer;
+    qsizetype m_start = 0;
+};
 
 void lowerPriority()
 {
@@ -113,11 +155,10 @@ int AnalysisWorkerProcess::run(int argc, char *argv[])
     QElapsedTimer sinceSave;
     sinceSave.start();
 
-    char *buffer = nullptr;
-    size_t capacity = 0;
-    ssize_t length = 0;
-    while ((length = ::getline(&buffer, &capacity, stdin)) > 0) {
-        const auto request = parseRequest(QByteArrayView(buffer, length));
+    RequestReader reader;
+    QByteArray line;
+    while (reader.next(line)) {
+        const auto request = parseRequest(line);
         SoundFacts facts = SoundFacts::failed();
         if (request) {
             const auto &[kind, path] = *request;
@@ -145,7 +186,6 @@ int AnalysisWorkerProcess::run(int argc, char *argv[])
             sinceSave.restart();
         }
     }
-    std::free(buffer);
     if (cache.pending() > 0)
         cache.save();
     return 0;

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ContentView.h"
 
+#include "AnalysisStatusBar.h"
 #include "BrowserModel.h"
 #include "ErrorOverlay.h"
 #include "SaveProblemBanner.h"
@@ -50,8 +51,10 @@ ContentView::ContentView(BrowserModel &model, AudioPreviewPlayer &player, TagSto
     m_searchBar = new SearchBar(model, this);
     m_searchDivider = makeDivider(this);
     m_sidebar = new SidebarView(model, player, tags, this);
+    m_analysisStatus = new AnalysisStatusBar(model, this);
     m_waveform = new WaveformView(player, this);
     m_waveform->setFixedHeight(waveformHeight);
+    m_waveform->showSoundFactsFrom(model);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -62,6 +65,7 @@ ContentView::ContentView(BrowserModel &model, AudioPreviewPlayer &player, TagSto
     layout->addWidget(m_searchBar);
     layout->addWidget(m_searchDivider);
     layout->addWidget(m_sidebar, 1);
+    layout->addWidget(m_analysisStatus);
     layout->addWidget(makeDivider(this));
     layout->addWidget(m_waveform);
 
@@ -81,5 +85,6 @@ void ContentView::updateSearchBar()
 {
     const bool hasRoots = !m_model.roots().isEmpty();
     m_searchBar->setVisible(hasRoots);
+    m_analysisStatus->setVisible(hasRoots);
     m_searchDivider->setVisible(hasRoots);
 }
