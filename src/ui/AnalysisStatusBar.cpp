@@ -107,4 +107,7 @@ void AnalysisStatusBar::buildMenu()
     add(loudness, tr("Loud (−12 to −6 LUFS)"), QStringLiteral("lufs:-12..-6"));
     add(loudness, tr("Medium (−20 to −12 LUFS)"), QStringLiteral("lufs:-20..-12"));
     add(loudness, tr("Quiet (below −20 LUFS)"), QStringLiteral("lufs:-70..-20"));
+    m_menu->addSeparator();
+    m_columns = m_menu->addAction(tr("Show BPM and Key Columns"));
+    m_columns->setCheckable(true);
 }

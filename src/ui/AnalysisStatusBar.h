@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class BrowserModel;
+class QAction;
 class QLabel;
 class QMenu;
 class QToolButton;
@@ -25,6 +26,8 @@ public:
     QToolButton *pauseButton() const { return m_pause; }
     QToolButton *filterButton() const { return m_filter; }
     QMenu *filterMenu() const { return m_menu; }
+    // Checkable; whoever shows the results connects it.
+    QAction *columnsAction() const { return m_columns; }
 
     // `text` with `filter` added; a filter of the same kind ("bpm:…") already there is replaced.
     static QString withFilter(const QString &text, const QString &filter);
@@ -39,4 +42,5 @@ private:
     QToolButton *m_pause;
     QToolButton *m_filter;
     QMenu *m_menu;
+    QAction *m_columns = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "AnalysisStatusBar.h"
 #include "BrowserModel.h"
 #include "ErrorOverlay.h"
+#include "ResultsTableView.h"
 #include "SaveProblemBanner.h"
 #include "SearchBar.h"
 #include "SidebarView.h"
@@ -12,6 +13,7 @@
 #include "VolumeBar.h"
 #include "WaveformView.h"
 
+#include <QAction>
 #include <QFrame>
 #include <QVBoxLayout>
 
@@ -68,6 +70,11 @@ ContentView::ContentView(BrowserModel &model, AudioPreviewPlayer &player, TagSto
     layout->addWidget(m_analysisStatus);
     layout->addWidget(makeDivider(this));
     layout->addWidget(m_waveform);
+
+    ResultsTableView *results = m_sidebar->resultsTable();
+    m_analysisStatus->columnsAction()->setChecked(results->soundColumnsShown());
+    connect(m_analysisStatus->columnsAction(), &QAction::toggled, results,
+            &ResultsTableView::setSoundColumnsShown);
 
     m_overlay = new ErrorOverlay(model, player, this);
     connect(&model, &BrowserModel::rootsChanged, this, &ContentView::updateSearchBar);

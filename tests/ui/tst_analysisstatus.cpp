@@ -4,6 +4,8 @@
 
 #include "analysis/AnalysisWorkerProcess.h"
 #include "ui/AnalysisStatusBar.h"
+#include "ui/ResultsModel.h"
+#include "ui/ResultsTableView.h"
 #include "ui/SoundFactsText.h"
 #include "ui/WaveformView.h"
 
@@ -89,6 +91,53 @@ private Q_SLOTS:
         waveform.showSoundFactsFrom(*fixture.model);
         fixture.player->play(fixture.url(u"lib/a.wav"_qs));
         QTRY_VERIFY(waveform.titleText().endsWith(u"120 BPM  \u00B7  Am"_qs));
+    }
+
+    // Each file has its own tempo and key; the columns show them and sort the rows by them,
+    // unknown last, and the name column restores the search order.
+    void tempoAndKeyColumnsSort()
+    {
+        SearchFixture fixture;
+        QVERIFY(fixture.addIndexedRoot(u"lib"_qs,
+                                       {u"a.wav"_qs, u"b.wav"_qs, u"c.wav"_qs, u"d.wav"_qs}));
+        const auto answer = [](double bpm, int key) {
+            return QString::fromLatin1(AnalysisWorkerProcess::answerLine(
+                SoundFacts::analysed(bpm, key, -9, -1, SoundFacts::Kind::Loop)));
+        };
+        const QString script =
+            u"while IFS= read -r line; do case \"$line\" in *a.wav) printf '%1';; "
+            "*b.wav) printf '%2';; *c.wav) printf '%3';; *) printf '%4';; esac; done"_qs.arg(
+                answer(128, 0), answer(93.5, 21), answer(120, 3),
+                QString::fromLatin1(AnalysisWorkerProcess::answerLine(SoundFacts::failed())));
+        fixture.model->soundAnalysis().startWorker(u"sh"_qs, {u"-c"_qs, script});
+        QTRY_COMPARE(fixture.model->soundAnalysis().doneCount(), 4);
+
+        ResultsTableView table(*fixture.model, *fixture.player, *fixture.tags);
+        table.setSoundColumnsShown(true);
+        QCOMPARE(fixture.prefs->boolForKey(u"resultsSoundColumns"_qs), true);
+        fixture.model->setGlobalSearch(true);
+        fixture.model->setSearchText(u"wav"_qs);
+        ResultsModel &results = table.resultsModel();
+        QTRY_COMPARE(results.rowCount(), 4);
+        const auto column = [&results](int which) {
+            QStringList texts;
+            for (int row = 0; row < results.rowCount(); ++row)
+                texts.append(results.index(row, which).data().toString());
+            return texts;
+        };
+        QCOMPARE(column(ResultsModel::TempoColumn),
+                 (QStringList{u"128.0"_qs, u"93.5"_qs, u"120.0"_qs, QString()}));
+        QCOMPARE(column(ResultsModel::KeyColumn),
+                 (QStringList{u"C"_qs, u"Am"_qs, u"Eb"_qs, QString()}));
+        table.sortByColumn(ResultsModel::TempoColumn, Qt::AscendingOrder);
+        QCOMPARE(column(ResultsModel::NameColumn),
+                 (QStringList{u"b.wav"_qs, u"c.wav"_qs, u"a.wav"_qs, u"d.wav"_qs}));
+        table.sortByColumn(ResultsModel::KeyColumn, Qt::DescendingOrder);
+        QCOMPARE(column(ResultsModel::NameColumn),
+                 (QStringList{u"d.wav"_qs, u"b.wav"_qs, u"c.wav"_qs, u"a.wav"_qs}));
+        table.sortByColumn(ResultsModel::NameColumn, Qt::DescendingOrder);
+        QCOMPARE(column(ResultsModel::NameColumn),
+                 (QStringList{u"a.wav"_qs, u"b.wav"_qs, u"c.wav"_qs, u"d.wav"_qs}));
     }
 };
 
