@@ -9,11 +9,14 @@
 
 #include <QElapsedTimer>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <thread>
 
 #include <poll.h>
 #include <sched.h>
@@ -23,6 +26,8 @@
 namespace {
 
 constexpr qint64 saveIntervalMs = 5000;
+// The analysis's own clock is wall time; the watchdog times the processor.
+constexpr std::chrono::milliseconds wallLimit{std::chrono::hours(1)};
 
 // Lines from stdin, read in blocks; it knows whether another request is already waiting.
 class RequestReader final
@@ -61,6 +66,47 @@ public:
 private:
     QByteArray m_buffer;
     qsizetype m_start = 0;
+};
+
+qint64 processCpuMs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Ends the process when one file has used `limitMs` of processor time. Processor time, not
+// wall time: at idle priority a busy machine may hold the worker back for minutes, and that
+// must not count against the file. A file that blocks without computing is the app's to time.
+class CpuWatchdog final
+{
+public:
+    explicit CpuWatchdog(qint64 limitMs) : m_limitMs(limitMs), m_thread([this] { watch(); }) {}
+    ~CpuWatchdog()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    Q_DISABLE_COPY_MOVE(CpuWatchdog)
+
+    void startFile() { m_fileStart = processCpuMs(); }
+    void endFile() { m_fileStart = -1; }
+
+private:
+    void watch()
+    {
+        while (!m_stop) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            const qint64 start = m_fileStart;
+            if (start >= 0 && processCpuMs() - start > m_limitMs)
+                std::_Exit(3);
+        }
+    }
+
+    const qint64 m_limitMs;
+    std::atomic<qint64> m_fileStart{-1};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };
 
 void lowerPriority()
@@ -152,6 +198,7 @@ int AnalysisWorkerProcess::run(int argc, char *argv[])
     }
     SoundCache cache(cachePath);
     cache.load();
+    CpuWatchdog watchdog(limit.count());
     QElapsedTimer sinceSave;
     sinceSave.start();
 
@@ -170,7 +217,9 @@ int AnalysisWorkerProcess::run(int argc, char *argv[])
             } else if (known) {
                 facts = *known;
             } else if (key) {
-                facts = SoundAnalyzer::analyze(FilePaths::decoded(path), nullptr, limit);
+                watchdog.startFile();
+                facts = SoundAnalyzer::analyze(FilePaths::decoded(path), nullptr, wallLimit);
+                watchdog.endFile();
                 if (facts.status() != SoundFacts::Status::NotAnalysed)
                     cache.insert(*key, facts);
             }

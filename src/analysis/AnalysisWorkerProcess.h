@@ -31,7 +31,8 @@ public:
     };
 
     // Runs the worker until stdin ends; `arguments` after `argument`: [--cache FILE]
-    // [--time-limit MS]. Returns the process's exit status.
+    // [--time-limit MS], the processor time one file may take before the worker ends itself.
+    // Returns the process's exit status.
     static int run(int argc, char *argv[]);
 
     static QByteArray requestLine(Request request, const QString &path);

@@ -37,9 +37,11 @@ public:
     Q_DISABLE_COPY_MOVE(SoundAnalysisQueue)
 
     // Analysis starts once a worker command is known: `program` with `arguments` (see
-    // AnalysisWorkerProcess); `timeLimit` is the hard limit per file.
+    // AnalysisWorkerProcess). `timeLimit` is the wall time a file may take before the worker is
+    // killed; generous, as an idle-priority worker may wait long on a busy machine, and the
+    // worker limits the processor time of a file itself.
     void startWorker(const QString &program, const QStringList &arguments,
-                     std::chrono::milliseconds timeLimit = std::chrono::milliseconds(40000));
+                     std::chrono::milliseconds timeLimit = std::chrono::minutes(5));
 
     void setIndex(std::shared_ptr<const SampleIndex> index);
     // The file the user selected and the folder in view go first.

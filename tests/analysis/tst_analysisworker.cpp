@@ -142,6 +142,24 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(cache));
     }
 
+    // A file that takes more processor time than allowed ends the worker, which the app then
+    // starts again; the next file is analysed as usual.
+    void processorTimeLimit()
+    {
+        const QString slow = path(u"slow.wav"_qs);
+        QVERIFY(TestSupport::makeAudio(slow, u"sine=frequency=440:duration=120"_qs));
+        const QString loop = path(u"quick.wav"_qs);
+        QVERIFY(clicks(loop, 120));
+        AnalysisWorker worker(
+            QCoreApplication::applicationFilePath(),
+            {QString::fromLatin1(AnalysisWorkerProcess::argument), u"--time-limit"_qs, u"100"_qs},
+            60s);
+        const auto answers = collect(worker, {slow, loop});
+        QCOMPARE(answers.value(slow).status(), Status::Failed);
+        QCOMPARE(answers.value(loop).status(), Status::Analysed);
+        QCOMPARE(worker.restarts(), 1);
+    }
+
     // The cache answers for a file by its identity: moving it keeps the answer, editing it asks
     // for a new one. The planted answer (77 BPM) tells a cache hit from a fresh analysis.
     void cacheFollowsTheFileNotThePath_data()
