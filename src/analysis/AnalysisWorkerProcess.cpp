@@ -229,8 +229,9 @@ int AnalysisWorkerProcess::run(int argc, char *argv[])
                 size_t(answer.size()) ||
             std::fflush(stdout) != 0)
             break;
-        if (cache.pending() > 0 &&
-            (sinceSave.elapsed() >= saveIntervalMs || cache.pending() >= 4096)) {
+        // Saved whenever the worker runs out of work, and every few seconds while it is busy.
+        if (cache.pending() > 0 && (sinceSave.elapsed() >= saveIntervalMs ||
+                                    cache.pending() >= 4096 || !reader.waiting())) {
             cache.save();
             sinceSave.restart();
         }
