@@ -11,7 +11,9 @@
 // take 7.5-15 ms each. From the cache a file costs 0.17-0.3 ms, so a restart re-checks a
 // 1,000,000-file library in about 3-5 minutes of the idle worker, while analysing it from
 // scratch takes one core 3-11 hours at these per-file costs. The facts of 1,000,000 analysed
-// entries take 8.2 MB of heap (8.2 bytes a file) beside the index's 47 MB.
+// entries take 8.2 MB of heap (8.2 bytes a file) beside the index's 47 MB. 100,000 answers as
+// fast as a stand-in worker gives them pass the queue in 3.0 s; the longest GUI-thread event
+// meanwhile is 4.4 ms.
 
 #include "Preferences.h"
 #include "SampleIndex.h"
@@ -191,8 +193,8 @@ int main(int argc, char *argv[])
                       {QStringLiteral("-c"),
                        QStringLiteral("while IFS= read -r l; do printf '%1'; done").arg(answer)});
     loop.exec();
-    std::printf("%d answers through the queue: %.0f ms, %.1f us of GUI thread an answer at most "
-                "the rate; longest event %.1f ms\n",
+    std::printf("%d answers through the queue: %.0f ms, %.1f us an answer (wall time, a bound on "
+                "the GUI thread's share); longest GUI-thread event %.1f ms\n",
                 queued, double(clock.elapsed()), double(clock.nsecsElapsed()) / 1e3 / queued,
                 double(longest) / 1e6);
     return 0;
