@@ -23,6 +23,14 @@ struct CarriedFacts
     qint64 done = 0;
 };
 
+std::vector<std::string> utf8(const QStringList &paths)
+{
+    std::vector<std::string> out;
+    for (const QString &path : paths)
+        out.push_back(path.toUtf8().toStdString());
+    return out;
+}
+
 } // namespace
 
 SoundAnalysisQueue::SoundAnalysisQueue(Preferences &defaults, QObject *parent)
@@ -110,7 +118,8 @@ void SoundAnalysisQueue::carryOver(std::shared_ptr<const SampleIndex> index)
     m_carryCancel = flag;
     BackgroundJob::run(
         this, flag, BackgroundJob::Priority::Utility,
-        [index, old = m_ready ? m_index : nullptr, facts = m_facts, checked = m_checked, flag] {
+        [index, old = m_ready ? m_index : nullptr, facts = m_facts, checked = m_checked,
+         recheck = std::exchange(m_recheck, FileSystemChanges()), flag] {
             auto carried = std::make_shared<CarriedFacts>();
             if (!index)
                 return carried;
@@ -126,6 +135,12 @@ void SoundAnalysisQueue::carryOver(std::shared_ptr<const SampleIndex> index)
                     if (checked[from]) {
                         carried->checked[entry] = true;
                         ++carried->done;
+                    }
+                }
+                for (const quint32 entry : entriesIn(*index, recheck, *flag)) {
+                    if (carried->checked[entry]) {
+                        carried->checked[entry] = false;
+                        --carried->done;
                     }
                 }
             } else if (index->hasStoredFacts()) {
@@ -154,6 +169,60 @@ void SoundAnalysisQueue::carryOver(std::shared_ptr<const SampleIndex> index)
             else
                 setFocus(m_focusFolder, m_focusFile);
         });
+}
+
+std::vector<quint32> SoundAnalysisQueue::entriesIn(const SampleIndex &index,
+                                                   const FileSystemChanges &changes,
+                                                   const CancelFlag &flag)
+{
+    std::vector<quint32> entries;
+    if (changes.isEmpty())
+        return entries;
+    const std::vector<std::string> folders = utf8(changes.folders);
+    const std::vector<std::string> trees = utf8(changes.trees);
+    for (size_t entry = 0; entry < index.size(); ++entry) {
+        if ((entry + 1) % 8192 == 0 && flag.isCancelled())
+            return {};
+        const std::string_view folder = index.folderPath(entry);
+        const bool changed =
+            !changes.complete ||
+            std::find(folders.begin(), folders.end(), folder) != folders.end() ||
+            std::any_of(trees.begin(), trees.end(), [folder](const std::string &tree) {
+                return FilePaths::isAtOrBelow(folder, tree);
+            });
+        if (changed)
+            entries.push_back(quint32(entry));
+    }
+    return entries;
+}
+
+void SoundAnalysisQueue::recheck(const FileSystemChanges &changes)
+{
+    m_recheck.merge(changes);
+    if (!m_ready || !m_index)
+        return;
+    // Applied to the index of now; an index that replaces it meanwhile takes the same changes.
+    auto flag = std::make_shared<CancelFlag>();
+    BackgroundJob::run(
+        this, flag, BackgroundJob::Priority::Utility,
+        [index = m_index, changes, flag] { return entriesIn(*index, changes, *flag); },
+        [this, index = m_index](std::vector<quint32> entries) {
+            if (index == m_index)
+                uncheck(entries);
+        });
+}
+
+void SoundAnalysisQueue::uncheck(const std::vector<quint32> &entries)
+{
+    for (const quint32 entry : entries) {
+        if (entry >= m_checked.size() || !m_checked[entry])
+            continue;
+        m_checked[entry] = false;
+        --m_done;
+        m_cursor = std::min<size_t>(m_cursor, entry);
+    }
+    Q_EMIT progressChanged();
+    pump();
 }
 
 void SoundAnalysisQueue::setFocus(const QString &folder, const QString &file)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "CancelFlag.h"
+#include "FileSystemChanges.h"
 #include "SampleIndex.h"
 #include "SoundFactsTable.h"
 
@@ -44,6 +45,9 @@ public:
                      std::chrono::milliseconds timeLimit = std::chrono::minutes(5));
 
     void setIndex(std::shared_ptr<const SampleIndex> index);
+    // Files in these folders changed on disk: they go through the worker again (its cache tells
+    // an edited file from an untouched one).
+    void recheck(const FileSystemChanges &changes);
     // The file the user selected and the folder in view go first.
     void setFocus(const QString &folder, const QString &file);
 
@@ -72,6 +76,9 @@ private:
     void takeBackWaiting();
     void analysed(const QString &path, const SoundFacts &facts);
     std::optional<quint32> nextEntry();
+    static std::vector<quint32> entriesIn(const SampleIndex &index,
+                                          const FileSystemChanges &changes, const CancelFlag &flag);
+    void uncheck(const std::vector<quint32> &entries);
 
     Preferences &m_defaults;
     std::unique_ptr<AnalysisWorker> m_worker;
@@ -89,5 +96,6 @@ private:
     QString m_focusFile;
     CancelFlagPtr m_carryCancel;
     CancelFlagPtr m_focusCancel;
+    FileSystemChanges m_recheck; // not yet applied to an index
     QTimer m_notify;
 };

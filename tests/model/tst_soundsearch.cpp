@@ -190,6 +190,20 @@ private Q_SLOTS:
         for (int i = 1; i < 10; ++i)
             QVERIFY2(requests[i].startsWith("?/lib/f2/"), requests[i].constData());
 
+        // A change on disk sends the files of that folder through the worker again, only them.
+        FileSystemChanges changes;
+        changes.folders = {u"/lib/f1"_qs};
+        queue.recheck(changes);
+        const auto logged = [&log] {
+            QFile all(log);
+            return all.open(QIODevice::ReadOnly) ? all.readAll().split('\n') : QList<QByteArray>();
+        };
+        QTRY_COMPARE(logged().size(), 51);
+        QTRY_COMPARE(queue.doneCount(), 40);
+        const QList<QByteArray> all = logged();
+        for (int i = 40; i < 50; ++i)
+            QVERIFY2(all[i].startsWith("?/lib/f1/"), all[i].constData());
+
         SoundAnalysisQueue paused(*fixture.prefs);
         paused.setPaused(true);
         QCOMPARE(fixture.prefs->boolForKey(u"soundAnalysisPaused"_qs), true);
