@@ -1,11 +1,13 @@
 // SPDX-FileCopyrightText: 2026 The Wavelark developers
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "AnalysisWorkerProcess.h"
 #include "BrowserModel.h"
 #include "DialogPresenter.h"
 #include "InstanceLock.h"
 #include "MemoryPolicy.h"
 #include "Preferences.h"
 #include "SingleInstance.h"
+#include "SoundCache.h"
 #include "Theme.h"
 #include "WavelarkApp.h"
 
@@ -18,6 +20,7 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <cstring>
 
 #include <xcb/xcb.h>
 
@@ -101,6 +104,10 @@ QString choosePlatform()
 
 int main(int argc, char *argv[])
 {
+    // The analysis worker is this same program, started by the app: it must make no window, read
+    // no preferences and create no thread before it lowers its priority.
+    if (argc > 1 && std::strcmp(argv[1], AnalysisWorkerProcess::argument) == 0)
+        return AnalysisWorkerProcess::run(argc - 2, argv + 2);
     MemoryPolicy::apply();
 
     QStringList folders;
@@ -153,6 +160,10 @@ int main(int argc, char *argv[])
                          QIcon(QStringLiteral(":/app/org.wavelark.Wavelark.svg"))));
 
     WavelarkApp wavelark;
+    wavelark.model().soundAnalysis().startWorker(
+        QCoreApplication::applicationFilePath(),
+        {QString::fromLatin1(AnalysisWorkerProcess::argument), QStringLiteral("--cache"),
+         SoundCache::defaultFilePath()});
     wavelark.show();
     wavelark.model().addDroppedFolders(urls(folders));
     QObject::connect(&instance, &SingleInstance::activationRequested, &wavelark,

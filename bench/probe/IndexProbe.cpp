@@ -9,12 +9,17 @@
 #include "Fold.h"
 #include "IndexBuilder.h"
 #include "IndexFile.h"
+#include "SoundFilter.h"
+#include "analysis/SoundAnalyzer.h"
 
 #include <QElapsedTimer>
 #include <QTextStream>
+#include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <thread>
 
 namespace {
 
@@ -36,6 +41,26 @@ std::string utf8(const QString &text)
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
+// The index again, with what listening to each file told; every core analyses.
+std::shared_ptr<SampleIndex> analysed(const SampleIndex &index)
+{
+    std::vector<SoundFacts> facts(index.size());
+    std::atomic<size_t> next{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < std::max(1, QThread::idealThreadCount()); ++t) {
+        threads.emplace_back([&] {
+            for (size_t entry; (entry = next++) < index.size();)
+                facts[entry] = SoundAnalyzer::analyze(index.pathString(entry));
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    SampleIndex::Builder builder;
+    for (size_t entry = 0; entry < index.size(); ++entry)
+        builder.append(index.path(entry), index.folded(entry), facts[entry]);
+    return builder.finish();
+}
+
 } // namespace
 
 namespace ProbeCommands {
@@ -44,21 +69,28 @@ int index(const QStringList &args)
 {
     QString outFile;
     QStringList roots;
+    bool analyse = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--out") && i + 1 < args.size())
             outFile = args[++i];
+        else if (args[i] == QLatin1String("--analyze"))
+            analyse = true;
         else
             roots.append(args[i]);
     }
     if (outFile.isEmpty() || roots.isEmpty()) {
-        err() << "usage: wavelark-probe index --out FILE ROOT...\n";
+        err() << "usage: wavelark-probe index [--analyze] --out FILE ROOT...\n";
         return 2;
     }
     CancelFlag flag;
     QElapsedTimer timer;
     timer.start();
-    const std::shared_ptr<SampleIndex> built = IndexBuilder::buildIndex(roots, flag);
+    std::shared_ptr<SampleIndex> built = IndexBuilder::buildIndex(roots, flag);
     const qint64 buildMs = timer.restart();
+    if (analyse) {
+        built = analysed(*built);
+        err() << "analyze_ms " << timer.restart() << ' ';
+    }
     if (!IndexFile::write(*built, outFile)) {
         err() << "could not write " << outFile << '\n';
         return 1;
@@ -98,9 +130,16 @@ int search(const QStringList &args)
     const std::shared_ptr<SampleIndex> loaded = IndexFile::read(indexFile);
     err() << "load_ms " << timer.elapsed() << " entries " << loaded->size() << '\n';
 
+    const auto [filter, rest] = SoundFilter::parse(words.join(QLatin1Char(' ')));
     std::vector<std::string> terms;
-    for (const QString &term : BrowserModel::searchTermsFor(words.join(QLatin1Char(' '))))
+    for (const QString &term : BrowserModel::searchTermsFor(rest))
         terms.push_back(utf8(term));
+    std::function<bool(quint32)> accept;
+    if (!filter.isEmpty()) {
+        accept = [&filter, &loaded](quint32 entry) {
+            return filter.matches(loaded->storedFacts(entry));
+        };
+    }
     SampleIndex::Scope scope;
     if (!scopeFolder.isEmpty()) {
         scope.kind = SampleIndex::Scope::Kind::Folder;
@@ -112,14 +151,14 @@ int search(const QStringList &args)
         size_t hits = 0;
         for (int i = 0; i < repeat; ++i) {
             timer.restart();
-            hits = loaded->search(terms, scope, flag).size();
+            hits = loaded->search(terms, scope, flag, accept).size();
             times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
         }
         err() << "hits " << hits << '\n';
         out() << "median_ms " << QString::number(ProbeSupport::median(times), 'f', 3) << '\n';
         return 0;
     }
-    for (quint32 entry : loaded->search(terms, scope, flag))
+    for (quint32 entry : loaded->search(terms, scope, flag, accept))
         out() << loaded->pathString(entry) << '\n';
     return 0;
 }

@@ -20,7 +20,7 @@ struct Command
 };
 
 const Command commands[] = {
-    {"index", ProbeCommands::index, "index --out FILE ROOT..."},
+    {"index", ProbeCommands::index, "index [--analyze] --out FILE ROOT..."},
     {"search", ProbeCommands::search, "search --index FILE [--scope FOLDER] [--repeat N] TEXT"},
     {"fold", ProbeCommands::fold, "fold TEXT"},
     {"peaks", ProbeCommands::peaks, "peaks FILE"},

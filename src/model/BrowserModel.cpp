@@ -30,7 +30,7 @@ BrowserModel::BrowserModel(Preferences &defaults, const QString &indexFilePath, 
                     [this]() -> const QList<FileNodePtr> & { return m_tagFilter.scopeFolders(); },
                     [this]() -> const QList<FileNodePtr> & { return m_tagFilter.scopeSamples(); },
                     [this] { return m_tagFilter.isFiltering(); }}),
-      m_library(indexFilePath), m_exchange(defaults, tagStore)
+      m_library(indexFilePath), m_exchange(defaults, tagStore), m_sound(defaults)
 {
     // The parts tell what changed; the views observe it here.
     connect(&m_roots, &RootFolders::rootsChanged, this, &BrowserModel::rootsChanged);
@@ -76,6 +76,18 @@ BrowserModel::BrowserModel(Preferences &defaults, const QString &indexFilePath, 
     connect(&m_library, &SampleLibrary::indexChanged, this, [this] {
         Q_EMIT indexChanged();
         runSearch();
+    });
+    connect(&m_library, &SampleLibrary::indexChanged, &m_sound,
+            [this] { m_sound.setIndex(m_library.index()); });
+    connect(&m_navigation, &TreeNavigation::selectionChanged, &m_sound, [this] {
+        const QString path = FilePaths::normalized(selection());
+        const FileNodePtr selected = node(selection());
+        m_sound.setFocus(selected && selected->isDirectory() ? path : FilePaths::parentPath(path),
+                         path);
+    });
+    connect(&m_sound, &SoundAnalysisQueue::factsChanged, this, [this] {
+        if (m_search.hasSoundFilter())
+            runSearch();
     });
     connect(&m_tagFilter, &TagFilter::scopeRecomputed, this, [this] {
         if (isSearching())
@@ -393,7 +405,7 @@ void BrowserModel::runSearch()
             scope.folder = utf8(FilePaths::normalized(folder));
         }
     }
-    m_search.run(m_library.index(), std::move(scope));
+    m_search.run(m_library.index(), std::move(scope), m_sound.index(), m_sound.facts());
 }
 
 void BrowserModel::searchAllFolders()

@@ -10,6 +10,7 @@
 #include "RootFolders.h"
 #include "SampleLibrary.h"
 #include "SampleSearch.h"
+#include "SoundAnalysisQueue.h"
 #include "TagFilter.h"
 #include "TreeNavigation.h"
 #include "VisibleRow.h"
@@ -164,6 +165,10 @@ public:
     void searchAllFolders();
     void clearSearch();
 
+    // What analysis learnt of the files of the index, and its progress.
+    SoundAnalysisQueue &soundAnalysis() { return m_sound; }
+    SoundFacts soundFacts(const QUrl &url) const { return m_sound.factsFor(url.toLocalFile()); }
+
     // Tag filters.
     void toggleTagFilter(FinderTag tag);
     void recomputeTagScope() { m_tagFilter.recompute(m_roots.paths()); }
@@ -237,6 +242,7 @@ private:
     SampleLibrary m_library;
     SampleSearch m_search;
     FinderTagExchange m_exchange;
+    SoundAnalysisQueue m_sound;
 
     bool m_globalSearch = false;
     QUrl m_resultSelection;

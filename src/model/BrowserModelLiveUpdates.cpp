@@ -48,6 +48,7 @@ void BrowserModel::refreshAll()
             changes.complete = false;
         }
         relocateTags();
+        m_sound.recheck(changes);
         m_library.update(m_roots.paths(), std::move(changes));
         recomputeTagScope();
         updateOfflineRoots();

@@ -107,6 +107,13 @@ public:
         flushIfFull();
     }
 
+    void data(QByteArrayView bytes)
+    {
+        beginObject();
+        marker(0x4, quint64(bytes.size()));
+        m_buffer.append(bytes.data(), size_t(bytes.size()));
+    }
+
     void flushIfFull()
     {
         if (m_buffer.size() >= bufferSize)
@@ -225,6 +232,7 @@ bool readElements(const BinaryPlistReader &reader, std::span<const quint64> elem
         Other,
         Path,
         Folded,
+        Sound,
         Invalid
     };
     std::vector<std::pair<quint64, Field>> knownKeys;
@@ -236,7 +244,10 @@ bool readElements(const BinaryPlistReader &reader, std::span<const quint64> elem
         Field field = Invalid;
         std::string text;
         if (reader.appendUtf8(key, text))
-            field = text == "path" ? Path : text == "folded" ? Folded : Other;
+            field = text == "path"     ? Path
+                    : text == "folded" ? Folded
+                    : text == "sound"  ? Sound
+                                       : Other;
         if (knownKeys.size() < 8)
             knownKeys.emplace_back(key, field);
         return field;
@@ -251,6 +262,7 @@ bool readElements(const BinaryPlistReader &reader, std::span<const quint64> elem
             return false;
         std::optional<quint64> pathRef;
         std::optional<quint64> foldedRef;
+        std::optional<quint64> soundRef;
         for (size_t i = 0; i < keys.size(); ++i) {
             switch (fieldOf(keys[i])) {
             case Path:
@@ -258,6 +270,9 @@ bool readElements(const BinaryPlistReader &reader, std::span<const quint64> elem
                 break;
             case Folded:
                 foldedRef = values[i];
+                break;
+            case Sound:
+                soundRef = values[i];
                 break;
             case Invalid:
                 return false;
@@ -270,7 +285,17 @@ bool readElements(const BinaryPlistReader &reader, std::span<const quint64> elem
         if (!pathRef || !foldedRef || !reader.appendUtf8(*pathRef, path) ||
             !reader.appendUtf8(*foldedRef, folded))
             return false;
-        builder.append(path, folded);
+        // Facts are an addition older files lack; facts that do not read are unknown.
+        if (soundRef) {
+            const std::optional<QVariant> bytes = reader.toVariant(*soundRef);
+            const std::optional<SoundFacts> facts =
+                bytes && bytes->typeId() == QMetaType::QByteArray
+                    ? SoundFacts::fromBytes(bytes->toByteArray())
+                    : std::nullopt;
+            builder.append(path, folded, facts.value_or(SoundFacts()));
+        } else {
+            builder.append(path, folded);
+        }
     }
     return true;
 }
@@ -348,27 +373,34 @@ bool IndexFile::write(const SampleIndex &index, const QString &filePath)
         return false;
 
     const quint64 count = index.size();
-    const quint64 objectCount = 3 + 3 * count;
+    const bool withFacts = index.hasStoredFacts();
+    const quint64 keys = withFacts ? 3 : 2;
+    const quint64 perEntry = keys + 1;
+    const quint64 objectCount = keys + 1 + perEntry * count;
     IndexWriter writer(file, objectCount);
     writer.string({"path"});
     writer.string({"folded"});
+    if (withFacts)
+        writer.string({"sound"});
     // Entries go out in search order, so that reading the file back needs no sort.
     for (quint64 entry = 0; entry < count; ++entry) {
-        const quint64 dictionary = 2 + 3 * entry;
+        const quint64 dictionary = keys + perEntry * entry;
         writer.beginObject();
-        writer.marker(0xD, 2);
-        writer.ref(0);
-        writer.ref(1);
-        writer.ref(dictionary + 1);
-        writer.ref(dictionary + 2);
+        writer.marker(0xD, keys);
+        for (quint64 key = 0; key < keys; ++key)
+            writer.ref(key);
+        for (quint64 value = 1; value <= keys; ++value)
+            writer.ref(dictionary + value);
         const auto [folder, separator, name] = index.pathPieces(entry);
         writer.string({folder, separator, name});
         writer.string({index.folded(entry)});
+        if (withFacts)
+            writer.data(index.storedFacts(entry).toBytes());
     }
     writer.beginObject();
     writer.marker(0xA, count);
     for (quint64 entry = 0; entry < count; ++entry) {
-        writer.ref(2 + 3 * entry);
+        writer.ref(keys + perEntry * entry);
         writer.flushIfFull();
     }
     if (!writer.finish(objectCount - 1))

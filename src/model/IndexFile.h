@@ -10,7 +10,9 @@
 #include <memory>
 
 // The index file: a binary property list whose root is an array of dictionaries with the two
-// strings "path" and "folded", one per index entry, written in search order.
+// strings "path" and "folded", one per index entry, written in search order. An index that holds
+// sound facts adds them to every dictionary as "sound", 8 bytes of data; readers that do not know
+// the key pass it by.
 class IndexFile final
 {
 public:

@@ -272,7 +272,8 @@ size_t SampleIndex::Storage::memoryUsage() const
     return folderPaths.capacity() + names.capacity() + folded.capacity() +
            (folderOffsets.capacity() + entryFolder.capacity() + nameOffsets.capacity() +
             foldedOffsets.capacity()) *
-               sizeof(quint32);
+               sizeof(quint32) +
+           facts.capacity() * sizeof(SoundFacts);
 }
 
 void SampleIndex::Builder::append(std::string_view path, std::string_view folded)
@@ -286,9 +287,25 @@ void SampleIndex::Builder::append(std::string_view path, std::string_view folded
     m_storage.append(id, name, folded);
 }
 
+void SampleIndex::Builder::append(std::string_view path, std::string_view folded,
+                                  const SoundFacts &facts)
+{
+    const size_t before = size();
+    append(path, folded);
+    if (size() == before)
+        return;
+    m_storage.facts.resize(before);
+    m_storage.facts.push_back(facts);
+}
+
 void SampleIndex::Builder::append(const Builder &other)
 {
     const Storage &from = other.m_storage;
+    if (!from.facts.empty() || !m_storage.facts.empty()) {
+        m_storage.facts.resize(size());
+        m_storage.facts.insert(m_storage.facts.end(), from.facts.begin(), from.facts.end());
+        m_storage.facts.resize(size() + from.size());
+    }
     std::vector<quint32> ids(from.folderCount());
     for (quint32 folder = 0; folder < ids.size(); ++folder)
         ids[folder] = folderId(from.folderPath(folder));
@@ -331,6 +348,8 @@ std::shared_ptr<SampleIndex> SampleIndex::Builder::finish()
     Storage &in = m_storage;
     const size_t count = in.size();
     m_folderSlots = {};
+    if (!in.facts.empty())
+        in.facts.resize(count);
 
     bool sorted = true;
     {
@@ -384,6 +403,12 @@ std::shared_ptr<SampleIndex> SampleIndex::Builder::finish()
     for (size_t rank = 0; rank < count; ++rank)
         out.entryFolder[rank] = in.entryFolder[keys[rank].entry];
     in.entryFolder = {};
+    if (!in.facts.empty()) {
+        out.facts.resize(count);
+        for (size_t rank = 0; rank < count; ++rank)
+            out.facts[rank] = in.facts[keys[rank].entry];
+        in.facts = {};
+    }
     out.names.reserve(in.names.size());
     out.nameOffsets.reserve(count + 1);
     for (size_t rank = 0; rank < count; ++rank) {
@@ -430,10 +455,11 @@ size_t SampleIndex::memoryUsage() const
 }
 
 std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, const Scope &scope,
-                                         const CancelFlag &flag) const
+                                         const CancelFlag &flag,
+                                         const std::function<bool(quint32)> &accept) const
 {
     std::vector<quint32> hits;
-    if (terms.empty() || isEmpty())
+    if ((terms.empty() && !accept) || isEmpty())
         return hits;
 
     // The scope is decided once per folder: 0 outside, 1 inside, 2 when only some of its files
@@ -470,6 +496,16 @@ std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, 
             return state == 1;
         return std::binary_search(scope.files.begin(), scope.files.end(), path(entry));
     };
+
+    if (terms.empty()) {
+        for (size_t entry = 0; entry < size(); ++entry) {
+            if ((entry + 1) % 8192 == 0 && flag.isCancelled())
+                return {};
+            if (inScope(entry) && accept(quint32(entry)))
+                hits.push_back(quint32(entry));
+        }
+        return flag.isCancelled() ? std::vector<quint32>() : hits;
+    }
 
     const char *base = m_data.folded.data();
     const size_t total = m_data.folded.size();
@@ -528,7 +564,7 @@ std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, 
                 return &t == scanTerm || name.find(t) != std::string_view::npos;
             });
         }
-        if (allTerms && inScope(rank))
+        if (allTerms && inScope(rank) && (!accept || accept(quint32(rank))))
             hits.push_back(quint32(rank));
         position = starts[rank + 1];
         ++rank;
@@ -618,4 +654,52 @@ std::shared_ptr<SampleIndex> SampleIndex::patched(const std::vector<std::string>
     }
     copyOld(next, old.size());
     return index;
+}
+
+std::optional<size_t> SampleIndex::find(const QString &path) const
+{
+    const QByteArray bytes = path.toUtf8();
+    const std::string_view full(bytes.constData(), size_t(bytes.size()));
+    const size_t slash = full.rfind('/');
+    if (slash == std::string_view::npos || isEmpty())
+        return std::nullopt;
+    const QByteArray folded = fold(FilePaths::lastComponent(path)).toUtf8();
+    Storage probe;
+    probe.append(probe.addFolder(slash == 0 ? full.substr(0, 1) : full.substr(0, slash)),
+                 full.substr(slash + 1),
+                 std::string_view(folded.constData(), size_t(folded.size())));
+    const Order mine(m_data, Order::Lookup);
+    const Order theirs(probe, Order::Lookup);
+    size_t low = 0, high = size();
+    while (low < high) {
+        const size_t mid = low + (high - low) / 2;
+        if (mine.compare(mid, theirs, 0) < 0)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    // Equal in order is not always equal in bytes (composed and decomposed names).
+    for (size_t entry = low; entry < size() && mine.compare(entry, theirs, 0) == 0; ++entry) {
+        if (this->path(entry) == full)
+            return entry;
+    }
+    return std::nullopt;
+}
+
+std::vector<qint64> SampleIndex::matching(const SampleIndex &older, const CancelFlag &flag) const
+{
+    std::vector<qint64> matches(size(), -1);
+    const Order mine(m_data, Order::Lookup);
+    const Order theirs(older.m_data, Order::Lookup);
+    size_t other = 0;
+    for (size_t entry = 0; entry < size() && other < older.size(); ++entry) {
+        if ((entry + 1) % 8192 == 0 && flag.isCancelled())
+            return {};
+        int order = mine.compare(entry, theirs, other);
+        while (order > 0 && ++other < older.size())
+            order = mine.compare(entry, theirs, other);
+        if (order == 0 && path(entry) == older.path(other))
+            matches[entry] = qint64(other++);
+    }
+    return matches;
 }

@@ -3,11 +3,14 @@
 #pragma once
 
 #include "CancelFlag.h"
+#include "SoundFacts.h"
 
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -32,6 +35,7 @@ class SampleIndex final
         std::vector<quint32> nameOffsets{0};
         std::string folded; // each name followed by a NUL
         std::vector<quint32> foldedOffsets{0};
+        std::vector<SoundFacts> facts; // empty, or one per entry: what an index file held
 
         size_t size() const { return entryFolder.size(); }
         size_t folderCount() const { return folderOffsets.size() - 1; }
@@ -71,6 +75,8 @@ public:
         }
         // `path` is a normalised file path, split at its last '/'.
         void append(std::string_view path, std::string_view folded);
+        // The same with the facts an index file holds for the entry.
+        void append(std::string_view path, std::string_view folded, const SoundFacts &facts);
         // Appends the entries of `other`, whose folders join this builder's.
         void append(const Builder &other);
         size_t size() const { return m_storage.size(); }
@@ -115,11 +121,27 @@ public:
     // Bytes held, for memory figures.
     size_t memoryUsage() const;
 
+    // The facts an index file held (all unknown when it held none); not carried by patched().
+    bool hasStoredFacts() const { return !m_data.facts.empty(); }
+    SoundFacts storedFacts(size_t entry) const
+    {
+        return m_data.facts.empty() ? SoundFacts() : m_data.facts[entry];
+    }
+
+    // The entry of the file at the normalised `path`, found by binary search.
+    std::optional<size_t> find(const QString &path) const;
+    // For each entry of this index, the entry of the same path in `older`, or -1. One merge
+    // walk, as both are in search order.
+    std::vector<qint64> matching(const SampleIndex &older, const CancelFlag &flag) const;
+
     // Entries whose folded name contains every term and whose path lies in the scope, in search
     // order. Stops early (returning nothing) once `flag` is cancelled; it is read every 8192
     // entries.
+    // `accept`, when given, is asked about every entry that passes the rest; with it, no terms
+    // means every entry in the scope.
     std::vector<quint32> search(const std::vector<std::string> &terms, const Scope &scope,
-                                const CancelFlag &flag) const;
+                                const CancelFlag &flag,
+                                const std::function<bool(quint32)> &accept = {}) const;
 
     // This index with the files directly in `folders` and everything below `trees` replaced by
     // the entries of `replacement`, in search order. When `replacement` holds what those folders

@@ -5,6 +5,7 @@
 
 #include "BackgroundJob.h"
 #include "Fold.h"
+#include "SoundFilter.h"
 
 namespace {
 constexpr int searchPauseMilliseconds = 30;
@@ -41,6 +42,16 @@ bool SampleSearch::setText(const QString &text)
     return true;
 }
 
+QStringList SampleSearch::terms() const
+{
+    return termsFor(SoundFilter::parse(m_text).second);
+}
+
+bool SampleSearch::hasSoundFilter() const
+{
+    return !SoundFilter::parse(m_text).first.isEmpty();
+}
+
 QStringList SampleSearch::termsFor(const QString &text)
 {
     const QString folded = fold(text);
@@ -66,14 +77,16 @@ void SampleSearch::setResults(const QList<FileNodePtr> &results)
     Q_EMIT resultsChanged();
 }
 
-void SampleSearch::run(std::shared_ptr<const SampleIndex> index, SampleIndex::Scope scope)
+void SampleSearch::run(std::shared_ptr<const SampleIndex> index, SampleIndex::Scope scope,
+                       std::shared_ptr<const SampleIndex> factsIndex, SoundFactsTable facts)
 {
     m_delay.stop();
     m_pending = nullptr;
     if (m_cancel)
         m_cancel->cancel();
-    const QStringList words = isSearching() ? terms() : QStringList();
-    if (words.isEmpty()) {
+    const auto [filter, rest] = SoundFilter::parse(isSearching() ? m_text : QString());
+    const QStringList words = termsFor(rest);
+    if (words.isEmpty() && filter.isEmpty()) {
         setResults({});
         return;
     }
@@ -83,16 +96,26 @@ void SampleSearch::run(std::shared_ptr<const SampleIndex> index, SampleIndex::Sc
 
     CancelFlagPtr flag = std::make_shared<CancelFlag>();
     m_cancel = flag;
+    // Facts of another index than the one searched are not looked at: none of its files counts
+    // as analysed until the facts catch up.
+    const bool factsApply = factsIndex && factsIndex == index;
     m_pending = [this, flag, snapshot = std::move(index), scope = std::move(scope),
-                 terms = std::move(utf8Terms)]() mutable {
+                 terms = std::move(utf8Terms), filter, factsApply,
+                 facts = std::move(facts)]() mutable {
         if (flag->isCancelled())
             return;
         BackgroundJob::run(
             this, flag, BackgroundJob::Priority::UserInitiated,
-            [snapshot, scope = std::move(scope), terms = std::move(terms), flag,
-             shown = m_results] {
+            [snapshot, scope = std::move(scope), terms = std::move(terms), flag, filter, factsApply,
+             facts = std::move(facts), shown = m_results] {
                 QList<FileNodePtr> results;
-                const std::vector<quint32> hits = snapshot->search(terms, scope, *flag);
+                std::function<bool(quint32)> accept;
+                if (!filter.isEmpty()) {
+                    accept = [&](quint32 entry) {
+                        return factsApply && filter.matches(facts.at(entry));
+                    };
+                }
+                const std::vector<quint32> hits = snapshot->search(terms, scope, *flag, accept);
                 results.reserve(static_cast<qsizetype>(hits.size()));
                 for (quint32 entry : hits) {
                     if (flag->isCancelled())

@@ -5,6 +5,7 @@
 #include "CancelFlag.h"
 #include "FileNode.h"
 #include "SampleIndex.h"
+#include "SoundFactsTable.h"
 
 #include <QObject>
 #include <QStringList>
@@ -29,14 +30,19 @@ public:
     // False when the text was set already.
     bool setText(const QString &text);
     bool isSearching() const { return !m_text.trimmed().isEmpty(); }
-    QStringList terms() const { return termsFor(m_text); }
+    // The words of the name search: the text without its sound filters.
+    QStringList terms() const;
+    // The text holds sound filters ("bpm:120"), which depend on what analysis learnt.
+    bool hasSoundFilter() const;
     // `fold` of the text, split at every white-space character, empty pieces dropped.
     static QStringList termsFor(const QString &text);
 
     const QList<FileNodePtr> &results() const { return m_results; }
     // Searches `index` within `scope` after a short pause that lets a burst of triggers collapse
-    // into one walk; an earlier search still pending or running is dropped.
-    void run(std::shared_ptr<const SampleIndex> index, SampleIndex::Scope scope);
+    // into one walk; an earlier search still pending or running is dropped. Sound filters read
+    // `facts`, which belong to `factsIndex` (an entry of another index is not analysed yet).
+    void run(std::shared_ptr<const SampleIndex> index, SampleIndex::Scope scope,
+             std::shared_ptr<const SampleIndex> factsIndex = {}, SoundFactsTable facts = {});
 
 Q_SIGNALS:
     void textChanged();

@@ -2,8 +2,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ContentView.h"
 
+#include "AnalysisStatusBar.h"
 #include "BrowserModel.h"
 #include "ErrorOverlay.h"
+#include "ResultsTableView.h"
 #include "SaveProblemBanner.h"
 #include "SearchBar.h"
 #include "SidebarView.h"
@@ -11,6 +13,7 @@
 #include "VolumeBar.h"
 #include "WaveformView.h"
 
+#include <QAction>
 #include <QFrame>
 #include <QVBoxLayout>
 
@@ -50,8 +53,10 @@ ContentView::ContentView(BrowserModel &model, AudioPreviewPlayer &player, TagSto
     m_searchBar = new SearchBar(model, this);
     m_searchDivider = makeDivider(this);
     m_sidebar = new SidebarView(model, player, tags, this);
+    m_analysisStatus = new AnalysisStatusBar(model, this);
     m_waveform = new WaveformView(player, this);
     m_waveform->setFixedHeight(waveformHeight);
+    m_waveform->showSoundFactsFrom(model);
 
     auto *layout = new QVBoxLayout(this);
     m_layout = layout;
@@ -63,8 +68,14 @@ ContentView::ContentView(BrowserModel &model, AudioPreviewPlayer &player, TagSto
     layout->addWidget(m_searchBar);
     layout->addWidget(m_searchDivider);
     layout->addWidget(m_sidebar, 1);
+    layout->addWidget(m_analysisStatus);
     layout->addWidget(makeDivider(this));
     layout->addWidget(m_waveform);
+
+    ResultsTableView *results = m_sidebar->resultsTable();
+    m_analysisStatus->columnsAction()->setChecked(results->soundColumnsShown());
+    connect(m_analysisStatus->columnsAction(), &QAction::toggled, results,
+            &ResultsTableView::setSoundColumnsShown);
 
     m_overlay = new ErrorOverlay(model, player, this);
     connect(&model, &BrowserModel::rootsChanged, this, &ContentView::updateSearchBar);
@@ -87,5 +98,6 @@ void ContentView::updateSearchBar()
 {
     const bool hasRoots = !m_model.roots().isEmpty();
     m_searchBar->setVisible(hasRoots);
+    m_analysisStatus->setVisible(hasRoots);
     m_searchDivider->setVisible(hasRoots);
 }

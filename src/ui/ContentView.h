@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class AnalysisStatusBar;
 class AudioPreviewPlayer;
 class BrowserModel;
 class ErrorOverlay;
@@ -39,6 +40,7 @@ public:
     SearchBar *searchBar() const { return m_searchBar; }
     SidebarView *sidebar() const { return m_sidebar; }
     WaveformView *waveformView() const { return m_waveform; }
+    AnalysisStatusBar *analysisStatus() const { return m_analysisStatus; }
     ErrorOverlay *errorOverlay() const { return m_overlay; }
     SaveProblemBanner *saveProblemBanner() const { return m_saveProblem; }
 
@@ -53,5 +55,6 @@ private:
     QFrame *m_searchDivider = nullptr;
     SidebarView *m_sidebar = nullptr;
     WaveformView *m_waveform = nullptr;
+    AnalysisStatusBar *m_analysisStatus = nullptr;
     ErrorOverlay *m_overlay = nullptr;
 };

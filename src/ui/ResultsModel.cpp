@@ -5,6 +5,7 @@
 #include "AudioPreviewPlayer.h"
 #include "BrowserModel.h"
 #include "FilePaths.h"
+#include "SoundFactsText.h"
 
 #include <QDir>
 #include <QMimeData>
@@ -25,6 +26,10 @@ ResultsModel::ResultsModel(BrowserModel &model, AudioPreviewPlayer &player, TagS
     connect(&m_model, &BrowserModel::searchResultsChanged, this, &ResultsModel::reload);
     connect(&m_player, &AudioPreviewPlayer::playingURLChanged, this, &ResultsModel::updatePlaying);
     connect(&m_tags, &TagStore::tagsChanged, this, &ResultsModel::updateTags);
+    connect(&m_model.soundAnalysis(), &SoundAnalysisQueue::factsChanged, this, [this] {
+        if (!m_results.isEmpty())
+            Q_EMIT dataChanged(index(0, TempoColumn), index(rowCount() - 1, KeyColumn));
+    });
     connect(&m_model, &BrowserModel::rootsChanged, this, [this] {
         if (!m_results.isEmpty())
             Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, 0), {FolderRole});
@@ -40,7 +45,77 @@ int ResultsModel::rowCount(const QModelIndex &parent) const
 
 int ResultsModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : 1;
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    switch (section) {
+    case NameColumn:
+        return QStringLiteral("Name");
+    case TempoColumn:
+        return QStringLiteral("BPM");
+    case KeyColumn:
+        return QStringLiteral("Key");
+    default:
+        return QVariant();
+    }
+}
+
+QVariant ResultsModel::soundData(const FileNodePtr &item, int column, int role) const
+{
+    const SoundFacts facts = m_model.soundFacts(item->url());
+    const bool known = facts.status() == SoundFacts::Status::Analysed;
+    switch (role) {
+    case Qt::DisplayRole:
+        if (column == TempoColumn)
+            return known && facts.bpm() > 0 ? QString::number(facts.bpm(), 'f', 1) : QString();
+        return SoundFactsText::key(facts);
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+    case SortRole:
+        // Unknown sorts last in ascending order.
+        if (column == TempoColumn)
+            return known && facts.bpm() > 0 ? facts.bpm() : 1e9;
+        return known && facts.key() >= 0 ? facts.key() : 1000;
+    default:
+        return QVariant();
+    }
+}
+
+void ResultsModel::sort(int column, Qt::SortOrder order)
+{
+    if (column == m_sortColumn && order == m_sortOrder)
+        return;
+    m_sortColumn = column;
+    m_sortOrder = order;
+    Q_EMIT layoutAboutToBeChanged();
+    m_results = m_model.searchResults();
+    applySort();
+    m_playingRow.reset();
+    m_rowByPath.clear();
+    m_linearLookups = 0;
+    Q_EMIT layoutChanged();
+}
+
+// The name column keeps the search's own order (name, then path) whichever way it is asked.
+void ResultsModel::applySort()
+{
+    if (m_sortColumn != TempoColumn && m_sortColumn != KeyColumn)
+        return;
+    std::vector<std::pair<double, FileNodePtr>> keyed;
+    keyed.reserve(size_t(m_results.size()));
+    for (const FileNodePtr &item : std::as_const(m_results))
+        keyed.emplace_back(soundData(item, m_sortColumn, SortRole).toDouble(), item);
+    const bool ascending = m_sortOrder == Qt::AscendingOrder;
+    std::stable_sort(keyed.begin(), keyed.end(), [ascending](const auto &a, const auto &b) {
+        return ascending ? a.first < b.first : a.first > b.first;
+    });
+    m_results.clear();
+    for (auto &[key, item] : keyed)
+        m_results.append(std::move(item));
 }
 
 QVariant ResultsModel::data(const QModelIndex &index, int role) const
@@ -48,6 +123,9 @@ QVariant ResultsModel::data(const QModelIndex &index, int role) const
     const FileNodePtr item = index.isValid() ? node(index.row()) : nullptr;
     if (!item)
         return QVariant();
+    if (index.column() != NameColumn &&
+        (role == Qt::DisplayRole || role == Qt::TextAlignmentRole || role == SortRole))
+        return soundData(item, index.column(), role);
     switch (role) {
     case Qt::DisplayRole:
         return FilePaths::displayText(item->name());
@@ -200,6 +278,7 @@ void ResultsModel::reload()
 {
     beginResetModel();
     QList<FileNodePtr> previous = std::exchange(m_results, m_model.searchResults());
+    applySort();
     m_playingRow.reset();
     m_rowByPath.clear();
     m_linearLookups = 0;

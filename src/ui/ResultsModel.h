@@ -15,13 +15,22 @@
 class AudioPreviewPlayer;
 class BrowserModel;
 
-// The search results as a one-column item model. A new result list resets the model; playback
-// and tag changes only touch the rows they concern, so long lists never re-layout for them.
+// The search results as an item model: the name column, and the tempo and key columns that the
+// table may show. Sorting by tempo or key reorders the rows; the name column is the search order. A
+// new result list resets the model; playback and tag changes only touch the rows they concern, so
+// long lists never re-layout for them.
 class ResultsModel final : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
+    enum Column
+    {
+        NameColumn,
+        TempoColumn,
+        KeyColumn,
+        ColumnCount
+    };
     enum Role
     {
         UrlRole = Qt::UserRole + 1,
@@ -32,6 +41,8 @@ public:
         // The containing folder relative to the item's root ("Drums/Kicks"); for an item at the
         // top of a root, the root's name. Qt::ToolTipRole holds the whole path.
         FolderRole,
+        // What the tempo and key columns sort by.
+        SortRole,
     };
 
     ResultsModel(BrowserModel &model, AudioPreviewPlayer &player, TagStore &tags,
@@ -43,6 +54,9 @@ public:
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
     QStringList mimeTypes() const override;
     // Only files that still exist are handed out; null when none is left.
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
@@ -60,6 +74,8 @@ public:
 
 private:
     void reload();
+    void applySort();
+    QVariant soundData(const FileNodePtr &item, int column, int role) const;
     void updatePlaying();
     void updateTags();
     void rowChanged(int row);
@@ -75,4 +91,6 @@ private:
     // Built on demand: most result lists are replaced before more than a few rows are looked up.
     mutable QHash<QString, int> m_rowByPath;
     mutable int m_linearLookups = 0;
+    int m_sortColumn = NameColumn;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
 };

@@ -15,6 +15,8 @@
 #include "TagStore.h"
 #include "Theme.h"
 
+#include "platform/Preferences.h"
+
 #include <QContextMenuEvent>
 #include <QDrag>
 #include <QHeaderView>
@@ -22,11 +24,13 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 
 #include <cmath>
 #include <numbers>
 
 namespace {
+const QString soundColumnsKey = QStringLiteral("resultsSoundColumns");
 constexpr int pulseIntervalMilliseconds = 80;
 constexpr int pulseSteps = 16;
 
@@ -41,8 +45,16 @@ ResultsTableView::ResultsTableView(BrowserModel &model, AudioPreviewPlayer &play
     setModel(m_results);
     setItemDelegate(m_rowDelegate);
 
+    auto *plain = new QStyledItemDelegate(this);
+    setItemDelegateForColumn(ResultsModel::TempoColumn, plain);
+    setItemDelegateForColumn(ResultsModel::KeyColumn, plain);
     horizontalHeader()->hide();
-    horizontalHeader()->setStretchLastSection(true);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setSectionResizeMode(ResultsModel::NameColumn, QHeaderView::Stretch);
+    horizontalHeader()->resizeSection(ResultsModel::TempoColumn, 56);
+    horizontalHeader()->resizeSection(ResultsModel::KeyColumn, 44);
+    horizontalHeader()->setSortIndicator(ResultsModel::NameColumn, Qt::AscendingOrder);
+    applySoundColumns(model.defaults().boolForKey(soundColumnsKey));
     verticalHeader()->hide();
     // Fixed heights: the view never measures a row, however long the list.
     verticalHeader()->setMinimumSectionSize(SearchResultRow::rowHeight);
@@ -336,6 +348,30 @@ void ResultsTableView::contextMenuEvent(QContextMenuEvent *event)
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(position);
     event->accept();
+}
+
+void ResultsTableView::setSoundColumnsShown(bool shown)
+{
+    if (shown == soundColumnsShown())
+        return;
+    applySoundColumns(shown);
+    m_model.defaults().setBool(shown, soundColumnsKey);
+}
+
+// The header appears with the columns, as it is where they are sorted.
+void ResultsTableView::applySoundColumns(bool shown)
+{
+    setColumnHidden(ResultsModel::TempoColumn, !shown);
+    setColumnHidden(ResultsModel::KeyColumn, !shown);
+    horizontalHeader()->setVisible(shown);
+    setSortingEnabled(shown);
+    if (!shown)
+        m_results->sort(ResultsModel::NameColumn, Qt::AscendingOrder);
+}
+
+bool ResultsTableView::soundColumnsShown() const
+{
+    return !isColumnHidden(ResultsModel::TempoColumn);
 }
 
 QMenu *ResultsTableView::contextMenuForRow(int row, QWidget *parent)

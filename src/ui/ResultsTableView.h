@@ -31,6 +31,10 @@ public:
     int hoveredRow() const { return m_hoveredRow; }
     // -1 when nothing is selected.
     int selectedRow() const;
+    // The optional BPM and Key columns, sortable by their header; the choice is kept in the
+    // preferences.
+    void setSoundColumnsShown(bool shown);
+    bool soundColumnsShown() const;
     // The context menu of a row; null for a row that is not listed. The caller owns it.
     QMenu *contextMenuForRow(int row, QWidget *parent);
 
@@ -50,6 +54,7 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    void applySoundColumns(bool shown);
     void syncSelection();
     void handleFocusRequest();
     void focusTable();

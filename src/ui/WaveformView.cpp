@@ -2,7 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "WaveformView.h"
 
+#include "BrowserModel.h"
 #include "FilePaths.h"
+#include "SoundFactsText.h"
 #include "SymbolIcon.h"
 #include "WaveformBars.h"
 
@@ -60,6 +62,12 @@ WaveformView::WaveformView(AudioPreviewPlayer &player, QWidget *parent)
 
 WaveformView::~WaveformView() = default;
 
+void WaveformView::showSoundFactsFrom(BrowserModel &model)
+{
+    m_model = &model;
+    connect(&model.soundAnalysis(), &SoundAnalysisQueue::factsChanged, this, [this] { update(); });
+}
+
 QString WaveformView::formatDuration(double seconds)
 {
     if (!std::isfinite(seconds))
@@ -82,6 +90,10 @@ QString WaveformView::titleText() const
     const QString format = m_player.loadedFormat();
     if (!format.isEmpty())
         title += QStringLiteral("  \u00B7  ") + format;
+    const QString sound =
+        m_model ? SoundFactsText::summary(m_model->soundFacts(loaded)) : QString();
+    if (!sound.isEmpty())
+        title += QStringLiteral("  \u00B7  ") + sound;
     return title;
 }
 

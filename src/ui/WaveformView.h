@@ -9,6 +9,7 @@
 #include <optional>
 
 class AudioPreviewPlayer;
+class BrowserModel;
 
 // The strip under the browser: the loaded sample's name and length, its waveform with the
 // playhead and a hover line, and click-or-drag to play from any point.
@@ -23,7 +24,10 @@ public:
     ~WaveformView() override;
     Q_DISABLE_COPY_MOVE(WaveformView)
 
-    // "name  ·  m:ss", or empty while nothing is loaded.
+    // The title adds the tempo and key the model knows of the loaded file.
+    void showSoundFactsFrom(BrowserModel &model);
+
+    // "name  ·  m:ss  ·  format  ·  120 BPM  ·  Am", or empty while nothing is loaded.
     QString titleText() const;
     // What stands in for the bars while there are none; empty while bars are shown.
     QString placeholderText() const;
@@ -61,6 +65,7 @@ private:
     int titleHeight() const;
 
     AudioPreviewPlayer &m_player;
+    BrowserModel *m_model = nullptr;
     std::optional<qreal> m_hoverX;
     bool m_dragging = false;
     // Where the playhead was last asked to be drawn, so a tick repaints only where it was and
