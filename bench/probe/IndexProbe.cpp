@@ -11,6 +11,7 @@
 #include "IndexFile.h"
 #include "SoundFilter.h"
 #include "analysis/SoundAnalyzer.h"
+#include "analysis/TimbreFile.h"
 
 #include <QElapsedTimer>
 #include <QTextStream>
@@ -41,16 +42,23 @@ std::string utf8(const QString &text)
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
-// The index again, with what listening to each file told; every core analyses.
-std::shared_ptr<SampleIndex> analysed(const SampleIndex &index)
+// The index again, with what listening to each file told; every core analyses. What each file
+// sounds like goes to `timbre`, in the index's order.
+std::shared_ptr<SampleIndex> analysed(const SampleIndex &index,
+                                      std::vector<TimbreFile::Entry> &timbre)
 {
     std::vector<SoundFacts> facts(index.size());
+    timbre.assign(index.size(), {});
     std::atomic<size_t> next{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < std::max(1, QThread::idealThreadCount()); ++t) {
         threads.emplace_back([&] {
-            for (size_t entry; (entry = next++) < index.size();)
-                facts[entry] = SoundAnalyzer::analyze(index.pathString(entry));
+            for (size_t entry; (entry = next++) < index.size();) {
+                const SoundAnalyzer::Listening heard =
+                    SoundAnalyzer::listen(index.pathString(entry));
+                facts[entry] = heard.facts;
+                timbre[entry] = {heard.audioHash, heard.descriptor};
+            }
         });
     }
     for (std::thread &thread : threads)
@@ -58,7 +66,14 @@ std::shared_ptr<SampleIndex> analysed(const SampleIndex &index)
     SampleIndex::Builder builder;
     for (size_t entry = 0; entry < index.size(); ++entry)
         builder.append(index.path(entry), index.folded(entry), facts[entry]);
-    return builder.finish();
+    std::shared_ptr<SampleIndex> rebuilt = builder.finish();
+    // The builder sorts again; the timbre follows its order, entry by entry.
+    QHash<QString, TimbreFile::Entry> byPath;
+    for (size_t entry = 0; entry < index.size(); ++entry)
+        byPath.insert(index.pathString(entry), timbre[entry]);
+    for (size_t entry = 0; entry < rebuilt->size(); ++entry)
+        timbre[entry] = byPath.value(rebuilt->pathString(entry));
+    return rebuilt;
 }
 
 } // namespace
@@ -87,11 +102,14 @@ int index(const QStringList &args)
     timer.start();
     std::shared_ptr<SampleIndex> built = IndexBuilder::buildIndex(roots, flag);
     const qint64 buildMs = timer.restart();
+    std::vector<TimbreFile::Entry> timbre;
     if (analyse) {
-        built = analysed(*built);
+        built = analysed(*built, timbre);
         err() << "analyze_ms " << timer.restart() << ' ';
     }
-    if (!IndexFile::write(*built, outFile)) {
+    // The entries' order is the written index's, which `analysed` kept.
+    if (!IndexFile::write(*built, outFile) ||
+        (analyse && !TimbreFile::write(TimbreFile::pathBeside(outFile), timbre))) {
         err() << "could not write " << outFile << '\n';
         return 1;
     }

@@ -19,4 +19,6 @@ int tagsWrite(const QStringList &args);
 int tagsImport(const QStringList &args);
 int tagsExport(const QStringList &args);
 int analyze(const QStringList &args);
+int similar(const QStringList &args);
+int duplicates(const QStringList &args);
 } // namespace ProbeCommands

@@ -32,6 +32,8 @@ const Command commands[] = {
     {"tags-import", ProbeCommands::tagsImport, "tags-import --prefs FILE"},
     {"tags-export", ProbeCommands::tagsExport, "tags-export --prefs FILE [--language CODE]"},
     {"analyze", ProbeCommands::analyze, "analyze FILE"},
+    {"similar", ProbeCommands::similar, "similar --index FILE [--top N] SAMPLE"},
+    {"duplicates", ProbeCommands::duplicates, "duplicates --index FILE"},
     {"help", nullptr, "help"},
 };
 

@@ -4,7 +4,9 @@
 // hashes alike.
 #include "TestSupport.h"
 
+#include "analysis/DescriptorTable.h"
 #include "analysis/SoundAnalyzer.h"
+#include "analysis/TimbreFile.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -138,6 +140,46 @@ private Q_SLOTS:
         QCOMPARE(kick.toBytes().size(), SoundDescriptor::size);
         QCOMPARE(SoundDescriptor::fromBytes(kick.toBytes()), kick);
         QVERIFY(!SoundDescriptor::fromBytes(QByteArray(31, 'x')));
+    }
+
+    // The table finds what the pairwise ranking finds, leaves out rows without a descriptor and
+    // rows not asked for; the file beside the index keeps every entry, and is refused when it
+    // was written for another index or damaged.
+    void tableAndFileBesideTheIndex()
+    {
+        std::vector<TimbreFile::Entry> entries;
+        QStringList names = m_heard.keys();
+        std::sort(names.begin(), names.end());
+        DescriptorTable table;
+        for (const QString &name : names) {
+            const SoundAnalyzer::Listening &heard = m_heard[name];
+            entries.push_back({heard.audioHash, heard.descriptor});
+            table.append(heard.descriptor);
+        }
+        entries.push_back({});
+        table.append(SoundDescriptor());
+        const auto kick = quint32(names.indexOf(u"kick"_qs));
+        const auto hits = table.nearest(table.at(kick).values(), variants.size(),
+                                        [&](quint32 row) { return row != kick; });
+        QStringList found;
+        for (const DescriptorTable::Hit &hit : hits)
+            found.append(names.value(qsizetype(hit.row)));
+        QCOMPARE(found.size(), variants.size());
+        QVERIFY2(std::all_of(found.begin(), found.end(),
+                             [](const QString &name) { return name.startsWith(u"kick-"_qs); }),
+                 qPrintable(found.join(u' ')));
+
+        const QString file = TimbreFile::pathBeside(path(u"index.plist"_qs));
+        QVERIFY(TimbreFile::write(file, entries));
+        QCOMPARE(TimbreFile::read(file, entries.size()), entries);
+        QVERIFY(!TimbreFile::read(file, entries.size() - 1));
+        QFile damaged(file);
+        QVERIFY(damaged.open(QIODevice::ReadWrite));
+        QVERIFY(damaged.resize(damaged.size() - 3));
+        damaged.close();
+        QVERIFY(!TimbreFile::read(file, entries.size()));
+        QVERIFY(!TimbreFile::read(path(u"missing.timbre"_qs), 0));
+        QFile::remove(file);
     }
 };
 
