@@ -65,7 +65,7 @@ KeyDetector::KeyDetector(int sampleRate) : m_sampleRate(sampleRate)
     m_window.resize(size_t(m_size));
     for (int i = 0; i < m_size; ++i)
         m_window[size_t(i)] = float(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / m_size));
-    m_frame.resize(size_t(m_size));
+    m_splitter = FrameSplitter(m_size, m_size / 2);
     m_input = fftwf_alloc_real(size_t(m_size));
     auto *spectrum = fftwf_alloc_complex(size_t(m_size / 2 + 1));
     m_spectrum = spectrum;
@@ -85,40 +85,26 @@ void KeyDetector::add(const float *samples, qsizetype count)
 {
     if (m_plan == nullptr)
         return;
-    const int hop = m_size / 2;
-    while (count > 0) {
-        const int n = int(std::min<qsizetype>(count, m_size - m_filled));
-        std::copy(samples, samples + n, m_frame.begin() + m_filled);
-        m_filled += n;
-        m_fresh += n;
-        samples += n;
-        count -= n;
-        if (m_filled == m_size) {
-            analyseFrame();
-            std::copy(m_frame.begin() + hop, m_frame.end(), m_frame.begin());
-            m_filled = m_size - hop;
-        }
-    }
+    m_splitter.add(samples, count, [this](const std::vector<float> &frame, int filled) {
+        analyseFrame(frame, filled);
+    });
 }
 
 void KeyDetector::finish()
 {
-    if (m_plan == nullptr || m_fresh == 0)
+    if (m_plan == nullptr)
         return;
-    std::fill(m_frame.begin() + m_filled, m_frame.end(), 0.0f);
-    analyseFrame();
-    m_filled = 0;
+    m_splitter.finish(
+        [this](const std::vector<float> &frame, int filled) { analyseFrame(frame, filled); });
 }
 
-void KeyDetector::analyseFrame()
+void KeyDetector::analyseFrame(const std::vector<float> &frame, int filled)
 {
     double energy = 0.0;
     for (int i = 0; i < m_size; ++i) {
-        energy += double(m_frame[size_t(i)]) * m_frame[size_t(i)];
-        m_input[i] = m_frame[size_t(i)] * m_window[size_t(i)];
+        energy += double(frame[size_t(i)]) * frame[size_t(i)];
+        m_input[i] = frame[size_t(i)] * m_window[size_t(i)];
     }
-    const int filled = m_filled;
-    m_fresh = 0;
     if (energy / filled < quietest)
         return;
     fftwf_execute(static_cast<fftwf_plan>(m_plan));

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "FrameSplitter.h"
+
 #include <QtGlobal>
 
 #include <array>
@@ -24,15 +26,12 @@ public:
     int key() const;
 
 private:
-    void analyseFrame();
+    void analyseFrame(const std::vector<float> &frame, int filled);
 
     int m_sampleRate = 0;
     int m_size = 0;
     std::vector<float> m_window;
-    std::vector<float> m_frame;
-    int m_filled = 0;
-    // Samples at the end of the frame that no analysed frame has covered yet.
-    int m_fresh = 0;
+    FrameSplitter m_splitter{1, 1};
     float *m_input = nullptr;
     void *m_spectrum = nullptr;
     void *m_plan = nullptr;

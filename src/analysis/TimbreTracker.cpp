@@ -49,7 +49,7 @@ TimbreTracker::TimbreTracker(int sampleRate) : m_sampleRate(sampleRate)
     m_window.resize(size_t(m_size));
     for (int i = 0; i < m_size; ++i)
         m_window[size_t(i)] = float(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / m_size));
-    m_frame.resize(size_t(m_size));
+    m_splitter = FrameSplitter(m_size, m_hop);
     m_power.resize(size_t(m_size / 2 + 1));
     m_logBands.resize(bandCount);
     m_input = fftwf_alloc_real(size_t(m_size));
@@ -96,44 +96,29 @@ void TimbreTracker::add(const float *samples, qsizetype count)
     if (m_plan == nullptr)
         return;
     m_samples += count;
-    while (count > 0) {
-        const int n = int(std::min<qsizetype>(count, m_size - m_filled));
-        std::copy(samples, samples + n, m_frame.begin() + m_filled);
-        m_filled += n;
-        m_fresh += n;
-        samples += n;
-        count -= n;
-        if (m_filled == m_size) {
-            analyseFrame();
-            std::copy(m_frame.begin() + m_hop, m_frame.end(), m_frame.begin());
-            m_filled = m_size - m_hop;
-        }
-    }
+    m_splitter.add(samples, count,
+                   [this](const std::vector<float> &frame, int) { analyseFrame(frame); });
 }
 
 void TimbreTracker::finish()
 {
     if (m_plan == nullptr)
         return;
-    if (m_fresh > 0) {
-        std::fill(m_frame.begin() + m_filled, m_frame.end(), 0.0f);
-        analyseFrame();
-    }
+    m_splitter.finish([this](const std::vector<float> &frame, int) { analyseFrame(frame); });
     summarise();
 }
 
-void TimbreTracker::analyseFrame()
+void TimbreTracker::analyseFrame(const std::vector<float> &samples)
 {
-    m_fresh = 0;
     if (m_frames.size() >= maxFrames)
         return;
     Frame frame;
     double energy = 0.0;
     int crossings = 0;
     for (int i = 0; i < m_size; ++i) {
-        const float x = m_frame[size_t(i)];
+        const float x = samples[size_t(i)];
         energy += double(x) * x;
-        if (i > 0 && (x >= 0.0f) != (m_frame[size_t(i - 1)] >= 0.0f))
+        if (i > 0 && (x >= 0.0f) != (samples[size_t(i - 1)] >= 0.0f))
             ++crossings;
         m_input[i] = x * m_window[size_t(i)];
     }

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "FrameSplitter.h"
 #include "SoundDescriptor.h"
 
 #include <QtGlobal>
@@ -41,16 +42,14 @@ private:
         int firstBin = 0;
         std::vector<float> weights;
     };
-    void analyseFrame();
+    void analyseFrame(const std::vector<float> &samples);
     void summarise();
 
     int m_sampleRate = 0;
     int m_size = 0;
     int m_hop = 0;
     std::vector<float> m_window;
-    std::vector<float> m_frame;
-    int m_filled = 0;
-    int m_fresh = 0;
+    FrameSplitter m_splitter{1, 1};
     qint64 m_samples = 0;
     float *m_input = nullptr;
     void *m_spectrum = nullptr;

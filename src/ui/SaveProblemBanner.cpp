@@ -3,6 +3,7 @@
 #include "SaveProblemBanner.h"
 
 #include "Preferences.h"
+#include "Theme.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -11,17 +12,8 @@ SaveProblemBanner::SaveProblemBanner(Preferences &defaults, QWidget *parent)
     : QFrame(parent), m_defaults(defaults)
 {
     setObjectName(QStringLiteral("saveProblemBanner"));
-    setAutoFillBackground(true);
-    QPalette tinted = palette();
-    tinted.setColor(QPalette::Window, QColor::fromRgbF(0.55f, 0.16f, 0.14f));
-    tinted.setColor(QPalette::WindowText, Qt::white);
-    setPalette(tinted);
-
-    m_message = new QLabel(this);
-    QFont bold = m_message->font();
-    bold.setBold(true);
-    m_message->setFont(bold);
-    m_message->setWordWrap(true);
+    Theme::tintStrip(*this, QColor::fromRgbF(0.55f, 0.16f, 0.14f));
+    m_message = Theme::stripHeadline(QString(), this);
     m_details = new QLabel(this);
     m_details->setWordWrap(true);
     m_details->setTextInteractionFlags(Qt::TextSelectableByMouse);

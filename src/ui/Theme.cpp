@@ -2,6 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Theme.h"
 
+#include <QLabel>
+#include <QWidget>
+
 namespace Theme {
 
 QLinearGradient accentGradient(const QRectF &rect)
@@ -42,6 +45,25 @@ QPalette darkPalette()
     for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         palette.setColor(QPalette::Disabled, role, disabledText);
     return palette;
+}
+
+void tintStrip(QWidget &strip, const QColor &background)
+{
+    strip.setAutoFillBackground(true);
+    QPalette tinted = strip.palette();
+    tinted.setColor(QPalette::Window, background);
+    tinted.setColor(QPalette::WindowText, Qt::white);
+    strip.setPalette(tinted);
+}
+
+QLabel *stripHeadline(const QString &text, QWidget *strip)
+{
+    auto *headline = new QLabel(text, strip);
+    QFont bold = headline->font();
+    bold.setBold(true);
+    headline->setFont(bold);
+    headline->setWordWrap(true);
+    return headline;
 }
 
 } // namespace Theme

@@ -7,6 +7,9 @@
 #include <QPalette>
 #include <QRectF>
 
+class QLabel;
+class QWidget;
+
 // The application's colours; the window is always dark.
 namespace Theme {
 
@@ -21,5 +24,10 @@ inline QColor folderBlue()
 // Left to right through three stops, for the waveform bars and the volume slider.
 QLinearGradient accentGradient(const QRectF &rect);
 QPalette darkPalette();
+
+// A strip across the window that tells of a problem: `background` behind white text, and its
+// headline in bold.
+void tintStrip(QWidget &strip, const QColor &background);
+QLabel *stripHeadline(const QString &text, QWidget *strip);
 
 } // namespace Theme

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "WindowManagerNotice.h"
 
+#include "Theme.h"
 #include "WindowManagerSupport.h"
 
 #include <QHBoxLayout>
@@ -13,17 +14,8 @@ WindowManagerNotice::WindowManagerNotice(WindowManagerSupport &support, QWidget 
     : QFrame(parent), m_support(&support)
 {
     setObjectName(QStringLiteral("windowManagerNotice"));
-    setAutoFillBackground(true);
-    QPalette tinted = palette();
-    tinted.setColor(QPalette::Window, QColor::fromRgbF(0.16f, 0.22f, 0.36f));
-    tinted.setColor(QPalette::WindowText, Qt::white);
-    setPalette(tinted);
-
-    m_message = new QLabel(text(), this);
-    QFont bold = m_message->font();
-    bold.setBold(true);
-    m_message->setFont(bold);
-    m_message->setWordWrap(true);
+    Theme::tintStrip(*this, QColor::fromRgbF(0.16f, 0.22f, 0.36f));
+    m_message = Theme::stripHeadline(text(), this);
     auto *details = new QLabel(
         QStringLiteral("Your choices are kept for desktops that let Wavelark place its window."),
         this);
