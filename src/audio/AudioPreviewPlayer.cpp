@@ -144,6 +144,16 @@ qint64 AudioPreviewPlayer::firstOutputNanoseconds() const
     return m_player ? m_player->firstOutputNanoseconds() : -1;
 }
 
+qint64 AudioPreviewPlayer::firstSoundNanoseconds() const
+{
+    return m_player ? m_player->firstSoundNanoseconds() : -1;
+}
+
+AudioDeviceFormat AudioPreviewPlayer::deviceFormat() const
+{
+    return m_output->format();
+}
+
 bool AudioPreviewPlayer::play(const QUrl &url)
 {
     return startPlayback(url, 0.0);

@@ -89,6 +89,10 @@ public:
     // Diagnostics for the latency probe: steady-clock nanoseconds of the first device buffer that
     // carried frames of the playing file, or -1 (nothing playing, or not reached the device yet).
     qint64 firstOutputNanoseconds() const;
+    // The same for the first buffer that carried a non-silent frame of the playing file.
+    qint64 firstSoundNanoseconds() const;
+    // The device's format once a play opened it; all zero before.
+    AudioDeviceFormat deviceFormat() const;
 
 public Q_SLOTS:
     // Plays `url` from its start (restarting it when it is already playing); returns at once.

@@ -71,6 +71,8 @@ public:
     // Steady-clock nanoseconds of the first device buffer that received frames of this file;
     // -1 until then.
     qint64 firstOutputNanoseconds() const { return m_stream->firstOutputNanoseconds(); }
+    // The same for the first buffer that carried a non-silent frame.
+    qint64 firstSoundNanoseconds() const { return m_stream->firstSoundNanoseconds(); }
 
 private:
     PlaybackEngine(std::shared_ptr<PlaybackStream> stream, AudioOutput &output);

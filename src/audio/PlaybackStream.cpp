@@ -434,5 +434,13 @@ void PlaybackStream::render(float *interleaved, int frameCount)
                 interleaved[frame * channels + c] *= m_gain;
         }
     }
+    if (got > 0 && m_firstSound.load(std::memory_order_relaxed) < 0) {
+        for (qsizetype i = 0; i < got; ++i) {
+            if (interleaved[i] != 0.0f) {
+                m_firstSound.store(steadyNanoseconds(), std::memory_order_release);
+                break;
+            }
+        }
+    }
     wake();
 }

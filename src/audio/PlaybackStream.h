@@ -70,6 +70,9 @@ public:
     double currentTime() const;
     void setCurrentTime(double seconds);
     qint64 firstOutputNanoseconds() const { return m_firstOutput.load(std::memory_order_acquire); }
+    // Steady-clock nanoseconds of the device buffer that carried the first non-silent frame; -1
+    // until then.
+    qint64 firstSoundNanoseconds() const { return m_firstSound.load(std::memory_order_acquire); }
     // How long the open has waited for the share without an answer; 0 once it answered.
     qint64 openWaitMilliseconds() const;
 
@@ -144,6 +147,7 @@ private:
     // Device frames played since the start of the file.
     std::atomic<qint64> m_playedFrames{0};
     std::atomic<qint64> m_firstOutput{-1};
+    std::atomic<qint64> m_firstSound{-1};
 
     // Device thread only.
     float m_gain = 1.0f;
