@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 
+class FirstBlockCache;
 class Preferences;
 class PeaksCache;
 class PlaybackEngine;
@@ -83,6 +84,9 @@ public:
     // before the share counts as not answering (2 s unless set).
     void setFiles(std::shared_ptr<const PreviewFiles> files,
                   std::chrono::milliseconds answerWithin = std::chrono::seconds(2));
+    // Decodes the first moments of `urls` (the selected row and its neighbours) ahead on a
+    // worker, so that a play of one of them sounds at once. Replaces the previous request.
+    void prepare(const QList<QUrl> &urls);
     // The file whose waveform is still wanted; empty when none.
     QUrl waveformToken() const { return m_waveformToken; }
 
@@ -125,6 +129,8 @@ Q_SIGNALS:
     void volumeChanged();
     void loadedFormatChanged();
     void previewLoopsChanged();
+    // A prepare() that was not replaced has finished.
+    void firstBlocksPrepared();
 
 private:
     bool startPlayback(const QUrl &url, double startSeconds);
@@ -172,4 +178,6 @@ private:
     std::optional<FileSignature> m_loadedSignature;
     double m_loadedDuration = 0; // of the decoded frames, once the waveform is known
     CancelFlagPtr m_waveformCancel;
+    std::shared_ptr<FirstBlockCache> m_firstBlocks;
+    CancelFlagPtr m_prepareCancel;
 };

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+class FirstBlockCache;
 class PreviewFiles;
 class ShareGate;
 
@@ -30,10 +31,11 @@ public:
     using FinishedHandler = std::function<void(quint64 engineId, bool successfully)>;
 
     // Null when the output cannot be opened. Without `files` the real file system is used; a
-    // gate of its own stands in for a missing `gate`.
-    static std::unique_ptr<PlaybackEngine> create(const QString &path, AudioOutput &output,
-                                                  std::shared_ptr<const PreviewFiles> files = {},
-                                                  std::shared_ptr<ShareGate> gate = {});
+    // gate of its own stands in for a missing `gate`. A first block of the file in `firstBlocks`
+    // plays while the file is opened.
+    static std::unique_ptr<PlaybackEngine>
+    create(const QString &path, AudioOutput &output, std::shared_ptr<const PreviewFiles> files = {},
+           std::shared_ptr<ShareGate> gate = {}, std::shared_ptr<FirstBlockCache> firstBlocks = {});
     ~PlaybackEngine();
     Q_DISABLE_COPY_MOVE(PlaybackEngine)
 

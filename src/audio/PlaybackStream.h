@@ -4,6 +4,7 @@
 
 #include "AudioOutput.h"
 #include "FileSignature.h"
+#include "FirstBlockCache.h"
 #include "ShareGate.h"
 #include "SpscRingBuffer.h"
 
@@ -50,8 +51,10 @@ public:
     using OpenedHandler = std::function<void(const Opening &)>;
     using FinishedHandler = std::function<void(bool successfully)>;
 
+    // With `firstBlocks`, a file found there plays its decoded first block while it is opened.
     PlaybackStream(QString path, AudioDeviceFormat format,
-                   std::shared_ptr<const PreviewFiles> files, std::shared_ptr<ShareGate> gate);
+                   std::shared_ptr<const PreviewFiles> files, std::shared_ptr<ShareGate> gate,
+                   std::shared_ptr<FirstBlockCache> firstBlocks = {});
     ~PlaybackStream();
     Q_DISABLE_COPY_MOVE(PlaybackStream)
 
@@ -80,6 +83,7 @@ public:
 
 private:
     Opening open();
+    bool openDecoder();
     void shareAnswered();
     void report(const Opening &opening);
     void reportEnd(bool successfully);
@@ -87,10 +91,11 @@ private:
     bool configureResampler(const AVFrame *frame);
     void decodeLoop();
     int decodeIntoPending();
+    int convertIntoPending(const AVFrame *frame, qint64 position);
     bool flushResampler();
     bool restartFromTheBeginning();
     void learnLength();
-    void performSeek(double seconds);
+    bool performSeek(double seconds);
     void writePending();
     void wake();
     bool acknowledgeSeek();
@@ -99,6 +104,7 @@ private:
     const AudioDeviceFormat m_format;
     const std::shared_ptr<const PreviewFiles> m_files;
     const std::shared_ptr<ShareGate> m_gate;
+    const std::shared_ptr<FirstBlockCache> m_firstBlocks;
 
     std::mutex m_handlersMutex;
     OpenedHandler m_opened;
@@ -108,6 +114,10 @@ private:
     // Held while the file is opened: a call that never returns keeps it for good.
     std::unique_ptr<ShareGate::Pass> m_openPass;
     std::unique_ptr<AudioDecoder> m_decoder;
+    // The first block found in the cache, played before the decoder is opened; the decoder then
+    // starts after it.
+    std::shared_ptr<const FirstBlockCache::Block> m_head;
+    size_t m_headNext = 0;
     AVFrame *m_frame = nullptr;
     SwrContext *m_resampler = nullptr;
     int m_resamplerFormat = -1;

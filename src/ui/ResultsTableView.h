@@ -50,6 +50,8 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    // The files of `row` and the rows above and below it, decoded ahead.
+    void prepareAround(int row);
     void syncSelection();
     void handleFocusRequest();
     void focusTable();
