@@ -14,7 +14,7 @@ class SdlAudioOutput final : public AudioOutput
 {
 public:
     static constexpr int requestedRate = 48000;
-    static constexpr int requestedFrames = 256;
+    static constexpr int requestedFrames = 128;
 
     SdlAudioOutput() = default;
     ~SdlAudioOutput() override;
