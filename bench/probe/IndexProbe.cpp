@@ -57,14 +57,17 @@ int index(const QStringList &args)
     CancelFlag flag;
     QElapsedTimer timer;
     timer.start();
-    const std::shared_ptr<SampleIndex> built = IndexBuilder::buildIndex(roots, flag);
-    const qint64 buildMs = timer.restart();
+    SampleIndex::Builder walked = IndexBuilder::walk(roots, flag);
+    const qint64 walkMs = timer.restart();
+    const std::shared_ptr<SampleIndex> built = walked.finish();
+    const qint64 sortMs = timer.restart();
+    const qint64 buildMs = walkMs + sortMs;
     if (!IndexFile::write(*built, outFile)) {
         err() << "could not write " << outFile << '\n';
         return 1;
     }
     err() << "build_ms " << buildMs << " write_ms " << timer.elapsed() << " memory_bytes "
-          << built->memoryUsage() << '\n';
+          << built->memoryUsage() << " walk_ms " << walkMs << " sort_ms " << sortMs << '\n';
     out() << built->size() << '\n';
     return 0;
 }
