@@ -356,7 +356,8 @@ void AudioPreviewPlayer::prepare(const QList<QUrl> &urls)
             for (const QString &path : paths) {
                 if (cancelled())
                     break;
-                const ShareGate::Entry entry = gate->enter(files->shareOf(path), cancelled);
+                const QString share = files->shareOf(path);
+                const ShareGate::Entry entry = gate->enter(share, cancelled);
                 if (entry.answer != ShareGate::Answer::Admitted)
                     continue;
                 const PreviewFiles::Status status = files->status(path);
@@ -369,8 +370,8 @@ void AudioPreviewPlayer::prepare(const QList<QUrl> &urls)
                     return cancelled();
                 });
                 if (decoder != nullptr)
-                    cache->store(path,
-                                 FirstBlockCache::decode(*decoder, *status.signature, flag.get()));
+                    cache->store(path, FirstBlockCache::decode(*decoder, *status.signature, share,
+                                                               flag.get()));
             }
             return true;
         },

@@ -20,11 +20,12 @@ FirstBlockCache::Block::~Block()
 }
 
 std::shared_ptr<const FirstBlockCache::Block>
-FirstBlockCache::decode(AudioDecoder &decoder, const FileSignature &signature,
+FirstBlockCache::decode(AudioDecoder &decoder, const FileSignature &signature, QString share,
                         const CancelFlag *flag)
 {
     auto block = std::make_shared<Block>();
     block->signature = signature;
+    block->share = std::move(share);
     block->duration = decoder.duration();
     block->formatFacts = decoder.formatFacts();
     const qint64 wanted =
@@ -76,6 +77,16 @@ std::shared_ptr<const FirstBlockCache::Block> FirstBlockCache::find(const QStrin
     }
     m_entries.splice(m_entries.begin(), m_entries, it);
     return it->block;
+}
+
+QString FirstBlockCache::shareOf(const QString &path) const
+{
+    const std::lock_guard lock(m_mutex);
+    for (const Entry &entry : m_entries) {
+        if (entry.path == path)
+            return entry.block->share;
+    }
+    return {};
 }
 
 bool FirstBlockCache::contains(const QString &path, const FileSignature &signature) const

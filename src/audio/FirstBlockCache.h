@@ -32,6 +32,7 @@ public:
         Q_DISABLE_COPY_MOVE(Block)
 
         FileSignature signature;
+        QString share; // where the file lives, as PreviewFiles::shareOf() said when it was read
         double duration = 0;
         QString formatFacts;
         std::vector<AVFrame *> frames; // owned
@@ -47,10 +48,14 @@ public:
 
     // Decodes the first block from a freshly opened decoder; null when decoding fails or `flag`
     // was cancelled.
-    static std::shared_ptr<const Block>
-    decode(AudioDecoder &decoder, const FileSignature &signature, const CancelFlag *flag = nullptr);
+    static std::shared_ptr<const Block> decode(AudioDecoder &decoder,
+                                               const FileSignature &signature, QString share,
+                                               const CancelFlag *flag = nullptr);
 
     std::shared_ptr<const Block> find(const QString &path, const FileSignature &signature);
+    // The share of the file's block, whatever its version; empty when none is held. Asking the
+    // mount table costs more than everything else a stream does before its first sound.
+    QString shareOf(const QString &path) const;
     bool contains(const QString &path, const FileSignature &signature) const;
     void store(const QString &path, std::shared_ptr<const Block> block);
 

@@ -135,7 +135,10 @@ PlaybackStream::Opening PlaybackStream::open()
     if (m_frame == nullptr)
         return {};
     const auto superseded = [this] { return isQuitting(); };
-    ShareGate::Entry entry = m_gate->enter(m_files->shareOf(m_path), superseded);
+    QString share = m_firstBlocks != nullptr ? m_firstBlocks->shareOf(m_path) : QString();
+    if (share.isEmpty())
+        share = m_files->shareOf(m_path);
+    ShareGate::Entry entry = m_gate->enter(share, superseded);
     if (entry.answer == ShareGate::Answer::NotAnswering)
         return {Outcome::NotAnswering, 0, {}, {}};
     if (entry.answer != ShareGate::Answer::Admitted)
