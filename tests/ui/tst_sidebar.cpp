@@ -4,6 +4,7 @@
 #include "ModelFixtures.h"
 #include "UiFixtures.h"
 
+#include "audio/PreviewFiles.h"
 #include "platform/FileManagerReveal.h"
 #include "ui/ResultsTableView.h"
 #include "ui/SidebarView.h"
@@ -17,6 +18,8 @@
 #include <QMimeData>
 #include <QSignalSpy>
 
+#include <mutex>
+
 namespace {
 
 class RecordingReveal final : public FileManagerReveal
@@ -28,6 +31,30 @@ public:
 
 using C = SidebarView::Content;
 using R = TreeRowModel;
+
+// The real file system, noting every file the preview opens.
+class RecordingFiles final : public PreviewFiles
+{
+public:
+    std::unique_ptr<AudioDecoder> open(const QString &path,
+                                       AudioDecoder::Interrupt interrupt) const override
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_opened.insert(path);
+        }
+        return PreviewFiles::open(path, std::move(interrupt));
+    }
+    QSet<QString> opened() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_opened;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    mutable QSet<QString> m_opened;
+};
 
 // Library/ with Drums/ (Loops/Loop.wav, Kick.wav, Snare.wav) and Pad.wav; paths are relative to
 // Library, whose own path is empty.
@@ -185,6 +212,38 @@ private Q_SLOTS:
         QVERIFY(writeWav(f.path("Bass.wav")));
         actionNamed(*f.menu(""), "Refresh")->trigger();
         QTRY_COMPARE(f.rowNames(), QStringList({"Library", " Drums", " Bass.wav", " Pad.wav"}));
+    }
+
+    void selectingARowDecodesItsNeighboursAhead_data()
+    {
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<QStringList>("opened"); // the file played and the files around it
+        // Rows: Library, Drums, Loops, Kick.wav, Snare.wav, Pad.wav.
+        QTest::newRow("a folder above")
+            << "Drums/Kick.wav" << QStringList{"Drums/Kick.wav", "Drums/Snare.wav"};
+        QTest::newRow("files on both sides")
+            << "Drums/Snare.wav" << QStringList{"Drums/Kick.wav", "Drums/Snare.wav", "Pad.wav"};
+        QTest::newRow("the last row") << "Pad.wav" << QStringList{"Drums/Snare.wav", "Pad.wav"};
+        QTest::newRow("a folder selected") << "Drums/Loops" << QStringList{"Drums/Kick.wav"};
+    }
+
+    void selectingARowDecodesItsNeighboursAhead()
+    {
+        QFETCH(QString, selected);
+        QFETCH(QStringList, opened);
+        Fixture f;
+        const auto files = std::make_shared<RecordingFiles>();
+        f.player->setFiles(files);
+        QVERIFY(f.make());
+        f.expand("");
+        f.expand("Drums");
+        QSignalSpy prepared(f.player.get(), &AudioPreviewPlayer::firstBlocksPrepared);
+        f.model->setSelection(f.url(selected));
+        QVERIFY(prepared.wait(5000));
+        QSet<QString> expected;
+        for (const QString &item : opened)
+            expected.insert(f.path(item));
+        QTRY_COMPARE(files->opened(), expected);
     }
 
     void rowFlagsAndHover()
