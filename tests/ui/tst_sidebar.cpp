@@ -4,7 +4,6 @@
 #include "ModelFixtures.h"
 #include "UiFixtures.h"
 
-#include "audio/PreviewFiles.h"
 #include "platform/FileManagerReveal.h"
 #include "ui/ResultsTableView.h"
 #include "ui/SidebarView.h"
@@ -18,8 +17,6 @@
 #include <QMimeData>
 #include <QSignalSpy>
 
-#include <mutex>
-
 namespace {
 
 class RecordingReveal final : public FileManagerReveal
@@ -31,30 +28,6 @@ public:
 
 using C = SidebarView::Content;
 using R = TreeRowModel;
-
-// The real file system, noting every file the preview opens.
-class RecordingFiles final : public PreviewFiles
-{
-public:
-    std::unique_ptr<AudioDecoder> open(const QString &path,
-                                       AudioDecoder::Interrupt interrupt) const override
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_opened.insert(path);
-        }
-        return PreviewFiles::open(path, std::move(interrupt));
-    }
-    QSet<QString> opened() const
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_opened;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    mutable QSet<QString> m_opened;
-};
 
 // Library/ with Drums/ (Loops/Loop.wav, Kick.wav, Snare.wav) and Pad.wav; paths are relative to
 // Library, whose own path is empty.
@@ -232,7 +205,7 @@ private Q_SLOTS:
         QFETCH(QString, selected);
         QFETCH(QStringList, opened);
         Fixture f;
-        const auto files = std::make_shared<RecordingFiles>();
+        const auto files = std::make_shared<RecordingPreviewFiles>();
         f.player->setFiles(files);
         QVERIFY(f.make());
         f.expand("");
