@@ -100,8 +100,11 @@ int index(const QStringList &args)
     CancelFlag flag;
     QElapsedTimer timer;
     timer.start();
-    std::shared_ptr<SampleIndex> built = IndexBuilder::buildIndex(roots, flag);
-    const qint64 buildMs = timer.restart();
+    SampleIndex::Builder walked = IndexBuilder::walk(roots, flag);
+    const qint64 walkMs = timer.restart();
+    std::shared_ptr<SampleIndex> built = walked.finish();
+    const qint64 sortMs = timer.restart();
+    const qint64 buildMs = walkMs + sortMs;
     std::vector<TimbreFile::Entry> timbre;
     if (analyse) {
         built = analysed(*built, timbre);
@@ -114,7 +117,7 @@ int index(const QStringList &args)
         return 1;
     }
     err() << "build_ms " << buildMs << " write_ms " << timer.elapsed() << " memory_bytes "
-          << built->memoryUsage() << '\n';
+          << built->memoryUsage() << " walk_ms " << walkMs << " sort_ms " << sortMs << '\n';
     out() << built->size() << '\n';
     return 0;
 }

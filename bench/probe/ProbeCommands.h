@@ -14,6 +14,8 @@ int peaks(const QStringList &args);
 int info(const QStringList &args);
 int peaksBench(const QStringList &args);
 int latency(const QStringList &args);
+// Needs a QApplication: it opens the real main window.
+int keyLatency(const QStringList &args);
 int tagsRead(const QStringList &args);
 int tagsWrite(const QStringList &args);
 int tagsImport(const QStringList &args);

@@ -4,11 +4,14 @@
 
 #include "platform/FilePaths.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QTextStream>
 
 #include <cstdio>
 #include <functional>
+#include <memory>
+#include <string_view>
 
 namespace {
 
@@ -17,6 +20,7 @@ struct Command
     const char *name;
     int (*run)(const QStringList &);
     const char *usage;
+    const char *about = nullptr;
 };
 
 const Command commands[] = {
@@ -27,6 +31,15 @@ const Command commands[] = {
     {"info", ProbeCommands::info, "info FILE"},
     {"peaks-bench", ProbeCommands::peaksBench, "peaks-bench FILE --repeat N"},
     {"latency", ProbeCommands::latency, "latency FILE --repeat N"},
+    {"key-latency", ProbeCommands::keyLatency, "key-latency FILE --repeat N",
+     "the main window (offscreen with QT_QPA_PLATFORM=offscreen) on FILE's folder; a file beside\n"
+     "FILE is selected (and plays), then the arrow key that moves to FILE is pressed, N times.\n"
+     "Each figure is from the key's arrival at the window to the audio callback that hands the\n"
+     "first non-silent frame of FILE to the device, plus one device buffer (what the device\n"
+     "takes to play that buffer out). Prints min= median= p95= max= in ms. On a real device\n"
+     "the callbacks come at the device's pace; SDL_AUDIODRIVER=dummy calls them every\n"
+     "buffer's length rounded down to whole milliseconds, so the figure is then what the\n"
+     "application itself costs, not a sound server's own latency."},
     {"tags-read", ProbeCommands::tagsRead, "tags-read FILE"},
     {"tags-write", ProbeCommands::tagsWrite, "tags-write FILE [NAME:INDEX ...]"},
     {"tags-import", ProbeCommands::tagsImport, "tags-import --prefs FILE"},
@@ -41,8 +54,13 @@ void listCommands(FILE *stream)
 {
     QTextStream out(stream);
     out << "usage: wavelark-probe COMMAND ...\n";
-    for (const Command &command : commands)
+    for (const Command &command : commands) {
         out << "  wavelark-probe " << command.usage << '\n';
+        if (command.about != nullptr) {
+            for (const QString &line : QString::fromUtf8(command.about).split(u'\n'))
+                out << "      " << line << '\n';
+        }
+    }
 }
 
 int usage()
@@ -55,7 +73,13 @@ int usage()
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    // Only the commands that open a window pay for a GUI application.
+    const bool gui = argc > 1 && std::string_view(argv[1]) == "key-latency";
+    std::unique_ptr<QCoreApplication> app;
+    if (gui)
+        app = std::make_unique<QApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
     // Arguments keep their bytes: a file name that is not UTF-8 still names its file.
     QStringList args;
     for (int i = 1; i < argc; ++i)

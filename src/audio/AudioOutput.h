@@ -7,6 +7,8 @@ struct AudioDeviceFormat
 {
     int sampleRate = 0;
     int channelCount = 0;
+    // Frames the device takes per callback; 0 when the device does not say.
+    int bufferFrames = 0;
 };
 
 // Called on the device's own thread for every buffer the device wants. Implementations must not

@@ -2,7 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "AudioPreviewPlayer.h"
 
+#include "AudioDecoder.h"
 #include "FilePaths.h"
+#include "FirstBlockCache.h"
 #include "PeaksCache.h"
 #include "PlaybackEngine.h"
 #include "PreviewFiles.h"
@@ -89,7 +91,8 @@ struct WaveformResult
 
 AudioPreviewPlayer::AudioPreviewPlayer(Preferences &defaults, std::unique_ptr<AudioOutput> output,
                                        QObject *parent)
-    : QObject(parent), m_defaults(defaults), m_output(std::move(output))
+    : QObject(parent), m_defaults(defaults), m_output(std::move(output)),
+      m_firstBlocks(std::make_shared<FirstBlockCache>())
 {
     if (m_output == nullptr)
         m_output = std::make_unique<SdlAudioOutput>();
@@ -120,6 +123,8 @@ AudioPreviewPlayer::~AudioPreviewPlayer()
 {
     if (m_waveformCancel)
         m_waveformCancel->cancel();
+    if (m_prepareCancel)
+        m_prepareCancel->cancel();
     dropEngine();
 }
 
@@ -144,6 +149,16 @@ qint64 AudioPreviewPlayer::firstOutputNanoseconds() const
     return m_player ? m_player->firstOutputNanoseconds() : -1;
 }
 
+qint64 AudioPreviewPlayer::firstSoundNanoseconds() const
+{
+    return m_player ? m_player->firstSoundNanoseconds() : -1;
+}
+
+AudioDeviceFormat AudioPreviewPlayer::deviceFormat() const
+{
+    return m_output->format();
+}
+
 bool AudioPreviewPlayer::play(const QUrl &url)
 {
     return startPlayback(url, 0.0);
@@ -161,7 +176,8 @@ bool AudioPreviewPlayer::startPlayback(const QUrl &url, double startSeconds)
 
     std::unique_ptr<PlaybackEngine> engine;
     if (url.isLocalFile())
-        engine = PlaybackEngine::create(url.toLocalFile(), *m_output, m_files, m_gate);
+        engine =
+            PlaybackEngine::create(url.toLocalFile(), *m_output, m_files, m_gate, m_firstBlocks);
     if (engine == nullptr) {
         failPlayback(couldNotPlay(url));
         return false;
@@ -318,6 +334,48 @@ void AudioPreviewPlayer::setPreviewLoops(bool loops)
         m_player->setLooping(loops);
     m_defaults.setBool(loops, previewLoopsKey);
     Q_EMIT previewLoopsChanged();
+}
+
+void AudioPreviewPlayer::prepare(const QList<QUrl> &urls)
+{
+    if (m_prepareCancel)
+        m_prepareCancel->cancel();
+    QStringList paths;
+    for (const QUrl &url : urls) {
+        if (url.isLocalFile() && isPreviewable(url))
+            paths.append(url.toLocalFile());
+    }
+    if (paths.isEmpty())
+        return;
+    m_prepareCancel = std::make_shared<CancelFlag>();
+    const CancelFlagPtr flag = m_prepareCancel;
+    BackgroundJob::run(
+        this, flag, BackgroundJob::Priority::UserInitiated,
+        [paths, files = m_files, gate = m_gate, cache = m_firstBlocks, flag] {
+            const auto cancelled = [&flag] { return flag->isCancelled(); };
+            for (const QString &path : paths) {
+                if (cancelled())
+                    break;
+                const QString share = files->shareOf(path);
+                const ShareGate::Entry entry = gate->enter(share, cancelled);
+                if (entry.answer != ShareGate::Answer::Admitted)
+                    continue;
+                const PreviewFiles::Status status = files->status(path);
+                entry.pass->answered();
+                if (status.kind != PreviewFiles::Kind::Regular || !status.signature.has_value() ||
+                    cache->contains(path, *status.signature))
+                    continue;
+                const std::unique_ptr<AudioDecoder> decoder = files->open(path, [&] {
+                    entry.pass->answered();
+                    return cancelled();
+                });
+                if (decoder != nullptr)
+                    cache->store(path, FirstBlockCache::decode(*decoder, *status.signature, share,
+                                                               flag.get()));
+            }
+            return true;
+        },
+        [this](bool) { Q_EMIT firstBlocksPrepared(); }, &waveformPool());
 }
 
 void AudioPreviewPlayer::setPeaksCache(std::shared_ptr<const PeaksCache> cache)

@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 
+class FirstBlockCache;
 class Preferences;
 class PeaksCache;
 class PlaybackEngine;
@@ -83,12 +84,19 @@ public:
     // before the share counts as not answering (2 s unless set).
     void setFiles(std::shared_ptr<const PreviewFiles> files,
                   std::chrono::milliseconds answerWithin = std::chrono::seconds(2));
+    // Decodes the first moments of `urls` (the selected row and its neighbours) ahead on a
+    // worker, so that a play of one of them sounds at once. Replaces the previous request.
+    void prepare(const QList<QUrl> &urls);
     // The file whose waveform is still wanted; empty when none.
     QUrl waveformToken() const { return m_waveformToken; }
 
     // Diagnostics for the latency probe: steady-clock nanoseconds of the first device buffer that
     // carried frames of the playing file, or -1 (nothing playing, or not reached the device yet).
     qint64 firstOutputNanoseconds() const;
+    // The same for the first buffer that carried a non-silent frame of the playing file.
+    qint64 firstSoundNanoseconds() const;
+    // The device's format once a play opened it; all zero before.
+    AudioDeviceFormat deviceFormat() const;
 
 public Q_SLOTS:
     // Plays `url` from its start (restarting it when it is already playing); returns at once.
@@ -121,6 +129,8 @@ Q_SIGNALS:
     void volumeChanged();
     void loadedFormatChanged();
     void previewLoopsChanged();
+    // A prepare() that was not replaced has finished.
+    void firstBlocksPrepared();
 
 private:
     bool startPlayback(const QUrl &url, double startSeconds);
@@ -168,4 +178,6 @@ private:
     std::optional<FileSignature> m_loadedSignature;
     double m_loadedDuration = 0; // of the decoded frames, once the waveform is known
     CancelFlagPtr m_waveformCancel;
+    std::shared_ptr<FirstBlockCache> m_firstBlocks;
+    CancelFlagPtr m_prepareCancel;
 };

@@ -18,7 +18,8 @@ std::atomic<quint64> nextEngineId{1};
 
 std::unique_ptr<PlaybackEngine> PlaybackEngine::create(const QString &path, AudioOutput &output,
                                                        std::shared_ptr<const PreviewFiles> files,
-                                                       std::shared_ptr<ShareGate> gate)
+                                                       std::shared_ptr<ShareGate> gate,
+                                                       std::shared_ptr<FirstBlockCache> firstBlocks)
 {
     if (!output.open())
         return nullptr;
@@ -29,7 +30,8 @@ std::unique_ptr<PlaybackEngine> PlaybackEngine::create(const QString &path, Audi
         files = std::make_shared<const PreviewFiles>();
     if (gate == nullptr)
         gate = ShareGate::create(std::chrono::seconds(2));
-    auto stream = std::make_shared<PlaybackStream>(path, format, std::move(files), std::move(gate));
+    auto stream = std::make_shared<PlaybackStream>(path, format, std::move(files), std::move(gate),
+                                                   std::move(firstBlocks));
     return std::unique_ptr<PlaybackEngine>(new PlaybackEngine(std::move(stream), output));
 }
 

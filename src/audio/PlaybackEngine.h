@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+class FirstBlockCache;
 class PreviewFiles;
 class ShareGate;
 
@@ -30,10 +31,11 @@ public:
     using FinishedHandler = std::function<void(quint64 engineId, bool successfully)>;
 
     // Null when the output cannot be opened. Without `files` the real file system is used; a
-    // gate of its own stands in for a missing `gate`.
-    static std::unique_ptr<PlaybackEngine> create(const QString &path, AudioOutput &output,
-                                                  std::shared_ptr<const PreviewFiles> files = {},
-                                                  std::shared_ptr<ShareGate> gate = {});
+    // gate of its own stands in for a missing `gate`. A first block of the file in `firstBlocks`
+    // plays while the file is opened.
+    static std::unique_ptr<PlaybackEngine>
+    create(const QString &path, AudioOutput &output, std::shared_ptr<const PreviewFiles> files = {},
+           std::shared_ptr<ShareGate> gate = {}, std::shared_ptr<FirstBlockCache> firstBlocks = {});
     ~PlaybackEngine();
     Q_DISABLE_COPY_MOVE(PlaybackEngine)
 
@@ -71,6 +73,8 @@ public:
     // Steady-clock nanoseconds of the first device buffer that received frames of this file;
     // -1 until then.
     qint64 firstOutputNanoseconds() const { return m_stream->firstOutputNanoseconds(); }
+    // The same for the first buffer that carried a non-silent frame.
+    qint64 firstSoundNanoseconds() const { return m_stream->firstSoundNanoseconds(); }
 
 private:
     PlaybackEngine(std::shared_ptr<PlaybackStream> stream, AudioOutput &output);

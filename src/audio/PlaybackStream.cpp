@@ -36,9 +36,11 @@ qint64 steadyNanoseconds()
 
 PlaybackStream::PlaybackStream(QString path, AudioDeviceFormat format,
                                std::shared_ptr<const PreviewFiles> files,
-                               std::shared_ptr<ShareGate> gate)
+                               std::shared_ptr<ShareGate> gate,
+                               std::shared_ptr<FirstBlockCache> firstBlocks)
     : m_path(std::move(path)), m_format(format), m_files(std::move(files)), m_gate(std::move(gate)),
-      m_frame(av_frame_alloc()), m_ring(qsizetype(ringFrames) * m_format.channelCount)
+      m_firstBlocks(std::move(firstBlocks)), m_frame(av_frame_alloc()),
+      m_ring(qsizetype(ringFrames) * m_format.channelCount)
 {
     m_gainStep = float(1.0 / std::max(1.0, m_format.sampleRate * gainRampSeconds));
 }
@@ -133,7 +135,10 @@ PlaybackStream::Opening PlaybackStream::open()
     if (m_frame == nullptr)
         return {};
     const auto superseded = [this] { return isQuitting(); };
-    ShareGate::Entry entry = m_gate->enter(m_files->shareOf(m_path), superseded);
+    QString share = m_firstBlocks != nullptr ? m_firstBlocks->shareOf(m_path) : QString();
+    if (share.isEmpty())
+        share = m_files->shareOf(m_path);
+    ShareGate::Entry entry = m_gate->enter(share, superseded);
     if (entry.answer == ShareGate::Answer::NotAnswering)
         return {Outcome::NotAnswering, 0, {}, {}};
     if (entry.answer != ShareGate::Answer::Admitted)
@@ -146,6 +151,14 @@ PlaybackStream::Opening PlaybackStream::open()
         m_openPass.reset();
         return {};
     }
+    if (m_firstBlocks != nullptr && status.signature.has_value()) {
+        m_head = m_firstBlocks->find(m_path, *status.signature);
+        if (m_head != nullptr) {
+            m_openPass.reset();
+            m_duration.store(m_head->duration, std::memory_order_relaxed);
+            return {Outcome::Opened, m_head->duration, m_head->formatFacts, status.signature};
+        }
+    }
     // Every read asks first, so a superseded stream ends at its next call.
     m_decoder = m_files->open(m_path, [this] {
         shareAnswered();
@@ -156,6 +169,24 @@ PlaybackStream::Opening PlaybackStream::open()
         return {};
     m_duration.store(m_decoder->duration(), std::memory_order_relaxed);
     return {Outcome::Opened, m_decoder->duration(), m_decoder->formatFacts(), status.signature};
+}
+
+// The open behind a first block, while the device plays the block.
+bool PlaybackStream::openDecoder()
+{
+    if (m_decoder != nullptr)
+        return true;
+    ShareGate::Entry entry =
+        m_gate->enter(m_files->shareOf(m_path), [this] { return isQuitting(); });
+    if (entry.answer != ShareGate::Answer::Admitted)
+        return false;
+    m_openPass = std::move(entry.pass);
+    m_decoder = m_files->open(m_path, [this] {
+        shareAnswered();
+        return isQuitting();
+    });
+    m_openPass.reset();
+    return m_decoder != nullptr;
 }
 
 void PlaybackStream::shareAnswered()
@@ -194,13 +225,13 @@ void PlaybackStream::decodeLoop()
         if (requested != handledSeek) {
             handledSeek = requested;
             const double target = m_seekTarget.load(std::memory_order_relaxed);
-            performSeek(target);
+            const bool positioned = performSeek(target);
             m_seekReadyFrame.store(std::llround(target * m_format.sampleRate),
                                    std::memory_order_relaxed);
             m_seekReadyIndex.store(m_ring.writeIndex(), std::memory_order_relaxed);
             m_seekReady.store(requested, std::memory_order_release);
-            ended = false;
-            succeeded = true;
+            ended = !positioned;
+            succeeded = positioned;
             reported = false;
             continue;
         }
@@ -234,8 +265,11 @@ void PlaybackStream::decodeLoop()
     }
 }
 
-void PlaybackStream::performSeek(double seconds)
+bool PlaybackStream::performSeek(double seconds)
 {
+    m_head.reset();
+    if (!openDecoder())
+        return false;
     m_decoder->seek(seconds);
     m_pendingLength = 0;
     m_pendingOffset = 0;
@@ -245,6 +279,7 @@ void PlaybackStream::performSeek(double seconds)
     m_skipUntilFrame = std::llround(seconds * m_decoder->sampleRate());
     m_framesThisPass = 0;
     m_passFromStart = !(seconds > 0);
+    return true;
 }
 
 void PlaybackStream::learnLength()
@@ -272,22 +307,37 @@ bool PlaybackStream::restartFromTheBeginning()
 
 int PlaybackStream::decodeIntoPending()
 {
+    if (m_head != nullptr) {
+        if (m_headNext < m_head->frames.size()) {
+            return convertIntoPending(m_head->frames[m_headNext++], -1);
+        }
+        // The same decode as the block's, its frames dropped: the seam is sample-exact.
+        m_skipUntilFrame = m_head->frameCount;
+        m_head.reset();
+        if (!openDecoder())
+            return int(AudioDecoder::Status::Error);
+    }
     const AudioDecoder::Status status = m_decoder->decode(m_frame);
     if (status != AudioDecoder::Status::Frame)
         return int(status);
-    int frames = m_frame->nb_samples;
-    if (frames <= 0)
-        return int(status);
+    return convertIntoPending(m_frame, m_decoder->framePosition());
+}
 
-    const auto format = AVSampleFormat(m_frame->format);
+int PlaybackStream::convertIntoPending(const AVFrame *frame, qint64 position)
+{
+    const int status = int(AudioDecoder::Status::Frame);
+    int frames = frame->nb_samples;
+    if (frames <= 0)
+        return status;
+
+    const auto format = AVSampleFormat(frame->format);
     const bool planar = av_sample_fmt_is_planar(format) != 0;
-    const int channels = m_frame->ch_layout.nb_channels;
-    m_inputPlanes.assign(m_frame->extended_data, m_frame->extended_data + (planar ? channels : 1));
+    const int channels = frame->ch_layout.nb_channels;
+    m_inputPlanes.assign(frame->extended_data, frame->extended_data + (planar ? channels : 1));
     if (m_skipUntilFrame >= 0) {
         // Containers seek to a packet at or before the target; drop what precedes it.
-        const qint64 position = m_decoder->framePosition();
         if (position >= 0 && position + frames <= m_skipUntilFrame)
-            return int(status);
+            return status;
         if (position >= 0 && position < m_skipUntilFrame) {
             const int skip = int(m_skipUntilFrame - position);
             const int stride = av_get_bytes_per_sample(format) * (planar ? 1 : channels);
@@ -297,7 +347,7 @@ int PlaybackStream::decodeIntoPending()
         }
         m_skipUntilFrame = -1;
     }
-    if (!configureResampler(m_frame))
+    if (!configureResampler(frame))
         return int(AudioDecoder::Status::Error);
     m_framesThisPass += frames;
 
@@ -432,6 +482,14 @@ void PlaybackStream::render(float *interleaved, int frameCount)
                 m_gain = std::max(target, m_gain - m_gainStep);
             for (int c = 0; c < channels; ++c)
                 interleaved[frame * channels + c] *= m_gain;
+        }
+    }
+    if (got > 0 && m_firstSound.load(std::memory_order_relaxed) < 0) {
+        for (qsizetype i = 0; i < got; ++i) {
+            if (interleaved[i] != 0.0f) {
+                m_firstSound.store(steadyNanoseconds(), std::memory_order_release);
+                break;
+            }
         }
     }
     wake();

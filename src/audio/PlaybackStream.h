@@ -4,6 +4,7 @@
 
 #include "AudioOutput.h"
 #include "FileSignature.h"
+#include "FirstBlockCache.h"
 #include "ShareGate.h"
 #include "SpscRingBuffer.h"
 
@@ -50,8 +51,10 @@ public:
     using OpenedHandler = std::function<void(const Opening &)>;
     using FinishedHandler = std::function<void(bool successfully)>;
 
+    // With `firstBlocks`, a file found there plays its decoded first block while it is opened.
     PlaybackStream(QString path, AudioDeviceFormat format,
-                   std::shared_ptr<const PreviewFiles> files, std::shared_ptr<ShareGate> gate);
+                   std::shared_ptr<const PreviewFiles> files, std::shared_ptr<ShareGate> gate,
+                   std::shared_ptr<FirstBlockCache> firstBlocks = {});
     ~PlaybackStream();
     Q_DISABLE_COPY_MOVE(PlaybackStream)
 
@@ -70,6 +73,9 @@ public:
     double currentTime() const;
     void setCurrentTime(double seconds);
     qint64 firstOutputNanoseconds() const { return m_firstOutput.load(std::memory_order_acquire); }
+    // Steady-clock nanoseconds of the device buffer that carried the first non-silent frame; -1
+    // until then.
+    qint64 firstSoundNanoseconds() const { return m_firstSound.load(std::memory_order_acquire); }
     // How long the open has waited for the share without an answer; 0 once it answered.
     qint64 openWaitMilliseconds() const;
 
@@ -77,6 +83,7 @@ public:
 
 private:
     Opening open();
+    bool openDecoder();
     void shareAnswered();
     void report(const Opening &opening);
     void reportEnd(bool successfully);
@@ -84,10 +91,11 @@ private:
     bool configureResampler(const AVFrame *frame);
     void decodeLoop();
     int decodeIntoPending();
+    int convertIntoPending(const AVFrame *frame, qint64 position);
     bool flushResampler();
     bool restartFromTheBeginning();
     void learnLength();
-    void performSeek(double seconds);
+    bool performSeek(double seconds);
     void writePending();
     void wake();
     bool acknowledgeSeek();
@@ -96,6 +104,7 @@ private:
     const AudioDeviceFormat m_format;
     const std::shared_ptr<const PreviewFiles> m_files;
     const std::shared_ptr<ShareGate> m_gate;
+    const std::shared_ptr<FirstBlockCache> m_firstBlocks;
 
     std::mutex m_handlersMutex;
     OpenedHandler m_opened;
@@ -105,6 +114,10 @@ private:
     // Held while the file is opened: a call that never returns keeps it for good.
     std::unique_ptr<ShareGate::Pass> m_openPass;
     std::unique_ptr<AudioDecoder> m_decoder;
+    // The first block found in the cache, played before the decoder is opened; the decoder then
+    // starts after it.
+    std::shared_ptr<const FirstBlockCache::Block> m_head;
+    size_t m_headNext = 0;
     AVFrame *m_frame = nullptr;
     SwrContext *m_resampler = nullptr;
     int m_resamplerFormat = -1;
@@ -144,6 +157,7 @@ private:
     // Device frames played since the start of the file.
     std::atomic<qint64> m_playedFrames{0};
     std::atomic<qint64> m_firstOutput{-1};
+    std::atomic<qint64> m_firstSound{-1};
 
     // Device thread only.
     float m_gain = 1.0f;

@@ -42,6 +42,7 @@ bool SdlAudioOutput::open()
     m_device = device;
     m_format.sampleRate = obtained.freq;
     m_format.channelCount = obtained.channels;
+    m_format.bufferFrames = obtained.samples;
     SDL_PauseAudioDevice(m_device, 0);
     return true;
 }

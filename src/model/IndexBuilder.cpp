@@ -83,14 +83,14 @@ public:
         m_pending.push_back({std::move(path), recursive});
     }
 
-    std::shared_ptr<SampleIndex> run()
+    SampleIndex::Builder run()
     {
         if (!m_pending.empty()) {
             std::thread helper([this] { work(); });
             work();
             helper.join();
         }
-        return m_builder.finish();
+        return std::move(m_builder);
     }
 
 private:
@@ -241,11 +241,16 @@ std::string localPath(const QString &path)
 std::shared_ptr<SampleIndex> IndexBuilder::buildIndex(const QStringList &rootPaths,
                                                       const CancelFlag &flag)
 {
-    Walk walk(flag);
+    return walk(rootPaths, flag).finish();
+}
+
+SampleIndex::Builder IndexBuilder::walk(const QStringList &rootPaths, const CancelFlag &flag)
+{
+    Walk walker(flag);
     // The stack is worked from the back: the first root first.
     for (auto it = rootPaths.rbegin(); it != rootPaths.rend(); ++it)
-        walk.add(localPath(*it), true);
-    return walk.run();
+        walker.add(localPath(*it), true);
+    return walker.run();
 }
 
 std::shared_ptr<SampleIndex> IndexBuilder::buildPart(const QStringList &rootPaths,
@@ -253,19 +258,19 @@ std::shared_ptr<SampleIndex> IndexBuilder::buildPart(const QStringList &rootPath
                                                      const std::vector<std::string> &trees,
                                                      const CancelFlag &flag)
 {
-    Walk walk(flag);
+    Walk walker(flag);
     for (const QString &root : rootPaths) {
         const std::string rootPath = localPath(root);
         for (const std::string &folder : folders) {
             if (takesIn(rootPath, folder))
-                walk.add(folder, false);
+                walker.add(folder, false);
         }
         for (const std::string &tree : trees) {
             if (takesIn(rootPath, tree))
-                walk.add(tree, true);
+                walker.add(tree, true);
         }
     }
-    return walk.run();
+    return walker.run().finish();
 }
 
 bool IndexBuilder::takesIn(std::string_view root, std::string_view path)

@@ -178,6 +178,18 @@ void ResultsTableView::selectionChanged(const QItemSelection &selected,
         return;
     m_model.setResultSelection(url);
     m_player.play(url);
+    prepareAround(selectedRow());
+}
+
+void ResultsTableView::prepareAround(int row)
+{
+    QList<QUrl> files;
+    for (const int near : {row, row + 1, row - 1}) {
+        const FileNodePtr node = m_results->node(near);
+        if (node && !node->isDirectory())
+            files.append(node->url());
+    }
+    m_player.prepare(files);
 }
 
 void ResultsTableView::mousePressEvent(QMouseEvent *event)

@@ -55,6 +55,8 @@ protected:
 
 private:
     void applySoundColumns(bool shown);
+    // The files of `row` and the rows above and below it, decoded ahead.
+    void prepareAround(int row);
     void syncSelection();
     void handleFocusRequest();
     void focusTable();

@@ -332,6 +332,23 @@ void SidebarView::modelSelectionChanged()
     const FileNodePtr node = m_model.node(selection);
     if (node && !node->isDirectory())
         m_player.play(selection);
+    prepareAround(selection);
+}
+
+void SidebarView::prepareAround(const QUrl &selection)
+{
+    const int row = m_rows->rowOf(selection);
+    if (row < 0)
+        return;
+    QList<QUrl> files;
+    for (const int near : {row, row + 1, row - 1}) {
+        if (near < 0 || near >= m_rows->rowCount())
+            continue;
+        const FileNodePtr &node = m_rows->rowAt(near).row.node;
+        if (node && !node->isDirectory() && !node->isNote())
+            files.append(node->url());
+    }
+    m_player.prepare(files);
 }
 
 void SidebarView::focusTreeRequested()

@@ -78,6 +78,8 @@ private:
     void syncViewSelection();
     void viewCurrentChanged();
     void modelSelectionChanged();
+    // The files of the selected row and the rows above and below it, decoded ahead.
+    void prepareAround(const QUrl &selection);
     void focusTreeRequested();
     void takeFocusUnlessSearching();
     void updatePlayingAnimation();

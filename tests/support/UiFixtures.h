@@ -6,6 +6,7 @@
 
 #include "audio/AudioOutput.h"
 #include "audio/AudioPreviewPlayer.h"
+#include "audio/PreviewFiles.h"
 #include "model/BrowserModel.h"
 #include "platform/Preferences.h"
 #include "tags/TagStore.h"
@@ -18,6 +19,7 @@
 #include <QTest>
 
 #include <memory>
+#include <mutex>
 
 // A device that opens at once and never asks for sound: playback starts and stays at the
 // position it was given, so the tests decide where the playhead is.
@@ -30,6 +32,30 @@ public:
 };
 
 // Answers alerts from a script and keeps what they said.
+// The real file system, noting every file the preview opens.
+class RecordingPreviewFiles final : public PreviewFiles
+{
+public:
+    std::unique_ptr<AudioDecoder> open(const QString &path,
+                                       AudioDecoder::Interrupt interrupt) const override
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_opened.insert(path);
+        }
+        return PreviewFiles::open(path, std::move(interrupt));
+    }
+    QSet<QString> opened() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_opened;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    mutable QSet<QString> m_opened;
+};
+
 class RecordingPresenter final : public DialogPresenter
 {
 public:

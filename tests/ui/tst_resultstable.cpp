@@ -128,6 +128,34 @@ private Q_SLOTS:
         QCOMPARE(table.selectedRow(), 2);
     }
 
+    void selectingARowDecodesItsNeighboursAhead_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QStringList>("opened"); // the file played and the files around it
+        QTest::newRow("first") << 0 << QStringList{"Drums/kick 1.wav", "Drums/kick 2.wav"};
+        QTest::newRow("middle") << 1
+                                << QStringList{"Drums/kick 1.wav", "Drums/kick 2.wav",
+                                               "Drums/kick 3.wav"};
+        QTest::newRow("last") << 3 << QStringList{"Drums/kick 3.wav", "Bass/sub kick.wav"};
+    }
+
+    void selectingARowDecodesItsNeighboursAhead()
+    {
+        QFETCH(int, row);
+        QFETCH(QStringList, opened);
+        Shown s;
+        const auto files = std::make_shared<RecordingPreviewFiles>();
+        s.player->setFiles(files);
+        QVERIFY(s.show());
+        QSignalSpy prepared(s.player.get(), &AudioPreviewPlayer::firstBlocksPrepared);
+        s.table->selectRow(row);
+        QVERIFY(prepared.wait(5000));
+        QSet<QString> expected;
+        for (const QString &item : opened)
+            expected.insert(s.path(u"Samples/"_qs + item));
+        QTRY_COMPARE(files->opened(), expected);
+    }
+
     void keysAndFocus()
     {
         Shown s;

@@ -187,6 +187,38 @@ private Q_SLOTS:
         QTRY_COMPARE(f.rowNames(), QStringList({"Library", " Drums", " Bass.wav", " Pad.wav"}));
     }
 
+    void selectingARowDecodesItsNeighboursAhead_data()
+    {
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<QStringList>("opened"); // the file played and the files around it
+        // Rows: Library, Drums, Loops, Kick.wav, Snare.wav, Pad.wav.
+        QTest::newRow("a folder above")
+            << "Drums/Kick.wav" << QStringList{"Drums/Kick.wav", "Drums/Snare.wav"};
+        QTest::newRow("files on both sides")
+            << "Drums/Snare.wav" << QStringList{"Drums/Kick.wav", "Drums/Snare.wav", "Pad.wav"};
+        QTest::newRow("the last row") << "Pad.wav" << QStringList{"Drums/Snare.wav", "Pad.wav"};
+        QTest::newRow("a folder selected") << "Drums/Loops" << QStringList{"Drums/Kick.wav"};
+    }
+
+    void selectingARowDecodesItsNeighboursAhead()
+    {
+        QFETCH(QString, selected);
+        QFETCH(QStringList, opened);
+        Fixture f;
+        const auto files = std::make_shared<RecordingPreviewFiles>();
+        f.player->setFiles(files);
+        QVERIFY(f.make());
+        f.expand("");
+        f.expand("Drums");
+        QSignalSpy prepared(f.player.get(), &AudioPreviewPlayer::firstBlocksPrepared);
+        f.model->setSelection(f.url(selected));
+        QVERIFY(prepared.wait(5000));
+        QSet<QString> expected;
+        for (const QString &item : opened)
+            expected.insert(f.path(item));
+        QTRY_COMPARE(files->opened(), expected);
+    }
+
     void rowFlagsAndHover()
     {
         Fixture f;
