@@ -84,8 +84,11 @@ void SampleSearch::run(std::shared_ptr<const SampleIndex> index, SampleIndex::Sc
     m_pending = nullptr;
     if (m_cancel)
         m_cancel->cancel();
-    const auto [filter, rest] = SoundFilter::parse(isSearching() ? m_text : QString());
-    const QStringList words = termsFor(rest);
+    // Not a structured binding: lambdas below capture the filter, which Clang 14 refuses for one.
+    const std::pair<SoundFilter, QString> parsed =
+        SoundFilter::parse(isSearching() ? m_text : QString());
+    const SoundFilter filter = parsed.first;
+    const QStringList words = termsFor(parsed.second);
     if (words.isEmpty() && filter.isEmpty()) {
         setResults({});
         return;
