@@ -11,7 +11,8 @@
 #include "IndexFile.h"
 #include "SoundFilter.h"
 #include "analysis/SoundAnalyzer.h"
-#include "analysis/TimbreFile.h"
+#include "analysis/TimbreStore.h"
+#include "model/TimbreTable.h"
 
 #include <QElapsedTimer>
 #include <QTextStream>
@@ -43,12 +44,11 @@ std::string utf8(const QString &text)
 }
 
 // The index again, with what listening to each file told; every core analyses. What each file
-// sounds like goes to `timbre`, in the index's order.
-std::shared_ptr<SampleIndex> analysed(const SampleIndex &index,
-                                      std::vector<TimbreFile::Entry> &timbre)
+// sounds like goes to a timbre store at `timbreFile`, replacing what it held.
+std::shared_ptr<SampleIndex> analysed(const SampleIndex &index, const QString &timbreFile)
 {
     std::vector<SoundFacts> facts(index.size());
-    timbre.assign(index.size(), {});
+    std::vector<Timbre> timbre(index.size());
     std::atomic<size_t> next{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < std::max(1, QThread::idealThreadCount()); ++t) {
@@ -57,23 +57,22 @@ std::shared_ptr<SampleIndex> analysed(const SampleIndex &index,
                 const SoundAnalyzer::Listening heard =
                     SoundAnalyzer::listen(index.pathString(entry));
                 facts[entry] = heard.facts;
-                timbre[entry] = {heard.audioHash, heard.descriptor};
+                timbre[entry] = Timbre(heard.audioHash, heard.descriptor);
             }
         });
     }
     for (std::thread &thread : threads)
         thread.join();
+    QFile::remove(timbreFile);
+    TimbreStore store(timbreFile);
+    for (size_t entry = 0; entry < index.size(); ++entry)
+        store.insert(TimbreTable::pathKey(index, entry), timbre[entry]);
+    if (!store.save())
+        return nullptr;
     SampleIndex::Builder builder;
     for (size_t entry = 0; entry < index.size(); ++entry)
         builder.append(index.path(entry), index.folded(entry), facts[entry]);
-    std::shared_ptr<SampleIndex> rebuilt = builder.finish();
-    // The builder sorts again; the timbre follows its order, entry by entry.
-    QHash<QString, TimbreFile::Entry> byPath;
-    for (size_t entry = 0; entry < index.size(); ++entry)
-        byPath.insert(index.pathString(entry), timbre[entry]);
-    for (size_t entry = 0; entry < rebuilt->size(); ++entry)
-        timbre[entry] = byPath.value(rebuilt->pathString(entry));
-    return rebuilt;
+    return builder.finish();
 }
 
 } // namespace
@@ -105,14 +104,11 @@ int index(const QStringList &args)
     std::shared_ptr<SampleIndex> built = walked.finish();
     const qint64 sortMs = timer.restart();
     const qint64 buildMs = walkMs + sortMs;
-    std::vector<TimbreFile::Entry> timbre;
     if (analyse) {
-        built = analysed(*built, timbre);
+        built = analysed(*built, TimbreStore::filePathBeside(outFile));
         err() << "analyze_ms " << timer.restart() << ' ';
     }
-    // The entries' order is the written index's, which `analysed` kept.
-    if (!IndexFile::write(*built, outFile) ||
-        (analyse && !TimbreFile::write(TimbreFile::pathBeside(outFile), timbre))) {
+    if (!built || !IndexFile::write(*built, outFile)) {
         err() << "could not write " << outFile << '\n';
         return 1;
     }

@@ -5,9 +5,9 @@
 
 #include "FilePaths.h"
 #include "IndexFile.h"
-#include "analysis/DescriptorTable.h"
 #include "analysis/SoundAnalyzer.h"
-#include "analysis/TimbreFile.h"
+#include "analysis/TimbreStore.h"
+#include "model/TimbreTable.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -33,22 +33,25 @@ void printLine(const QString &line)
 
 struct Loaded
 {
-    std::shared_ptr<SampleIndex> index;
-    std::vector<TimbreFile::Entry> timbre;
+    std::shared_ptr<const SampleIndex> index;
+    std::shared_ptr<const TimbreTable> timbre;
 };
 
 std::optional<Loaded> load(const QString &indexFile)
 {
-    Loaded loaded{IndexFile::read(indexFile), {}};
-    std::optional<std::vector<TimbreFile::Entry>> timbre =
-        TimbreFile::read(TimbreFile::pathBeside(indexFile), loaded.index->size());
-    if (loaded.index->size() == 0 || !timbre) {
+    const QString timbreFile = TimbreStore::filePathBeside(indexFile);
+    std::shared_ptr<const SampleIndex> index = IndexFile::read(indexFile);
+    if (index->size() == 0 || !QFile::exists(timbreFile)) {
         err() << "no analysed index at " << indexFile
               << " (write one with: wavelark-probe index --analyze --out FILE ROOT...)\n";
         return std::nullopt;
     }
-    loaded.timbre = std::move(*timbre);
-    return loaded;
+    const CancelFlag flag;
+    QElapsedTimer timer;
+    timer.start();
+    std::shared_ptr<const TimbreTable> timbre = TimbreTable::build(index, timbreFile, flag);
+    err() << "timbre_load_ms " << timer.elapsed() << '\n';
+    return Loaded{std::move(index), std::move(timbre)};
 }
 
 } // namespace
@@ -75,34 +78,25 @@ int similar(const QStringList &args)
     const std::optional<Loaded> loaded = load(indexFile);
     if (!loaded)
         return 1;
-    DescriptorTable table;
-    table.reserve(qsizetype(loaded->timbre.size()));
-    for (const TimbreFile::Entry &entry : loaded->timbre)
-        table.append(entry.descriptor);
-
     // The sample's own row when the index holds it, else it is listened to now.
-    const std::string wanted = FilePaths::normalized(sample).toUtf8().toStdString();
-    std::optional<quint32> own;
-    for (size_t entry = 0; entry < loaded->index->size(); ++entry) {
-        if (loaded->index->path(entry) == wanted) {
-            own = quint32(entry);
-            break;
-        }
-    }
-    const SoundDescriptor query =
-        own ? table.at(*own) : SoundAnalyzer::listen(FilePaths::normalized(sample)).descriptor;
+    const QString wanted = FilePaths::normalized(sample);
+    const std::optional<size_t> own = loaded->index->find(wanted);
+    SoundDescriptor query = own ? loaded->timbre->descriptor(quint32(*own)) : SoundDescriptor();
+    if (!query.isValid())
+        query = SoundAnalyzer::listen(wanted).descriptor;
     if (!query.isValid()) {
         err() << "nothing to compare: " << FilePaths::displayText(sample)
               << " could not be analysed or is silent\n";
         return 1;
     }
+    const CancelFlag flag;
     QElapsedTimer timer;
     timer.start();
-    const std::vector<DescriptorTable::Hit> hits =
-        table.nearest(query.values(), top, [own](quint32 row) { return !own || row != *own; });
+    const std::vector<quint32> hits = loaded->timbre->nearest(
+        query, top, [own](quint32 row) { return !own || row != *own; }, flag);
     err() << "similar_us " << timer.nsecsElapsed() / 1000 << '\n';
-    for (const DescriptorTable::Hit &hit : hits)
-        printLine(loaded->index->pathString(hit.row));
+    for (const quint32 entry : hits)
+        printLine(loaded->index->pathString(entry));
     return 0;
 }
 
@@ -115,21 +109,13 @@ int duplicates(const QStringList &args)
     const std::optional<Loaded> loaded = load(args[1]);
     if (!loaded)
         return 1;
-    QHash<quint64, QStringList> groups;
-    for (size_t entry = 0; entry < loaded->timbre.size(); ++entry) {
-        if (const quint64 hash = loaded->timbre[entry].audioHash; hash != 0)
-            groups[hash].append(loaded->index->pathString(entry));
+    const CancelFlag flag;
+    for (const std::vector<quint32> &group : loaded->timbre->copies({}, flag)) {
+        QStringList paths;
+        for (const quint32 entry : group)
+            paths.append(loaded->index->pathString(entry));
+        printLine(paths.join(QLatin1Char('\t')));
     }
-    QStringList lines;
-    for (QStringList &group : groups) {
-        if (group.size() < 2)
-            continue;
-        std::sort(group.begin(), group.end());
-        lines.append(group.join(QLatin1Char('\t')));
-    }
-    std::sort(lines.begin(), lines.end());
-    for (const QString &line : std::as_const(lines))
-        printLine(line);
     return 0;
 }
 

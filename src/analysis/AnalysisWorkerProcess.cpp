@@ -4,6 +4,7 @@
 
 #include "SoundAnalyzer.h"
 #include "SoundCache.h"
+#include "TimbreStore.h"
 
 #include "platform/FilePaths.h"
 
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <thread>
 
 #include <poll.h>
@@ -25,7 +27,9 @@
 
 namespace {
 
-constexpr qint64 saveIntervalMs = 5000;
+// Both files are rewritten whole, tens of megabytes for a large library: while the worker is
+// busy they are saved seldom, and whenever it runs out of work.
+constexpr qint64 saveIntervalMs = 30000;
 // The analysis's own clock is wall time; the watchdog times the processor.
 constexpr std::chrono::milliseconds wallLimit{std::chrono::hours(1)};
 
@@ -198,13 +202,48 @@ int AnalysisWorkerProcess::run(int argc, char *argv[])
     }
     SoundCache cache(cachePath);
     cache.load();
+    TimbreStore timbres(cachePath.isEmpty() ? QString() : TimbreStore::filePathBeside(cachePath));
+    timbres.load();
     CpuWatchdog watchdog(limit.count());
     QElapsedTimer sinceSave;
     sinceSave.start();
+    // Saved whenever the worker runs out of work, and every few seconds while it is busy.
+    const auto saveWhenDue = [&](bool outOfWork) {
+        const qsizetype pending = cache.pending() + timbres.pending();
+        if (pending > 0 &&
+            (outOfWork || sinceSave.elapsed() >= saveIntervalMs || pending >= 4096)) {
+            cache.save();
+            timbres.save();
+            sinceSave.restart();
+        }
+    };
+    const auto listenTo = [&](const QByteArray &path, quint64 key) {
+        watchdog.startFile();
+        const SoundAnalyzer::Listening heard =
+            SoundAnalyzer::listen(FilePaths::decoded(path), nullptr, wallLimit);
+        watchdog.endFile();
+        if (heard.facts.status() != SoundFacts::Status::NotAnalysed) {
+            cache.insert(key, heard.facts);
+            timbres.insert(TimbreStore::pathKey(path), Timbre(heard.audioHash, heard.descriptor));
+        }
+        return heard.facts;
+    };
+    // Files whose facts are known from before timbre was kept, or that moved: their facts are
+    // answered at once, and they are listened to again whenever no request waits.
+    std::deque<QByteArray> unheard;
 
     RequestReader reader;
     QByteArray line;
-    while (reader.next(line)) {
+    for (;;) {
+        while (!unheard.empty() && !reader.waiting()) {
+            const QByteArray path = std::move(unheard.front());
+            unheard.pop_front();
+            if (const std::optional<quint64> key = SoundCache::keyOf(path))
+                listenTo(path, *key);
+            saveWhenDue(unheard.empty());
+        }
+        if (!reader.next(line))
+            break;
         const auto request = parseRequest(line);
         SoundFacts facts = SoundFacts::failed();
         if (request) {
@@ -216,12 +255,11 @@ int AnalysisWorkerProcess::run(int argc, char *argv[])
                     cache.insert(*key, facts);
             } else if (known) {
                 facts = *known;
+                if (facts.status() == SoundFacts::Status::Analysed &&
+                    !timbres.find(TimbreStore::pathKey(path)))
+                    unheard.push_back(path);
             } else if (key) {
-                watchdog.startFile();
-                facts = SoundAnalyzer::analyze(FilePaths::decoded(path), nullptr, wallLimit);
-                watchdog.endFile();
-                if (facts.status() != SoundFacts::Status::NotAnalysed)
-                    cache.insert(*key, facts);
+                facts = listenTo(path, *key);
             }
         }
         const QByteArray answer = answerLine(facts);
@@ -229,14 +267,8 @@ int AnalysisWorkerProcess::run(int argc, char *argv[])
                 size_t(answer.size()) ||
             std::fflush(stdout) != 0)
             break;
-        // Saved whenever the worker runs out of work, and every few seconds while it is busy.
-        if (cache.pending() > 0 && (sinceSave.elapsed() >= saveIntervalMs ||
-                                    cache.pending() >= 4096 || !reader.waiting())) {
-            cache.save();
-            sinceSave.restart();
-        }
+        saveWhenDue(unheard.empty() && !reader.waiting());
     }
-    if (cache.pending() > 0)
-        cache.save();
+    saveWhenDue(true);
     return 0;
 }

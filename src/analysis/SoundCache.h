@@ -2,17 +2,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "KeyedRecordFile.h"
 #include "SoundFacts.h"
 
 #include <QString>
 
 #include <optional>
-#include <vector>
 
 // What was learnt of each file, kept across runs and keyed by the file's identity (device,
 // inode, size and modification time), not its path: a moved file keeps its facts and an edited
-// one is analysed again. The file is 16 bytes a record, sorted, so a lookup is a binary search.
-// One thread; the worker process is its one writer.
+// one is analysed again. 16 bytes a record. One thread; the worker process is its one writer.
 class SoundCache final
 {
 public:
@@ -26,26 +25,16 @@ public:
     static std::optional<quint64> keyOf(const QByteArray &path);
 
     // Reads the file; a missing or corrupt one reads as empty and is replaced at the next save.
-    void load();
-    std::optional<SoundFacts> find(quint64 key) const;
-    void insert(quint64 key, const SoundFacts &facts);
+    void load() { m_file.load(); }
+    std::optional<SoundFacts> find(quint64 key) const { return m_file.find(key); }
+    void insert(quint64 key, const SoundFacts &facts) { m_file.insert(key, facts); }
     // Records not yet saved.
-    qsizetype pending() const { return qsizetype(m_added.size()); }
-    qsizetype size() const { return qsizetype(m_records.size() + m_added.size()); }
+    qsizetype pending() const { return m_file.pending(); }
+    qsizetype size() const { return m_file.size(); }
     // Merges what another writer saved meanwhile and replaces the file atomically; false when
     // the file could not be written (the records stay in memory).
-    bool save();
+    bool save() { return m_file.save(); }
 
 private:
-    struct Record
-    {
-        quint64 key;
-        SoundFacts facts;
-    };
-    static std::vector<Record> read(const QString &filePath);
-    static void mergeInto(std::vector<Record> &sorted, std::vector<Record> added);
-
-    QString m_filePath;
-    std::vector<Record> m_records; // sorted by key, unique
-    std::vector<Record> m_added;   // newest last
+    KeyedRecordFile<SoundFacts> m_file;
 };

@@ -5,6 +5,7 @@
 #include "analysis/AnalysisWorker.h"
 #include "analysis/AnalysisWorkerProcess.h"
 #include "analysis/SoundCache.h"
+#include "analysis/TimbreStore.h"
 #include "platform/FilePaths.h"
 
 #include <QCoreApplication>
@@ -161,7 +162,9 @@ private Q_SLOTS:
     }
 
     // The cache answers for a file by its identity: moving it keeps the answer, editing it asks
-    // for a new one. The planted answer (77 BPM) tells a cache hit from a fresh analysis.
+    // for a new one. The planted answer (77 BPM) tells a cache hit from a fresh analysis. What
+    // the file sounds like is kept by its path: a file known only by its facts is answered at
+    // once and listened to afterwards.
     void cacheFollowsTheFileNotThePath_data()
     {
         QTest::addColumn<QString>("change");
@@ -200,6 +203,12 @@ private Q_SLOTS:
         const SoundFacts facts = collect(*worker, {file}).value(file);
         QCOMPARE(facts.status(), Status::Analysed);
         QCOMPARE(qRound(facts.bpm()), fromCache ? 77 : 120);
+        const quint64 key = TimbreStore::pathKey(FilePaths::encoded(file));
+        const QString store = TimbreStore::filePathBeside(cachePath);
+        QTRY_VERIFY_WITH_TIMEOUT(TimbreStore::find(TimbreStore::read(store), key), 30000);
+        const Timbre timbre = *TimbreStore::find(TimbreStore::read(store), key);
+        QVERIFY(timbre.descriptor().isValid());
+        QVERIFY(timbre.audioHash() != 0);
     }
 
     void corruptCacheIsDropped_data()

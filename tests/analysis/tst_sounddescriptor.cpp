@@ -6,7 +6,7 @@
 
 #include "analysis/DescriptorTable.h"
 #include "analysis/SoundAnalyzer.h"
-#include "analysis/TimbreFile.h"
+#include "analysis/TimbreStore.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -143,20 +143,20 @@ private Q_SLOTS:
     }
 
     // The table finds what the pairwise ranking finds, leaves out rows without a descriptor and
-    // rows not asked for; the file beside the index keeps every entry, and is refused when it
-    // was written for another index or damaged.
-    void tableAndFileBesideTheIndex()
+    // rows not asked for; the store keeps every file's timbre by path, the newest record of a
+    // path winning, and reads as empty when damaged.
+    void tableAndStore()
     {
-        std::vector<TimbreFile::Entry> entries;
+        std::vector<Timbre> entries;
         QStringList names = m_heard.keys();
         std::sort(names.begin(), names.end());
         DescriptorTable table;
         for (const QString &name : names) {
             const SoundAnalyzer::Listening &heard = m_heard[name];
-            entries.push_back({heard.audioHash, heard.descriptor});
+            entries.emplace_back(heard.audioHash, heard.descriptor);
             table.append(heard.descriptor);
         }
-        entries.push_back({});
+        entries.emplace_back();
         table.append(SoundDescriptor());
         const auto kick = quint32(names.indexOf(u"kick"_qs));
         const auto hits = table.nearest(table.at(kick).values(), variants.size(),
@@ -169,16 +169,27 @@ private Q_SLOTS:
                              [](const QString &name) { return name.startsWith(u"kick-"_qs); }),
                  qPrintable(found.join(u' ')));
 
-        const QString file = TimbreFile::pathBeside(path(u"index.plist"_qs));
-        QVERIFY(TimbreFile::write(file, entries));
-        QCOMPARE(TimbreFile::read(file, entries.size()), entries);
-        QVERIFY(!TimbreFile::read(file, entries.size() - 1));
+        const QString file = TimbreStore::filePathBeside(path(u"index.plist"_qs));
+        const auto keyOf = [&](qsizetype i) {
+            return TimbreStore::pathKey(QFile::encodeName(path(names.value(i, u"none"_qs))));
+        };
+        {
+            TimbreStore store(file);
+            store.insert(keyOf(0), entries.back()); // replaced below
+            for (size_t i = 0; i < entries.size(); ++i)
+                store.insert(keyOf(qsizetype(i)), entries[i]);
+            QVERIFY(store.save());
+        }
+        const TimbreStore::Records records = TimbreStore::read(file);
+        QCOMPARE(records.size(), entries.size());
+        for (size_t i = 0; i < entries.size(); ++i)
+            QCOMPARE(TimbreStore::find(records, keyOf(qsizetype(i))), entries[i]);
         QFile damaged(file);
         QVERIFY(damaged.open(QIODevice::ReadWrite));
         QVERIFY(damaged.resize(damaged.size() - 3));
         damaged.close();
-        QVERIFY(!TimbreFile::read(file, entries.size()));
-        QVERIFY(!TimbreFile::read(path(u"missing.timbre"_qs), 0));
+        QVERIFY(TimbreStore::read(file).empty());
+        QVERIFY(TimbreStore::read(path(u"missing.timbre"_qs)).empty());
         QFile::remove(file);
     }
 };
