@@ -9,6 +9,7 @@
 #include "SingleInstance.h"
 #include "SoundCache.h"
 #include "Theme.h"
+#include "TimbreStore.h"
 #include "WavelarkApp.h"
 
 #include <QApplication>
@@ -164,6 +165,7 @@ int main(int argc, char *argv[])
         QCoreApplication::applicationFilePath(),
         {QString::fromLatin1(AnalysisWorkerProcess::argument), QStringLiteral("--cache"),
          SoundCache::defaultFilePath()});
+    wavelark.model().setTimbreStoreFile(TimbreStore::filePathBeside(SoundCache::defaultFilePath()));
     wavelark.show();
     wavelark.model().addDroppedFolders(urls(folders));
     QObject::connect(&instance, &SingleInstance::activationRequested, &wavelark,

@@ -66,6 +66,8 @@ BrowserModel::BrowserModel(Preferences &defaults, const QString &indexFilePath, 
             &BrowserModel::selectionChanged);
     connect(&m_search, &SampleSearch::textChanged, this, &BrowserModel::searchTextChanged);
     connect(&m_search, &SampleSearch::resultsChanged, this, &BrowserModel::searchResultsChanged);
+    connect(&m_search, &SampleSearch::modeChanged, this, &BrowserModel::searchModeChanged);
+    connect(&m_search, &SampleSearch::problemChanged, this, &BrowserModel::searchProblemChanged);
     connect(&m_tagFilter, &TagFilter::activeChanged, this, &BrowserModel::activeTagFiltersChanged);
     connect(&m_tagFilter, &TagFilter::scopeFoldersChanged, this,
             &BrowserModel::tagScopeFoldersChanged);
@@ -418,11 +420,95 @@ void BrowserModel::searchAllFolders()
 
 void BrowserModel::clearSearch()
 {
+    m_search.setMode(SampleSearch::Mode::Names);
     setSearchText(QString());
     setGlobalSearch(false);
     if (m_tagFilter.isFiltering())
         setActiveTagFilters({});
     setResultSelection(QUrl());
+}
+
+void BrowserModel::findSimilar(const QUrl &file)
+{
+    m_search.setText(QString());
+    m_search.setMode(SampleSearch::Mode::Similar, FilePaths::normalized(file));
+    if (m_tagFilter.isFiltering())
+        setActiveTagFilters({});
+    setGlobalSearch(true);
+    runSearch();
+}
+
+void BrowserModel::showCopies(const QUrl &folder)
+{
+    m_search.setText(QString());
+    m_search.setMode(SampleSearch::Mode::Copies);
+    if (m_tagFilter.isFiltering())
+        setActiveTagFilters({});
+    if (!folder.isEmpty())
+        m_navigation.setSelection(folder);
+    setGlobalSearch(folder.isEmpty());
+    runSearch();
+}
+
+void BrowserModel::searchByName()
+{
+    if (m_search.setMode(SampleSearch::Mode::Names))
+        runSearch();
+}
+
+QUrl BrowserModel::similarTo() const
+{
+    const QString path = m_search.queryPath();
+    return path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path);
+}
+
+void BrowserModel::keepOnlyCopy(const QUrl &keep)
+{
+    const QList<FileNodePtr> &results = m_search.results();
+    const QList<int> &groups = m_search.resultGroups();
+    const QString kept = FilePaths::normalized(keep);
+    qsizetype row = 0;
+    while (row < results.size() && results[row]->path() != kept)
+        ++row;
+    if (m_search.mode() != SampleSearch::Mode::Copies || row == results.size() ||
+        groups.size() != results.size())
+        return;
+    QStringList others;
+    for (qsizetype i = 0; i < results.size(); ++i) {
+        if (groups[i] == groups[row] && i != row)
+            others.append(results[i]->path());
+    }
+    const std::shared_ptr<const LibraryFiles> files = m_files;
+    m_diskJobs.run(
+        QStringLiteral("trash:") + kept, files->shareOf(kept),
+        [this, files, kept, others]() -> std::function<void()> {
+            QStringList trashed;
+            QStringList failed;
+            for (const QString &path : others)
+                (files->moveToTrash(path) ? trashed : failed).append(path);
+            return [this, kept, trashed, failed] {
+                // The copies' colours live on in the one kept; the trashed ones keep none, so
+                // nothing follows them into the trash.
+                if (m_tagStore) {
+                    FinderTagSet tags = m_tagStore->tagsFor(QUrl::fromLocalFile(kept));
+                    for (const QString &path : trashed) {
+                        tags.unite(m_tagStore->tagsFor(QUrl::fromLocalFile(path)));
+                        m_tagStore->setTags({}, QUrl::fromLocalFile(path));
+                    }
+                    m_tagStore->setTags(tags, QUrl::fromLocalFile(kept));
+                }
+                if (!failed.isEmpty())
+                    setLastError(QStringLiteral("Couldn’t move “") +
+                                 FilePaths::displayText(FilePaths::lastComponent(failed.first())) +
+                                 QStringLiteral("” to the trash"));
+                FileSystemChanges changes;
+                for (const QString &path : trashed)
+                    changes.folders.append(FilePaths::parentPath(path));
+                changes.normalise();
+                if (!changes.isEmpty())
+                    scheduleRefresh(changes);
+            };
+        });
 }
 
 void BrowserModel::toggleTagFilter(FinderTag tag)

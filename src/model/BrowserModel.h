@@ -165,6 +165,26 @@ public:
     void searchAllFolders();
     void clearSearch();
 
+    // Sound searches, in the same results list and scope as a name search; the search text
+    // narrows them. The sounds most like `file`, nearest first, in all folders to begin with.
+    void findSimilar(const QUrl &file);
+    // Files of identical audio in `folder`, or in every root when it is empty.
+    void showCopies(const QUrl &folder);
+    // Back to searching by name; the text stays.
+    void searchByName();
+    SampleSearch::Mode searchMode() const { return m_search.mode(); }
+    QUrl similarTo() const;
+    // In copies mode, the group of each result (0, 0, 1, 1, 1, …).
+    const QList<int> &searchResultGroups() const { return m_search.resultGroups(); }
+    // Why a sound search could not compare anything; empty when it could.
+    QString searchProblem() const { return m_search.problem(); }
+    // Moves the other copies of `keep` in its group to the desktop's trash and gives `keep`
+    // their colour tags.
+    void keepOnlyCopy(const QUrl &keep);
+    // Where the analysis keeps what files sound like.
+    void setTimbreStoreFile(const QString &filePath) { m_search.setTimbreStoreFile(filePath); }
+    SampleSearch &searchForTesting() { return m_search; }
+
     // What analysis learnt of the files of the index, and its progress.
     SoundAnalysisQueue &soundAnalysis() { return m_sound; }
     SoundFacts soundFacts(const QUrl &url) const { return m_sound.factsFor(url.toLocalFile()); }
@@ -212,6 +232,8 @@ Q_SIGNALS:
     void tagScopeFoldersChanged();
     void tagScopeSamplesChanged();
     void searchResultsChanged();
+    void searchModeChanged();
+    void searchProblemChanged();
     void isIndexingChanged();
     void searchFocusRequestChanged();
     void focusResultsRequestChanged();

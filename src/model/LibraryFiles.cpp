@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "LibraryFiles.h"
 
+#include <QFile>
+
 #include "FilePaths.h"
 
 #include <cerrno>
@@ -35,4 +37,9 @@ LibraryFiles::Kind LibraryFiles::kind(const QString &path) const
 QString LibraryFiles::shareOf(const QString &path) const
 {
     return FilePaths::shareOf(path);
+}
+
+bool LibraryFiles::moveToTrash(const QString &path) const
+{
+    return QFile::moveToTrash(path);
 }

@@ -29,4 +29,6 @@ public:
     virtual Kind kind(const QString &path) const;
     // Answers from memory, without touching `path`: safe on the GUI thread.
     virtual QString shareOf(const QString &path) const;
+    // Into the desktop's trash, where the user can put it back from; false when it did not go.
+    virtual bool moveToTrash(const QString &path) const;
 };

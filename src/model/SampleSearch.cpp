@@ -1,14 +1,21 @@
 // SPDX-FileCopyrightText: 2026 The Wavelark developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Name search over the sample index.
 #include "SampleSearch.h"
 
 #include "BackgroundJob.h"
 #include "Fold.h"
 #include "SoundFilter.h"
 
+#include "analysis/SoundAnalyzer.h"
+#include "platform/FilePaths.h"
+
+#include <QFileInfo>
+
 namespace {
 constexpr int searchPauseMilliseconds = 30;
+// Tens of megabytes for a large library: kept while the user goes from one sound search to the
+// next, let go when they have moved on.
+constexpr int timbreHoldMilliseconds = 5 * 60 * 1000;
 
 std::string utf8(const QString &text)
 {
@@ -19,6 +26,9 @@ std::string utf8(const QString &text)
 
 SampleSearch::SampleSearch(QObject *parent) : QObject(parent)
 {
+    m_timbreRelease.setSingleShot(true);
+    m_timbreRelease.setInterval(timbreHoldMilliseconds);
+    connect(&m_timbreRelease, &QTimer::timeout, this, [this] { m_timbre.reset(); });
     m_delay.setSingleShot(true);
     m_delay.setTimerType(Qt::PreciseTimer);
     connect(&m_delay, &QTimer::timeout, this, [this] {
@@ -69,12 +79,38 @@ QStringList SampleSearch::termsFor(const QString &text)
     return terms;
 }
 
-void SampleSearch::setResults(const QList<FileNodePtr> &results)
+bool SampleSearch::setMode(Mode mode, const QString &queryPath)
 {
-    if (m_results.isSharedWith(results) || sameNodes(m_results, results))
+    const QString query = mode == Mode::Similar ? queryPath : QString();
+    if (m_mode == mode && m_queryPath == query)
+        return false;
+    m_mode = mode;
+    m_queryPath = query;
+    Q_EMIT modeChanged();
+    return true;
+}
+
+void SampleSearch::apply(Found found)
+{
+    if (found.timbre) {
+        m_timbre = std::move(found.timbre);
+        m_timbreRelease.start();
+    }
+    setProblem(found.problem);
+    if (m_groups == found.groups &&
+        (m_results.isSharedWith(found.results) || sameNodes(m_results, found.results)))
         return;
-    m_results = results;
+    m_results = std::move(found.results);
+    m_groups = std::move(found.groups);
     Q_EMIT resultsChanged();
+}
+
+void SampleSearch::setProblem(const QString &problem)
+{
+    if (m_problem == problem)
+        return;
+    m_problem = problem;
+    Q_EMIT problemChanged();
 }
 
 void SampleSearch::run(std::shared_ptr<const SampleIndex> index, SampleIndex::Scope scope,
@@ -89,8 +125,8 @@ void SampleSearch::run(std::shared_ptr<const SampleIndex> index, SampleIndex::Sc
         SoundFilter::parse(isSearching() ? m_text : QString());
     const SoundFilter filter = parsed.first;
     const QStringList words = termsFor(parsed.second);
-    if (words.isEmpty() && filter.isEmpty()) {
-        setResults({});
+    if (m_mode == Mode::Names && words.isEmpty() && filter.isEmpty()) {
+        apply({});
         return;
     }
     std::vector<std::string> utf8Terms;
@@ -99,38 +135,109 @@ void SampleSearch::run(std::shared_ptr<const SampleIndex> index, SampleIndex::Sc
 
     CancelFlagPtr flag = std::make_shared<CancelFlag>();
     m_cancel = flag;
+    Query query;
+    query.mode = m_mode;
+    query.queryPath = m_queryPath;
+    query.storeFile = m_timbreStoreFile;
+    query.timbre = m_timbre;
+    query.index = std::move(index);
+    query.scope = std::move(scope);
+    query.terms = std::move(utf8Terms);
+    query.filter = filter;
     // Facts of another index than the one searched are not looked at: none of its files counts
     // as analysed until the facts catch up.
-    const bool factsApply = factsIndex && factsIndex == index;
-    m_pending = [this, flag, snapshot = std::move(index), scope = std::move(scope),
-                 terms = std::move(utf8Terms), filter, factsApply,
-                 facts = std::move(facts)]() mutable {
+    query.factsApply = factsIndex && factsIndex == query.index;
+    query.facts = std::move(facts);
+    m_pending = [this, flag, query = std::move(query)]() mutable {
         if (flag->isCancelled())
             return;
         BackgroundJob::run(
             this, flag, BackgroundJob::Priority::UserInitiated,
-            [snapshot, scope = std::move(scope), terms = std::move(terms), flag, filter, factsApply,
-             facts = std::move(facts), shown = m_results] {
-                QList<FileNodePtr> results;
-                std::function<bool(quint32)> accept;
-                if (!filter.isEmpty()) {
-                    accept = [&](quint32 entry) {
-                        return factsApply && filter.matches(facts.at(entry));
-                    };
-                }
-                const std::vector<quint32> hits = snapshot->search(terms, scope, *flag, accept);
-                results.reserve(static_cast<qsizetype>(hits.size()));
-                for (quint32 entry : hits) {
-                    if (flag->isCancelled())
-                        return results;
-                    results.append(
-                        FileNode::fromNormalizedPath(snapshot->pathString(entry), false));
-                }
+            [query = std::move(query), flag, shown = m_results] {
+                Found found = find(query, *flag);
                 // Handing back the list on screen tells the GUI thread that nothing changed
                 // without comparing a million paths there.
-                return sameNodes(results, shown) ? shown : results;
+                if (sameNodes(found.results, shown))
+                    found.results = shown;
+                return found;
             },
-            [this](QList<FileNodePtr> results) { setResults(results); });
+            [this](Found found) { apply(std::move(found)); });
     };
     m_delay.start(searchPauseMilliseconds);
+}
+
+SampleSearch::Found SampleSearch::find(const Query &query, const CancelFlag &flag)
+{
+    const SampleIndex &index = *query.index;
+    std::function<bool(quint32)> accept;
+    if (!query.filter.isEmpty()) {
+        accept = [&query](quint32 entry) {
+            return query.factsApply && query.filter.matches(query.facts.at(entry));
+        };
+    }
+    const auto nodes = [&](const std::vector<quint32> &entries) {
+        QList<FileNodePtr> results;
+        results.reserve(qsizetype(entries.size()));
+        for (quint32 entry : entries) {
+            if (flag.isCancelled())
+                break;
+            results.append(FileNode::fromNormalizedPath(index.pathString(entry), false));
+        }
+        return results;
+    };
+    if (query.mode == Mode::Names)
+        return {nodes(index.search(query.terms, query.scope, flag, accept)), {}, {}, {}};
+
+    Found found;
+    found.timbre = query.timbre;
+    if (!found.timbre || found.timbre->index() != query.index ||
+        found.timbre->storeModified() != QFileInfo(query.storeFile).lastModified())
+        found.timbre = TimbreTable::build(query.index, query.storeFile, flag);
+    if (!found.timbre)
+        return {};
+    // The sound search looks only at the entries a name search with the same text and scope
+    // would find.
+    std::vector<bool> inScope;
+    if (!query.terms.empty() || accept || query.scope.kind != SampleIndex::Scope::Kind::All) {
+        inScope.assign(index.size(), false);
+        for (quint32 entry : index.search(
+                 query.terms, query.scope, flag, accept ? accept : [](quint32) { return true; }))
+            inScope[entry] = true;
+    }
+
+    if (query.mode == Mode::Copies) {
+        const std::vector<std::vector<quint32>> groups = found.timbre->copies(
+            inScope.empty() ? TimbreTable::Include()
+                            : [&inScope](quint32 entry) { return bool(inScope[entry]); },
+            flag);
+        std::vector<quint32> entries;
+        for (size_t group = 0; group < groups.size(); ++group) {
+            entries.insert(entries.end(), groups[group].begin(), groups[group].end());
+            found.groups.insert(found.groups.end(), qsizetype(groups[group].size()), int(group));
+        }
+        found.results = nodes(entries);
+        return found;
+    }
+
+    const std::optional<size_t> own = index.find(query.queryPath);
+    SoundDescriptor descriptor = own ? found.timbre->descriptor(quint32(*own)) : SoundDescriptor();
+    if (!descriptor.isValid() && !flag.isCancelled()) {
+        // Not in the store yet (the analysis has not reached it, or has not saved since): it is
+        // listened to now, as the preview would decode it.
+        descriptor = SoundAnalyzer::listen(query.queryPath, &flag).descriptor;
+    }
+    if (!descriptor.isValid()) {
+        found.problem = QStringLiteral("\u201C") +
+                        FilePaths::displayText(FilePaths::lastComponent(query.queryPath)) +
+                        QStringLiteral("\u201D is silent or could not be decoded");
+        return found;
+    }
+    const std::optional<quint32> self = own ? std::optional(quint32(*own)) : std::nullopt;
+    found.results = nodes(found.timbre->nearest(
+        descriptor, similarCount,
+        [&inScope, self](quint32 entry) {
+            return entry != self && (inScope.empty() || inScope[entry]);
+        },
+        flag));
+    return found;
 }

@@ -136,7 +136,7 @@ QVariant ResultsModel::data(const QModelIndex &index, int role) const
     case IsPlayingRole:
         return isPlaying(index.row());
     case FolderRole:
-        return folder(index.row());
+        return copyLabel(index.row()) + folder(index.row());
     case Qt::ToolTipRole:
         return QDir::toNativeSeparators(item->path());
     case TagsRole: {
@@ -274,10 +274,31 @@ int ResultsModel::playingRow() const
     return *m_playingRow;
 }
 
+QString ResultsModel::copyLabel(int row) const
+{
+    const auto copy = m_copies.constFind(node(row) ? node(row)->path() : QString());
+    if (copy == m_copies.cend())
+        return {};
+    return QStringLiteral("Copy %1 of %2 \u00B7 ").arg(copy->first).arg(copy->second);
+}
+
 void ResultsModel::reload()
 {
     beginResetModel();
     QList<FileNodePtr> previous = std::exchange(m_results, m_model.searchResults());
+    // Copies are told by the rank within their group, which a sort by tempo or key keeps.
+    m_copies.clear();
+    const QList<int> &groups = m_model.searchResultGroups();
+    if (groups.size() == m_results.size()) {
+        for (qsizetype first = 0; first < groups.size();) {
+            qsizetype end = first;
+            while (end < groups.size() && groups[end] == groups[first])
+                ++end;
+            for (qsizetype i = first; i < end; ++i)
+                m_copies.insert(m_results[i]->path(), {int(i - first + 1), int(end - first)});
+            first = end;
+        }
+    }
     applySort();
     m_playingRow.reset();
     m_rowByPath.clear();

@@ -74,6 +74,8 @@ public:
 
 private:
     void reload();
+    // "Copy 2 of 3 · " for a row of a list of copies; empty otherwise.
+    QString copyLabel(int row) const;
     void applySort();
     QVariant soundData(const FileNodePtr &item, int column, int role) const;
     void updatePlaying();
@@ -90,6 +92,7 @@ private:
     TagMap m_lastTags;
     // Built on demand: most result lists are replaced before more than a few rows are looked up.
     mutable QHash<QString, int> m_rowByPath;
+    QHash<QString, std::pair<int, int>> m_copies; // path: its place in its group, the group's size
     mutable int m_linearLookups = 0;
     int m_sortColumn = NameColumn;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;

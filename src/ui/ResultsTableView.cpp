@@ -2,7 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ResultsTableView.h"
 
+#include "DestructiveMenuStyle.h"
 #include "FilePaths.h"
+#include "SearchBar.h"
 #include "TagDot.h"
 
 #include "AudioPreviewPlayer.h"
@@ -396,10 +398,22 @@ QMenu *ResultsTableView::contextMenuForRow(int row, QWidget *parent)
     TagMenuSection::addTo(*menu, m_tags, url, devicePixelRatioF(), this,
                           TagMenuSection::Marking::Checkable);
     menu->addSeparator();
+    QAction *similar = menu->addAction(QStringLiteral("Find Similar"));
+    similar->setShortcut(SearchBar::findSimilarShortcut());
+    similar->setShortcutContext(Qt::WidgetShortcut);
+    connect(similar, &QAction::triggered, this, [this, url] { m_model.findSimilar(url); });
+    menu->addSeparator();
     connect(menu->addAction(QStringLiteral("Reveal in Browser")), &QAction::triggered, this,
             [this, url] { m_model.revealInBrowser(url); });
     connect(menu->addAction(QStringLiteral("Show in File Manager")), &QAction::triggered, this,
             [this, url] { m_model.revealInFinder(url); });
+    if (m_model.searchMode() == SampleSearch::Mode::Copies) {
+        menu->addSeparator();
+        QAction *keep = menu->addAction(QStringLiteral("Keep This Copy, Move Others to Trash"));
+        keep->setObjectName(QStringLiteral("destructive"));
+        DestructiveMenuStyle::install(*menu);
+        connect(keep, &QAction::triggered, this, [this, url] { m_model.keepOnlyCopy(url); });
+    }
     return menu;
 }
 

@@ -145,13 +145,25 @@ SearchBar::SearchBar(BrowserModel &model, QWidget *parent)
     connect(&m_model, &BrowserModel::isIndexingChanged, this,
             [this] { m_spinner->setVisible(m_model.isIndexing()); });
     for (auto signal : {&BrowserModel::activeTagFiltersChanged, &BrowserModel::globalSearchChanged,
-                        &BrowserModel::selectionChanged, &BrowserModel::rootsChanged})
+                        &BrowserModel::selectionChanged, &BrowserModel::rootsChanged,
+                        &BrowserModel::searchModeChanged})
         connect(&m_model, signal, this, &SearchBar::updateScope);
 
     m_field->setText(m_model.searchText());
-    m_clearButton->setVisible(!m_field->text().isEmpty());
     m_spinner->setVisible(m_model.isIndexing());
     updateScope();
+}
+
+QKeySequence SearchBar::findSimilarShortcut()
+{
+    return QKeySequence(Qt::CTRL | Qt::Key_L);
+}
+
+void SearchBar::updateClearButton()
+{
+    // A sound search is cleared like typed text, even with nothing typed.
+    m_clearButton->setVisible(!m_field->text().isEmpty() ||
+                              m_model.searchMode() != SampleSearch::Mode::Names);
 }
 
 SearchBar::~SearchBar() = default;
@@ -169,7 +181,7 @@ void SearchBar::paintEvent(QPaintEvent *)
 
 void SearchBar::textEdited(const QString &text)
 {
-    m_clearButton->setVisible(!text.isEmpty());
+    updateClearButton();
     m_debounce.stop();
     m_pendingText.clear();
     if (text == m_model.searchText())
@@ -217,6 +229,22 @@ void SearchBar::updateScope()
         placeholder = QStringLiteral("Search all samples (") + shortcut + QStringLiteral(")");
         tooltip = QStringLiteral("Searching all folders");
     }
+    const QString where = tagged              ? m_model.tagFilterDescription()
+                          : !folder.isEmpty() ? QStringLiteral("\u201C") + lastComponent(folder) +
+                                                    QStringLiteral("\u201D")
+                                              : QStringLiteral("all folders");
+    switch (m_model.searchMode()) {
+    case SampleSearch::Mode::Names:
+        break;
+    case SampleSearch::Mode::Similar:
+        placeholder = QStringLiteral("Sounds like \u201C") + lastComponent(m_model.similarTo()) +
+                      QStringLiteral("\u201D in ") + where;
+        break;
+    case SampleSearch::Mode::Copies:
+        placeholder = QStringLiteral("Identical audio in ") + where;
+        break;
+    }
+    updateClearButton();
     m_scopeButton->setIcon(SymbolIcon::icon(m_scopeSymbol, color));
     m_scopeButton->setToolTip(tooltip);
     m_field->setPlaceholderText(placeholder);
@@ -235,6 +263,7 @@ void SearchBar::clearClicked()
     m_field->clear();
     m_debounce.stop();
     m_pendingText.clear();
+    m_model.searchByName();
     m_model.setSearchText(QString());
     m_model.setGlobalSearch(false);
     m_model.setSearchFieldFocused(true);

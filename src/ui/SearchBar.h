@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QKeySequence>
 #include <QTimer>
 #include <QWidget>
 
@@ -17,6 +18,7 @@ class SearchBar final : public QWidget
 
 public:
     static constexpr int typingPauseMilliseconds = 120;
+    static QKeySequence findSimilarShortcut();
 
     explicit SearchBar(BrowserModel &model, QWidget *parent = nullptr);
     ~SearchBar() override;
@@ -35,6 +37,7 @@ protected:
 
 private:
     void textEdited(const QString &text);
+    void updateClearButton();
     void modelTextChanged();
     void updateScope();
     void scopeClicked();

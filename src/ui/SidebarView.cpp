@@ -11,6 +11,7 @@
 #include "FileRowView.h"
 #include "ResultsTableView.h"
 #include "SampleDragPreview.h"
+#include "SearchBar.h"
 #include "SymbolIcon.h"
 #include "TagMenuSection.h"
 #include "TagStore.h"
@@ -112,7 +113,8 @@ SidebarView::SidebarView(BrowserModel &model, AudioPreviewPlayer &player, TagSto
          {&BrowserModel::rootsChanged, &BrowserModel::folderContentsChanged,
           &BrowserModel::activeTagFiltersChanged, &BrowserModel::tagScopeFoldersChanged,
           &BrowserModel::tagScopeSamplesChanged, &BrowserModel::searchTextChanged,
-          &BrowserModel::searchResultsChanged, &BrowserModel::isIndexingChanged})
+          &BrowserModel::searchResultsChanged, &BrowserModel::isIndexingChanged,
+          &BrowserModel::searchModeChanged, &BrowserModel::searchProblemChanged})
         connect(&model, signal, this, &SidebarView::updateContent);
     connect(&model, &BrowserModel::selectionChanged, this, &SidebarView::modelSelectionChanged);
     connect(&model, &BrowserModel::focusTreeRequestChanged, this, &SidebarView::focusTreeRequested);
@@ -269,9 +271,15 @@ void SidebarView::updateContent()
     case Content::Indexing:
         showMessage(QStringLiteral("hourglass"), QStringLiteral("Indexing…"));
         break;
-    case Content::NoMatches:
-        showMessage(QStringLiteral("magnifyingglass"), QStringLiteral("No matches"));
+    case Content::NoMatches: {
+        QString text = m_model.searchProblem();
+        if (text.isEmpty())
+            text = m_model.searchMode() == SampleSearch::Mode::Copies
+                       ? QStringLiteral("No identical audio")
+                       : QStringLiteral("No matches");
+        showMessage(QStringLiteral("magnifyingglass"), text);
         break;
+    }
     case Content::Results:
         m_stack->setCurrentWidget(m_results);
         break;
@@ -446,6 +454,14 @@ QMenu *SidebarView::contextMenuForRow(int row, QWidget *parent)
     if (node->isDirectory()) {
         connect(menu->addAction(QStringLiteral("Search in This Folder")), &QAction::triggered, this,
                 [this, url] { m_model.searchInFolder(url); });
+        connect(menu->addAction(QStringLiteral("Show Duplicates")), &QAction::triggered, this,
+                [this, url] { m_model.showCopies(url); });
+        menu->addSeparator();
+    } else {
+        QAction *similar = menu->addAction(QStringLiteral("Find Similar"));
+        similar->setShortcut(SearchBar::findSimilarShortcut());
+        similar->setShortcutContext(Qt::WidgetShortcut);
+        connect(similar, &QAction::triggered, this, [this, url] { m_model.findSimilar(url); });
         menu->addSeparator();
     }
     connect(menu->addAction(QStringLiteral("Show in File Manager")), &QAction::triggered, this,

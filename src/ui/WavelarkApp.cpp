@@ -13,6 +13,7 @@
 #include "PeaksCache.h"
 #include "Preferences.h"
 #include "QtWindowHost.h"
+#include "SearchBar.h"
 #include "SymbolIcon.h"
 #include "TagStore.h"
 #include "TagsMenu.h"
@@ -360,6 +361,22 @@ void WavelarkApp::buildMenus(DialogPresenter &presenter)
     m_findAction->setObjectName(QStringLiteral("find"));
     m_findAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     connect(m_findAction, &QAction::triggered, this, [this] { m_model->searchAllFolders(); });
+    m_findSimilarAction = edit->addAction(QStringLiteral("Find Similar"));
+    m_findSimilarAction->setObjectName(QStringLiteral("findSimilar"));
+    m_findSimilarAction->setShortcut(SearchBar::findSimilarShortcut());
+    connect(m_findSimilarAction, &QAction::triggered, this, [this] {
+        // The sample in front of the user: the result picked in the list, else the tree's.
+        if (m_model->isSearching() && !m_model->resultSelection().isEmpty()) {
+            m_model->findSimilar(m_model->resultSelection());
+            return;
+        }
+        const FileNodePtr selected = m_model->node(m_model->selection());
+        if (selected && !selected->isDirectory())
+            m_model->findSimilar(selected->url());
+    });
+    QAction *copies = edit->addAction(QStringLiteral("Show Duplicates"));
+    copies->setObjectName(QStringLiteral("showDuplicates"));
+    connect(copies, &QAction::triggered, this, [this] { m_model->showCopies(QUrl()); });
 
     bar->addMenu(new TagsMenu(*m_model, *m_tagStore, presenter, m_window.get()));
 

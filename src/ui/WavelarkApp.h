@@ -86,6 +86,7 @@ public:
     QAction *addFolderMenuAction() const { return m_addFolderMenuAction; }
     QAction *quitAction() const { return m_quitAction; }
     QAction *findAction() const { return m_findAction; }
+    QAction *findSimilarAction() const { return m_findSimilarAction; }
     QAction *aboutAction() const { return m_aboutAction; }
     QAction *alwaysOnTopAction() const { return m_alwaysOnTopAction; }
     QAction *loopAction() const { return m_loopAction; }
@@ -136,6 +137,7 @@ private:
     QAction *m_addFolderMenuAction = nullptr;
     QAction *m_quitAction = nullptr;
     QAction *m_findAction = nullptr;
+    QAction *m_findSimilarAction = nullptr;
     QAction *m_aboutAction = nullptr;
     QAction *m_checkForUpdatesAction = nullptr;
     QAction *m_alwaysOnTopAction = nullptr;
