@@ -22,6 +22,7 @@
 #include "TreeListView.h"
 #include "TreeRowModel.h"
 #include "WavelarkApp.h"
+#include "probe/EventLoopWaits.h"
 
 #include <QApplication>
 #include <QDir>
@@ -127,25 +128,8 @@ TimingApplication *timing()
     return static_cast<TimingApplication *>(QCoreApplication::instance());
 }
 
-void spin(int milliseconds)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using EventLoopWaits::spin;
+using EventLoopWaits::waitFor;
 
 QString eventName(int type)
 {

@@ -1,5 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The Wavelark developers
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "EventLoopWaits.h"
 #include "ProbeCommands.h"
 
 #include "AudioPreviewPlayer.h"
@@ -35,22 +36,8 @@ qint64 steadyNanoseconds()
         .count();
 }
 
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    }
-    return true;
-}
-
-void spin(int milliseconds)
-{
-    waitFor([] { return false; }, milliseconds);
-}
+using EventLoopWaits::spin;
+using EventLoopWaits::waitFor;
 
 // Notes when a key press reaches its widget: the moment the application has the event in hand.
 class KeyArrival final : public QObject

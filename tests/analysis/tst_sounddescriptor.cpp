@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Listening for likeness: variants of one sound lie nearest to it, and only identical audio
 // hashes alike.
+#include "MadeSounds.h"
 #include "TestSupport.h"
 
 #include "analysis/DescriptorTable.h"
@@ -16,20 +17,7 @@
 
 namespace {
 
-// Five unlike sounds, each made with sox.
-const QList<std::pair<QString, QStringList>> sounds{
-    {u"kick"_qs,
-     {u"synth"_qs, u"0.5"_qs, u"sine"_qs, u"150:45"_qs, u"fade"_qs, u"q"_qs, u"0.002"_qs, u"0.5"_qs,
-      u"0.45"_qs}},
-    {u"snare"_qs,
-     {u"synth"_qs, u"0.3"_qs, u"pinknoise"_qs, u"fade"_qs, u"q"_qs, u"0.001"_qs, u"0.3"_qs,
-      u"0.28"_qs, u"highpass"_qs, u"400"_qs}},
-    {u"tone"_qs, {u"synth"_qs, u"1.2"_qs, u"sine"_qs, u"440"_qs}},
-    {u"hat"_qs,
-     {u"synth"_qs, u"0.15"_qs, u"whitenoise"_qs, u"highpass"_qs, u"7000"_qs, u"fade"_qs, u"q"_qs,
-      u"0"_qs, u"0.15"_qs, u"0.14"_qs}},
-    {u"bass"_qs, {u"synth"_qs, u"1.0"_qs, u"sawtooth"_qs, u"55"_qs, u"lowpass"_qs, u"400"_qs}},
-};
+const QList<std::pair<QString, QStringList>> &sounds = madeSounds();
 
 // Another container (lossless and lossy), 6 dB quieter, 10 ms trimmed off the start, a byte
 // copy under another name.

@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The Wavelark developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Finding sounds alike and copies of the same audio, as the user asks for them in the window.
+#include "MadeSounds.h"
 #include "ModelFixtures.h"
 
 #include "SampleSearch.h"
@@ -16,19 +17,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Unlike sounds, made with sox.
-const QList<std::pair<QString, QStringList>> sounds{
-    {u"kick"_qs,
-     {u"synth"_qs, u"0.5"_qs, u"sine"_qs, u"150:45"_qs, u"fade"_qs, u"q"_qs, u"0.002"_qs, u"0.5"_qs,
-      u"0.45"_qs}},
-    {u"snare"_qs,
-     {u"synth"_qs, u"0.3"_qs, u"pinknoise"_qs, u"fade"_qs, u"q"_qs, u"0.001"_qs, u"0.3"_qs,
-      u"0.28"_qs, u"highpass"_qs, u"400"_qs}},
-    {u"tone"_qs, {u"synth"_qs, u"1.2"_qs, u"sine"_qs, u"440"_qs}},
-    {u"hat"_qs,
-     {u"synth"_qs, u"0.15"_qs, u"whitenoise"_qs, u"highpass"_qs, u"7000"_qs, u"fade"_qs, u"q"_qs,
-      u"0"_qs, u"0.15"_qs, u"0.14"_qs}},
-};
+const QList<std::pair<QString, QStringList>> &sounds = madeSounds();
 
 } // namespace
 
