@@ -8,6 +8,7 @@
 #include "model/IndexFile.h"
 #include "model/TimbreTable.h"
 #include "platform/CancelFlag.h"
+#include "platform/MemoryPolicy.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -25,6 +26,15 @@ double medianMs(std::vector<double> samples)
     return samples[samples.size() / 2];
 }
 
+double residentMb()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? double(fields[1].toLongLong()) * 4096 / 1e6 : 0;
+}
+
 template <typename F> double timeMs(F &&f)
 {
     QElapsedTimer timer;
@@ -36,6 +46,8 @@ template <typename F> double timeMs(F &&f)
 
 int main(int argc, char **argv)
 {
+    // As the app asks for memory, so that what is let go goes back as it would there.
+    MemoryPolicy::apply();
     QCoreApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: similar_bench INDEX_FILE\n");
@@ -76,6 +88,7 @@ int main(int argc, char **argv)
     }
 
     const CancelFlag flag;
+    const double residentBefore = residentMb();
     std::shared_ptr<const TimbreTable> table;
     std::vector<double> load;
     for (int i = 0; i < 3; ++i)
@@ -113,6 +126,11 @@ int main(int argc, char **argv)
     std::printf("entries %zu, store %.1f MB on disk, table %.1f MB held\n", rows,
                 double(QFile(storeFile).size()) / 1e6, double(table->memoryUsage()) / 1e6);
     std::printf("first sound search, reading the store: %.0f ms\n", medianMs(load));
+    const double residentHeld = residentMb();
+    table.reset();
+    std::printf("resident: %.0f MB before the first sound search, %.0f MB while the table is "
+                "held, %.0f MB after it is let go\n",
+                residentBefore, residentHeld, residentMb());
     std::printf("similar search, all roots: %.1f ms (target <= 50 ms)\n", medianMs(all));
     std::printf("similar search, one folder (%s): %.1f ms\n", folderScope.folder.c_str(),
                 medianMs(folder));
