@@ -216,9 +216,10 @@ private Q_SLOTS:
         const auto menu = [&] {
             return std::unique_ptr<QMenu>(s.table->contextMenuForRow(1, s.table));
         };
-        QCOMPARE(actionTexts(*menu()),
-                 QStringList({"Red", "Orange", "Yellow", "Green", "Blue", "Purple", "Gray",
-                              "No Color", "-", "Reveal in Browser", "Show in File Manager"}));
+        QCOMPARE(
+            actionTexts(*menu()),
+            QStringList({"Red", "Orange", "Yellow", "Green", "Blue", "Purple", "Gray", "No Color",
+                         "-", "Find Similar", "-", "Reveal in Browser", "Show in File Manager"}));
         // A checked colour is taken off, another added; No Color takes them all, then is off.
         for (const char *trigger : {"Red", "Gray", "No Color"}) {
             const std::unique_ptr<QMenu> shown = menu();

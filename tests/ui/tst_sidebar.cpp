@@ -362,8 +362,9 @@ private Q_SLOTS:
         const auto commands = [&](const QString &item) {
             return actionTexts(*f.menu(item)).mid(qsizetype(FinderTags::all.size()) + 1);
         };
-        const char *folder = "-|Search in This Folder|-|Show in File Manager|Refresh";
-        QCOMPARE(commands("Pad.wav"), rowList("-|Show in File Manager"));
+        const char *folder =
+            "-|Search in This Folder|Show Duplicates|-|Show in File Manager|Refresh";
+        QCOMPARE(commands("Pad.wav"), rowList("-|Find Similar|-|Show in File Manager"));
         QCOMPARE(commands("Drums"), rowList(folder));
         QCOMPARE(commands(""), rowList(folder) + rowList("-|Remove from Browser"));
         actionNamed(*f.menu("Pad.wav"), "Blue")->trigger();
@@ -378,6 +379,18 @@ private Q_SLOTS:
         QCOMPARE(f.tags->tagsFor(f.url("Pad.wav")), FinderTagSet());
         actionNamed(*f.menu("Pad.wav"), "Show in File Manager")->trigger();
         QTRY_COMPARE(f.reveal.paths, QStringList{f.path("Pad.wav")});
+        // Sound searches start from the row, in all folders for the like of a sample and in the
+        // folder for its copies.
+        actionNamed(*f.menu("Pad.wav"), "Find Similar")->trigger();
+        QCOMPARE(f.model->searchMode(), SampleSearch::Mode::Similar);
+        QCOMPARE(f.model->similarTo(), f.url("Pad.wav"));
+        QVERIFY(f.model->globalSearch());
+        actionNamed(*f.menu("Drums"), "Show Duplicates")->trigger();
+        QCOMPARE(f.model->searchMode(), SampleSearch::Mode::Copies);
+        QCOMPARE(f.model->selection(), f.url("Drums"));
+        QVERIFY(!f.model->globalSearch());
+        f.model->clearSearch();
+        QCOMPARE(f.model->searchMode(), SampleSearch::Mode::Names);
         const qint64 focus = f.model->searchFocusRequest();
         actionNamed(*f.menu("Drums"), "Search in This Folder")->trigger();
         QCOMPARE(f.model->selection(), f.url("Drums"));
