@@ -15,6 +15,14 @@ target_compile_definitions(wavelark_options INTERFACE
 if(WAVELARK_WERROR)
   target_compile_options(wavelark_options INTERFACE -Werror)
 endif()
+# Full debug information makes most of the bytes the compiler writes and the linker reads; CI needs
+# only the lines of a backtrace. Later on the command line than the build type's -g, so it wins.
+if(WAVELARK_LINE_TABLES_ONLY)
+  target_compile_options(wavelark_options INTERFACE $<$<CONFIG:Debug,RelWithDebInfo>:-g1>)
+endif()
+if(WAVELARK_LINKER)
+  target_link_options(wavelark_options INTERFACE -fuse-ld=${WAVELARK_LINKER})
+endif()
 if(WAVELARK_SANITIZE)
   target_compile_options(wavelark_options INTERFACE
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
