@@ -61,6 +61,10 @@ function(wavelark_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE wavelark_options wavelark_testsupport Qt6::Test ${ARG_LINKS})
   target_compile_definitions(${name} PRIVATE QT_RESTRICTED_CAST_FROM_ASCII)
+  # The code under test keeps the build's optimisation. The test's own code, mostly expanded
+  # QCOMPARE and QTRY macros, compiles a third faster at -O1 and still gets the warnings that
+  # need data-flow analysis.
+  target_compile_options(${name} PRIVATE $<$<CONFIG:RelWithDebInfo,Release>:-O1>)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   add_test(NAME ${name} COMMAND ${name})
   if(NOT ARG_AUDIO_DRIVER)
