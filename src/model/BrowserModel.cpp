@@ -67,6 +67,7 @@ BrowserModel::BrowserModel(Preferences &defaults, const QString &indexFilePath, 
     connect(&m_search, &SampleSearch::textChanged, this, &BrowserModel::searchTextChanged);
     connect(&m_search, &SampleSearch::resultsChanged, this, &BrowserModel::searchResultsChanged);
     connect(&m_search, &SampleSearch::modeChanged, this, &BrowserModel::searchModeChanged);
+    connect(&m_search, &SampleSearch::runningChanged, this, &BrowserModel::searchRunningChanged);
     connect(&m_search, &SampleSearch::problemChanged, this, &BrowserModel::searchProblemChanged);
     connect(&m_tagFilter, &TagFilter::activeChanged, this, &BrowserModel::activeTagFiltersChanged);
     connect(&m_tagFilter, &TagFilter::scopeFoldersChanged, this,

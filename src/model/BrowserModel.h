@@ -173,6 +173,8 @@ public:
     // Back to searching by name; the text stays.
     void searchByName();
     SampleSearch::Mode searchMode() const { return m_search.mode(); }
+    // A search was asked for and its results have not come yet.
+    bool isSearchRunning() const { return m_search.isRunning(); }
     QUrl similarTo() const;
     // In copies mode, the group of each result (0, 0, 1, 1, 1, …).
     const QList<int> &searchResultGroups() const { return m_search.resultGroups(); }
@@ -233,6 +235,7 @@ Q_SIGNALS:
     void tagScopeSamplesChanged();
     void searchResultsChanged();
     void searchModeChanged();
+    void searchRunningChanged();
     void searchProblemChanged();
     void isIndexingChanged();
     void searchFocusRequestChanged();

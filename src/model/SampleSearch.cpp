@@ -97,12 +97,22 @@ void SampleSearch::apply(Found found)
         m_timbreRelease.start();
     }
     setProblem(found.problem);
-    if (m_groups == found.groups &&
-        (m_results.isSharedWith(found.results) || sameNodes(m_results, found.results)))
+    if (m_groups != found.groups ||
+        !(m_results.isSharedWith(found.results) || sameNodes(m_results, found.results))) {
+        m_results = std::move(found.results);
+        m_groups = std::move(found.groups);
+        Q_EMIT resultsChanged();
+    }
+    // Last, so that an observer never sees the search done with the old results.
+    setRunning(false);
+}
+
+void SampleSearch::setRunning(bool running)
+{
+    if (m_running == running)
         return;
-    m_results = std::move(found.results);
-    m_groups = std::move(found.groups);
-    Q_EMIT resultsChanged();
+    m_running = running;
+    Q_EMIT runningChanged();
 }
 
 void SampleSearch::setProblem(const QString &problem)
@@ -135,6 +145,7 @@ void SampleSearch::run(std::shared_ptr<const SampleIndex> index, SampleIndex::Sc
 
     CancelFlagPtr flag = std::make_shared<CancelFlag>();
     m_cancel = flag;
+    setRunning(true);
     Query query;
     query.mode = m_mode;
     query.queryPath = m_queryPath;

@@ -65,6 +65,8 @@ public:
     const QList<FileNodePtr> &results() const { return m_results; }
     // In Copies mode, the group of each result (0, 0, 1, 1, 1, …); empty otherwise.
     const QList<int> &resultGroups() const { return m_groups; }
+    // A search was asked for and its results have not come yet.
+    bool isRunning() const { return m_running; }
     // Why the last sound search could not compare anything; empty when it could.
     QString problem() const { return m_problem; }
     // Searches `index` within `scope` after a short pause that lets a burst of triggers collapse
@@ -78,6 +80,7 @@ Q_SIGNALS:
     void modeChanged();
     void resultsChanged();
     void problemChanged();
+    void runningChanged();
 
 private:
     struct Query
@@ -103,6 +106,7 @@ private:
     static Found find(const Query &query, const CancelFlag &flag);
     void apply(Found found);
     void setProblem(const QString &problem);
+    void setRunning(bool running);
 
     QString m_text;
     Mode m_mode = Mode::Names;
@@ -113,6 +117,7 @@ private:
     QList<FileNodePtr> m_results;
     QList<int> m_groups;
     QString m_problem;
+    bool m_running = false;
     CancelFlagPtr m_cancel;
     QTimer m_delay;
     std::function<void()> m_pending;

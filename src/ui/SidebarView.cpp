@@ -114,7 +114,8 @@ SidebarView::SidebarView(BrowserModel &model, AudioPreviewPlayer &player, TagSto
           &BrowserModel::activeTagFiltersChanged, &BrowserModel::tagScopeFoldersChanged,
           &BrowserModel::tagScopeSamplesChanged, &BrowserModel::searchTextChanged,
           &BrowserModel::searchResultsChanged, &BrowserModel::isIndexingChanged,
-          &BrowserModel::searchModeChanged, &BrowserModel::searchProblemChanged})
+          &BrowserModel::searchModeChanged, &BrowserModel::searchProblemChanged,
+          &BrowserModel::searchRunningChanged})
         connect(&model, signal, this, &SidebarView::updateContent);
     connect(&model, &BrowserModel::selectionChanged, this, &SidebarView::modelSelectionChanged);
     connect(&model, &BrowserModel::focusTreeRequestChanged, this, &SidebarView::focusTreeRequested);
@@ -223,6 +224,7 @@ QString SidebarView::messageText() const
         return QStringLiteral("No folders yet");
     case Content::NothingTagged:
     case Content::Indexing:
+    case Content::Comparing:
     case Content::NoMatches:
         return m_messageText->text();
     case Content::Tree:
@@ -239,6 +241,9 @@ SidebarView::Content SidebarView::evaluateContent() const
     const auto searchView = [this] {
         if (!m_model.searchResults().isEmpty())
             return Content::Results;
+        // The first sound search reads the analysis's store: a moment, not "no matches".
+        if (m_model.searchMode() != SampleSearch::Mode::Names && m_model.isSearchRunning())
+            return Content::Comparing;
         return m_model.isIndexing() ? Content::Indexing : Content::NoMatches;
     };
     if (m_model.isSearching())
@@ -270,6 +275,9 @@ void SidebarView::updateContent()
         break;
     case Content::Indexing:
         showMessage(QStringLiteral("hourglass"), QStringLiteral("Indexing…"));
+        break;
+    case Content::Comparing:
+        showMessage(QStringLiteral("hourglass"), QStringLiteral("Comparing sounds…"));
         break;
     case Content::NoMatches: {
         QString text = m_model.searchProblem();

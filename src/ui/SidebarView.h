@@ -32,6 +32,7 @@ public:
         Tree,
         NothingTagged,
         Indexing,
+        Comparing, // a sound search reading what the files sound like
         NoMatches,
         Results
     };

@@ -91,7 +91,11 @@ private Q_SLOTS:
         QVERIFY(!search.holdsTimbre());
         search.setTimbreRelease(300ms);
         m_model->findSimilar(QUrl::fromLocalFile(lib(u"a/tone.wav"_qs)));
+        // Running until the results come, so that the window does not say "no matches" while
+        // the store is read.
+        QVERIFY(m_model->isSearchRunning());
         QVERIFY(waitForResults());
+        QVERIFY(!m_model->isSearchRunning());
         QVERIFY(search.holdsTimbre());
         QTRY_VERIFY(!search.holdsTimbre());
         search.setTimbreRelease(5min);

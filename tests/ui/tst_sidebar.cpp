@@ -385,6 +385,11 @@ private Q_SLOTS:
         QCOMPARE(f.model->searchMode(), SampleSearch::Mode::Similar);
         QCOMPARE(f.model->similarTo(), f.url("Pad.wav"));
         QVERIFY(f.model->globalSearch());
+        // While it runs the list says so, not "No matches"; a file that does not decode is named.
+        QCOMPARE(f.view->content(), SidebarView::Content::Comparing);
+        QTRY_COMPARE(f.view->content(), SidebarView::Content::NoMatches);
+        QCOMPARE(f.view->messageText(),
+                 u"\u201CPad.wav\u201D is silent or could not be decoded"_qs);
         actionNamed(*f.menu("Drums"), "Show Duplicates")->trigger();
         QCOMPARE(f.model->searchMode(), SampleSearch::Mode::Copies);
         QCOMPARE(f.model->selection(), f.url("Drums"));
