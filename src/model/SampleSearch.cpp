@@ -232,9 +232,10 @@ SampleSearch::Found SampleSearch::find(const Query &query, const CancelFlag &fla
 
     const std::optional<size_t> own = index.find(query.queryPath);
     SoundDescriptor descriptor = own ? found.timbre->descriptor(quint32(*own)) : SoundDescriptor();
-    if (!descriptor.isValid() && !flag.isCancelled()) {
+    if (!descriptor.isValid() && !flag.isCancelled() && QFileInfo(query.queryPath).isFile()) {
         // Not in the store yet (the analysis has not reached it, or has not saved since): it is
-        // listened to now, as the preview would decode it.
+        // listened to now, as the preview would decode it. Only a regular file: opening a FIFO
+        // named like a sample would park this thread for good.
         descriptor = SoundAnalyzer::listen(query.queryPath, &flag).descriptor;
     }
     if (!descriptor.isValid()) {
