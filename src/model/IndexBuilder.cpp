@@ -71,7 +71,11 @@ struct LinuxDirent64
     char d_name[1];
 };
 
-// Two threads share one stack of folders; each lists a folder with getdents64, folds the audio
+// A cold walk waits on the disk, where four readers finish a fifth sooner than two; warm, the
+// cores are busy either way.
+constexpr int walkingThreads = 4;
+
+// The threads share one stack of folders; each lists a folder with getdents64, folds the audio
 // names it finds and hands the folder's entries to the shared builder in one step.
 class Walk final
 {
@@ -86,9 +90,12 @@ public:
     SampleIndex::Builder run()
     {
         if (!m_pending.empty()) {
-            std::thread helper([this] { work(); });
+            std::vector<std::thread> helpers;
+            for (int i = 1; i < walkingThreads; ++i)
+                helpers.emplace_back([this] { work(); });
             work();
-            helper.join();
+            for (std::thread &helper : helpers)
+                helper.join();
         }
         return std::move(m_builder);
     }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-// Walks the roots for audio files: getdents64 with d_type on two threads, links never followed,
+// Walks the roots for audio files: getdents64 with d_type on four threads, links never followed,
 // hidden items and everything inside hidden folders skipped. A pure function of its arguments
 // and the disk; names are folded on the walking threads.
 class IndexBuilder final
