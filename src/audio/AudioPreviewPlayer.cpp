@@ -351,7 +351,8 @@ void AudioPreviewPlayer::prepare(const QList<QUrl> &urls)
     const CancelFlagPtr flag = m_prepareCancel;
     BackgroundJob::run(
         this, flag, BackgroundJob::Priority::UserInitiated,
-        [paths, files = m_files, gate = m_gate, cache = m_firstBlocks, flag] {
+        [paths, files = m_files, gate = m_gate, cache = m_firstBlocks, flag,
+         device = m_output->format()] {
             const auto cancelled = [&flag] { return flag->isCancelled(); };
             for (const QString &path : paths) {
                 if (cancelled())
@@ -371,7 +372,7 @@ void AudioPreviewPlayer::prepare(const QList<QUrl> &urls)
                 });
                 if (decoder != nullptr)
                     cache->store(path, FirstBlockCache::decode(*decoder, *status.signature, share,
-                                                               flag.get()));
+                                                               device, flag.get()));
             }
             return true;
         },

@@ -3,11 +3,13 @@
 #include "FirstBlockCache.h"
 
 #include "AudioDecoder.h"
+#include "PlaybackStream.h"
 
 #include "platform/CancelFlag.h"
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libswresample/swresample.h>
 }
 
 #include <algorithm>
@@ -17,11 +19,21 @@ FirstBlockCache::Block::~Block()
 {
     for (AVFrame *&frame : frames)
         av_frame_free(&frame);
+    SwrContext *unused = resampler.exchange(nullptr);
+    swr_free(&unused);
+}
+
+SwrContext *FirstBlockCache::Block::takeResampler(AudioDeviceFormat format) const
+{
+    if (format.sampleRate != resamplerFormat.sampleRate ||
+        format.channelCount != resamplerFormat.channelCount)
+        return nullptr;
+    return resampler.exchange(nullptr);
 }
 
 std::shared_ptr<const FirstBlockCache::Block>
 FirstBlockCache::decode(AudioDecoder &decoder, const FileSignature &signature, QString share,
-                        const CancelFlag *flag)
+                        AudioDeviceFormat device, const CancelFlag *flag)
 {
     auto block = std::make_shared<Block>();
     block->signature = signature;
@@ -59,6 +71,10 @@ FirstBlockCache::decode(AudioDecoder &decoder, const FileSignature &signature, Q
     av_frame_free(&frame);
     if (failed || block->frames.empty())
         return nullptr;
+    if (device.sampleRate > 0 && device.channelCount > 0) {
+        block->resamplerFormat = device;
+        block->resampler = PlaybackStream::makeResampler(block->frames.front(), device);
+    }
     return block;
 }
 

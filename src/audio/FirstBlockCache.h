@@ -2,11 +2,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "AudioOutput.h"
 #include "FileSignature.h"
 
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -15,6 +17,7 @@
 class AudioDecoder;
 class CancelFlag;
 struct AVFrame;
+struct SwrContext;
 
 // The first moments of the files a preview is likely to start next (the selected row and its
 // neighbours), decoded ahead on a worker: a stream that finds its file here with the same
@@ -37,6 +40,13 @@ public:
         QString formatFacts;
         std::vector<AVFrame *> frames; // owned
         qint64 frameCount = 0;         // at the file's own rate
+
+        // A resampler from the block's format to `format`, built ahead, for the first stream
+        // that plays the block: building one takes longer than the rest of a stream's start.
+        // Null when taken, or when the device's format was not known.
+        SwrContext *takeResampler(AudioDeviceFormat format) const;
+        AudioDeviceFormat resamplerFormat;
+        mutable std::atomic<SwrContext *> resampler{nullptr};
     };
 
     static constexpr int capacity = 8;
@@ -46,10 +56,11 @@ public:
     FirstBlockCache() = default;
     Q_DISABLE_COPY_MOVE(FirstBlockCache)
 
-    // Decodes the first block from a freshly opened decoder; null when decoding fails or `flag`
-    // was cancelled.
+    // Decodes the first block from a freshly opened decoder, with a resampler to `device` when
+    // its format is known; null when decoding fails or `flag` was cancelled.
     static std::shared_ptr<const Block> decode(AudioDecoder &decoder,
                                                const FileSignature &signature, QString share,
+                                               AudioDeviceFormat device,
                                                const CancelFlag *flag = nullptr);
 
     std::shared_ptr<const Block> find(const QString &path, const FileSignature &signature);

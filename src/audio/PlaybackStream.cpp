@@ -391,39 +391,51 @@ bool PlaybackStream::configureResampler(const AVFrame *frame)
         m_resamplerRate == frame->sample_rate &&
         av_channel_layout_compare(&m_resamplerLayout, &frame->ch_layout) == 0)
         return true;
+    // The block was resampled from its first frame's format, which is where a stream starts.
+    SwrContext *ready = m_resampler == nullptr && m_head != nullptr && m_headNext == 1
+                            ? m_head->takeResampler(m_format)
+                            : nullptr;
     swr_free(&m_resampler);
     av_channel_layout_uninit(&m_resamplerLayout);
-    if (av_channel_layout_copy(&m_resamplerLayout, &frame->ch_layout) < 0)
+    if (av_channel_layout_copy(&m_resamplerLayout, &frame->ch_layout) < 0) {
+        swr_free(&ready);
         return false;
+    }
     m_resamplerFormat = frame->format;
     m_resamplerRate = frame->sample_rate;
+    m_resampler = ready != nullptr ? ready : makeResampler(frame, m_format);
+    return m_resampler != nullptr;
+}
 
+SwrContext *PlaybackStream::makeResampler(const AVFrame *frame, AudioDeviceFormat device)
+{
     AVChannelLayout input{};
     if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
         av_channel_layout_default(&input, frame->ch_layout.nb_channels);
     else
         av_channel_layout_copy(&input, &frame->ch_layout);
     AVChannelLayout output{};
-    av_channel_layout_default(&output, m_format.channelCount);
+    av_channel_layout_default(&output, device.channelCount);
+    SwrContext *resampler = nullptr;
     int result =
-        swr_alloc_set_opts2(&m_resampler, &output, AV_SAMPLE_FMT_FLT, m_format.sampleRate, &input,
+        swr_alloc_set_opts2(&resampler, &output, AV_SAMPLE_FMT_FLT, device.sampleRate, &input,
                             AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
     // A mono sample plays at full level on every speaker, not 3 dB down as a downmix would.
-    if (result >= 0 && input.nb_channels == 1 && m_format.channelCount > 1) {
-        const std::vector<double> matrix(size_t(m_format.channelCount), 1.0);
-        result = swr_set_matrix(m_resampler, matrix.data(), 1);
+    if (result >= 0 && input.nb_channels == 1 && device.channelCount > 1) {
+        const std::vector<double> matrix(size_t(device.channelCount), 1.0);
+        result = swr_set_matrix(resampler, matrix.data(), 1);
     }
     // Folding 5.1 or 8 channels into fewer adds them up: each speaker's coefficients are scaled
     // to sum to at most 1, so a full-scale surround file never clips.
-    if (result >= 0 && input.nb_channels > m_format.channelCount)
-        result = av_opt_set_double(m_resampler, "rematrix_maxval", 1.0, 0);
+    if (result >= 0 && input.nb_channels > device.channelCount)
+        result = av_opt_set_double(resampler, "rematrix_maxval", 1.0, 0);
     av_channel_layout_uninit(&input);
     av_channel_layout_uninit(&output);
-    if (result < 0 || swr_init(m_resampler) < 0) {
-        swr_free(&m_resampler);
-        return false;
+    if (result < 0 || swr_init(resampler) < 0) {
+        swr_free(&resampler);
+        return nullptr;
     }
-    return true;
+    return resampler;
 }
 
 void PlaybackStream::writePending()

@@ -81,6 +81,10 @@ public:
 
     void render(float *interleaved, int frameCount) override;
 
+    // A resampler from `frame`'s format to the device's, as every stream sets it up; null when
+    // FFmpeg refuses.
+    static SwrContext *makeResampler(const AVFrame *frame, AudioDeviceFormat device);
+
 private:
     Opening open();
     bool openDecoder();
