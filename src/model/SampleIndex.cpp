@@ -26,13 +26,55 @@ std::string composed(std::string_view text)
     return std::string(nfc.constData(), static_cast<size_t>(nfc.size()));
 }
 
-// The first twelve bytes, big-endian, so that most comparisons during the sort are integers.
+// The first sixteen bytes, big-endian, so that most comparisons during the sort are integers.
 // A NUL pads a short name: folded names hold none, so the order stays that of the bytes.
-std::pair<quint64, quint32> prefixKey(std::string_view text)
+std::pair<quint64, quint64> prefixKey(std::string_view text)
 {
-    unsigned char bytes[12] = {};
-    std::memcpy(bytes, text.data(), std::min<size_t>(12, text.size()));
-    return {qFromBigEndian<quint64>(bytes), qFromBigEndian<quint32>(bytes + 8)};
+    unsigned char bytes[16] = {};
+    std::memcpy(bytes, text.data(), std::min<size_t>(16, text.size()));
+    return {qFromBigEndian<quint64>(bytes), qFromBigEndian<quint64>(bytes + 8)};
+}
+
+// How far ahead reads at random positions ask for their memory.
+constexpr size_t prefetchDistance = 16;
+
+// While texts are gathered in the order `keys`: asks for the offsets of a text further ahead,
+// and for the text of one nearer, whose offsets should have arrived by now.
+void prefetchText(const std::string &text, const std::vector<quint32> &offsets,
+                  const std::vector<quint32> &keys, size_t rank)
+{
+    if (rank + 2 * prefetchDistance < keys.size())
+        __builtin_prefetch(&offsets[keys[rank + 2 * prefetchDistance]]);
+    if (rank + prefetchDistance < keys.size())
+        __builtin_prefetch(text.data() + offsets[keys[rank + prefetchDistance]]);
+}
+
+// Runs `work(0)` and `work(1)`, on two threads when there are many items to work on.
+template <typename Work> void onTwoThreads(size_t items, Work work)
+{
+    if (items < 65536) {
+        work(0);
+        work(1);
+        return;
+    }
+    std::thread helper([&] { work(0); });
+    work(1);
+    helper.join();
+}
+
+// Sorts [first, last) on two threads when it is long: a half each, then one merge.
+template <typename Iterator, typename Less>
+void sortOnTwoThreads(Iterator first, Iterator last, Less less)
+{
+    if (last - first < 65536) {
+        std::sort(first, last, less);
+        return;
+    }
+    const Iterator middle = first + (last - first) / 2;
+    std::thread helper([&] { std::sort(first, middle, less); });
+    std::sort(middle, last, less);
+    helper.join();
+    std::inplace_merge(first, middle, last, less);
 }
 
 // The separator between a folder and a name in a full path.
@@ -68,21 +110,19 @@ int comparePieces(const std::string_view (&a)[3], const std::string_view (&b)[3]
 
 // Search order over one storage: folded name, then path. Paths compare by scalar value after
 // canonical composition (UTF-8 byte order is scalar order); since '/' never composes, that is the
-// composed folder followed by the composed name. Ties on folded names are common (the same sample
-// name in many packs), so for sorting what composition needs is settled once per folder and per
-// name; a lookup of a few entries (`Lookup`) composes only what it compares.
+// composed folder followed by the composed name. Folders are composed and ranked up front when
+// many entries are compared (`Checking`); names are composed only when two of them are compared,
+// which needs equal folded names in one folder or in a folder and one below it.
 class SampleIndex::Order final
 {
 public:
     enum Use
     {
-        Sorting,  // many comparisons, on two threads
-        Checking, // many comparisons, one thread
+        Checking, // many comparisons
         Lookup    // a few comparisons
     };
 
-    Order(const Storage &storage, Use use)
-        : m_storage(storage), m_lazy(use == Lookup), m_lazyNames(use != Sorting)
+    Order(const Storage &storage, Use use) : m_storage(storage), m_lazy(use == Lookup)
     {
         if (m_lazy)
             return;
@@ -96,11 +136,6 @@ public:
             } else {
                 m_folders[folder] = path;
             }
-        }
-        // Composed names are made up front, so that two threads may sort with one order.
-        for (size_t entry = 0; !m_lazyNames && entry < storage.size(); ++entry) {
-            if (mayCompose(storage.name(entry)))
-                m_composedNames.emplace(quint32(entry), composed(storage.name(entry)));
         }
 
         // Folders ranked by their path with its separator: two files of unrelated folders are
@@ -145,6 +180,150 @@ public:
             m_runEnd[ancestor] = quint32(folders - 1);
     }
 
+    // Every entry, in this order. The same sample name recurs in many packs, so each distinct
+    // folded name is sorted once; entries are then sorted by two integers, the rank of their
+    // name and that of their folder, and only runs with a folder and one below it (or the same
+    // folder twice) are sorted again by full paths.
+    std::vector<quint32> sortedEntries() const
+    {
+        const size_t count = m_storage.size();
+        // Distinct folded names, by hashing. Each of two threads owns the names of one parity of
+        // hash, so that neither waits for the other.
+        std::vector<size_t> hashes(count);
+        onTwoThreads(count, [&](int part) {
+            for (size_t entry = part * count / 2; entry < (part + 1) * count / 2; ++entry)
+                hashes[entry] = std::hash<std::string_view>()(m_storage.foldedName(entry));
+        });
+        std::vector<quint32> nameIds(count);
+        std::vector<quint32> holders[2]; // per part and distinct name, its first entry
+        onTwoThreads(count, [&](int part) {
+            // Open addressing: the upper half of a slot is the name's hash, the lower its id + 1.
+            const size_t names = size_t(std::count_if(
+                hashes.begin(), hashes.end(), [&](size_t hash) { return int(hash & 1) == part; }));
+            std::vector<quint64> slots(std::bit_ceil(std::max<size_t>(64, 2 * names)));
+            const size_t mask = slots.size() - 1;
+            std::vector<quint32> &holder = holders[part];
+            for (size_t entry = 0; entry < count; ++entry) {
+                // The slots are read at random: asking for one a few names ahead hides the wait.
+                if (entry + prefetchDistance < count)
+                    __builtin_prefetch(&slots[(hashes[entry + prefetchDistance] >> 1) & mask]);
+                const size_t hash = hashes[entry];
+                if (int(hash & 1) != part)
+                    continue;
+                const quint64 tag = quint64(quint32(hash >> 32)) << 32;
+                for (size_t slot = (hash >> 1) & mask;; slot = (slot + 1) & mask) {
+                    const quint64 held = slots[slot];
+                    if (held == 0) {
+                        holder.push_back(quint32(entry));
+                        nameIds[entry] = quint32(holder.size() - 1);
+                        slots[slot] = tag | holder.size();
+                        break;
+                    }
+                    const quint32 id = quint32(held) - 1;
+                    if ((held & ~quint64(0xFFFFFFFF)) == tag &&
+                        m_storage.foldedName(holder[id]) == m_storage.foldedName(entry)) {
+                        nameIds[entry] = id;
+                        break;
+                    }
+                }
+            }
+        });
+        const quint32 oddFirst = quint32(holders[0].size());
+        for (size_t entry = 0; entry < count; ++entry)
+            nameIds[entry] += (hashes[entry] & 1) ? oddFirst : 0;
+        hashes = {};
+        std::vector<quint32> firstHolder = std::move(holders[0]);
+        firstHolder.insert(firstHolder.end(), holders[1].begin(), holders[1].end());
+        holders[1] = {};
+
+        std::vector<quint32> nameRanks(firstHolder.size());
+        {
+            struct NameKey
+            {
+                quint64 prefix;
+                quint64 more;
+                quint32 entry;
+                quint32 id;
+            };
+            std::vector<NameKey> names(firstHolder.size());
+            for (quint32 id = 0; id < names.size(); ++id) {
+                const auto [prefix, more] = prefixKey(m_storage.foldedName(firstHolder[id]));
+                names[id] = NameKey{prefix, more, firstHolder[id], id};
+            }
+            sortOnTwoThreads(names.begin(), names.end(),
+                             [this](const NameKey &a, const NameKey &b) {
+                                 if (a.prefix != b.prefix)
+                                     return a.prefix < b.prefix;
+                                 if (a.more != b.more)
+                                     return a.more < b.more;
+                                 const std::string_view left = m_storage.foldedName(a.entry);
+                                 const std::string_view right = m_storage.foldedName(b.entry);
+                                 return left.substr(std::min<size_t>(16, left.size())) <
+                                        right.substr(std::min<size_t>(16, right.size()));
+                             });
+            for (quint32 rank = 0; rank < names.size(); ++rank)
+                nameRanks[names[rank].id] = rank;
+        }
+
+        struct EntryKey
+        {
+            quint64 ranks; // the name's rank, then the folder's
+            quint32 entry;
+        };
+        std::vector<EntryKey> entries(count);
+        for (size_t entry = 0; entry < count; ++entry)
+            entries[entry] = EntryKey{quint64(nameRanks[nameIds[entry]]) << 32 |
+                                          m_folderRank[m_storage.entryFolder[entry]],
+                                      quint32(entry)};
+        nameIds = {};
+        nameRanks = {};
+        // Least significant digit first, eleven bits at a time; each pass is stable, so entries
+        // of equal ranks stay in entry order.
+        {
+            std::vector<EntryKey> spare(count);
+            const auto radixPass = [&](int shift) {
+                std::array<size_t, 2049> starts{};
+                for (const EntryKey &key : entries)
+                    ++starts[((key.ranks >> shift) & 2047) + 1];
+                for (size_t digit = 1; digit < starts.size(); ++digit)
+                    starts[digit] += starts[digit - 1];
+                for (const EntryKey &key : entries)
+                    spare[starts[(key.ranks >> shift) & 2047]++] = key;
+                entries.swap(spare);
+            };
+            const int folderBits =
+                std::bit_width(quint32(std::max<size_t>(1, m_storage.folderCount())));
+            const int nameBits = std::bit_width(quint32(std::max<size_t>(1, firstHolder.size())));
+            for (int shift = 0; shift < folderBits; shift += 11)
+                radixPass(shift);
+            for (int shift = 32; shift < 32 + nameBits; shift += 11)
+                radixPass(shift);
+        }
+
+        const auto byPath = [this](const EntryKey &a, const EntryKey &b) {
+            const int c = compare(a.entry, *this, b.entry);
+            return c != 0 ? c < 0 : a.entry < b.entry;
+        };
+        for (size_t first = 0; first < count;) {
+            const quint64 name = entries[first].ranks >> 32;
+            size_t last = first + 1;
+            bool related = false;
+            for (; last < count && entries[last].ranks >> 32 == name; ++last) {
+                const quint32 before = quint32(entries[last - 1].ranks);
+                related = related || quint32(entries[last].ranks) <= m_runEnd[before];
+            }
+            if (related)
+                std::sort(entries.begin() + ptrdiff_t(first), entries.begin() + ptrdiff_t(last),
+                          byPath);
+            first = last;
+        }
+
+        std::vector<quint32> order(count);
+        for (size_t rank = 0; rank < count; ++rank)
+            order[rank] = entries[rank].entry;
+        return order;
+    }
+
     int compare(size_t a, const Order &other, size_t b) const
     {
         if (const int byName = m_storage.foldedName(a).compare(other.m_storage.foldedName(b)))
@@ -186,18 +365,12 @@ private:
     std::string_view nameOf(size_t entry) const
     {
         const std::string_view name = m_storage.name(entry);
-        if (m_lazyNames) {
-            if (!mayCompose(name))
-                return name;
-            auto it = m_composedNames.find(quint32(entry));
-            if (it == m_composedNames.end())
-                it = m_composedNames.emplace(quint32(entry), composed(name)).first;
-            return it->second;
-        }
-        if (m_composedNames.empty())
+        if (!mayCompose(name))
             return name;
-        const auto it = m_composedNames.find(quint32(entry));
-        return it == m_composedNames.end() ? name : std::string_view(it->second);
+        auto it = m_composedNames.find(quint32(entry));
+        if (it == m_composedNames.end())
+            it = m_composedNames.emplace(quint32(entry), composed(name)).first;
+        return it->second;
     }
 
     std::string_view folderOf(size_t entry) const
@@ -224,10 +397,9 @@ private:
 
     const Storage &m_storage;
     const bool m_lazy;
-    const bool m_lazyNames;
     std::vector<std::string_view> m_folders;
     std::vector<std::unique_ptr<std::string>> m_composed;
-    // Filled up front for sorting, on first use for lookups.
+    // Filled on first use.
     mutable std::unordered_map<quint32, std::string> m_composedNames;
     mutable std::unordered_map<quint32, std::string> m_composedFolders;
     std::vector<quint32> m_folderRank; // equal for equal paths
@@ -351,79 +523,60 @@ std::shared_ptr<SampleIndex> SampleIndex::Builder::finish()
     if (!in.facts.empty())
         in.facts.resize(count);
 
-    bool sorted = true;
+    std::vector<quint32> keys;
     {
-        const Order check(in, Order::Checking);
+        const Order order(in, Order::Checking);
+        bool sorted = true;
         for (size_t i = 1; i < count && sorted; ++i)
-            sorted = check.compare(i - 1, check, i) <= 0;
-    }
-    // A stored index is written in search order, so reading it back needs no sort.
-    if (sorted) {
-        index->m_data = std::move(in);
-        in = Storage();
-        return index;
-    }
-
-    struct Key
-    {
-        quint64 prefix;
-        quint32 more; // the next four bytes, in what would otherwise be padding
-        quint32 entry;
-    };
-    const Order order(in, Order::Sorting);
-    std::vector<Key> keys(count);
-    for (size_t i = 0; i < count; ++i) {
-        const auto [prefix, more] = prefixKey(in.foldedName(i));
-        keys[i] = Key{prefix, more, quint32(i)};
-    }
-    const auto before = [&](const Key &a, const Key &b) {
-        if (a.prefix != b.prefix)
-            return a.prefix < b.prefix;
-        if (a.more != b.more)
-            return a.more < b.more;
-        const int c = order.compare(a.entry, order, b.entry);
-        return c != 0 ? c < 0 : a.entry < b.entry;
-    };
-    // Two threads sort a half each; one merge joins them.
-    const auto middle = keys.begin() + ptrdiff_t(count / 2);
-    if (count >= 65536) {
-        std::thread helper([&] { std::sort(keys.begin(), middle, before); });
-        std::sort(middle, keys.end(), before);
-        helper.join();
-        std::inplace_merge(keys.begin(), middle, keys.end(), before);
-    } else {
-        std::sort(keys.begin(), keys.end(), before);
+            sorted = order.compare(i - 1, order, i) <= 0;
+        // A stored index is written in search order, so reading it back needs no sort.
+        if (sorted) {
+            index->m_data = std::move(in);
+            in = Storage();
+            return index;
+        }
+        keys = order.sortedEntries();
     }
 
-    // One buffer at a time, each input freed once copied, so the peak stays near one index.
+    // Each input is freed once copied, so the peak stays near one index.
     Storage &out = index->m_data;
     out.folderPaths = std::move(in.folderPaths);
     out.folderOffsets = std::move(in.folderOffsets);
-    out.entryFolder.resize(count);
-    for (size_t rank = 0; rank < count; ++rank)
-        out.entryFolder[rank] = in.entryFolder[keys[rank].entry];
-    in.entryFolder = {};
-    if (!in.facts.empty()) {
-        out.facts.resize(count);
-        for (size_t rank = 0; rank < count; ++rank)
-            out.facts[rank] = in.facts[keys[rank].entry];
-        in.facts = {};
-    }
-    out.names.reserve(in.names.size());
-    out.nameOffsets.reserve(count + 1);
-    for (size_t rank = 0; rank < count; ++rank) {
-        out.names.append(in.name(keys[rank].entry));
-        out.nameOffsets.push_back(quint32(out.names.size()));
-    }
-    in.names = {};
-    in.nameOffsets = {};
-    out.folded.reserve(in.folded.size());
-    out.foldedOffsets.reserve(count + 1);
-    for (size_t rank = 0; rank < count; ++rank) {
-        out.folded.append(in.foldedName(keys[rank].entry));
-        out.folded.push_back('\0');
-        out.foldedOffsets.push_back(quint32(out.folded.size()));
-    }
+    // The names and the folded names are gathered side by side, as they share nothing.
+    onTwoThreads(count, [&](int part) {
+        if (part == 0) {
+            out.entryFolder.resize(count);
+            for (size_t rank = 0; rank < count; ++rank)
+                out.entryFolder[rank] = in.entryFolder[keys[rank]];
+            in.entryFolder = {};
+            if (!in.facts.empty()) {
+                out.facts.resize(count);
+                for (size_t rank = 0; rank < count; ++rank)
+                    out.facts[rank] = in.facts[keys[rank]];
+                in.facts = {};
+            }
+            out.names.reserve(in.names.size());
+            out.nameOffsets.reserve(count + 1);
+            for (size_t rank = 0; rank < count; ++rank) {
+                prefetchText(in.names, in.nameOffsets, keys, rank);
+                out.names.append(in.name(keys[rank]));
+                out.nameOffsets.push_back(quint32(out.names.size()));
+            }
+            in.names = {};
+            in.nameOffsets = {};
+            return;
+        }
+        out.folded.reserve(in.folded.size());
+        out.foldedOffsets.reserve(count + 1);
+        for (size_t rank = 0; rank < count; ++rank) {
+            prefetchText(in.folded, in.foldedOffsets, keys, rank);
+            out.folded.append(in.foldedName(keys[rank]));
+            out.folded.push_back('\0');
+            out.foldedOffsets.push_back(quint32(out.folded.size()));
+        }
+        in.folded = {};
+        in.foldedOffsets = {};
+    });
     in = Storage();
     return index;
 }

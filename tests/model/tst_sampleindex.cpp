@@ -11,6 +11,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
+#include <random>
+
 namespace {
 
 // The independent fold: NFKD, non-spacing marks dropped, full case folding, NFC.
@@ -279,6 +282,62 @@ private Q_SLOTS:
     }
     // Per row: roots; files before; files added; files or folders removed; the folders and the
     // trees the change names.
+    // Entries appended in any order come out by folded name, then composed path, compared as
+    // bytes. Large sets take the sort's two-thread paths; names recur across packs, in a folder
+    // and the one below it, in the same folder by case, and composed beside decomposed.
+    void builderOrdersAsReference_data()
+    {
+        QTest::addColumn<int>("packs");
+        QTest::newRow("a few entries") << 3;
+        QTest::newRow("more than one thread sorts") << 900;
+    }
+    void builderOrdersAsReference()
+    {
+        QFETCH(int, packs);
+        const QStringList words = {QStringLiteral("Kick"),       QStringLiteral("kick"),
+                                   QStringLiteral("Cafe\u0301"), QStringLiteral("Caf\u00e9"),
+                                   QStringLiteral("Ｄｅｅｐ"),   QStringLiteral("Snare Long Tail"),
+                                   QStringLiteral("Sub")};
+        QStringList paths;
+        for (int pack = 0; pack < packs; ++pack) {
+            const QString root = QStringLiteral("/lib/Pack %1").arg(pack % 97);
+            const QStringList folders = {
+                root, root + QStringLiteral("/Sub"), root + QStringLiteral("/Sub/Deeper"),
+                root + QStringLiteral(" Sub"), root + QStringLiteral("-x")};
+            for (int n = 0; n < 80; ++n) {
+                const QString name = words[n % words.size()] + QLatin1Char(' ') +
+                                     QString::number((n * 7 + pack) % 13) + QStringLiteral(".wav");
+                paths.append(folders[(n / 3 + pack) % folders.size()] + QLatin1Char('/') + name);
+            }
+        }
+        std::mt19937 shuffle(42);
+        std::shuffle(paths.begin(), paths.end(), shuffle);
+        SampleIndex::Builder builder;
+        for (const QString &path : paths) {
+            const QByteArray bytes = path.toUtf8();
+            const QByteArray folded = fold(path.section(QLatin1Char('/'), -1)).toUtf8();
+            builder.append(std::string_view(bytes.constData(), size_t(bytes.size())),
+                           std::string_view(folded.constData(), size_t(folded.size())));
+        }
+        const std::shared_ptr<SampleIndex> index = builder.finish();
+
+        std::vector<std::pair<QByteArray, QByteArray>> want;
+        for (const QString &path : paths)
+            want.emplace_back(fold(path.section(QLatin1Char('/'), -1)).toUtf8(),
+                              path.normalized(QString::NormalizationForm_C).toUtf8());
+        std::sort(want.begin(), want.end());
+        QCOMPARE(index->size(), want.size());
+        for (size_t i = 0; i < want.size(); ++i) {
+            const QByteArray got =
+                index->pathString(i).normalized(QString::NormalizationForm_C).toUtf8();
+            if (got != want[i].second)
+                QFAIL(qPrintable(
+                    QStringLiteral("entry %1: %2, want %3")
+                        .arg(i)
+                        .arg(QString::fromUtf8(got), QString::fromUtf8(want[i].second))));
+        }
+    }
+
     void patchEqualsFullBuild_data()
     {
         QTest::addColumn<QString>("change");
