@@ -5,6 +5,7 @@
 #include "AtomicFileWriter.h"
 #include "BinaryPlistReader.h"
 #include "Fold.h"
+#include "IndexSnapshot.h"
 
 #include <QFile>
 
@@ -306,6 +307,8 @@ std::shared_ptr<SampleIndex> readDocument(QByteArrayView bytes, bool mapped);
 
 std::shared_ptr<SampleIndex> IndexFile::read(const QString &filePath)
 {
+    if (std::shared_ptr<SampleIndex> snapshot = IndexSnapshot::read(filePath))
+        return snapshot;
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly) || file.size() == 0)
         return emptyIndex();
@@ -403,7 +406,9 @@ bool IndexFile::write(const SampleIndex &index, const QString &filePath)
         writer.ref(keys + perEntry * entry);
         writer.flushIfFull();
     }
-    if (!writer.finish(objectCount - 1))
+    if (!writer.finish(objectCount - 1) || !file.commit())
         return false;
-    return file.commit();
+    // Without a snapshot the next start decodes the index file, as it should.
+    IndexSnapshot::write(index, filePath);
+    return true;
 }

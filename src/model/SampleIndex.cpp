@@ -331,15 +331,20 @@ public:
         if (&other == this && !m_lazy) {
             const quint32 ra = m_folderRank[m_storage.entryFolder[a]];
             const quint32 rb = m_folderRank[m_storage.entryFolder[b]];
-            if (ra == rb)
-                return nameOf(a).compare(nameOf(b));
+            if (ra == rb) {
+                if (const int byComposed = nameOf(a).compare(nameOf(b)))
+                    return byComposed;
+                return compareBytes(a, other, b);
+            }
             if (ra < rb ? rb > m_runEnd[ra] : ra > m_runEnd[rb])
                 return ra < rb ? -1 : 1;
         }
         std::string_view left[3], right[3];
         pieces(a, left);
         other.pieces(b, right);
-        return comparePieces(left, right);
+        if (const int byComposed = comparePieces(left, right))
+            return byComposed;
+        return compareBytes(a, other, b);
     }
 
 private:
@@ -385,6 +390,23 @@ private:
         if (it == m_composedFolders.end())
             it = m_composedFolders.emplace(id, composed(path)).first;
         return it->second;
+    }
+
+    // Paths equal once composed (one spelled composed, one decomposed) are told apart by their
+    // bytes, so that the order never depends on the order of the walk.
+    int compareBytes(size_t a, const Order &other, size_t b) const
+    {
+        std::string_view left[3], right[3];
+        rawPieces(a, left);
+        other.rawPieces(b, right);
+        return comparePieces(left, right);
+    }
+
+    void rawPieces(size_t entry, std::string_view (&out)[3]) const
+    {
+        out[0] = m_storage.folderPath(m_storage.entryFolder[entry]);
+        out[1] = separatorAfter(out[0]);
+        out[2] = m_storage.name(entry);
     }
 
     void pieces(size_t entry, std::string_view (&out)[3]) const
@@ -605,6 +627,79 @@ QString SampleIndex::pathString(size_t entry) const
 size_t SampleIndex::memoryUsage() const
 {
     return m_data.memoryUsage() + sizeof(SampleIndex);
+}
+
+std::array<QByteArrayView, SampleIndex::layoutBuffers> SampleIndex::layout() const
+{
+    static_assert(sizeof(SoundFacts) == SoundFacts::serializedSize);
+    const auto bytes = [](const auto &buffer) {
+        return QByteArrayView(reinterpret_cast<const char *>(buffer.data()),
+                              qsizetype(buffer.size() * sizeof(buffer[0])));
+    };
+    const Storage &d = m_data;
+    return {bytes(d.folderPaths), bytes(d.folderOffsets), bytes(d.entryFolder),   bytes(d.names),
+            bytes(d.nameOffsets), bytes(d.folded),        bytes(d.foldedOffsets), bytes(d.facts)};
+}
+
+std::shared_ptr<SampleIndex>
+SampleIndex::fromLayout(const std::array<quint64, layoutBuffers> &lengths,
+                        const std::function<bool(char *into, quint64 length)> &fill)
+{
+    std::shared_ptr<SampleIndex> index(new SampleIndex);
+    Storage &d = index->m_data;
+    bool filled = true;
+    size_t next = 0;
+    const auto take = [&](auto &buffer) {
+        const quint64 length = lengths[next++];
+        using Element = std::decay_t<decltype(buffer[0])>;
+        if (!filled || length % sizeof(Element) != 0 || length >= bufferLimit * sizeof(Element)) {
+            filled = false;
+            return;
+        }
+        buffer.resize(length / sizeof(Element));
+        filled = fill(reinterpret_cast<char *>(buffer.data()), length);
+    };
+    take(d.folderPaths);
+    take(d.folderOffsets);
+    take(d.entryFolder);
+    take(d.names);
+    take(d.nameOffsets);
+    take(d.folded);
+    take(d.foldedOffsets);
+    take(d.facts);
+    if (!filled)
+        return nullptr;
+
+    const auto ascending = [](const std::vector<quint32> &offsets, size_t count, size_t end) {
+        if (offsets.size() != count + 1 || offsets.front() != 0 || offsets.back() != end)
+            return false;
+        for (size_t i = 1; i < offsets.size(); ++i) {
+            if (offsets[i] < offsets[i - 1])
+                return false;
+        }
+        return true;
+    };
+    const size_t count = d.entryFolder.size();
+    const size_t folders = d.folderOffsets.empty() ? 0 : d.folderOffsets.size() - 1;
+    if (!ascending(d.folderOffsets, folders, d.folderPaths.size()) ||
+        !ascending(d.nameOffsets, count, d.names.size()) ||
+        !ascending(d.foldedOffsets, count, d.folded.size()) ||
+        (!d.facts.empty() && d.facts.size() != count))
+        return nullptr;
+    for (size_t entry = 0; entry < count; ++entry) {
+        // Each folded name ends with its NUL, which a search relies on.
+        if (d.entryFolder[entry] >= folders ||
+            d.foldedOffsets[entry + 1] == d.foldedOffsets[entry] ||
+            d.folded[d.foldedOffsets[entry + 1] - 1] != '\0')
+            return nullptr;
+    }
+    for (const SoundFacts &facts : d.facts) {
+        const std::optional<SoundFacts> read = SoundFacts::fromBytes(
+            QByteArrayView(reinterpret_cast<const char *>(&facts), sizeof facts));
+        if (!read || !(*read == facts))
+            return nullptr;
+    }
+    return index;
 }
 
 std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, const Scope &scope,

@@ -5,6 +5,7 @@
 #include "CancelFlag.h"
 #include "SoundFacts.h"
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <array>
@@ -120,6 +121,17 @@ public:
     }
     // Bytes held, for memory figures.
     size_t memoryUsage() const;
+
+    // The buffers as they lie in memory, in a fixed order, for a copy that reads back without
+    // decoding every entry (IndexSnapshot).
+    static constexpr size_t layoutBuffers = 8;
+    std::array<QByteArrayView, layoutBuffers> layout() const;
+    // The index whose buffers have the byte lengths `lengths`, each filled in that order by
+    // `fill(into, length)`. Null when a fill fails or the buffers do not make a sound index:
+    // every offset, folder and fact is checked, the order is taken as it is.
+    static std::shared_ptr<SampleIndex>
+    fromLayout(const std::array<quint64, layoutBuffers> &lengths,
+               const std::function<bool(char *into, quint64 length)> &fill);
 
     // The facts an index file held (all unknown when it held none); not carried by patched().
     bool hasStoredFacts() const { return !m_data.facts.empty(); }

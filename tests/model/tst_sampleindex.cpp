@@ -4,6 +4,7 @@
 #include "Fold.h"
 #include "IndexBuilder.h"
 #include "IndexFile.h"
+#include "IndexSnapshot.h"
 #include "ModelFixtures.h"
 
 #include <QJsonArray>
@@ -164,9 +165,85 @@ private Q_SLOTS:
         QCOMPARE(QJsonDocument::fromJson(result.out).array(), expected);
         QVERIFY(expected.contains(QJsonArray{f.path("R/kick\nnewline.wav"), "kick\nnewline.wav"}));
         QCOMPARE(entries(*IndexFile::read(file)), entries(*index));
+        QFile written(file);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(entries(*IndexFile::readBytes(written.readAll())), entries(*index));
         auto fromPython = IndexFile::read(theirs);
         QCOMPARE(fromPython->size(), size_t(1));
         QCOMPARE(fromPython->pathString(0), QString::fromUtf8("/x/Été.wav"));
+    }
+    // The snapshot beside the index file stands in for it only while it is the snapshot of that
+    // very file and checks out; otherwise the index file is read, and nothing crashes.
+    void snapshotStandsInForIndexFile_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<bool>("used");
+        QTest::newRow("as written") << "" << true;
+        QTest::newRow("index file replaced by another writer") << "replaced" << false;
+        QTest::newRow("index file touched") << "touched" << false;
+        QTest::newRow("snapshot truncated") << "truncated" << false;
+        QTest::newRow("folded name offsets overwritten") << "offsets" << false;
+        QTest::newRow("folder numbers out of range") << "folders" << false;
+        QTest::newRow("facts not facts") << "facts" << false;
+    }
+    void snapshotStandsInForIndexFile()
+    {
+        QFETCH(QString, damage);
+        QFETCH(bool, used);
+        ModelFixture f;
+        SampleIndex::Builder builder;
+        SampleIndex::Builder other;
+        for (const char *path : {"/R/Kick 1.wav", "/R/B/Caf\u00e9 2.wav", "/R/B/snare.aif"})
+            builder.append(path, fold(QString::fromUtf8(path).section('/', -1)).toStdString(),
+                           SoundFacts::analysed(120, 3, -9.5, -1, SoundFacts::Kind::Loop));
+        other.append("/Other/hat.wav", "hat.wav");
+        const auto index = builder.finish();
+        const QString file = f.path("index.plist");
+        QVERIFY(IndexFile::write(*index, file));
+        QVERIFY(IndexFile::write(*other.finish(), f.path("other.plist")));
+        const QString snapshot = IndexSnapshot::filePathFor(file);
+        QVERIFY(QFileInfo::exists(snapshot));
+
+        // Where each buffer starts in the snapshot: after the header, each padded to 8 bytes.
+        qint64 start = 8 + 4 * 8 + qint64(SampleIndex::layoutBuffers) * 8;
+        std::vector<qint64> starts;
+        for (const QByteArrayView buffer : index->layout()) {
+            starts.push_back(start);
+            start += (buffer.size() + 7) / 8 * 8;
+        }
+        const auto overwrite = [&](int buffer, QByteArray bytes) {
+            QFile edit(snapshot);
+            QVERIFY(edit.open(QIODevice::ReadWrite));
+            QVERIFY(edit.seek(starts[size_t(buffer)]));
+            QCOMPARE(edit.write(bytes), bytes.size());
+        };
+        if (damage == "replaced") {
+            QVERIFY(QFile::remove(file));
+            QVERIFY(QFile::copy(f.path("other.plist"), file));
+        } else if (damage == "touched") {
+            QFile touched(file);
+            QVERIFY(touched.open(QIODevice::ReadWrite));
+            QVERIFY(touched.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                        QFileDevice::FileModificationTime));
+        } else if (damage == "truncated") {
+            QVERIFY(QFile::resize(snapshot, QFileInfo(snapshot).size() - 8));
+        } else if (damage == "offsets") {
+            overwrite(6, QByteArray(4, '\x7f'));
+        } else if (damage == "folders") {
+            overwrite(2, QByteArray(4, '\x70'));
+        } else if (damage == "facts") {
+            overwrite(7, QByteArray(8, '\x7f'));
+        }
+
+        QCOMPARE(IndexSnapshot::read(file) != nullptr, used);
+        QFile plist(file);
+        QVERIFY(plist.open(QIODevice::ReadOnly));
+        const auto fromPlist = IndexFile::readBytes(plist.readAll());
+        const auto read = IndexFile::read(file);
+        QCOMPARE(entries(*read), entries(*fromPlist));
+        QCOMPARE(read->size(), damage == "replaced" ? size_t(1) : size_t(3));
+        for (size_t entry = 0; entry < read->size(); ++entry)
+            QCOMPARE(read->storedFacts(entry), fromPlist->storedFacts(entry));
     }
     void corruptIndexFilesReadEmpty_data()
     {

@@ -1,0 +1,119 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "IndexSnapshot.h"
+
+#include "AtomicFileWriter.h"
+#include "FilePaths.h"
+
+#include <QFile>
+#include <QSysInfo>
+
+#include <array>
+#include <cstring>
+#include <optional>
+
+#include <sys/stat.h>
+
+namespace {
+
+constexpr char magic[8] = {'W', 'L', 'I', 'N', 'D', 'E', 'X', '1'};
+
+// What the snapshot knows of the index file it was made from.
+struct Stamp
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    quint64 size = 0;
+    qint64 modifiedNs = 0;
+
+    friend bool operator==(const Stamp &, const Stamp &) = default;
+};
+
+std::optional<Stamp> stampOf(const QString &filePath)
+{
+    struct stat st;
+    if (::stat(FilePaths::encoded(filePath).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return Stamp{quint64(st.st_dev), quint64(st.st_ino), quint64(st.st_size),
+                 qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// The header: the magic, the stamp, then the byte length of each buffer. The buffers follow in
+// that order, each padded to eight bytes.
+struct Header
+{
+    char magic[8];
+    Stamp stamp;
+    std::array<quint64, SampleIndex::layoutBuffers> lengths;
+};
+
+constexpr quint64 padded(quint64 length)
+{
+    return (length + 7) / 8 * 8;
+}
+
+} // namespace
+
+QString IndexSnapshot::filePathFor(const QString &indexFilePath)
+{
+    return indexFilePath + QStringLiteral(".snapshot");
+}
+
+bool IndexSnapshot::write(const SampleIndex &index, const QString &indexFilePath)
+{
+    // Buffers are written as the machine holds them; a big-endian machine just reads the index
+    // file.
+    if (QSysInfo::ByteOrder != QSysInfo::LittleEndian)
+        return false;
+    const std::optional<Stamp> stamp = stampOf(indexFilePath);
+    if (!stamp)
+        return false;
+    const std::array<QByteArrayView, SampleIndex::layoutBuffers> buffers = index.layout();
+    Header header{};
+    std::memcpy(header.magic, magic, sizeof magic);
+    header.stamp = *stamp;
+    for (size_t i = 0; i < buffers.size(); ++i)
+        header.lengths[i] = quint64(buffers[i].size());
+
+    AtomicFileWriter file(filePathFor(indexFilePath));
+    if (!file.open())
+        return false;
+    static const char zeros[8] = {};
+    file.write(QByteArrayView(reinterpret_cast<const char *>(&header), sizeof header));
+    for (const QByteArrayView buffer : buffers) {
+        file.write(buffer);
+        file.write(QByteArrayView(
+            zeros, qsizetype(padded(quint64(buffer.size())) - quint64(buffer.size()))));
+    }
+    return file.commit();
+}
+
+std::shared_ptr<SampleIndex> IndexSnapshot::read(const QString &indexFilePath)
+{
+    if (QSysInfo::ByteOrder != QSysInfo::LittleEndian)
+        return nullptr;
+    const std::optional<Stamp> stamp = stampOf(indexFilePath);
+    QFile file(filePathFor(indexFilePath));
+    if (!stamp || !file.open(QIODevice::ReadOnly))
+        return nullptr;
+    Header header;
+    if (file.read(reinterpret_cast<char *>(&header), sizeof header) != qint64(sizeof header) ||
+        std::memcmp(header.magic, magic, sizeof magic) != 0 || !(header.stamp == *stamp))
+        return nullptr;
+    quint64 total = sizeof header;
+    for (const quint64 length : header.lengths) {
+        if (length > quint64(file.size()))
+            return nullptr;
+        total += padded(length);
+    }
+    if (total != quint64(file.size()))
+        return nullptr;
+    // Read straight into the index's buffers: a mapping would count the file's pages as the
+    // process's memory beside the copies while the read goes on.
+    return SampleIndex::fromLayout(header.lengths, [&file](char *into, quint64 length) {
+        const qint64 padding = qint64(padded(length) - length);
+        char skip[8];
+        return file.read(into, qint64(length)) == qint64(length) &&
+               file.read(skip, padding) == padding;
+    });
+}
