@@ -5,14 +5,16 @@
 #include "AtomicFileWriter.h"
 #include "FilePaths.h"
 
-#include <QFile>
 #include <QSysInfo>
 
 #include <array>
 #include <cstring>
 #include <optional>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -93,27 +95,44 @@ std::shared_ptr<SampleIndex> IndexSnapshot::read(const QString &indexFilePath)
     if (QSysInfo::ByteOrder != QSysInfo::LittleEndian)
         return nullptr;
     const std::optional<Stamp> stamp = stampOf(indexFilePath);
-    QFile file(filePathFor(indexFilePath));
-    if (!stamp || !file.open(QIODevice::ReadOnly))
+    if (!stamp)
         return nullptr;
+    const int descriptor =
+        ::open(FilePaths::encoded(filePathFor(indexFilePath)).constData(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return nullptr;
+    struct stat st;
+    void *start = MAP_FAILED;
+    if (::fstat(descriptor, &st) == 0 && S_ISREG(st.st_mode) &&
+        quint64(st.st_size) >= sizeof(Header))
+        start = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, descriptor, 0);
+    ::close(descriptor);
+    if (start == MAP_FAILED)
+        return nullptr;
+    const size_t size = size_t(st.st_size);
+    const std::shared_ptr<const void> mapping(
+        start, [size](const void *at) { ::munmap(const_cast<void *>(at), size); });
+    const char *bytes = static_cast<const char *>(start);
+
     Header header;
-    if (file.read(reinterpret_cast<char *>(&header), sizeof header) != qint64(sizeof header) ||
-        std::memcmp(header.magic, magic, sizeof magic) != 0 || !(header.stamp == *stamp))
+    std::memcpy(&header, bytes, sizeof header);
+    if (std::memcmp(header.magic, magic, sizeof magic) != 0 || !(header.stamp == *stamp))
         return nullptr;
-    quint64 total = sizeof header;
-    for (const quint64 length : header.lengths) {
-        if (length > quint64(file.size()))
+    std::array<QByteArrayView, SampleIndex::layoutBuffers> buffers;
+    quint64 offset = sizeof header;
+    for (size_t i = 0; i < buffers.size(); ++i) {
+        const quint64 length = header.lengths[i];
+        if (length > size || offset + padded(length) > size)
             return nullptr;
-        total += padded(length);
+        buffers[i] = QByteArrayView(bytes + offset, qsizetype(length));
+        offset += padded(length);
     }
-    if (total != quint64(file.size()))
+    if (offset != size)
         return nullptr;
-    // Read straight into the index's buffers: a mapping would count the file's pages as the
-    // process's memory beside the copies while the read goes on.
-    return SampleIndex::fromLayout(header.lengths, [&file](char *into, quint64 length) {
-        const qint64 padding = qint64(padded(length) - length);
-        char skip[8];
-        return file.read(into, qint64(length)) == qint64(length) &&
-               file.read(skip, padding) == padding;
-    });
+    std::shared_ptr<SampleIndex> index = SampleIndex::fromLayout(mapping, buffers);
+    // The checks read every page. Handing them back leaves in memory only what searches and
+    // lists touch from now on; the system reads the rest again from its cache when needed.
+    if (index)
+        ::madvise(start, size, MADV_DONTNEED);
+    return index;
 }

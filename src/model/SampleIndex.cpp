@@ -4,6 +4,7 @@
 
 #include "FilePaths.h"
 #include "Fold.h"
+#include "IndexBuffer.h"
 
 #include <QtEndian>
 
@@ -40,7 +41,7 @@ constexpr size_t prefetchDistance = 16;
 
 // While texts are gathered in the order `keys`: asks for the offsets of a text further ahead,
 // and for the text of one nearer, whose offsets should have arrived by now.
-void prefetchText(const std::string &text, const std::vector<quint32> &offsets,
+void prefetchText(const IndexBuffer<char> &text, const IndexBuffer<quint32> &offsets,
                   const std::vector<quint32> &keys, size_t rank)
 {
     if (rank + 2 * prefetchDistance < keys.size())
@@ -60,6 +61,31 @@ template <typename Work> void onTwoThreads(size_t items, Work work)
     std::thread helper([&] { work(0); });
     work(1);
     helper.join();
+}
+
+// The texts [offsets[k], offsets[k + 1]) of `text` for k in `keys`, in that order, into `out`
+// and `outOffsets`; the inputs are freed once copied.
+void gatherTexts(IndexBuffer<char> &text, IndexBuffer<quint32> &offsets,
+                 const std::vector<quint32> &keys, IndexBuffer<char> &out,
+                 IndexBuffer<quint32> &outOffsets)
+{
+    const size_t count = keys.size();
+    outOffsets.resize(count + 1);
+    quint32 *ends = outOffsets.mutableData();
+    ends[0] = 0;
+    for (size_t rank = 0; rank < count; ++rank)
+        ends[rank + 1] = ends[rank] + offsets[keys[rank] + 1] - offsets[keys[rank]];
+    out.resize(ends[count]);
+    char *into = out.mutableData();
+    onTwoThreads(count, [&](int part) {
+        for (size_t rank = part * count / 2; rank < (part + 1) * count / 2; ++rank) {
+            prefetchText(text, offsets, keys, rank);
+            std::memcpy(into + ends[rank], text.data() + offsets[keys[rank]],
+                        ends[rank + 1] - ends[rank]);
+        }
+    });
+    text = {};
+    offsets = {};
 }
 
 // Sorts [first, last) on two threads when it is long: a half each, then one merge.
@@ -189,17 +215,18 @@ public:
         const size_t count = m_storage.size();
         // Distinct folded names, by hashing. Each of two threads owns the names of one parity of
         // hash, so that neither waits for the other.
-        std::vector<size_t> hashes(count);
+        std::vector<quint32> hashes(count);
         onTwoThreads(count, [&](int part) {
             for (size_t entry = part * count / 2; entry < (part + 1) * count / 2; ++entry)
-                hashes[entry] = std::hash<std::string_view>()(m_storage.foldedName(entry));
+                hashes[entry] = quint32(std::hash<std::string_view>()(m_storage.foldedName(entry)));
         });
         std::vector<quint32> nameIds(count);
         std::vector<quint32> holders[2]; // per part and distinct name, its first entry
         onTwoThreads(count, [&](int part) {
             // Open addressing: the upper half of a slot is the name's hash, the lower its id + 1.
+            // The lowest bit of a hash picks the part, the next ones the slot.
             const size_t names = size_t(std::count_if(
-                hashes.begin(), hashes.end(), [&](size_t hash) { return int(hash & 1) == part; }));
+                hashes.begin(), hashes.end(), [&](quint32 hash) { return int(hash & 1) == part; }));
             std::vector<quint64> slots(std::bit_ceil(std::max<size_t>(64, 2 * names)));
             const size_t mask = slots.size() - 1;
             std::vector<quint32> &holder = holders[part];
@@ -207,10 +234,10 @@ public:
                 // The slots are read at random: asking for one a few names ahead hides the wait.
                 if (entry + prefetchDistance < count)
                     __builtin_prefetch(&slots[(hashes[entry + prefetchDistance] >> 1) & mask]);
-                const size_t hash = hashes[entry];
+                const quint32 hash = hashes[entry];
                 if (int(hash & 1) != part)
                     continue;
-                const quint64 tag = quint64(quint32(hash >> 32)) << 32;
+                const quint64 tag = quint64(hash) << 32;
                 for (size_t slot = (hash >> 1) & mask;; slot = (slot + 1) & mask) {
                     const quint64 held = slots[slot];
                     if (held == 0) {
@@ -463,11 +490,9 @@ void SampleIndex::Storage::reserve(size_t entries, size_t nameBytes)
 
 size_t SampleIndex::Storage::memoryUsage() const
 {
-    return folderPaths.capacity() + names.capacity() + folded.capacity() +
-           (folderOffsets.capacity() + entryFolder.capacity() + nameOffsets.capacity() +
-            foldedOffsets.capacity()) *
-               sizeof(quint32) +
-           facts.capacity() * sizeof(SoundFacts);
+    return folderPaths.ownedBytes() + names.ownedBytes() + folded.ownedBytes() +
+           folderOffsets.ownedBytes() + entryFolder.ownedBytes() + nameOffsets.ownedBytes() +
+           foldedOffsets.ownedBytes() + facts.ownedBytes();
 }
 
 void SampleIndex::Builder::append(std::string_view path, std::string_view folded)
@@ -497,7 +522,7 @@ void SampleIndex::Builder::append(const Builder &other)
     const Storage &from = other.m_storage;
     if (!from.facts.empty() || !m_storage.facts.empty()) {
         m_storage.facts.resize(size());
-        m_storage.facts.insert(m_storage.facts.end(), from.facts.begin(), from.facts.end());
+        m_storage.facts.append(from.facts.data(), from.facts.size());
         m_storage.facts.resize(size() + from.size());
     }
     std::vector<quint32> ids(from.folderCount());
@@ -560,45 +585,25 @@ std::shared_ptr<SampleIndex> SampleIndex::Builder::finish()
         keys = order.sortedEntries();
     }
 
-    // Each input is freed once copied, so the peak stays near one index.
+    // One buffer at a time, each input freed once copied, so the peak stays near one index;
+    // the two threads share each buffer's copying instead.
     Storage &out = index->m_data;
     out.folderPaths = std::move(in.folderPaths);
     out.folderOffsets = std::move(in.folderOffsets);
-    // The names and the folded names are gathered side by side, as they share nothing.
-    onTwoThreads(count, [&](int part) {
-        if (part == 0) {
-            out.entryFolder.resize(count);
-            for (size_t rank = 0; rank < count; ++rank)
-                out.entryFolder[rank] = in.entryFolder[keys[rank]];
-            in.entryFolder = {};
-            if (!in.facts.empty()) {
-                out.facts.resize(count);
-                for (size_t rank = 0; rank < count; ++rank)
-                    out.facts[rank] = in.facts[keys[rank]];
-                in.facts = {};
-            }
-            out.names.reserve(in.names.size());
-            out.nameOffsets.reserve(count + 1);
-            for (size_t rank = 0; rank < count; ++rank) {
-                prefetchText(in.names, in.nameOffsets, keys, rank);
-                out.names.append(in.name(keys[rank]));
-                out.nameOffsets.push_back(quint32(out.names.size()));
-            }
-            in.names = {};
-            in.nameOffsets = {};
-            return;
-        }
-        out.folded.reserve(in.folded.size());
-        out.foldedOffsets.reserve(count + 1);
-        for (size_t rank = 0; rank < count; ++rank) {
-            prefetchText(in.folded, in.foldedOffsets, keys, rank);
-            out.folded.append(in.foldedName(keys[rank]));
-            out.folded.push_back('\0');
-            out.foldedOffsets.push_back(quint32(out.folded.size()));
-        }
-        in.folded = {};
-        in.foldedOffsets = {};
-    });
+    out.entryFolder.resize(count);
+    quint32 *folders = out.entryFolder.mutableData();
+    for (size_t rank = 0; rank < count; ++rank)
+        folders[rank] = in.entryFolder[keys[rank]];
+    in.entryFolder = {};
+    if (!in.facts.empty()) {
+        out.facts.resize(count);
+        SoundFacts *facts = out.facts.mutableData();
+        for (size_t rank = 0; rank < count; ++rank)
+            facts[rank] = in.facts[keys[rank]];
+        in.facts = {};
+    }
+    gatherTexts(in.names, in.nameOffsets, keys, out.names, out.nameOffsets);
+    gatherTexts(in.folded, in.foldedOffsets, keys, out.folded, out.foldedOffsets);
     in = Storage();
     return index;
 }
@@ -642,22 +647,24 @@ std::array<QByteArrayView, SampleIndex::layoutBuffers> SampleIndex::layout() con
 }
 
 std::shared_ptr<SampleIndex>
-SampleIndex::fromLayout(const std::array<quint64, layoutBuffers> &lengths,
-                        const std::function<bool(char *into, quint64 length)> &fill)
+SampleIndex::fromLayout(const std::shared_ptr<const void> &mapping,
+                        const std::array<QByteArrayView, layoutBuffers> &buffers)
 {
     std::shared_ptr<SampleIndex> index(new SampleIndex);
     Storage &d = index->m_data;
-    bool filled = true;
+    bool fits = true;
     size_t next = 0;
     const auto take = [&](auto &buffer) {
-        const quint64 length = lengths[next++];
+        const QByteArrayView bytes = buffers[next++];
         using Element = std::decay_t<decltype(buffer[0])>;
-        if (!filled || length % sizeof(Element) != 0 || length >= bufferLimit * sizeof(Element)) {
-            filled = false;
+        if (!fits || size_t(bytes.size()) % sizeof(Element) != 0 ||
+            size_t(bytes.size()) >= bufferLimit * sizeof(Element) ||
+            quintptr(bytes.data()) % alignof(Element) != 0) {
+            fits = false;
             return;
         }
-        buffer.resize(length / sizeof(Element));
-        filled = fill(reinterpret_cast<char *>(buffer.data()), length);
+        buffer = IndexBuffer<Element>(mapping, reinterpret_cast<const Element *>(bytes.data()),
+                                      size_t(bytes.size()) / sizeof(Element));
     };
     take(d.folderPaths);
     take(d.folderOffsets);
@@ -667,10 +674,10 @@ SampleIndex::fromLayout(const std::array<quint64, layoutBuffers> &lengths,
     take(d.folded);
     take(d.foldedOffsets);
     take(d.facts);
-    if (!filled)
+    if (!fits)
         return nullptr;
 
-    const auto ascending = [](const std::vector<quint32> &offsets, size_t count, size_t end) {
+    const auto ascending = [](const IndexBuffer<quint32> &offsets, size_t count, size_t end) {
         if (offsets.size() != count + 1 || offsets.front() != 0 || offsets.back() != end)
             return false;
         for (size_t i = 1; i < offsets.size(); ++i) {
@@ -757,7 +764,7 @@ std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, 
 
     const char *base = m_data.folded.data();
     const size_t total = m_data.folded.size();
-    const std::vector<quint32> &starts = m_data.foldedOffsets;
+    const IndexBuffer<quint32> &starts = m_data.foldedOffsets;
     const size_t count = size();
 
     // Scan the whole name buffer for the rarest term, judged on a sample of the names; each hit
@@ -865,11 +872,10 @@ std::shared_ptr<SampleIndex> SampleIndex::patched(const std::vector<std::string>
                 ++end;
             if (end == first)
                 break;
-            out.entryFolder.insert(out.entryFolder.end(),
-                                   old.entryFolder.begin() + ptrdiff_t(first),
-                                   old.entryFolder.begin() + ptrdiff_t(end));
-            const auto copyText = [&](const std::string &from, const std::vector<quint32> &offsets,
-                                      std::string &to, std::vector<quint32> &toOffsets) {
+            out.entryFolder.append(old.entryFolder, first, end - first);
+            const auto copyText = [&](const IndexBuffer<char> &from,
+                                      const IndexBuffer<quint32> &offsets, IndexBuffer<char> &to,
+                                      IndexBuffer<quint32> &toOffsets) {
                 const quint32 start = offsets[first];
                 const quint32 shift = quint32(to.size()) - start; // wraps, and back again
                 to.append(from, start, offsets[end] - start);

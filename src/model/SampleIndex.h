@@ -3,6 +3,7 @@
 #pragma once
 
 #include "CancelFlag.h"
+#include "IndexBuffer.h"
 #include "SoundFacts.h"
 
 #include <QByteArrayView>
@@ -29,31 +30,31 @@ class SampleIndex final
 {
     struct Storage
     {
-        std::string folderPaths;
-        std::vector<quint32> folderOffsets{0};
-        std::vector<quint32> entryFolder;
-        std::string names;
-        std::vector<quint32> nameOffsets{0};
-        std::string folded; // each name followed by a NUL
-        std::vector<quint32> foldedOffsets{0};
-        std::vector<SoundFacts> facts; // empty, or one per entry: what an index file held
+        IndexBuffer<char> folderPaths;
+        IndexBuffer<quint32> folderOffsets{0};
+        IndexBuffer<quint32> entryFolder;
+        IndexBuffer<char> names;
+        IndexBuffer<quint32> nameOffsets{0};
+        IndexBuffer<char> folded; // each name followed by a NUL
+        IndexBuffer<quint32> foldedOffsets{0};
+        IndexBuffer<SoundFacts> facts; // empty, or one per entry: what an index file held
 
         size_t size() const { return entryFolder.size(); }
         size_t folderCount() const { return folderOffsets.size() - 1; }
         std::string_view folderPath(quint32 folder) const
         {
-            return std::string_view(folderPaths)
-                .substr(folderOffsets[folder], folderOffsets[folder + 1] - folderOffsets[folder]);
+            return std::string_view(folderPaths.data() + folderOffsets[folder],
+                                    folderOffsets[folder + 1] - folderOffsets[folder]);
         }
         std::string_view name(size_t entry) const
         {
-            return std::string_view(names).substr(nameOffsets[entry],
-                                                  nameOffsets[entry + 1] - nameOffsets[entry]);
+            return std::string_view(names.data() + nameOffsets[entry],
+                                    nameOffsets[entry + 1] - nameOffsets[entry]);
         }
         std::string_view foldedName(size_t entry) const
         {
-            return std::string_view(folded).substr(
-                foldedOffsets[entry], foldedOffsets[entry + 1] - foldedOffsets[entry] - 1);
+            return std::string_view(folded.data() + foldedOffsets[entry],
+                                    foldedOffsets[entry + 1] - foldedOffsets[entry] - 1);
         }
         quint32 addFolder(std::string_view path);
         bool append(quint32 folder, std::string_view name, std::string_view foldedName);
@@ -126,12 +127,12 @@ public:
     // decoding every entry (IndexSnapshot).
     static constexpr size_t layoutBuffers = 8;
     std::array<QByteArrayView, layoutBuffers> layout() const;
-    // The index whose buffers have the byte lengths `lengths`, each filled in that order by
-    // `fill(into, length)`. Null when a fill fails or the buffers do not make a sound index:
-    // every offset, folder and fact is checked, the order is taken as it is.
+    // The index over buffers that lie in `mapping`, in the order of layout(), which it keeps
+    // alive. Null when they do not make a sound index: every offset, folder and fact is
+    // checked, the order is taken as it is.
     static std::shared_ptr<SampleIndex>
-    fromLayout(const std::array<quint64, layoutBuffers> &lengths,
-               const std::function<bool(char *into, quint64 length)> &fill);
+    fromLayout(const std::shared_ptr<const void> &mapping,
+               const std::array<QByteArrayView, layoutBuffers> &buffers);
 
     // The facts an index file held (all unknown when it held none); not carried by patched().
     bool hasStoredFacts() const { return !m_data.facts.empty(); }

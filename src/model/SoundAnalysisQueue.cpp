@@ -116,9 +116,12 @@ void SoundAnalysisQueue::carryOver(std::shared_ptr<const SampleIndex> index)
 {
     CancelFlagPtr flag = std::make_shared<CancelFlag>();
     m_carryCancel = flag;
+    // Lining a million entries up with the old index reads all of it back into memory: only
+    // worth it when there is something to carry.
+    const bool carries = m_ready && (m_done > 0 || m_facts.knowsAny());
     BackgroundJob::run(
         this, flag, BackgroundJob::Priority::Utility,
-        [index, old = m_ready ? m_index : nullptr, facts = m_facts, checked = m_checked,
+        [index, old = carries ? m_index : nullptr, facts = m_facts, checked = m_checked,
          recheck = std::exchange(m_recheck, FileSystemChanges()), flag] {
             auto carried = std::make_shared<CarriedFacts>();
             if (!index)

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SoundFactsTable.h"
 
+#include <algorithm>
+
 SoundFactsTable::SoundFactsTable(size_t size)
     : m_chunks((size + chunkMask) >> chunkBits), m_size(size)
 {}
@@ -22,4 +24,10 @@ size_t SoundFactsTable::memoryUsage() const
     for (const auto &chunk : m_chunks)
         bytes += chunk ? sizeof(Chunk) + 16 : 0;
     return bytes;
+}
+
+bool SoundFactsTable::knowsAny() const
+{
+    return std::any_of(m_chunks.begin(), m_chunks.end(),
+                       [](const std::shared_ptr<Chunk> &chunk) { return chunk != nullptr; });
 }

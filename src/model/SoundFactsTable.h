@@ -24,6 +24,8 @@ public:
         return chunk ? (*chunk)[entry & chunkMask] : SoundFacts();
     }
     void set(size_t entry, const SoundFacts &facts);
+    // False while nothing is known of any entry.
+    bool knowsAny() const;
     size_t memoryUsage() const;
 
 private:
