@@ -244,6 +244,16 @@ private Q_SLOTS:
         QCOMPARE(read->size(), damage == "replaced" ? size_t(1) : size_t(3));
         for (size_t entry = 0; entry < read->size(); ++entry)
             QCOMPARE(read->storedFacts(entry), fromPlist->storedFacts(entry));
+
+        // A patch of an index read from the snapshot copies what it keeps out of the mapping.
+        SampleIndex::Builder part;
+        part.append("/R/B/clap.wav", "clap.wav");
+        const auto patched = read->patched({"/R/B"}, {}, *part.finish());
+        QStringList paths;
+        for (size_t entry = 0; entry < patched->size(); ++entry)
+            paths.append(patched->pathString(entry));
+        QCOMPARE(paths, (damage == "replaced" ? QStringList{"/R/B/clap.wav", "/Other/hat.wav"}
+                                              : QStringList{"/R/B/clap.wav", "/R/Kick 1.wav"}));
     }
     void corruptIndexFilesReadEmpty_data()
     {
