@@ -18,18 +18,18 @@ size_t nextCheckAfter(size_t entry)
     return (entry / checkInterval + 1) * checkInterval;
 }
 
-// The names from `p` to `end` one by one; `skipFirst` when the first one (begun before `p`) has
-// already hit.
-bool findPerName(const char *p, const char *end, std::string_view term, size_t entry,
-                 bool skipFirst, const CancelFlag &flag, std::vector<quint32> &hits)
+// The names from `p` to `end` one by one; `firstHit` when the first one (begun before `p`) is
+// known to hold the term.
+bool findPerName(const char *p, const char *end, std::string_view term, size_t entry, bool firstHit,
+                 const CancelFlag &flag, std::vector<quint32> &hits)
 {
     size_t nextCheck = nextCheckAfter(entry);
     while (p < end) {
         const void *nul = std::memchr(p, 0, size_t(end - p));
         const char *nameEnd = nul ? static_cast<const char *>(nul) : end;
-        if (!skipFirst && std::string_view(p, size_t(nameEnd - p)).find(term) != term.npos)
+        if (firstHit || std::string_view(p, size_t(nameEnd - p)).find(term) != term.npos)
             hits.push_back(quint32(entry));
-        skipFirst = false;
+        firstHit = false;
         ++entry;
         p = nameEnd + 1;
         if (entry >= nextCheck) {
@@ -45,50 +45,43 @@ bool findPerName(const char *p, const char *end, std::string_view term, size_t e
 
 constexpr size_t blockSize = 64;
 
-// Of 64 bytes: which are NUL, and at which the term may start (its first byte there and its last
-// byte `lastOffset` further on).
-struct BlockMasks
-{
-    quint64 ends;
-    quint64 starts;
-};
-
+// The bytes of a block equal to `byte`, as bits.
 struct Sse2Lanes
 {
-    static quint64 equal(const char *p, __m128i byte)
+    static quint64 equal(const char *p, char byte)
     {
         quint64 mask = 0;
         for (int part = 0; part < 4; ++part) {
             const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * part));
-            mask |= quint64(quint16(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, byte)))) << (16 * part);
+            mask |= quint64(quint16(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(byte)))))
+                    << (16 * part);
         }
         return mask;
-    }
-    static BlockMasks masks(const char *p, size_t lastOffset, char first, char last)
-    {
-        return {equal(p, _mm_setzero_si128()),
-                equal(p, _mm_set1_epi8(first)) & equal(p + lastOffset, _mm_set1_epi8(last))};
     }
 };
 
 struct Avx2Lanes
 {
-    __attribute__((target("avx2"))) static quint64 equal(const char *p, __m256i byte)
+    __attribute__((target("avx2"))) static quint64 equal(const char *p, char byte)
     {
         const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
         const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32));
-        return quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, byte)))) |
-               quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, byte)))) << 32;
-    }
-    __attribute__((target("avx2"))) static BlockMasks masks(const char *p, size_t lastOffset,
-                                                            char first, char last)
-    {
-        return {equal(p, _mm256_setzero_si256()),
-                equal(p, _mm256_set1_epi8(first)) & equal(p + lastOffset, _mm256_set1_epi8(last))};
+        const __m256i wanted = _mm256_set1_epi8(byte);
+        return quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, wanted)))) |
+               quint64(quint32(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, wanted)))) << 32;
     }
 };
 
-template <typename Lanes>
+// One byte needs one compare, two bytes a second; longer terms are checked in full where their
+// first and last bytes fit.
+enum class TermLength
+{
+    One,
+    Two,
+    More
+};
+
+template <typename Lanes, TermLength length>
 inline bool findByBlocks(std::string_view names, std::string_view term, size_t entry,
                          const CancelFlag &flag, std::vector<quint32> &hits)
 {
@@ -97,57 +90,75 @@ inline bool findByBlocks(std::string_view names, std::string_view term, size_t e
     const size_t lastOffset = term.size() - 1;
     const char first = term.front();
     const char last = term.back();
-    bool skip = false; // the name at `p` has hit already
+    bool openHit = false; // the name open at `p` holds the term
     size_t nextCheck = nextCheckAfter(entry);
+    // Hits are written through a pointer, a whole block's worth of room ensured ahead, so that
+    // a name costs no branch on whether it hit.
+    size_t used = hits.size();
+    quint32 *out = nullptr;
+    quint32 *limit = nullptr;
+    const auto makeRoom = [&] {
+        hits.resize(used + std::max<size_t>(4096, used / 4));
+        out = hits.data() + used;
+        limit = hits.data() + hits.size();
+    };
+    makeRoom();
     while (size_t(end - p) >= blockSize + lastOffset) {
-        auto [ends, starts] = Lanes::masks(p, lastOffset, first, last);
-        if (skip) {
-            if (ends == 0) {
-                p += blockSize;
-                continue;
-            }
-            starts &= ~(ends ^ (ends - 1));
-            skip = false;
-        }
-        while (starts != 0) {
-            const int at = std::countr_zero(starts);
-            if (lastOffset > 1 && std::memcmp(p + at + 1, term.data() + 1, lastOffset - 1) != 0) {
-                starts &= starts - 1;
-                continue;
-            }
-            const quint64 before = (quint64(1) << at) - 1;
-            hits.push_back(quint32(entry + size_t(std::popcount(ends & before))));
-            // The term holds no NUL, so the name ends after `at`: skip to the next one.
-            const quint64 later = ends & ~before;
-            if (later == 0) {
-                starts = 0;
-                skip = true;
-            } else {
-                starts &= ~(later ^ (later - 1));
+        const quint64 ends = Lanes::equal(p, '\0');
+        quint64 starts = Lanes::equal(p, first);
+        if constexpr (length != TermLength::One)
+            starts &= Lanes::equal(p + lastOffset, last);
+        if constexpr (length == TermLength::More) {
+            for (quint64 left = starts; left != 0; left &= left - 1) {
+                const int at = std::countr_zero(left);
+                if (std::memcmp(p + at + 1, term.data() + 1, lastOffset - 1) != 0)
+                    starts &= ~(quint64(1) << at);
             }
         }
-        entry += size_t(std::popcount(ends));
+        // The term holds no NUL, so a match lies in the name of the first NUL after its start;
+        // bit 0 stands for a match of the open name found in an earlier block.
+        quint64 pending = starts | quint64(openHit);
+        if (pending == 0) {
+            entry += size_t(std::popcount(ends));
+        } else {
+            if (limit - out < ptrdiff_t(blockSize)) {
+                used = size_t(out - hits.data());
+                makeRoom();
+            }
+            for (quint64 left = ends; left != 0; left &= left - 1) {
+                const quint64 through = left ^ (left - 1);
+                *out = quint32(entry++);
+                out += (pending & through) != 0;
+                pending &= ~through;
+            }
+            openHit = pending != 0;
+        }
         p += blockSize;
         if (entry >= nextCheck) {
-            if (flag.isCancelled())
+            if (flag.isCancelled()) {
+                hits.resize(size_t(out - hits.data()));
                 return false;
+            }
             nextCheck = nextCheckAfter(entry);
         }
     }
-    return findPerName(p, end, term, entry, skip, flag, hits);
+    hits.resize(size_t(out - hits.data()));
+    return findPerName(p, end, term, entry, openHit, flag, hits);
 }
 
+template <TermLength length>
 __attribute__((target("avx2,popcnt,bmi"), flatten)) bool
 findAvx2(std::string_view names, std::string_view term, size_t entry, const CancelFlag &flag,
          std::vector<quint32> &hits)
 {
-    return findByBlocks<Avx2Lanes>(names, term, entry, flag, hits);
+    return findByBlocks<Avx2Lanes, length>(names, term, entry, flag, hits);
 }
 
+template <TermLength length>
 bool findSse2(std::string_view names, std::string_view term, size_t entry, const CancelFlag &flag,
               std::vector<quint32> &hits)
 {
-    return findByBlocks<Sse2Lanes>(names, term, entry, flag, hits);
+    return findByBlocks<Sse2Lanes, length>(names, term, entry, flag, hits);
 }
 
 bool hasAvx2()
@@ -173,9 +184,18 @@ bool NameScan::find(std::string_view names, size_t firstEntry, const CancelFlag 
         return !flag.isCancelled();
 #if defined(__x86_64__)
     if (!m_term.empty() && m_method != Method::PerName) {
-        return m_method == Method::Fastest && hasAvx2()
-                   ? findAvx2(names, m_term, firstEntry, flag, hits)
-                   : findSse2(names, m_term, firstEntry, flag, hits);
+        const bool avx2 = m_method == Method::Fastest && hasAvx2();
+        switch (m_term.size()) {
+        case 1:
+            return avx2 ? findAvx2<TermLength::One>(names, m_term, firstEntry, flag, hits)
+                        : findSse2<TermLength::One>(names, m_term, firstEntry, flag, hits);
+        case 2:
+            return avx2 ? findAvx2<TermLength::Two>(names, m_term, firstEntry, flag, hits)
+                        : findSse2<TermLength::Two>(names, m_term, firstEntry, flag, hits);
+        default:
+            return avx2 ? findAvx2<TermLength::More>(names, m_term, firstEntry, flag, hits)
+                        : findSse2<TermLength::More>(names, m_term, firstEntry, flag, hits);
+        }
     }
 #endif
     return findPerName(names.data(), names.data() + names.size(), m_term, firstEntry, false, flag,
