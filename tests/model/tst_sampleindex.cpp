@@ -412,9 +412,10 @@ private Q_SLOTS:
         QTest::addColumn<int>("hits");
         const QStringList edges = {"a kick", "kick", "zz kick", "zz snare"};
         const QStringList split = {"f0050000 kick", "f0050000 kicks", "f0050000 kickz"};
-        const QString longTerm = "extremely long sample name with many words";
+        const QString longTerm = "extremely_long_sample_name_with_many_words";
         const QStringList longNames = {"an " + longTerm + " 01", longTerm.chopped(1) + "z",
-                                       QString(longTerm).replace(11, 1, "_")};
+                                       QString(longTerm).replace(11, 1, "-"),
+                                       QString(longTerm).replace(33, 1, "-")};
         const QStringList foreign = {QString::fromUtf8("ΚΡΟΥΣΤΆ kick"),
                                      QString::fromUtf8("太鼓 loop"), "taiko",
                                      QString::fromUtf8("Straße")};
@@ -428,7 +429,7 @@ private Q_SLOTS:
             row("a name's last byte", edges, "e", 1);
             row("not across the NUL between names", {"kicka", "bsnare"}, "ab", 0);
             row("term longer than 32 bytes", longNames, qPrintable(longTerm), 1);
-            row("17 bytes, same first and last bytes elsewhere", longNames, "long sample name ", 2);
+            row("17 bytes, same first and last bytes elsewhere", longNames, "long_sample_name_", 3);
             row("non-ASCII", foreign, "太鼓", 1);
             row("folded non-ASCII", foreign, "κρουστα", 1);
             row("two terms", foreign, "ss stra", 1);
