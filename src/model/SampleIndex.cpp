@@ -682,7 +682,7 @@ std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, 
         sampled = 0;
         for (size_t slice = 0; slice < slices; ++slice) {
             const size_t first = slice * count / slices;
-            const size_t last = std::min(count, first + sliceSize);
+            const size_t last = std::min((slice + 1) * count / slices, first + sliceSize);
             scan.find(namesOf(first, last), first, flag, sample);
             sampled += last - first;
         }
