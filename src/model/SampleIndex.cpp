@@ -5,6 +5,7 @@
 #include "FilePaths.h"
 #include "Fold.h"
 #include "IndexBuffer.h"
+#include "NameScan.h"
 
 #include <QtEndian>
 
@@ -763,68 +764,84 @@ std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, 
     }
 
     const char *base = m_data.folded.data();
-    const size_t total = m_data.folded.size();
     const IndexBuffer<quint32> &starts = m_data.foldedOffsets;
     const size_t count = size();
+    const auto namesOf = [&](size_t first, size_t last) {
+        return std::string_view(base + starts[first], starts[last] - starts[first]);
+    };
 
-    // Scan the whole name buffer for the rarest term, judged on a sample of the names; each hit
-    // names one entry, which is then checked against the other terms and the scope.
-    const size_t sampleSize = std::min<size_t>(total, 256 * 1024);
+    // Scan for the rarest term, judged on slices of names spread over the buffer; each hit is
+    // then checked against the other terms and the scope.
+    const size_t slices = 16, sliceSize = 1024;
     const std::string *scanTerm = nullptr;
-    size_t fewest = 0;
+    size_t fewest = 0, sampled = 0;
+    std::vector<quint32> sample;
     for (const std::string &term : terms) {
         if (term.empty())
             continue;
-        size_t found = 0;
-        for (const char *p = base, *end = base + sampleSize;
-             (p = static_cast<const char *>(memmem(p, size_t(end - p), term.data(), term.size())));
-             p += term.size())
-            ++found;
-        if (!scanTerm || found < fewest || (found == fewest && term.size() > scanTerm->size())) {
+        const NameScan scan(term);
+        sample.clear();
+        sampled = 0;
+        for (size_t slice = 0; slice < slices; ++slice) {
+            const size_t first = slice * count / slices;
+            const size_t last = std::min((slice + 1) * count / slices, first + sliceSize);
+            scan.find(namesOf(first, last), first, flag, sample);
+            sampled += last - first;
+        }
+        if (!scanTerm || sample.size() < fewest ||
+            (sample.size() == fewest && term.size() > scanTerm->size())) {
             scanTerm = &term;
-            fewest = found;
+            fewest = sample.size();
         }
     }
     if (!scanTerm)
         return hits;
-    hits.reserve(std::min(count, fewest * (total / sampleSize + 1)));
-    const bool single = terms.size() == 1;
-    size_t position = 0;
-    size_t rank = 0;
-    size_t nextCheck = 8192;
-    while (position < total) {
-        const void *found =
-            memmem(base + position, total - position, scanTerm->data(), scanTerm->size());
-        if (!found)
-            break;
-        const size_t offset = size_t(static_cast<const char *>(found) - base);
-        // The entry holding `offset`: usually the next one, else gallop from there.
-        if (starts[rank + 1] <= offset) {
-            size_t step = 1;
-            while (rank + step < count && starts[rank + step] <= offset)
-                step *= 2;
-            const auto first = starts.begin() + ptrdiff_t(rank + step / 2);
-            const auto last = starts.begin() + ptrdiff_t(std::min(rank + step, count));
-            rank = size_t(std::upper_bound(first, last, quint32(offset)) - starts.begin()) - 1;
+    const NameScan scan(*scanTerm);
+    const bool filtered = terms.size() > 1 || !folderScope.empty() || accept;
+    const auto keep = [&](quint32 entry) {
+        const std::string_view name = m_data.foldedName(entry);
+        return std::all_of(terms.begin(), terms.end(),
+                           [&](const std::string &t) {
+                               return &t == scanTerm || name.find(t) != std::string_view::npos;
+                           }) &&
+               inScope(entry) && (!accept || accept(entry));
+    };
+    // The entries of [first, last) that pass, appended to `out`; false once cancelled.
+    const auto findPart = [&](size_t first, size_t last, std::vector<quint32> &out) {
+        const size_t from = out.size();
+        if (!scan.find(namesOf(first, last), first, flag, out))
+            return false;
+        if (!filtered)
+            return true;
+        size_t kept = from;
+        for (size_t i = from; i < out.size(); ++i) {
+            if ((i - from + 1) % 8192 == 0 && flag.isCancelled())
+                return false;
+            if (keep(out[i]))
+                out[kept++] = out[i];
         }
-        if (rank >= nextCheck) {
-            if (flag.isCancelled())
-                return {};
-            nextCheck = (rank / 8192 + 1) * 8192;
-        }
-        bool allTerms = true;
-        if (!single) {
-            const std::string_view name(base + starts[rank], starts[rank + 1] - starts[rank] - 1);
-            allTerms = std::all_of(terms.begin(), terms.end(), [&](const std::string &t) {
-                return &t == scanTerm || name.find(t) != std::string_view::npos;
-            });
-        }
-        if (allTerms && inScope(rank) && (!accept || accept(quint32(rank))))
-            hits.push_back(quint32(rank));
-        position = starts[rank + 1];
-        ++rank;
-        if (rank >= count)
-            break;
+        out.resize(kept);
+        return true;
+    };
+
+    const size_t expected = std::min(count, (fewest + 1) * count / std::max<size_t>(1, sampled));
+    hits.reserve(expected + expected / 8);
+    // A large buffer is scanned as two halves side by side; the halves' hits, in order, make the
+    // whole.
+    if (m_data.folded.size() < (size_t(2) << 20)) {
+        if (!findPart(0, count, hits))
+            return {};
+    } else {
+        const size_t middle = count / 2;
+        std::vector<quint32> later;
+        later.reserve((expected + expected / 8) / 2);
+        bool laterDone = false;
+        std::thread helper([&] { laterDone = findPart(middle, count, later); });
+        const bool done = findPart(0, middle, hits);
+        helper.join();
+        if (!done || !laterDone)
+            return {};
+        hits.insert(hits.end(), later.begin(), later.end());
     }
     if (flag.isCancelled())
         return {};

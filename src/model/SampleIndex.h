@@ -151,7 +151,8 @@ public:
     // order. Stops early (returning nothing) once `flag` is cancelled; it is read every 8192
     // entries.
     // `accept`, when given, is asked about every entry that passes the rest; with it, no terms
-    // means every entry in the scope.
+    // means every entry in the scope. A large index is searched as two halves on two threads,
+    // so `accept` may be called from both at once and must only read.
     std::vector<quint32> search(const std::vector<std::string> &terms, const Scope &scope,
                                 const CancelFlag &flag,
                                 const std::function<bool(quint32)> &accept = {}) const;

@@ -6,6 +6,7 @@
 #include "IndexFile.h"
 #include "IndexSnapshot.h"
 #include "ModelFixtures.h"
+#include "NameScan.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -485,6 +486,125 @@ private Q_SLOTS:
                    b.second.normalized(QString::NormalizationForm_C).toUtf8();
         });
         QCOMPARE(entries(*full), expected);
+    }
+
+    // The search against a plain substring test of every name. Rows with filler names make the
+    // buffer large enough for two threads; the names of a row land at its start, its end or
+    // around the entry where the threads part.
+    void searchFindsWhatEachNameHolds_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("filler");
+        QTest::addColumn<int>("hits");
+        const QStringList edges = {"a kick", "kick", "zz kick", "zz snare"};
+        const QStringList split = {"f0050000 kick", "f0050000 kicks", "f0050000 kickz"};
+        const QString longTerm = "extremely_long_sample_name_with_many_words";
+        const QStringList longNames = {"an " + longTerm + " 01", longTerm.chopped(1) + "z",
+                                       QString(longTerm).replace(11, 1, "-"),
+                                       QString(longTerm).replace(33, 1, "-")};
+        const QStringList foreign = {QString::fromUtf8("ΚΡΟΥΣΤΆ kick"),
+                                     QString::fromUtf8("太鼓 loop"), "taiko",
+                                     QString::fromUtf8("Straße")};
+        for (const int filler : {0, 100000}) {
+            const auto row = [&](const char *name, const QStringList &names, const char *text,
+                                 int hits) {
+                QTest::addRow("%s, %d filler names", name, filler)
+                    << names << QString::fromUtf8(text) << filler << hits;
+            };
+            row("at the buffer's start and end", edges, "kick", 3);
+            row("a name's last byte", edges, "e", 1);
+            row("not across the NUL between names", {"kicka", "bsnare"}, "ab", 0);
+            row("term longer than 32 bytes", longNames, qPrintable(longTerm), 1);
+            row("17 bytes, same first and last bytes elsewhere", longNames, "long_sample_name_", 3);
+            row("non-ASCII", foreign, "太鼓", 1);
+            row("folded non-ASCII", foreign, "κρουστα", 1);
+            row("two terms", foreign, "ss stra", 1);
+        }
+        QTest::addRow("around the split") << split << "kick" << 100000 << 3;
+        QTest::addRow("every filler name") << split << "q" << 100000 << 100000;
+        QTest::addRow("two terms around the split") << split << "kicks f00500" << 100000 << 1;
+    }
+    void searchFindsWhatEachNameHolds()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QString, text);
+        QFETCH(int, filler);
+        QFETCH(int, hits);
+        for (int i = 0; i < filler; ++i)
+            names.append(QStringLiteral("f%1 qqqqqqqqqqqqqqqqqq").arg(i, 7, 10, QLatin1Char('0')));
+        SampleIndex::Builder builder;
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const std::string path =
+                QStringLiteral("/lib/%1/%2").arg(i % 7).arg(names[i]).toStdString();
+            builder.append(path, fold(names[i]).toStdString());
+        }
+        const std::shared_ptr<SampleIndex> index = builder.finish();
+        std::vector<std::string> terms;
+        for (const QString &term : fold(text).split(QLatin1Char(' ')))
+            terms.push_back(term.toStdString());
+
+        std::vector<quint32> want;
+        for (size_t entry = 0; entry < index->size(); ++entry) {
+            if (std::all_of(terms.begin(), terms.end(), [&](const std::string &term) {
+                    return index->folded(entry).find(term) != std::string_view::npos;
+                }))
+                want.push_back(quint32(entry));
+        }
+        QCOMPARE(want.size(), size_t(hits));
+        CancelFlag flag;
+        QCOMPARE(index->search(terms, {}, flag), want);
+        flag.cancel();
+        QVERIFY(index->search(terms, {}, flag).empty());
+    }
+
+    // Each way of scanning against a plain substring test, over random names of every length
+    // around a block's 64 bytes, from an entry number other than 0.
+    void scanMethodsAgree_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::newRow("fastest") << int(NameScan::Method::Fastest);
+        QTest::newRow("SSE2") << int(NameScan::Method::Sse2);
+        QTest::newRow("per name") << int(NameScan::Method::PerName);
+    }
+    void scanMethodsAgree()
+    {
+        QFETCH(int, method);
+        const std::string alphabet[] = {"a", "b", "k", " ", "\xc3\xa9"};
+        std::mt19937 random(7);
+        std::vector<std::string> names(20000);
+        std::string buffer;
+        for (std::string &name : names) {
+            for (size_t length = random() % 90 + 1; name.size() < length;)
+                name += alphabet[random() % std::size(alphabet)];
+            buffer += name;
+            buffer += '\0';
+        }
+        const std::string terms[] = {"a",
+                                     "ab",
+                                     "k a",
+                                     "aaaa",
+                                     "\xc3\xa9",
+                                     "a\xc3\xa9",
+                                     names[5].substr(0, 20),
+                                     names[7].substr(3, 40),
+                                     ""};
+        const size_t firstEntry = 1000;
+        for (const std::string &term : terms) {
+            std::vector<quint32> want;
+            for (size_t i = 0; i < names.size(); ++i) {
+                if (names[i].find(term) != std::string::npos)
+                    want.push_back(quint32(firstEntry + i));
+            }
+            QVERIFY(!want.empty());
+            const NameScan scan(term, NameScan::Method(method));
+            CancelFlag flag;
+            std::vector<quint32> got;
+            QVERIFY(scan.find(buffer, firstEntry, flag, got));
+            QCOMPARE(got, want);
+            flag.cancel();
+            QVERIFY(!scan.find(buffer, firstEntry, flag, got));
+        }
     }
 };
 
