@@ -12,6 +12,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -158,7 +159,9 @@ struct Layout
 // A run of entries encoded on its own, its object offsets counted from its first byte.
 struct Block
 {
-    std::vector<char> bytes;
+    // Not zeroed: only what is encoded is touched.
+    std::unique_ptr<char[]> bytes;
+    size_t capacity = 0;
     size_t size = 0;
     std::vector<quint32> offsets;
 };
@@ -177,10 +180,12 @@ void encodeBlock(const SampleIndex &index, const Layout &layout, size_t first, s
         bound += dictionaryBytes + factsBytes + 2 * maxMarkerBytes +
                  2 * (folder.size() + separator.size() + name.size() + index.folded(entry).size());
     }
-    if (block.bytes.size() < bound)
-        block.bytes.resize(bound);
+    if (block.capacity < bound) {
+        block.bytes = std::make_unique_for_overwrite<char[]>(bound);
+        block.capacity = bound;
+    }
     block.offsets.clear();
-    char *const start = block.bytes.data();
+    char *const start = block.bytes.get();
     char *out = start;
     const auto beginObject = [&] { block.offsets.push_back(quint32(out - start)); };
     for (size_t entry = first; entry < last; ++entry) {
@@ -225,7 +230,7 @@ public:
     {
         for (const quint32 offset : block.offsets)
             m_offsets.push_back(m_position + offset);
-        write(block.bytes.data(), block.size);
+        write(block.bytes.get(), block.size);
     }
     bool failed() const { return m_failed; }
 
@@ -281,13 +286,22 @@ bool IndexFileWriter::write(const SampleIndex &index, const QString &filePath)
     }
     stream.write(head.data(), size_t(out - head.data()));
 
-    // Entries go out in search order, so that reading the file back needs no sort. A helper
-    // encodes every second block; without one, this thread encodes both.
-    Block even;
-    Block odd;
+    // Entries go out in search order, so that reading the file back needs no sort. Blocks are
+    // encoded in pairs: a helper encodes the second while this thread writes out the pair before
+    // and encodes the first. Without a helper, this thread does it all.
+    std::array<Block, 4> blocks;
+    size_t next = 0; // the pair to encode into: blocks 0 and 1, or 2 and 3
+    bool pending = false;
+    const auto writePending = [&] {
+        if (pending) {
+            stream.write(blocks[2 - next]);
+            stream.write(blocks[3 - next]);
+        }
+    };
     for (size_t first = 0; first < layout.count && !stream.failed(); first += 2 * blockEntries) {
         const size_t middle = std::min<size_t>(layout.count, first + blockEntries);
         const size_t last = std::min<size_t>(layout.count, middle + blockEntries);
+        Block &odd = blocks[next + 1];
         const auto encodeOdd = [&] { encodeBlock(index, layout, middle, last, odd); };
         std::thread helper;
         if (last > middle) {
@@ -296,14 +310,16 @@ bool IndexFileWriter::write(const SampleIndex &index, const QString &filePath)
             } catch (const std::system_error &) {
             }
         }
-        encodeBlock(index, layout, first, middle, even);
+        writePending();
+        encodeBlock(index, layout, first, middle, blocks[next]);
         if (helper.joinable())
             helper.join();
         else
             encodeOdd();
-        stream.write(even);
-        stream.write(odd);
+        pending = true;
+        next = 2 - next;
     }
+    writePending();
     if (stream.failed())
         return false;
 
