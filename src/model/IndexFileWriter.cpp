@@ -3,7 +3,6 @@
 #include "IndexFileWriter.h"
 
 #include "AtomicFileWriter.h"
-#include "Fold.h"
 #include "SampleIndex.h"
 
 #include <QtEndian>
@@ -62,6 +61,29 @@ char *putMarker(char *out, quint8 type, quint64 count)
     return putBigEndian(out + 2, count, width);
 }
 
+// Every byte of `text` below 0x80. Paths are mostly ASCII, so no early exit: the last word
+// overlaps the one before instead of a byte-by-byte tail.
+bool asciiOnly(std::string_view text)
+{
+    const char *p = text.data();
+    size_t left = text.size();
+    quint64 seen = 0;
+    const auto word = [](const char *at) {
+        quint64 value;
+        std::memcpy(&value, at, 8);
+        return value;
+    };
+    if (left >= 8) {
+        for (; left > 8; p += 8, left -= 8)
+            seen |= word(p);
+        seen |= word(p + left - 8);
+    } else {
+        for (; left > 0; ++p, --left)
+            seen |= quint8(*p);
+    }
+    return (seen & 0x8080808080808080ull) == 0;
+}
+
 // One unit per lead byte, two for the four-byte forms (surrogate pairs); what the reader of a
 // damaged sequence would count as well.
 size_t utf16Units(std::string_view utf8)
@@ -118,7 +140,7 @@ template <size_t N> char *putString(char *out, const std::array<std::string_view
     bool ascii = true;
     for (std::string_view piece : pieces) {
         bytes += piece.size();
-        ascii = ascii && isAscii(piece);
+        ascii = ascii && asciiOnly(piece);
     }
     if (ascii) {
         out = putMarker(out, 0x5, bytes);
