@@ -10,6 +10,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -848,6 +849,12 @@ std::vector<quint32> SampleIndex::search(const std::vector<std::string> &terms, 
     return hits;
 }
 
+SampleIndex::SampleIndex()
+{
+    static std::atomic<quint64> lastId = 0;
+    m_id = ++lastId;
+}
+
 std::shared_ptr<SampleIndex> SampleIndex::patched(const std::vector<std::string> &folders,
                                                   const std::vector<std::string> &trees,
                                                   const SampleIndex &replacement) const
@@ -866,6 +873,8 @@ std::shared_ptr<SampleIndex> SampleIndex::patched(const std::vector<std::string>
     std::shared_ptr<SampleIndex> index(new SampleIndex);
     Storage &out = index->m_data;
     out.reserve(old.size() + fresh.size(), old.names.size() + fresh.names.size());
+    Lineage &lineage = index->m_lineage;
+    lineage.parent = m_id;
     // Old entries keep their folder ids, so runs of them are copied whole; a listed folder that
     // the index knew takes its old id again. Folders left without files stay in the table
     // until the next full build.
@@ -883,12 +892,13 @@ std::shared_ptr<SampleIndex> SampleIndex::patched(const std::vector<std::string>
     const auto copyOld = [&](size_t first, size_t last) {
         while (first < last) {
             while (first < last && dropped[old.entryFolder[first]])
-                ++first;
+                lineage.removed.push_back(quint32(first++));
             size_t end = first;
             while (end < last && !dropped[old.entryFolder[end]])
                 ++end;
             if (end == first)
                 break;
+            lineage.copied.push_back({out.size(), first, end - first});
             out.entryFolder.append(old.entryFolder, first, end - first);
             const auto copyText = [&](const IndexBuffer<char> &from,
                                       const IndexBuffer<quint32> &offsets, IndexBuffer<char> &to,
@@ -896,8 +906,11 @@ std::shared_ptr<SampleIndex> SampleIndex::patched(const std::vector<std::string>
                 const quint32 start = offsets[first];
                 const quint32 shift = quint32(to.size()) - start; // wraps, and back again
                 to.append(from, start, offsets[end] - start);
-                for (size_t k = first + 1; k <= end; ++k)
-                    toOffsets.push_back(offsets[k] + shift);
+                const size_t at = toOffsets.size();
+                toOffsets.resize(at + (end - first));
+                std::transform(offsets.begin() + ptrdiff_t(first + 1),
+                               offsets.begin() + ptrdiff_t(end + 1), toOffsets.mutableData() + at,
+                               [shift](quint32 offset) { return offset + shift; });
             };
             copyText(old.names, old.nameOffsets, out.names, out.nameOffsets);
             copyText(old.folded, old.foldedOffsets, out.folded, out.foldedOffsets);
@@ -921,10 +934,28 @@ std::shared_ptr<SampleIndex> SampleIndex::patched(const std::vector<std::string>
         }
         copyOld(next, low);
         next = low;
-        out.append(freshIds[fresh.entryFolder[f]], fresh.name(f), fresh.foldedName(f));
+        if (out.append(freshIds[fresh.entryFolder[f]], fresh.name(f), fresh.foldedName(f)))
+            lineage.added.push_back(quint32(out.size() - 1));
     }
     copyOld(next, old.size());
     return index;
+}
+
+std::vector<quint32>
+SampleIndex::entriesInFolders(const std::function<bool(std::string_view)> &inside,
+                              const CancelFlag &flag) const
+{
+    std::vector<char> accepted(m_data.folderCount());
+    for (quint32 folder = 0; folder < accepted.size(); ++folder)
+        accepted[folder] = inside(m_data.folderPath(folder));
+    if (flag.isCancelled())
+        return {};
+    std::vector<quint32> entries;
+    for (size_t entry = 0; entry < size(); ++entry) {
+        if (accepted[m_data.entryFolder[entry]])
+            entries.push_back(quint32(entry));
+    }
+    return entries;
 }
 
 std::optional<size_t> SampleIndex::find(const QString &path) const
@@ -962,6 +993,26 @@ std::vector<qint64> SampleIndex::matching(const SampleIndex &older, const Cancel
     std::vector<qint64> matches(size(), -1);
     const Order mine(m_data, Order::Lookup);
     const Order theirs(older.m_data, Order::Lookup);
+    if (m_lineage.parent == older.m_id) {
+        for (const Lineage::Run &run : m_lineage.copied) {
+            for (size_t k = 0; k < run.length; ++k)
+                matches[run.first + k] = qint64(run.oldFirst + k);
+        }
+        // Copied entries keep folders no listed one shares, so a listed file can only be one
+        // that was left out; those two short lists are walked as the whole lists would be.
+        const std::vector<quint32> &removed = m_lineage.removed;
+        size_t other = 0;
+        for (const quint32 entry : m_lineage.added) {
+            if (other >= removed.size())
+                break;
+            int order = mine.compare(entry, theirs, removed[other]);
+            while (order > 0 && ++other < removed.size())
+                order = mine.compare(entry, theirs, removed[other]);
+            if (order == 0 && path(entry) == older.path(removed[other]))
+                matches[entry] = qint64(removed[other++]);
+        }
+        return flag.isCancelled() ? std::vector<qint64>() : matches;
+    }
     size_t other = 0;
     for (size_t entry = 0; entry < size() && other < older.size(); ++entry) {
         if ((entry + 1) % 8192 == 0 && flag.isCancelled())

@@ -141,10 +141,16 @@ public:
         return m_data.facts.empty() ? SoundFacts() : m_data.facts[entry];
     }
 
+    // The entries whose folder path `inside` accepts, in order; it is asked once per folder.
+    // Empty once `flag` is cancelled.
+    std::vector<quint32> entriesInFolders(const std::function<bool(std::string_view)> &inside,
+                                          const CancelFlag &flag) const;
+
     // The entry of the file at the normalised `path`, found by binary search.
     std::optional<size_t> find(const QString &path) const;
     // For each entry of this index, the entry of the same path in `older`, or -1. One merge
-    // walk, as both are in search order.
+    // walk, as both are in search order; for an index patched from `older`, only the entries of
+    // the replaced folders are compared.
     std::vector<qint64> matching(const SampleIndex &older, const CancelFlag &flag) const;
 
     // Entries whose folded name contains every term and whose path lies in the scope, in search
@@ -166,7 +172,25 @@ public:
 
 private:
     class Order;
-    SampleIndex() = default;
+    SampleIndex();
+
+    // What patched() kept of the index it patched, so that the entries it copied over need no
+    // comparison to be paired with their old numbers.
+    struct Lineage
+    {
+        quint64 parent = 0; // the patched index's id; 0: none
+        struct Run
+        {
+            size_t first;    // here
+            size_t oldFirst; // there
+            size_t length;
+        };
+        std::vector<Run> copied;
+        std::vector<quint32> added;   // entries of the replacement, in order
+        std::vector<quint32> removed; // old entries left out, in order
+    };
 
     Storage m_data;
+    quint64 m_id; // never reused within a process, unlike an address
+    Lineage m_lineage;
 };

@@ -9,6 +9,9 @@
 
 #include <QLocale>
 
+#include <algorithm>
+#include <numeric>
+
 namespace {
 
 const QString pausedKey = QStringLiteral("soundAnalysisPaused");
@@ -134,7 +137,10 @@ void SoundAnalysisQueue::carryOver(std::shared_ptr<const SampleIndex> index)
                     if (matches[entry] < 0)
                         continue;
                     const auto from = size_t(matches[entry]);
-                    carried->facts.set(entry, facts.at(from));
+                    // Nothing known stays unallocated: a patch of a large index carries a
+                    // million entries, most of them not analysed yet.
+                    if (const SoundFacts known = facts.at(from); known != SoundFacts())
+                        carried->facts.set(entry, known);
                     if (checked[from]) {
                         carried->checked[entry] = true;
                         ++carried->done;
@@ -181,22 +187,21 @@ std::vector<quint32> SoundAnalysisQueue::entriesIn(const SampleIndex &index,
     std::vector<quint32> entries;
     if (changes.isEmpty())
         return entries;
+    if (!changes.complete) {
+        entries.resize(index.size());
+        std::iota(entries.begin(), entries.end(), quint32(0));
+        return entries;
+    }
     const std::vector<std::string> folders = utf8(changes.folders);
     const std::vector<std::string> trees = utf8(changes.trees);
-    for (size_t entry = 0; entry < index.size(); ++entry) {
-        if ((entry + 1) % 8192 == 0 && flag.isCancelled())
-            return {};
-        const std::string_view folder = index.folderPath(entry);
-        const bool changed =
-            !changes.complete ||
-            std::find(folders.begin(), folders.end(), folder) != folders.end() ||
-            std::any_of(trees.begin(), trees.end(), [folder](const std::string &tree) {
-                return FilePaths::isAtOrBelow(folder, tree);
-            });
-        if (changed)
-            entries.push_back(quint32(entry));
-    }
-    return entries;
+    return index.entriesInFolders(
+        [&](std::string_view folder) {
+            return std::find(folders.begin(), folders.end(), folder) != folders.end() ||
+                   std::any_of(trees.begin(), trees.end(), [folder](const std::string &tree) {
+                       return FilePaths::isAtOrBelow(folder, tree);
+                   });
+        },
+        flag);
 }
 
 void SoundAnalysisQueue::recheck(const FileSystemChanges &changes)

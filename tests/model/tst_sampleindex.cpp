@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The Wavelark developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CancelFlag.h"
+#include "FilePaths.h"
 #include "Fold.h"
 #include "IndexBuilder.h"
 #include "IndexFile.h"
@@ -11,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -41,6 +43,43 @@ for folder, dirs, files in os.walk(root):
             path = os.path.join(folder, name)
             hits.append((fold(name).encode(), u.normalize('NFC', path).encode(), path))
 print(json.dumps([h[2] for h in sorted(hits)]))
+)";
+
+// The index file as a plain, unhurried encoder lays it out: the keys, then per entry its
+// dictionary, path, folded name (and facts), the root array last, and the offset table.
+const char *plistOracle = R"(
+import json, sys
+entries = json.load(sys.stdin)
+facts = any(len(e) > 2 for e in entries)
+def width(n): return 1 if n <= 0xFF else 2 if n <= 0xFFFF else 4 if n <= 0xFFFFFFFF else 8
+def marker(kind, n):
+    if n < 15: return bytes([kind << 4 | n])
+    w = width(n)
+    return bytes([kind << 4 | 15, 0x10 | w.bit_length() - 1]) + n.to_bytes(w, 'big')
+def string(s):
+    if s.isascii(): return marker(5, len(s)) + s.encode('ascii')
+    b = s.encode('utf-16-be')
+    return marker(6, len(b) // 2) + b
+keys = ['path', 'folded'] + (['sound'] if facts else [])
+k, n = len(keys), len(entries)
+ref = width(k + (k + 1) * n)
+objects = [string(key) for key in keys]
+for i, e in enumerate(entries):
+    d = k + (k + 1) * i
+    refs = list(range(k)) + [d + v for v in range(1, k + 1)]
+    objects.append(marker(13, k) + b''.join(r.to_bytes(ref, 'big') for r in refs))
+    objects += [string(e[0]), string(e[1])]
+    if facts: objects.append(marker(4, 8) + bytes.fromhex(e[2]))
+objects.append(marker(10, n) + b''.join((k + (k + 1) * i).to_bytes(ref, 'big') for i in range(n)))
+out, offsets = bytearray(b'bplist00'), []
+for o in objects:
+    offsets.append(len(out))
+    out += o
+table, w = len(out), width(offsets[-1])
+for o in offsets: out += o.to_bytes(w, 'big')
+out += bytes(6) + bytes([w, ref])
+for v in (len(objects), len(objects) - 1, table): out += v.to_bytes(8, 'big')
+open(sys.argv[1], 'wb').write(out)
 )";
 
 // Entries as (folded, path), in index order.
@@ -255,6 +294,76 @@ private Q_SLOTS:
             paths.append(patched->pathString(entry));
         QCOMPARE(paths, (damage == "replaced" ? QStringList{"/R/B/clap.wav", "/Other/hat.wav"}
                                               : QStringList{"/R/B/clap.wav", "/R/Kick 1.wav"}));
+    }
+    // The file must stay byte for byte what readers (ours, Python's, older versions) expect,
+    // however the entries are encoded; large rows span the blocks the writer splits them into.
+    void writtenFileIsByteExact_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<int>("copies");
+        QTest::addColumn<bool>("withFacts");
+        const QString escaped = QString::fromStdString(FilePaths::escapedUtf8("\xE9t\xE9.wav"));
+        QTest::newRow("empty") << QStringList{} << 0 << false;
+        QTest::newRow("ascii") << QStringList{"kick.wav", "A much longer snare name.wav"} << 1
+                               << false;
+        QTest::newRow("non-ascii") << QStringList{"Café Bass.wav", "ΣΊΣΥΦΟΣ.wav"} << 1 << false;
+        QTest::newRow("astral") << QStringList{"\U0001F941 Drum.wav", "x\U0001D11E.wav"} << 1
+                                << false;
+        QTest::newRow("escaped") << QStringList{escaped, "ok.wav"} << 1 << false;
+        QTest::newRow("with facts") << QStringList{"kick.wav", "Café.wav"} << 3 << true;
+        QTest::newRow("many blocks")
+            << QStringList{"kick.wav", "Café.wav", "\U0001F941.wav", escaped, "snare.wav"} << 9000
+            << false;
+    }
+    void writtenFileIsByteExact()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(int, copies);
+        QFETCH(bool, withFacts);
+        QTemporaryDir dir;
+        SampleIndex::Builder builder;
+        const QByteArray factBytes("\x10\x27\xF6\xFF\x38\xFF\x05\x01", 8);
+        const SoundFacts facts = SoundFacts::fromBytes(factBytes).value_or(SoundFacts());
+        for (int copy = 0; copy < copies; ++copy) {
+            for (const QString &name : names) {
+                // Folders deep enough that some paths need a two-byte length.
+                const std::string path = QStringLiteral("%1/Pack %2/%3/%4")
+                                             .arg(dir.path(), QString::number(copy % 70),
+                                                  QString(copy % 7 * 40, u'd'), name)
+                                             .toStdString();
+                std::string folded;
+                foldUtf8(name.toStdString(), folded);
+                if (withFacts)
+                    builder.append(path, folded, facts);
+                else
+                    builder.append(path, folded);
+            }
+        }
+        const std::shared_ptr<SampleIndex> index = builder.finish();
+        QCOMPARE(index->size(), size_t(names.size() * copies));
+        QJsonArray list;
+        for (size_t i = 0; i < index->size(); ++i) {
+            QJsonArray entry{QString::fromStdString(index->path(i)),
+                             QString::fromStdString(std::string(index->folded(i)))};
+            if (withFacts)
+                entry.append(QString::fromLatin1(index->storedFacts(i).toBytes().toHex()));
+            list.append(entry);
+        }
+        const QString ours = dir.filePath("ours.plist"), theirs = dir.filePath("theirs.plist");
+        QVERIFY(IndexFile::write(*index, ours));
+        const auto result = TestSupport::python(QString::fromUtf8(plistOracle), {theirs},
+                                                QJsonDocument(list).toJson());
+        QCOMPARE(result.exitCode, 0);
+        QFile ourFile(ours), theirFile(theirs);
+        QVERIFY(ourFile.open(QIODevice::ReadOnly) && theirFile.open(QIODevice::ReadOnly));
+        const QByteArray got = ourFile.readAll(), want = theirFile.readAll();
+        qsizetype first = 0;
+        while (first < got.size() && first < want.size() && got[first] == want[first])
+            ++first;
+        QVERIFY2(got == want, qPrintable(QStringLiteral("%1 bytes, want %2; first difference at %3")
+                                             .arg(got.size())
+                                             .arg(want.size())
+                                             .arg(first)));
     }
     void corruptIndexFilesReadEmpty_data()
     {
@@ -474,6 +583,9 @@ private Q_SLOTS:
         const auto patched = old->patched(absolute(f, folders), absolute(f, trees), *part);
         const auto full = IndexBuilder::buildIndex(rootPaths, flag);
         QCOMPARE(entries(*patched), entries(*full));
+        // What was known of a file follows it: the patch pairs its entries with the old ones as
+        // a walk over both whole lists does, re-listed files included.
+        QCOMPARE(patched->matching(*old, flag), full->matching(*old, flag));
 
         // The order itself, checked apart from the index's own comparison: folded name, then the
         // composed path byte by byte.
