@@ -122,6 +122,13 @@ s_kick=$(search_ms kick)
 s_punchy=$(search_ms kick punchy)
 s_a=$(search_ms a)
 worst=$(printf '%s\n' "$s_kick" "$s_punchy" "$s_a" | sort -g | tail -1)
+# The same index file without the snapshot beside it: what a start costs after another
+# program replaced the file, or when the snapshot is gone.
+cp "$index" "$session/bare.plist"
+bare_loads=$(for _ in 1 2 3; do
+  "$probe" search --index "$session/bare.plist" --repeat 1 kick 2>&1 >/dev/null |
+    awk '/load_ms/ {print $2}'
+done | median)
 loads=$(for _ in 1 2 3; do
   "$probe" search --index "$index" --repeat 1 kick 2>&1 >/dev/null | awk '/load_ms/ {print $2}'
 done | median)
@@ -209,6 +216,9 @@ if os.path.exists(path):
     with open(path, 'rb') as f:
         prefs = plistlib.load(f)
 prefs['rootFolderPaths'] = [root]
+# Listening to a million files keeps the app busy for a long while; these rows measure the index
+# and the watcher, so the analysis waits.
+prefs['soundAnalysisPaused'] = True
 os.makedirs(os.path.dirname(path), exist_ok=True)
 with open(path, 'wb') as f:
     plistlib.dump(prefs, f, fmt=plistlib.FMT_BINARY)
@@ -236,8 +246,8 @@ sox -n -r 44100 -c 1 -b 16 "$session/tone.wav" synth 0.2 sine 440 2>/dev/null ||
   : >"$session/tone.wav"
 latencies=()
 for i in 1 2 3; do
-  # Live changes are written at once only after a quiet minute (then at most every 30 s), so
-  # every sample after the first waits one out.
+  # Live changes are written at once only when the disk has rested four times as long as the
+  # last write took; a minute between samples leaves each one a rested disk.
   if [ "$i" = 1 ]; then sleep 5; else sleep 61; fi
   wait_idle || true
   before=$(stamp)
@@ -287,18 +297,20 @@ restart_rss=$(status_kb VmRSS)
 quit_app
 
 row "app resident memory, steady, library indexed" \
-  "$(mb "$steady_rss") MB (empty app $(mb "$empty_rss") MB)" "≤ 170 MB" \
-  "$(verdict "$(mb "$steady_rss")" 170)"
+  "$(mb "$steady_rss") MB (empty app $(mb "$empty_rss") MB)" "≤ 120 MB" \
+  "$(verdict "$(mb "$steady_rss")" 120)"
 row "app peak memory at restart (old index loaded while the new one builds)" \
-  "VmHWM $(mb "$restart_hwm") MB, settles at $(mb "$restart_rss") MB" "≤ 250 MB" \
-  "$(verdict "$(mb "$restart_hwm")" 250)"
+  "VmHWM $(mb "$restart_hwm") MB, settles at $(mb "$restart_rss") MB" "≤ 160 MB" \
+  "$(verdict "$(mb "$restart_hwm")" 160)"
 row "search \"kick\" / \"kick punchy\" / \"a\" (median of 21)" \
-  "$s_kick / $s_punchy / $s_a ms" "≤ 6 ms each" "$(verdict "$worst" 6)"
-row "index load at start (median of 3)" "$loads ms" "≤ 250 ms" "$(verdict "$loads" 250)"
+  "$s_kick / $s_punchy / $s_a ms" "≤ 3 ms each" "$(verdict "$worst" 3)"
+row "index load at start (median of 3)" "$loads ms" "≤ 120 ms" "$(verdict "$loads" 120)"
+row "index load without its snapshot, the file decoded (median of 3)" "$bare_loads ms" \
+  "reported" "—"
 row "one new file, creation to index file on disk (median of 3: ${latencies[*]})" \
-  "$new_file s" "≤ 2.0 s" "$([ "$new_file" = timeout ] && echo FAIL || verdict "$new_file" 2.0)"
+  "$new_file s" "≤ 1.2 s" "$([ "$new_file" = timeout ] && echo FAIL || verdict "$new_file" 1.2)"
 row "CPU while a pack unpacks (20 files, one every 0.5 s, until 3 s after the last)" \
-  "$pack_cpu CPU-s" "≤ 1 CPU-s" "$(verdict "$pack_cpu" 1)"
+  "$pack_cpu CPU-s" "≤ 0.3 CPU-s" "$(verdict "$pack_cpu" 0.3)"
 gui_row typing "GUI thread, typing a search"
 gui_row scrolling "GUI thread, scrolling the results"
 gui_row clearing "GUI thread, clearing the search"
