@@ -294,62 +294,74 @@ public:
                 nameRanks[names[rank].id] = rank;
         }
 
-        struct EntryKey
-        {
-            quint64 ranks; // the name's rank, then the folder's
-            quint32 entry;
+        // Each entry as one integer: its name's rank, its folder's rank, then the entry itself,
+        // so that a sort of integers settles all but the runs of related folders. A library
+        // too large for 64 bits of that sorts pairs instead.
+        const int entryBits = std::bit_width(quint64(std::max<size_t>(1, count)));
+        const int folderBits =
+            std::bit_width(quint64(std::max<size_t>(1, m_storage.folderCount())));
+        const int nameBits = std::bit_width(quint64(std::max<size_t>(1, firstHolder.size())));
+        std::vector<quint32> order(count);
+        const auto fixRuns = [&](auto nameOf, auto folderOf, auto entryOf, auto &keys) {
+            using Key = std::decay_t<decltype(keys[0])>;
+            const auto byPath = [&](const Key &a, const Key &b) {
+                const int c = compare(entryOf(a), *this, entryOf(b));
+                return c != 0 ? c < 0 : entryOf(a) < entryOf(b);
+            };
+            for (size_t first = 0; first < count;) {
+                const quint64 name = nameOf(keys[first]);
+                size_t last = first + 1;
+                bool related = false;
+                for (; last < count && nameOf(keys[last]) == name; ++last)
+                    related = related || folderOf(keys[last]) <= m_runEnd[folderOf(keys[last - 1])];
+                if (related)
+                    std::sort(keys.begin() + ptrdiff_t(first), keys.begin() + ptrdiff_t(last),
+                              byPath);
+                first = last;
+            }
+            for (size_t rank = 0; rank < count; ++rank)
+                order[rank] = entryOf(keys[rank]);
         };
-        std::vector<EntryKey> entries(count);
-        for (size_t entry = 0; entry < count; ++entry)
-            entries[entry] = EntryKey{quint64(nameRanks[nameIds[entry]]) << 32 |
-                                          m_folderRank[m_storage.entryFolder[entry]],
-                                      quint32(entry)};
-        nameIds = {};
-        nameRanks = {};
-        // Least significant digit first, eleven bits at a time; each pass is stable, so entries
-        // of equal ranks stay in entry order.
-        {
-            std::vector<EntryKey> spare(count);
-            const auto radixPass = [&](int shift) {
+        if (entryBits + folderBits + nameBits <= 64) {
+            std::vector<quint64> keys(count);
+            for (size_t entry = 0; entry < count; ++entry)
+                keys[entry] = (quint64(nameRanks[nameIds[entry]]) << (folderBits + entryBits)) |
+                              (quint64(m_folderRank[m_storage.entryFolder[entry]]) << entryBits) |
+                              entry;
+            nameIds = {};
+            nameRanks = {};
+            // Least significant digit first, eleven bits at a time, from the folder's rank up:
+            // the entries start in order.
+            std::vector<quint64> spare(count);
+            for (int shift = entryBits; shift < entryBits + folderBits + nameBits; shift += 11) {
                 std::array<size_t, 2049> starts{};
-                for (const EntryKey &key : entries)
-                    ++starts[((key.ranks >> shift) & 2047) + 1];
+                for (const quint64 key : keys)
+                    ++starts[((key >> shift) & 2047) + 1];
                 for (size_t digit = 1; digit < starts.size(); ++digit)
                     starts[digit] += starts[digit - 1];
-                for (const EntryKey &key : entries)
-                    spare[starts[(key.ranks >> shift) & 2047]++] = key;
-                entries.swap(spare);
-            };
-            const int folderBits =
-                std::bit_width(quint32(std::max<size_t>(1, m_storage.folderCount())));
-            const int nameBits = std::bit_width(quint32(std::max<size_t>(1, firstHolder.size())));
-            for (int shift = 0; shift < folderBits; shift += 11)
-                radixPass(shift);
-            for (int shift = 32; shift < 32 + nameBits; shift += 11)
-                radixPass(shift);
-        }
-
-        const auto byPath = [this](const EntryKey &a, const EntryKey &b) {
-            const int c = compare(a.entry, *this, b.entry);
-            return c != 0 ? c < 0 : a.entry < b.entry;
-        };
-        for (size_t first = 0; first < count;) {
-            const quint64 name = entries[first].ranks >> 32;
-            size_t last = first + 1;
-            bool related = false;
-            for (; last < count && entries[last].ranks >> 32 == name; ++last) {
-                const quint32 before = quint32(entries[last - 1].ranks);
-                related = related || quint32(entries[last].ranks) <= m_runEnd[before];
+                for (const quint64 key : keys)
+                    spare[starts[(key >> shift) & 2047]++] = key;
+                keys.swap(spare);
             }
-            if (related)
-                std::sort(entries.begin() + ptrdiff_t(first), entries.begin() + ptrdiff_t(last),
-                          byPath);
-            first = last;
+            spare = {};
+            const quint64 entryMask = (quint64(1) << entryBits) - 1;
+            const quint64 folderMask = (quint64(1) << folderBits) - 1;
+            fixRuns([&](quint64 key) { return key >> (folderBits + entryBits); },
+                    [&](quint64 key) { return quint32((key >> entryBits) & folderMask); },
+                    [&](quint64 key) { return quint32(key & entryMask); }, keys);
+        } else {
+            std::vector<std::pair<quint64, quint32>> keys(count);
+            for (size_t entry = 0; entry < count; ++entry)
+                keys[entry] = {quint64(nameRanks[nameIds[entry]]) << 32 |
+                                   m_folderRank[m_storage.entryFolder[entry]],
+                               quint32(entry)};
+            nameIds = {};
+            nameRanks = {};
+            std::sort(keys.begin(), keys.end());
+            fixRuns([](const auto &key) { return key.first >> 32; },
+                    [](const auto &key) { return quint32(key.first); },
+                    [](const auto &key) { return key.second; }, keys);
         }
-
-        std::vector<quint32> order(count);
-        for (size_t rank = 0; rank < count; ++rank)
-            order[rank] = entries[rank].entry;
         return order;
     }
 
