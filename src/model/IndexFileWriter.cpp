@@ -233,6 +233,34 @@ void encodeBlock(const SampleIndex &index, const Layout &layout, size_t first, s
     block.size = size_t(out - start);
 }
 
+// Object offsets: four bytes each while the file stays under 4 GiB (a million entries make about
+// 160 MB), so that the table held through the write takes half the memory; eight from the first
+// offset beyond.
+class OffsetTable final
+{
+public:
+    void reserve(size_t count) { m_narrow.reserve(count); }
+    void push_back(quint64 offset)
+    {
+        if (m_wide.empty() && offset <= 0xFFFFFFFFu) {
+            m_narrow.push_back(quint32(offset));
+            return;
+        }
+        if (m_wide.empty()) {
+            m_wide.assign(m_narrow.begin(), m_narrow.end());
+            m_narrow = {};
+        }
+        m_wide.push_back(offset);
+    }
+    size_t size() const { return m_wide.empty() ? m_narrow.size() : m_wide.size(); }
+    quint64 operator[](size_t i) const { return m_wide.empty() ? m_narrow[i] : m_wide[i]; }
+    quint64 back() const { return (*this)[size() - 1]; }
+
+private:
+    std::vector<quint32> m_narrow;
+    std::vector<quint64> m_wide;
+};
+
 // Streams the file out: blocks are written as they come, their offsets moved into the table.
 class Stream final
 {
@@ -240,7 +268,7 @@ public:
     explicit Stream(AtomicFileWriter &file) : m_file(file) {}
 
     quint64 position() const { return m_position; }
-    std::vector<quint64> &offsets() { return m_offsets; }
+    OffsetTable &offsets() { return m_offsets; }
 
     void write(const char *bytes, size_t size)
     {
@@ -258,7 +286,7 @@ public:
 
 private:
     AtomicFileWriter &m_file;
-    std::vector<quint64> m_offsets;
+    OffsetTable m_offsets;
     quint64 m_position = 0;
     bool m_failed = false;
 };
@@ -352,7 +380,7 @@ bool IndexFileWriter::write(const SampleIndex &index, const QString &filePath)
     writeNumbers(stream, DictionaryRefs{layout}, layout.refSize);
 
     const quint64 tableOffset = stream.position();
-    const std::vector<quint64> &offsets = stream.offsets();
+    const OffsetTable &offsets = stream.offsets();
     const int offsetSize = widthFor(offsets.back());
     writeNumbers(stream, offsets, offsetSize);
     std::array<char, 32> trailer{};
