@@ -1000,6 +1000,14 @@ std::optional<size_t> SampleIndex::find(const QString &path) const
     return std::nullopt;
 }
 
+void SampleIndex::markCopyOf(const SampleIndex &original)
+{
+    m_lineage = Lineage();
+    m_lineage.parent = original.m_id;
+    if (size() > 0)
+        m_lineage.copied.push_back({0, 0, size()});
+}
+
 std::vector<qint64> SampleIndex::matching(const SampleIndex &older, const CancelFlag &flag) const
 {
     std::vector<qint64> matches(size(), -1);

@@ -163,6 +163,10 @@ public:
                                 const CancelFlag &flag,
                                 const std::function<bool(quint32)> &accept = {}) const;
 
+    // Marks this index as holding exactly the entries of `original`, in the same order (read
+    // back from what was written of it), so that matching() pairs them without comparing.
+    void markCopyOf(const SampleIndex &original);
+
     // This index with the files directly in `folders` and everything below `trees` replaced by
     // the entries of `replacement`, in search order. When `replacement` holds what those folders
     // hold now, the result is what a full build would give.

@@ -7,6 +7,8 @@
 #include "FilePaths.h"
 #include "IndexBuilder.h"
 #include "IndexFile.h"
+#include "IndexSnapshot.h"
+#include "MemoryPolicy.h"
 #include "SerialQueue.h"
 
 #include <QDir>
@@ -224,15 +226,33 @@ void SampleLibrary::writeNow()
     writeQueue().enqueue([this, snapshot = m_index, filePath = m_filePath] {
         QElapsedTimer took;
         took.start();
-        IndexFile::write(*snapshot, filePath);
+        std::shared_ptr<const SampleIndex> mapped;
+        if (IndexFile::write(*snapshot, filePath)) {
+            // The same entries read back from the snapshot just written live in the file's
+            // pages, which the system can drop and read again; the copy built in memory cannot.
+            std::shared_ptr<SampleIndex> copy = IndexSnapshot::read(filePath);
+            if (copy && copy->size() == snapshot->size()) {
+                copy->markCopyOf(*snapshot);
+                mapped = std::move(copy);
+            }
+        }
         QMetaObject::invokeMethod(
-            this, [this, ms = took.elapsed()] { writeFinished(ms); }, Qt::QueuedConnection);
+            this,
+            [this, ms = took.elapsed(), written = snapshot, mapped = std::move(mapped)]() mutable {
+                if (mapped && m_index == written && m_job == Job::None)
+                    apply(std::move(mapped));
+                writeFinished(ms);
+            },
+            Qt::QueuedConnection);
     });
 }
 
 void SampleLibrary::writeFinished(qint64 milliseconds)
 {
     --m_writesRunning;
+    // A build or a patch and its write leave large free blocks in the pools of the threads that
+    // made them.
+    MemoryPolicy::releaseFreeMemory();
     m_lastWriteMs = milliseconds;
     m_sinceWrite.start();
     if (m_writeDue)

@@ -15,3 +15,8 @@ void MemoryPolicy::apply()
     // the heap's top serve the next burst.
     mallopt(M_TRIM_THRESHOLD, 8 << 20);
 }
+
+void MemoryPolicy::releaseFreeMemory()
+{
+    malloc_trim(0);
+}

@@ -8,4 +8,7 @@ class MemoryPolicy final
 {
 public:
     static void apply();
+    // Hands memory that is free but still held (between allocations, and in the pools of
+    // threads that have finished) back to the system. For after a large structure was replaced.
+    static void releaseFreeMemory();
 };

@@ -174,11 +174,21 @@ private Q_SLOTS:
         SampleIndex::Builder stored;
         stored.append(f.path("R/stored only.wav").toStdString(), "stored only.wav");
         QVERIFY(IndexFile::write(*stored.finish(), f.path("index.plist")));
+        for (int i = 0; i < 200; ++i)
+            f.touch(QStringLiteral("R/Nested/many %1.wav").arg(i));
         f.prefs->setObject(QStringList{f.path("R/Nested")}, "rootFolderPaths");
         auto model = f.makeModel();
         QTRY_VERIFY(!model->isIndexing());
-        QCOMPARE(model->index()->size(), size_t(1));
+        QCOMPARE(model->index()->size(), size_t(201));
         QCOMPARE(model->index()->pathString(0), f.path("R/Nested/deep.aif"));
+
+        // Once written, the index in use is the one read back from the file's snapshot: the
+        // same entries, held in the file's pages rather than in memory of the process's own.
+        QTRY_VERIFY(model->index()->memoryUsage() < 1024);
+        QCOMPARE(model->index()->size(), size_t(201));
+        QCOMPARE(model->index()->pathString(0), f.path("R/Nested/deep.aif"));
+        model->setSearchText("deep");
+        QTRY_COMPARE(model->searchResults().size(), qsizetype(1));
     }
     void fileRoundTripMatchesPython()
     {
