@@ -41,59 +41,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-now_ns() { date +%s%N; }
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
-
-. "$repo/scripts/x11-session.sh"
-start_x11_session "$(free_x11_display "${WAVELARK_X11_DISPLAY:-142}")"
-export HOME=$session/home XDG_CONFIG_HOME=$session/config XDG_DATA_HOME=$session/data
-export XDG_CACHE_HOME=$session/cache XDG_RUNTIME_DIR=$session/runtime
-export DBUS_SESSION_BUS_ADDRESS=unix:path=$session/no-bus SDL_AUDIODRIVER=dummy
-mkdir -p "$HOME" && mkdir -m 700 -p "$XDG_RUNTIME_DIR"
-app_index=$XDG_DATA_HOME/Wavelark/index.plist
-prefs=$XDG_CONFIG_HOME/Wavelark/Wavelark.plist
-hz=$(getconf CLK_TCK)
-app=
-
-ticks() { awk '{print $14 + $15}' "/proc/$app/stat" 2>/dev/null || echo 0; }
-stamp() { stat -c '%.9Y %i' "$app_index" 2>/dev/null || echo none; }
-wait_idle() {
-  local quiet=0 a b
-  for _ in $(seq 600); do
-    a=$(ticks)
-    sleep 1
-    b=$(ticks)
-    if ((b - a <= hz / 50)); then
-      quiet=$((quiet + 1))
-      ((quiet >= 3)) && return 0
-    else
-      quiet=0
-    fi
-  done
-  return 1
-}
-wait_written() {
-  for _ in $(seq 6000); do
-    [ "$(stamp)" != "$1" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-python3 - "$prefs" "$lib" <<'PY'
-import os, plistlib, sys
-path, root = sys.argv[1], sys.argv[2]
-os.makedirs(os.path.dirname(path), exist_ok=True)
-with open(path, 'wb') as f:
-    plistlib.dump({'rootFolderPaths': [root], 'soundAnalysisPaused': True}, f,
-                  fmt=plistlib.FMT_BINARY)
-PY
+WAVELARK_X11_DISPLAY=${WAVELARK_X11_DISPLAY:-142}
+. "$here/app_session.sh"
+set_root
 
 say "app indexing the library"
 before=$(stamp)
-"$app_binary" >"$session/app.log" 2>&1 &
-app=$!
-pids+=("$app")
+start_app
 wait_written "$before" || say "the index file was never written"
 wait_idle || say "the app did not settle"
 if [ -n "${WAVELARK_PERF:-}" ]; then
@@ -103,56 +57,9 @@ if [ -n "${WAVELARK_PERF:-}" ]; then
 fi
 
 say "one new file"
-target=$(find "$lib" -mindepth 3 -maxdepth 3 -type d -not -name '.*' | sort | awk 'NR == 1')
-sox -n -r 44100 -c 1 -b 16 "$session/tone.wav" synth 0.2 sine 440 2>/dev/null ||
-  : >"$session/tone.wav"
-latencies=()
-for i in $(seq "$samples"); do
-  # Live changes are written at once only after a quiet minute.
-  if [ "$i" = 1 ]; then sleep 5; else sleep 61; fi
-  wait_idle || true
-  before=$(stamp)
-  file="$target/Wavelark Bench New $i.wav"
-  made+=("$file")
-  start=$(now_ns)
-  cp "$session/tone.wav" "$file"
-  latency=timeout
-  for _ in $(seq 6000); do
-    current=$(stamp)
-    if [ "$current" != "$before" ]; then
-      latency=$(awk -v m="${current% *}" -v s="$start" 'BEGIN { printf "%.2f", m - s / 1e9 }')
-      break
-    fi
-    sleep 0.01
-  done
-  latencies+=("$latency")
-done
-new_file=$(printf '%s\n' "${latencies[@]}" | median)
-
+measure_new_file "$samples"
 say "a pack unpacking"
-sleep 5
-wait_idle || true
-pack="$lib/Wavelark Bench Pack"
-made+=("$pack")
-first=$(ticks)
-seen=$(stamp)
-writes=0
-counted() { # counts the index file's replacements seen so far
-  local now
-  now=$(stamp)
-  [ "$now" != "$seen" ] && writes=$((writes + 1))
-  seen=$now
-}
-mkdir "$pack"
-for i in $(seq 1 20); do
-  cp "$session/tone.wav" "$pack/Bench Pack Hit $i.wav"
-  sleep 0.5
-  counted
-done
-sleep 2.5
-counted
-last=$(ticks)
-pack_cpu=$(awk -v t="$((last - first))" -v hz="$hz" 'BEGIN { printf "%.2f", t / hz }')
+measure_pack
 
 echo "one new file, creation to index file: $new_file s (${latencies[*]}); target ≤ 1.2 s"
-echo "CPU while a pack unpacks: $pack_cpu CPU-s ($writes index writes seen); target ≤ 0.3 CPU-s"
+echo "CPU while a pack unpacks: $pack_cpu CPU-s ($pack_writes index writes seen); target ≤ 0.3 CPU-s"
