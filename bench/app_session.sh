@@ -20,7 +20,15 @@ median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
 status_kb() { awk -v k="$1:" '$1 == k {print $2}' "/proc/$app/status" 2>/dev/null || true; }
 mb() { awk -v kb="$1" 'BEGIN { if (kb == "") print "?"; else printf "%.0f", kb / 1024 }'; }
 ticks() { awk '{print $14 + $15}' "/proc/$app/stat" 2>/dev/null || echo 0; }
-stamp() { stat -c '%.9Y %i' "$app_index" 2>/dev/null || echo none; }
+# The index on disk is the index file and the journal of live changes beside it: the later
+# modification time of the two, then what tells a whole write (the file's inode) and an append
+# (the journal's size) apart.
+stamp() {
+  stat -c '%.9Y %i %s' "$app_index" "$app_index.journal" 2>/dev/null |
+    awk '$1 > m { m = $1 } NR == 1 { inode = $2 } NR == 2 { size = $3 }
+         END { if (NR == 0) print "none"; else print m, inode, size }'
+}
+whole_stamp() { stat -c '%i' "$app_index" 2>/dev/null || echo none; }
 start_app() {
   "$app_binary" >"$session/app.log" 2>&1 &
   app=$!
@@ -87,8 +95,8 @@ measure_new_file() {
     : >"$session/tone.wav"
   latencies=()
   for i in $(seq "$1"); do
-    # Live changes are written at once only when the disk has rested four times as long as the
-    # last write took; a minute between samples leaves each one a rested disk.
+    # A live change goes to the journal at once, and the index file is written whole half a
+    # minute after the last one: a minute between samples finds each one at rest.
     if [ "$i" = 1 ]; then sleep 5; else sleep 61; fi
     wait_idle || true
     before=$(stamp)
@@ -100,7 +108,7 @@ measure_new_file() {
     for _ in $(seq 6000); do
       current=$(stamp)
       if [ "$current" != "$before" ]; then
-        latency=$(awk -v m="${current% *}" -v s="$start" 'BEGIN { printf "%.2f", m - s / 1e9 }')
+        latency=$(awk -v m="${current%% *}" -v s="$start" 'BEGIN { printf "%.2f", m - s / 1e9 }')
         break
       fi
       sleep 0.01
@@ -111,21 +119,31 @@ measure_new_file() {
 }
 
 # A pack unpacking: a folder, then 20 files, one every 0.5 s. Sets pack_cpu (the app's CPU
-# seconds until 3 s after the last file) and pack_writes (index writes seen meanwhile).
+# seconds until 3 s after the last file), pack_appends and pack_writes (journal appends and whole
+# index writes seen meanwhile), then compaction_cpu and compaction_s: the CPU of the whole write
+# that follows once the changes have rested, and when it came after the last file.
 measure_pack() {
-  local pack first last seen i
+  local pack first last seen whole i done_at
   sleep 5
   wait_idle || true
   pack="$lib/Wavelark Bench Pack"
   made+=("$pack")
   first=$(ticks)
   seen=$(stamp)
+  whole=$(whole_stamp)
   pack_writes=0
+  pack_appends=0
   counted() {
-    local now
+    local now now_whole
     now=$(stamp)
-    [ "$now" != "$seen" ] && pack_writes=$((pack_writes + 1))
+    now_whole=$(whole_stamp)
+    if [ "$now_whole" != "$whole" ]; then
+      pack_writes=$((pack_writes + 1))
+    elif [ "$now" != "$seen" ]; then
+      pack_appends=$((pack_appends + 1))
+    fi
     seen=$now
+    whole=$now_whole
   }
   mkdir "$pack"
   for i in $(seq 1 20); do
@@ -133,8 +151,19 @@ measure_pack() {
     sleep 0.5
     counted
   done
+  done_at=$(now_ns)
   sleep 2.5
   counted
   last=$(ticks)
   pack_cpu=$(awk -v t="$((last - first))" -v hz="$hz" 'BEGIN { printf "%.2f", t / hz }')
+  compaction_s=none
+  for _ in $(seq 900); do
+    if [ "$(whole_stamp)" != "$whole" ]; then
+      compaction_s=$(awk -v n="$(now_ns)" -v d="$done_at" 'BEGIN { printf "%.0f", (n - d) / 1e9 }')
+      break
+    fi
+    sleep 0.1
+  done
+  wait_idle || true
+  compaction_cpu=$(awk -v t="$(($(ticks) - last))" -v hz="$hz" 'BEGIN { printf "%.2f", t / hz }')
 }

@@ -212,10 +212,10 @@ public:
 
     // Waits for pending index writes; for tests and shutdown.
     void waitForIndexWrites() { m_library.waitForWrites(); }
-    // The least rest of the disk between two writes of live changes; for tests.
-    void setIndexWriteRestForTesting(int milliseconds)
+    // How long journaled live changes rest before the index file is written whole; for tests.
+    void setIndexCompactionDelayForTesting(int milliseconds)
     {
-        m_library.setWriteRestForTesting(milliseconds);
+        m_library.setCompactionDelayForTesting(milliseconds);
     }
 
 Q_SIGNALS:

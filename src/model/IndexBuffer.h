@@ -2,42 +2,91 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "BufferPool.h"
+
 #include <QtGlobal>
 
+#include <algorithm>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <string_view>
 #include <type_traits>
-#include <vector>
 
 // One buffer of the index: its own memory while it is built, or a view into a mapped file that
 // it keeps mapped. The system may drop a mapped page and read it again from the file, so a
 // loaded index costs resident memory only for the pages in use. Writing to a view first copies
-// it into memory of its own.
+// it into memory of its own. Its own memory comes from the BufferPool, and is copied and moved
+// as bytes: a patch copies tens of megabytes of it.
 template <typename T> class IndexBuffer final
 {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
 public:
     IndexBuffer() = default;
-    IndexBuffer(std::initializer_list<T> values) : m_own(values) {}
+    IndexBuffer(std::initializer_list<T> values) { append(values.begin(), values.size()); }
     IndexBuffer(std::shared_ptr<const void> mapping, const T *data, size_t size)
-        : m_mapping(std::move(mapping)), m_view(data), m_viewSize(size)
+        : m_mapping(std::move(mapping)), m_data(const_cast<T *>(data)), m_size(size)
     {}
+    IndexBuffer(const IndexBuffer &other) { *this = other; }
+    IndexBuffer(IndexBuffer &&other) noexcept { swap(other); }
+    ~IndexBuffer() { release(); }
+    IndexBuffer &operator=(const IndexBuffer &other)
+    {
+        if (this == &other)
+            return *this;
+        if (other.m_mapping) {
+            release();
+            m_mapping = other.m_mapping;
+            m_data = other.m_data;
+            m_size = other.m_size;
+        } else {
+            resizeUninitialized(0);
+            append(other.data(), other.size());
+        }
+        return *this;
+    }
+    IndexBuffer &operator=(IndexBuffer &&other) noexcept
+    {
+        IndexBuffer moved(std::move(other));
+        swap(moved);
+        return *this;
+    }
 
-    const T *data() const { return m_mapping ? m_view : m_own.data(); }
-    size_t size() const { return m_mapping ? m_viewSize : m_own.size(); }
-    bool empty() const { return size() == 0; }
-    const T &operator[](size_t i) const { return data()[i]; }
-    const T &front() const { return data()[0]; }
-    const T &back() const { return data()[size() - 1]; }
-    const T *begin() const { return data(); }
-    const T *end() const { return data() + size(); }
+    const T *data() const { return m_data; }
+    size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    const T &operator[](size_t i) const { return m_data[i]; }
+    const T &front() const { return m_data[0]; }
+    const T &back() const { return m_data[m_size - 1]; }
+    const T *begin() const { return m_data; }
+    const T *end() const { return m_data + m_size; }
     // Bytes of memory of its own, for memory figures; a view holds none.
-    size_t ownedBytes() const { return m_own.capacity() * sizeof(T); }
+    size_t ownedBytes() const { return m_mapping ? 0 : m_capacity * sizeof(T); }
     bool isView() const { return m_mapping != nullptr; }
 
-    T *mutableData() { return own().data(); }
-    void push_back(const T &value) { own().push_back(value); }
-    void append(const T *first, size_t count) { own().insert(m_own.end(), first, first + count); }
+    T *mutableData()
+    {
+        own(m_size);
+        return m_data;
+    }
+    void push_back(const T &value) { append(&value, 1); }
+    void append(const T *first, size_t count)
+    {
+        // `first` may lie in this buffer: it is copied before the old memory goes.
+        const size_t at = m_size;
+        if (m_mapping || at + count > m_capacity) {
+            IndexBuffer grown;
+            grown.allocate(std::max(at + count, m_mapping ? at + count : 2 * m_capacity));
+            copyBytes(grown.m_data, m_data, at);
+            copyBytes(grown.m_data + at, first, count);
+            grown.m_size = at + count;
+            swap(grown);
+            return;
+        }
+        copyBytes(m_data + at, first, count);
+        m_size = at + count;
+    }
     void append(const IndexBuffer &other, size_t first, size_t count)
     {
         append(other.data() + first, count);
@@ -46,23 +95,66 @@ public:
     {
         append(text.data(), text.size());
     }
-    void reserve(size_t count) { own().reserve(count); }
-    void resize(size_t count) { own().resize(count); }
-
-private:
-    std::vector<T> &own()
+    void reserve(size_t count)
     {
-        if (m_mapping) {
-            m_own.assign(m_view, m_view + m_viewSize);
-            m_mapping.reset();
-            m_view = nullptr;
-            m_viewSize = 0;
-        }
-        return m_own;
+        if (count > m_capacity || m_mapping)
+            own(std::max(count, m_size));
+    }
+    // New elements are value-initialised.
+    void resize(size_t count)
+    {
+        const size_t before = m_size;
+        resizeUninitialized(count);
+        std::uninitialized_value_construct(m_data + std::min(before, count), m_data + count);
     }
 
-    std::vector<T> m_own;
+private:
+    static void copyBytes(T *to, const T *from, size_t count)
+    {
+        if (count > 0)
+            std::memcpy(static_cast<void *>(to), from, count * sizeof(T));
+    }
+    void swap(IndexBuffer &other) noexcept
+    {
+        std::swap(m_mapping, other.m_mapping);
+        std::swap(m_data, other.m_data);
+        std::swap(m_size, other.m_size);
+        std::swap(m_capacity, other.m_capacity);
+    }
+    void allocate(size_t capacity)
+    {
+        m_data = capacity ? static_cast<T *>(BufferPool::allocate(capacity * sizeof(T))) : nullptr;
+        m_capacity = capacity;
+    }
+    void release()
+    {
+        if (!m_mapping && m_data)
+            BufferPool::deallocate(m_data, m_capacity * sizeof(T));
+        m_mapping.reset();
+        m_data = nullptr;
+        m_size = m_capacity = 0;
+    }
+    // Memory of its own for at least `capacity` elements, the elements kept.
+    void own(size_t capacity)
+    {
+        if (!m_mapping && capacity <= m_capacity)
+            return;
+        const size_t kept = std::min(m_size, capacity);
+        IndexBuffer grown;
+        grown.allocate(capacity);
+        copyBytes(grown.m_data, m_data, kept);
+        grown.m_size = kept;
+        swap(grown);
+    }
+    void resizeUninitialized(size_t count)
+    {
+        if (count > m_capacity || m_mapping)
+            own(std::max(count, m_mapping ? count : 2 * m_capacity));
+        m_size = count;
+    }
+
     std::shared_ptr<const void> m_mapping;
-    const T *m_view = nullptr;
-    size_t m_viewSize = 0;
+    T *m_data = nullptr;
+    size_t m_size = 0;
+    size_t m_capacity = 0; // of its own memory
 };

@@ -4,6 +4,7 @@
 
 #include "BinaryPlistReader.h"
 #include "IndexFileWriter.h"
+#include "IndexJournal.h"
 #include "IndexSnapshot.h"
 
 #include <QFile>
@@ -137,13 +138,45 @@ bool readElements(const BinaryPlistReader &reader, std::span<const quint64> elem
 }
 
 std::shared_ptr<SampleIndex> readDocument(QByteArrayView bytes, bool mapped);
+std::shared_ptr<SampleIndex> readFile(const QString &filePath);
 
 } // namespace
 
 std::shared_ptr<SampleIndex> IndexFile::read(const QString &filePath)
 {
-    if (std::shared_ptr<SampleIndex> snapshot = IndexSnapshot::read(filePath))
-        return snapshot;
+    quint64 covered = 0;
+    std::shared_ptr<SampleIndex> index = IndexSnapshot::read(filePath, &covered);
+    const bool snapshot = index != nullptr;
+    if (!snapshot)
+        index = readFile(filePath);
+    quint64 end = 0;
+    std::shared_ptr<SampleIndex> replayed = IndexJournal::replay(filePath, index, covered, &end);
+    if (!snapshot || replayed == index)
+        return replayed;
+    // The patched index lives in memory of its own; a snapshot that holds the changes too is
+    // mapped instead, and spares the next start the replay. Neither copy in memory is kept
+    // while it is read back: a start holds little else.
+    index.reset();
+    if (!IndexSnapshot::write(*replayed, filePath, end))
+        return replayed;
+    const size_t size = replayed->size();
+    replayed.reset();
+    quint64 holds = 0;
+    std::shared_ptr<SampleIndex> mapped = IndexSnapshot::read(filePath, &holds);
+    if (mapped && holds == end && mapped->size() == size)
+        return mapped;
+    return IndexJournal::replay(filePath, readFile(filePath));
+}
+
+std::shared_ptr<SampleIndex> IndexFile::readBytes(QByteArrayView bytes)
+{
+    return readDocument(bytes, false);
+}
+
+namespace {
+
+std::shared_ptr<SampleIndex> readFile(const QString &filePath)
+{
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly) || file.size() == 0)
         return emptyIndex();
@@ -159,13 +192,6 @@ std::shared_ptr<SampleIndex> IndexFile::read(const QString &filePath)
     }
     return readDocument(bytes, mapped != nullptr);
 }
-
-std::shared_ptr<SampleIndex> IndexFile::readBytes(QByteArrayView bytes)
-{
-    return readDocument(bytes, false);
-}
-
-namespace {
 
 std::shared_ptr<SampleIndex> readDocument(QByteArrayView bytes, bool mapped)
 {
@@ -205,9 +231,15 @@ std::shared_ptr<SampleIndex> readDocument(QByteArrayView bytes, bool mapped)
 
 bool IndexFile::write(const SampleIndex &index, const QString &filePath)
 {
-    if (!IndexFileWriter::write(index, filePath))
+    if (!IndexFileWriter::write(index, filePath)) {
+        // The file holds what it held, but the changes since may be lost from memory's view:
+        // nothing may be appended to it any more.
+        IndexJournal::discard(filePath);
         return false;
-    // Without a snapshot the next start decodes the index file, as it should.
+    }
+    // Without a snapshot the next start decodes the index file, as it should; without a
+    // journal, the next live change writes the index file again.
     IndexSnapshot::write(index, filePath);
+    IndexJournal::start(filePath);
     return true;
 }

@@ -19,11 +19,12 @@ public:
     IndexFile() = delete;
 
     // Any failure (no file, unreadable, malformed, an element without both strings) reads as an
-    // empty index. A snapshot of the file as it is now (IndexSnapshot) is read instead of it.
+    // empty index. A snapshot of the file as it is now (IndexSnapshot) is read instead of it;
+    // the live changes journaled since it was written (IndexJournal) are applied.
     static std::shared_ptr<SampleIndex> read(const QString &filePath);
     // The same for a document in memory.
     static std::shared_ptr<SampleIndex> readBytes(QByteArrayView bytes);
     // Creates the parent folder, encodes, and replaces the file atomically, then writes its
-    // snapshot; false on any failure of the file itself.
+    // snapshot and starts its journal afresh; false on any failure of the file itself.
     static bool write(const SampleIndex &index, const QString &filePath);
 };

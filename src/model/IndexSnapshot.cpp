@@ -4,12 +4,12 @@
 
 #include "AtomicFileWriter.h"
 #include "FilePaths.h"
+#include "FileStamp.h"
 
 #include <QSysInfo>
 
 #include <array>
 #include <cstring>
-#include <optional>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -18,34 +18,15 @@
 
 namespace {
 
-constexpr char magic[8] = {'W', 'L', 'I', 'N', 'D', 'E', 'X', '1'};
+constexpr char magic[8] = {'W', 'L', 'I', 'N', 'D', 'E', 'X', '2'};
 
-// What the snapshot knows of the index file it was made from.
-struct Stamp
-{
-    quint64 device = 0;
-    quint64 inode = 0;
-    quint64 size = 0;
-    qint64 modifiedNs = 0;
-
-    friend bool operator==(const Stamp &, const Stamp &) = default;
-};
-
-std::optional<Stamp> stampOf(const QString &filePath)
-{
-    struct stat st;
-    if (::stat(FilePaths::encoded(filePath).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    return Stamp{quint64(st.st_dev), quint64(st.st_ino), quint64(st.st_size),
-                 qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
-
-// The header: the magic, the stamp, then the byte length of each buffer. The buffers follow in
-// that order, each padded to eight bytes.
+// The header: the magic, the stamp, how much of the journal it holds, then the byte length of
+// each buffer. The buffers follow in that order, each padded to eight bytes.
 struct Header
 {
     char magic[8];
-    Stamp stamp;
+    FileStamp stamp;
+    quint64 journalBytes;
     std::array<quint64, SampleIndex::layoutBuffers> lengths;
 };
 
@@ -61,19 +42,21 @@ QString IndexSnapshot::filePathFor(const QString &indexFilePath)
     return indexFilePath + QStringLiteral(".snapshot");
 }
 
-bool IndexSnapshot::write(const SampleIndex &index, const QString &indexFilePath)
+bool IndexSnapshot::write(const SampleIndex &index, const QString &indexFilePath,
+                          quint64 journalBytes)
 {
     // Buffers are written as the machine holds them; a big-endian machine just reads the index
     // file.
     if (QSysInfo::ByteOrder != QSysInfo::LittleEndian)
         return false;
-    const std::optional<Stamp> stamp = stampOf(indexFilePath);
+    const std::optional<FileStamp> stamp = FileStamp::of(indexFilePath);
     if (!stamp)
         return false;
     const std::array<QByteArrayView, SampleIndex::layoutBuffers> buffers = index.layout();
     Header header{};
     std::memcpy(header.magic, magic, sizeof magic);
     header.stamp = *stamp;
+    header.journalBytes = journalBytes;
     for (size_t i = 0; i < buffers.size(); ++i)
         header.lengths[i] = quint64(buffers[i].size());
 
@@ -90,11 +73,12 @@ bool IndexSnapshot::write(const SampleIndex &index, const QString &indexFilePath
     return file.commit();
 }
 
-std::shared_ptr<SampleIndex> IndexSnapshot::read(const QString &indexFilePath)
+std::shared_ptr<SampleIndex> IndexSnapshot::read(const QString &indexFilePath,
+                                                 quint64 *journalBytes)
 {
     if (QSysInfo::ByteOrder != QSysInfo::LittleEndian)
         return nullptr;
-    const std::optional<Stamp> stamp = stampOf(indexFilePath);
+    const std::optional<FileStamp> stamp = FileStamp::of(indexFilePath);
     if (!stamp)
         return nullptr;
     const int descriptor =
@@ -134,5 +118,7 @@ std::shared_ptr<SampleIndex> IndexSnapshot::read(const QString &indexFilePath)
     // lists touch from now on; the system reads the rest again from its cache when needed.
     if (index)
         ::madvise(start, size, MADV_DONTNEED);
+    if (index && journalBytes)
+        *journalBytes = header.journalBytes;
     return index;
 }

@@ -20,8 +20,12 @@ public:
 
     static QString filePathFor(const QString &indexFilePath);
     // Writes the snapshot of `index` for the index file as it is on disk now, atomically; false
-    // on any failure.
-    static bool write(const SampleIndex &index, const QString &indexFilePath);
-    // Null when there is no sound snapshot of the index file as it is now.
-    static std::shared_ptr<SampleIndex> read(const QString &indexFilePath);
+    // on any failure. `journalBytes`: how much of the file's journal (IndexJournal) the index
+    // holds besides the file.
+    static bool write(const SampleIndex &index, const QString &indexFilePath,
+                      quint64 journalBytes = 0);
+    // Null when there is no sound snapshot of the index file as it is now; `journalBytes`, when
+    // given, is set to how much of the journal it holds.
+    static std::shared_ptr<SampleIndex> read(const QString &indexFilePath,
+                                             quint64 *journalBytes = nullptr);
 };

@@ -4,9 +4,11 @@
 #include "SampleLibrary.h"
 
 #include "BackgroundJob.h"
+#include "BufferPool.h"
 #include "FilePaths.h"
 #include "IndexBuilder.h"
 #include "IndexFile.h"
+#include "IndexJournal.h"
 #include "IndexSnapshot.h"
 #include "MemoryPolicy.h"
 #include "SerialQueue.h"
@@ -17,6 +19,17 @@
 #include <algorithm>
 
 namespace {
+// Changes carried by the journal before the index file is written whole again: reading them
+// back at a start costs one patch of the index.
+constexpr size_t journalLimit = 65536;
+// A burst of changes (a pack unpacking, a sync) goes to the journal as it comes; the index file
+// is written whole once the changes have rested this long, so that a start reads it without
+// replaying, and the index in memory is the file's pages again.
+constexpr int defaultCompactionDelay = 30000;
+// A burst of live changes recycles the memory of one patched index for the next; this long
+// after the last patch, the burst is over and the memory goes back.
+constexpr int burstEnd = 5000;
+
 std::string utf8(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
@@ -33,14 +46,31 @@ SampleLibrary::SampleLibrary(const QString &filePath, QObject *parent)
         if (m_writeDue)
             writeNow();
     });
+    m_burstTimer.setSingleShot(true);
+    m_burstTimer.setInterval(burstEnd);
+    connect(&m_burstTimer, &QTimer::timeout, this, [] {
+        BufferPool::setKeeping(false);
+        MemoryPolicy::releaseFreeMemory();
+    });
+    m_compactionTimer.setSingleShot(true);
+    m_compactionTimer.setInterval(defaultCompactionDelay);
+    connect(&m_compactionTimer, &QTimer::timeout, this, [this] {
+        // A build or a patch under way writes or journals when it ends.
+        if (m_journaled > 0 && m_job == Job::None)
+            writeNow();
+    });
 }
 
 SampleLibrary::~SampleLibrary()
 {
     if (m_cancel)
         m_cancel->cancel();
-    // Live changes not yet written go out now; the queue finishes its writes before it goes.
-    if (m_writeDue)
+    if (m_burstTimer.isActive())
+        BufferPool::setKeeping(false);
+    // Live changes not yet written go out now, and journaled ones are written whole, so that the
+    // next start maps the index instead of patching it; the queue finishes its writes before it
+    // goes.
+    if (m_writeDue || m_journaled > 0)
         writeNow();
     waitForWrites();
 }
@@ -170,23 +200,55 @@ void SampleLibrary::update(const QStringList &rootPaths, FileSystemChanges chang
     CancelFlagPtr flag = std::make_shared<CancelFlag>();
     m_cancel = flag;
     m_job = Job::Patch;
+    BufferPool::setKeeping(true);
+    m_burstTimer.start();
     m_changesInFlight = changes;
     setIsIndexing(true);
     BackgroundJob::run(
         this, flag, BackgroundJob::Priority::Utility,
         [snapshot = m_index, rootPaths, folders = std::move(folders), trees = std::move(trees),
          flag] {
-            const std::shared_ptr<SampleIndex> part =
-                IndexBuilder::buildPart(rootPaths, folders, trees, *flag);
-            return std::shared_ptr<const SampleIndex>(snapshot->patched(folders, trees, *part));
+            Patch patch;
+            patch.base = snapshot;
+            patch.change.replacement = IndexBuilder::buildPart(rootPaths, folders, trees, *flag);
+            patch.index = snapshot->patched(folders, trees, *patch.change.replacement);
+            patch.change.folders = folders;
+            patch.change.trees = trees;
+            return patch;
         },
-        [this](std::shared_ptr<const SampleIndex> patched) {
+        [this](Patch patch) {
             m_job = Job::None;
             m_changesInFlight = {};
-            apply(std::move(patched));
+            apply(patch.index);
             setIsIndexing(false);
-            store(true);
+            m_burstTimer.start();
+            storeChange(patch);
         });
+}
+
+void SampleLibrary::storeChange(const Patch &patch)
+{
+    // The journal extends what the disk holds (or will, once the queued writes are done); any
+    // other index is written whole.
+    const size_t carried = patch.change.replacement->size() + patch.change.folders.size() +
+                           patch.change.trees.size() + 1;
+    if (m_onDisk.lock() != patch.base || m_journaled + carried > journalLimit) {
+        store(true);
+        return;
+    }
+    m_onDisk = patch.index;
+    m_journaled += carried;
+    m_compactionTimer.start();
+    ++m_writesRunning;
+    writeQueue().enqueue([this, change = patch.change, index = patch.index, path = m_filePath] {
+        if (IndexJournal::append(path, change)) {
+            QMetaObject::invokeMethod(
+                this, [this] { writeFinished(Written::Appended, nullptr, nullptr); },
+                Qt::QueuedConnection);
+            return;
+        }
+        writeWhole(index, path);
+    });
 }
 
 void SampleLibrary::store(bool live)
@@ -206,7 +268,7 @@ void SampleLibrary::writeWhenRested()
         return;
     // A large index takes a while to write: during a long copy the disk rests four times as long
     // as it writes, while a small one is written after every change.
-    const qint64 rest = std::max<qint64>(m_minimumWriteRest, 4 * m_lastWriteMs);
+    const qint64 rest = 4 * m_lastWriteMs;
     const qint64 rested = m_sinceWrite.isValid() ? m_sinceWrite.elapsed() : rest;
     if (rested >= rest) {
         writeNow();
@@ -220,41 +282,59 @@ void SampleLibrary::writeNow()
 {
     m_writeDue = false;
     m_writeTimer.stop();
+    m_compactionTimer.stop();
+    m_onDisk = m_index;
+    m_journaled = 0;
     ++m_writesRunning;
     // Each write owns its snapshot, so later changes never touch what is being written. The
     // model waits for the queue before it goes, so the call back always finds it.
-    writeQueue().enqueue([this, snapshot = m_index, filePath = m_filePath] {
-        QElapsedTimer took;
-        took.start();
-        std::shared_ptr<const SampleIndex> mapped;
-        if (IndexFile::write(*snapshot, filePath)) {
-            // The same entries read back from the snapshot just written live in the file's
-            // pages, which the system can drop and read again; the copy built in memory cannot.
-            std::shared_ptr<SampleIndex> copy = IndexSnapshot::read(filePath);
-            if (copy && copy->size() == snapshot->size()) {
-                copy->markCopyOf(*snapshot);
-                mapped = std::move(copy);
-            }
-        }
-        QMetaObject::invokeMethod(
-            this,
-            [this, ms = took.elapsed(), written = snapshot, mapped = std::move(mapped)]() mutable {
-                if (mapped && m_index == written && m_job == Job::None)
-                    apply(std::move(mapped));
-                writeFinished(ms);
-            },
-            Qt::QueuedConnection);
-    });
+    writeQueue().enqueue(
+        [this, snapshot = m_index, filePath = m_filePath] { writeWhole(snapshot, filePath); });
 }
 
-void SampleLibrary::writeFinished(qint64 milliseconds)
+void SampleLibrary::writeWhole(const std::shared_ptr<const SampleIndex> &index,
+                               const QString &filePath)
+{
+    QElapsedTimer took;
+    took.start();
+    const bool written = IndexFile::write(*index, filePath);
+    std::shared_ptr<const SampleIndex> mapped;
+    if (written) {
+        // The same entries read back from the snapshot just written live in the file's pages,
+        // which the system can drop and read again; the copy built in memory cannot.
+        std::shared_ptr<SampleIndex> copy = IndexSnapshot::read(filePath);
+        if (copy && copy->size() == index->size()) {
+            copy->markCopyOf(*index);
+            mapped = std::move(copy);
+        }
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, ms = took.elapsed(), written, index, mapped = std::move(mapped)]() mutable {
+            m_lastWriteMs = ms;
+            writeFinished(written ? Written::Whole : Written::Failed, index, std::move(mapped));
+        },
+        Qt::QueuedConnection);
+}
+
+void SampleLibrary::writeFinished(Written what, const std::shared_ptr<const SampleIndex> &index,
+                                  std::shared_ptr<const SampleIndex> mapped)
 {
     --m_writesRunning;
-    // A build or a patch and its write leave large free blocks in the pools of the threads that
-    // made them.
-    MemoryPolicy::releaseFreeMemory();
-    m_lastWriteMs = milliseconds;
-    m_sinceWrite.start();
+    if (what != Written::Appended) {
+        // A failed write left the file as it was and dropped its journal: the next change is
+        // written whole.
+        if (what == Written::Failed)
+            m_onDisk.reset();
+        else if (mapped && m_onDisk.lock() == index)
+            m_onDisk = mapped;
+        if (mapped && m_index == index && m_job == Job::None)
+            apply(std::move(mapped));
+        // A build or a patch and its write leave large free blocks in the pools of the threads
+        // that made them.
+        MemoryPolicy::releaseFreeMemory();
+        m_sinceWrite.start();
+    }
     if (m_writeDue)
         writeWhenRested();
 }

@@ -4,6 +4,7 @@
 
 #include "CancelFlag.h"
 #include "FileSystemChanges.h"
+#include "IndexJournal.h"
 #include "SampleIndex.h"
 
 #include <QElapsedTimer>
@@ -45,8 +46,11 @@ public:
 
     // Waits for pending index writes; for tests and shutdown.
     void waitForWrites();
-    // The least rest of the disk between two writes of live changes; for tests.
-    void setWriteRestForTesting(int milliseconds) { m_minimumWriteRest = milliseconds; }
+    // How long journaled changes rest before the index file is written whole; for tests.
+    void setCompactionDelayForTesting(int milliseconds)
+    {
+        m_compactionTimer.setInterval(milliseconds);
+    }
 
 Q_SIGNALS:
     void isIndexingChanged();
@@ -54,12 +58,30 @@ Q_SIGNALS:
     void indexChanged();
 
 private:
+    // A patch and what it changed, from the index it was made from.
+    struct Patch
+    {
+        std::shared_ptr<const SampleIndex> base;
+        std::shared_ptr<const SampleIndex> index;
+        IndexJournal::Change change;
+    };
+    enum class Written
+    {
+        Appended,
+        Whole,
+        Failed
+    };
+
     void apply(std::shared_ptr<const SampleIndex> index);
     void setIsIndexing(bool indexing);
     void store(bool live);
     void writeWhenRested();
+    void storeChange(const Patch &patch);
     void writeNow();
-    void writeFinished(qint64 milliseconds);
+    // On the write queue.
+    void writeWhole(const std::shared_ptr<const SampleIndex> &index, const QString &filePath);
+    void writeFinished(Written what, const std::shared_ptr<const SampleIndex> &index,
+                       std::shared_ptr<const SampleIndex> mapped);
     SerialQueue &writeQueue();
 
     QString m_filePath;
@@ -79,6 +101,10 @@ private:
     int m_writesRunning = 0;
     qint64 m_lastWriteMs = 0;   // how long the last write took
     QElapsedTimer m_sinceWrite; // since the last write ended
-    int m_minimumWriteRest = 0;
+    // What the index file and its journal hold once the queued writes are done, when known.
+    std::weak_ptr<const SampleIndex> m_onDisk;
+    size_t m_journaled = 0; // entries and places carried by the journal
+    QTimer m_compactionTimer;
+    QTimer m_burstTimer;
     std::unique_ptr<SerialQueue> m_writeQueue;
 };

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "DataRows.h"
 #include "FileManagerReveal.h"
+#include "FileStamp.h"
 #include "IndexFile.h"
 #include "LibraryFiles.h"
 #include "ModelFixtures.h"
@@ -471,32 +472,54 @@ private Q_SLOTS:
         QTRY_VERIFY(!f.store->isRelocating());
         QCOMPARE(f.store->tags().size(), 150);
     }
-    void liveChangesAreWrittenSparingly()
+    // A live change is appended to the index file's journal at once; the file is written whole
+    // once the changes have rested, or when the model goes.
+    void liveChangesAreJournaledThenWrittenWhole()
     {
         ModelFixture f;
         f.touch("R/a.wav");
         auto model = liveModel(f, "R");
-        model->setIndexWriteRestForTesting(3000);
+        model->setIndexCompactionDelayForTesting(5000);
         QTRY_VERIFY(!model->isIndexing());
+        model->waitForIndexWrites();
+        const QString file = f.path("index.plist");
+        const auto stamp = [&] {
+            model->waitForIndexWrites();
+            return FileStamp::of(file);
+        };
         // Files are only added: the counts tell which are in.
         const auto stored = [&] {
             model->waitForIndexWrites();
-            return IndexFile::read(f.path("index.plist"))->size();
+            return IndexFile::read(file)->size();
         };
-        const auto indexed = [&] { return model->index()->size(); };
+        const auto inFileAlone = [&] {
+            QFile plist(file);
+            return plist.open(QIODevice::ReadOnly) ? IndexFile::readBytes(plist.readAll())->size()
+                                                   : size_t(0);
+        };
+        const std::optional<FileStamp> built = stamp();
+        QVERIFY(built);
+        QCOMPARE(inFileAlone(), size_t(1));
 
-        // A change waits until the disk has rested since the last write; one still unwritten when
-        // the model goes is written then.
         f.touch("R/b.wav");
-        QTRY_COMPARE_WITH_TIMEOUT(stored(), size_t(2), refreshTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(stored(), size_t(2), storedWithinMs);
         f.touch("R/Sub/c.wav");
-        QTRY_COMPARE_WITH_TIMEOUT(indexed(), size_t(3), refreshTimeout);
-        QCOMPARE(stored(), size_t(2));
-        QTRY_COMPARE_WITH_TIMEOUT(stored(), size_t(3), refreshTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(stored(), size_t(3), storedWithinMs);
+        QCOMPARE(stamp(), built);
+        QCOMPARE(inFileAlone(), size_t(1));
+
+        QTRY_VERIFY_WITH_TIMEOUT(stamp() != built, 10000);
+        QCOMPARE(inFileAlone(), size_t(3));
+        QCOMPARE(stored(), size_t(3));
+
+        const std::optional<FileStamp> compacted = stamp();
         f.touch("R/d.wav");
-        QTRY_COMPARE_WITH_TIMEOUT(indexed(), size_t(4), refreshTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(model->index()->size(), size_t(4), refreshTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(stored(), size_t(4), storedWithinMs);
+        QCOMPARE(stamp(), compacted);
         model.reset();
-        QCOMPARE(IndexFile::read(f.path("index.plist"))->size(), size_t(4));
+        QVERIFY(FileStamp::of(file) != compacted);
+        QCOMPARE(inFileAlone(), size_t(4));
     }
 };
 

@@ -1,10 +1,13 @@
 // SPDX-FileCopyrightText: 2026 The Wavelark developers
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "BufferPool.h"
 #include "CancelFlag.h"
 #include "FilePaths.h"
 #include "Fold.h"
+#include "IndexBuffer.h"
 #include "IndexBuilder.h"
 #include "IndexFile.h"
+#include "IndexJournal.h"
 #include "IndexSnapshot.h"
 #include "ModelFixtures.h"
 #include "NameScan.h"
@@ -254,8 +257,9 @@ private Q_SLOTS:
         const QString snapshot = IndexSnapshot::filePathFor(file);
         QVERIFY(QFileInfo::exists(snapshot));
 
-        // Where each buffer starts in the snapshot: after the header, each padded to 8 bytes.
-        qint64 start = 8 + 4 * 8 + qint64(SampleIndex::layoutBuffers) * 8;
+        // Where each buffer starts in the snapshot: after the header (magic, stamp, journal
+        // length, buffer lengths), each padded to 8 bytes.
+        qint64 start = 8 + 4 * 8 + 8 + qint64(SampleIndex::layoutBuffers) * 8;
         std::vector<qint64> starts;
         for (const QByteArrayView buffer : index->layout()) {
             starts.push_back(start);
@@ -608,6 +612,149 @@ private Q_SLOTS:
                    b.second.normalized(QString::NormalizationForm_C).toUtf8();
         });
         QCOMPARE(entries(*full), expected);
+    }
+
+    // Live changes appended to the journal read back as the index they made, merged into one
+    // patch; a damaged last record costs that change alone, and a replaced index file drops
+    // the journal that extended the one before.
+    void journalReplaysLiveChanges_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("steps"); // added;removed;folders;trees, '#' between steps
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("stepsKept");
+        const QString drums = "R/A/kick 2.wav|R/B/kick 1.wav|R/B/snare.wav|R/B/Sub/hat.wav";
+        const QString pack = "R/P/one.wav;;R;R/P#R/P/two.wav;;R/P;#R/P/Deep/three.wav;;;R/P";
+        QTest::newRow("a pack unpacking") << drums << pack << "none" << 3;
+        QTest::newRow("added, then its tree deleted")
+            << drums << "R/B/Sub/tom.wav;;R/B/Sub;#;R/B;R;R/B"
+            << "none" << 2;
+        QTest::newRow("a folder emptied, then filled again")
+            << drums << ";R/B/kick 1.wav|R/B/snare.wav;R/B;#R/B/clap.wav;;R/B;"
+            << "none" << 2;
+        QTest::newRow("last record cut short") << drums << pack << "torn" << 2;
+        QTest::newRow("last record altered") << drums << pack << "altered" << 2;
+        QTest::newRow("index file replaced since") << drums << pack << "replaced" << 0;
+        QTest::newRow("journal removed") << drums << pack << "removed" << 0;
+    }
+    void journalReplaysLiveChanges()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, steps);
+        QFETCH(QString, damage);
+        QFETCH(int, stepsKept);
+        ModelFixture f;
+        for (const QString &file : before.split('|'))
+            f.touch(file);
+        const QStringList roots{f.path("R")};
+        const QString file = f.path("index.plist");
+        CancelFlag flag;
+        std::vector<std::shared_ptr<const SampleIndex>> states{
+            IndexBuilder::buildIndex(roots, flag)};
+        QVERIFY(IndexFile::write(*states.back(), file));
+        for (const QString &step : steps.split('#')) {
+            QList<QStringList> parts;
+            for (const QString &part : step.split(';'))
+                parts.append(part.isEmpty() ? QStringList() : part.split('|'));
+            for (const QString &added : parts[0])
+                f.touch(added);
+            for (const QString &gone : parts[1]) {
+                QFileInfo info(f.path(gone));
+                QVERIFY(info.isDir() ? QDir(info.filePath()).removeRecursively()
+                                     : QFile::remove(info.filePath()));
+            }
+            IndexJournal::Change change{absolute(f, parts[2]), absolute(f, parts[3]), nullptr};
+            change.replacement = IndexBuilder::buildPart(roots, change.folders, change.trees, flag);
+            states.push_back(
+                states.back()->patched(change.folders, change.trees, *change.replacement));
+            QVERIFY(IndexJournal::append(file, change));
+        }
+        QCOMPARE(entries(*states.back()), entries(*IndexBuilder::buildIndex(roots, flag)));
+
+        QFile journal(IndexJournal::filePathFor(file));
+        if (damage == "torn") {
+            QVERIFY(journal.resize(journal.size() - 3));
+        } else if (damage == "altered") {
+            QVERIFY(journal.open(QIODevice::ReadWrite));
+            QVERIFY(journal.seek(journal.size() - 5));
+            QVERIFY(journal.write("X") == 1);
+            journal.close();
+        } else if (damage == "replaced") {
+            QFile plist(file);
+            QVERIFY(plist.open(QIODevice::ReadWrite));
+            QVERIFY(plist.setFileTime(QDateTime::currentDateTime().addSecs(5),
+                                      QFileDevice::FileModificationTime));
+        } else if (damage == "removed") {
+            QVERIFY(journal.remove());
+        }
+        QCOMPARE(entries(*IndexFile::read(file)), entries(*states[size_t(stepsKept)]));
+        // The changes read once come from a snapshot that holds them from then on, mapped, and
+        // a change appended later still counts.
+        const auto again = IndexFile::read(file);
+        QCOMPARE(entries(*again), entries(*states[size_t(stepsKept)]));
+        quint64 covered = 0;
+        QCOMPARE(IndexSnapshot::read(file, &covered) != nullptr, damage != "replaced");
+        QCOMPARE(covered > 0, stepsKept > 0);
+        if (damage == "none") {
+            f.touch("R/A/late.wav");
+            IndexJournal::Change late{{f.path("R/A").toStdString()}, {}, nullptr};
+            late.replacement = IndexBuilder::buildPart(roots, late.folders, {}, flag);
+            QVERIFY(IndexJournal::append(file, late));
+            QCOMPARE(entries(*IndexFile::read(file)),
+                     entries(*IndexBuilder::buildIndex(roots, flag)));
+            states.push_back(IndexBuilder::buildIndex(roots, flag));
+        }
+        // Appending goes on after a damaged record only for a journal that still extends the
+        // file; a fresh write starts it again.
+        const IndexJournal::Change none{{}, {}, IndexBuilder::buildPart(roots, {}, {}, flag)};
+        QCOMPARE(IndexJournal::append(file, none), damage != "replaced" && damage != "removed");
+        QVERIFY(IndexFile::write(*states.back(), file));
+        QVERIFY(IndexJournal::append(file, none));
+        QCOMPARE(entries(*IndexFile::read(file)), entries(*states.back()));
+    }
+
+    // While a burst of changes lasts, the memory of a dropped buffer serves the next one of
+    // about its size; afterwards it goes back to the system, and buffers behave the same
+    // either way.
+    void buffersAreRecycledDuringBursts_data()
+    {
+        QTest::addColumn<size_t>("first");
+        QTest::addColumn<size_t>("second");
+        QTest::addColumn<bool>("reused");
+        QTest::newRow("same size") << size_t(3 << 20) << size_t(3 << 20) << true;
+        QTest::newRow("a little larger") << size_t(3 << 20) << size_t((3 << 20) + 4096) << true;
+        QTest::newRow("much smaller") << size_t(8 << 20) << size_t(2 << 20) << false;
+        QTest::newRow("much larger") << size_t(2 << 20) << size_t(8 << 20) << false;
+        QTest::newRow("small buffers") << size_t(4096) << size_t(4096) << false;
+    }
+    void buffersAreRecycledDuringBursts()
+    {
+        QFETCH(size_t, first);
+        QFETCH(size_t, second);
+        QFETCH(bool, reused);
+        const auto filled = [](size_t bytes, char value) {
+            IndexBuffer<char> buffer;
+            buffer.resize(bytes);
+            std::fill_n(buffer.mutableData(), bytes, value);
+            return buffer;
+        };
+        BufferPool::setKeeping(true);
+        const void *firstData = nullptr;
+        {
+            const IndexBuffer<char> buffer = filled(first, 'a');
+            firstData = buffer.data();
+        }
+        QCOMPARE(BufferPool::keptBytes() >= first, first >= BufferPool::largeBlock);
+        IndexBuffer<char> next = filled(second, 'b');
+        // The heap may hand a small block out again by itself.
+        if (first >= BufferPool::largeBlock)
+            QCOMPARE(next.data() == firstData, reused);
+        QVERIFY(std::all_of(next.begin(), next.end(), [](char c) { return c == 'b'; }));
+        next.resize(second + 10);
+        QCOMPARE(next.back(), '\0');
+        QCOMPARE(next[second - 1], 'b');
+        BufferPool::setKeeping(false);
+        QCOMPARE(BufferPool::keptBytes(), size_t(0));
     }
 
     // The search against a plain substring test of every name. Rows with filler names make the
