@@ -24,7 +24,7 @@ ticks() { awk '{print $14 + $15}' "/proc/$app/stat" 2>/dev/null || echo 0; }
 # modification time of the two, then what tells a whole write (the file's inode) and an append
 # (the journal's size) apart.
 stamp() {
-  stat -c '%.9Y %i %s' "$app_index" "$app_index.journal" 2>/dev/null |
+  { stat -c '%.9Y %i %s' "$app_index" "$app_index.journal" 2>/dev/null || true; } |
     awk '$1 > m { m = $1 } NR == 1 { inode = $2 } NR == 2 { size = $3 }
          END { if (NR == 0) print "none"; else print m, inode, size }'
 }
