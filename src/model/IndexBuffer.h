@@ -108,6 +108,9 @@ public:
         std::uninitialized_value_construct(m_data + std::min(before, count), m_data + count);
     }
 
+    // New elements are left as they are, for a caller that writes every one of them.
+    void resizeForOverwrite(size_t count) { resizeUninitialized(count); }
+
 private:
     static void copyBytes(T *to, const T *from, size_t count)
     {

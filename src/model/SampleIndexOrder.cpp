@@ -1,0 +1,476 @@
+// SPDX-FileCopyrightText: 2026 The Wavelark developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "SampleIndexOrder.h"
+
+#include "IndexBuffer.h"
+
+#include <QString>
+#include <QtEndian>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <optional>
+#include <thread>
+
+namespace {
+
+std::string composed(std::string_view text)
+{
+    const QByteArray nfc = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
+                               .normalized(QString::NormalizationForm_C)
+                               .toUtf8();
+    return std::string(nfc.constData(), static_cast<size_t>(nfc.size()));
+}
+
+// The first sixteen bytes, big-endian, so that most comparisons during the sort are integers.
+// A NUL pads a short name: folded names hold none, so the order stays that of the bytes.
+std::pair<quint64, quint64> prefixKey(std::string_view text)
+{
+    unsigned char bytes[16] = {};
+    std::memcpy(bytes, text.data(), std::min<size_t>(16, text.size()));
+    return {qFromBigEndian<quint64>(bytes), qFromBigEndian<quint64>(bytes + 8)};
+}
+
+// How far ahead reads at random positions ask for their memory.
+constexpr size_t prefetchDistance = 16;
+
+// While texts are gathered in the order `keys`: asks for the offsets of a text further ahead,
+// and for the text of one nearer, whose offsets should have arrived by now.
+void prefetchText(const IndexBuffer<char> &text, const IndexBuffer<quint32> &offsets,
+                  const std::vector<quint32> &keys, size_t rank)
+{
+    if (rank + 2 * prefetchDistance < keys.size())
+        __builtin_prefetch(&offsets[keys[rank + 2 * prefetchDistance]]);
+    if (rank + prefetchDistance < keys.size())
+        __builtin_prefetch(text.data() + offsets[keys[rank + prefetchDistance]]);
+}
+
+// Runs `work(0)` and `work(1)`, on two threads when there are many items to work on.
+template <typename Work> void onTwoThreads(size_t items, Work work)
+{
+    if (items < 65536) {
+        work(0);
+        work(1);
+        return;
+    }
+    std::thread helper([&] { work(0); });
+    work(1);
+    helper.join();
+}
+
+// The texts [offsets[k], offsets[k + 1]) of `text` for k in `keys`, in that order, into `out`
+// and `outOffsets`; the inputs are freed once copied.
+void gatherTexts(IndexBuffer<char> &text, IndexBuffer<quint32> &offsets,
+                 const std::vector<quint32> &keys, IndexBuffer<char> &out,
+                 IndexBuffer<quint32> &outOffsets)
+{
+    const size_t count = keys.size();
+    outOffsets.resizeForOverwrite(count + 1);
+    quint32 *ends = outOffsets.mutableData();
+    ends[0] = 0;
+    // The lengths first, read at random on two threads, then added up in order.
+    onTwoThreads(count, [&](int part) {
+        for (size_t rank = part * count / 2; rank < (part + 1) * count / 2; ++rank) {
+            if (rank + prefetchDistance < count)
+                __builtin_prefetch(&offsets[keys[rank + prefetchDistance]]);
+            ends[rank + 1] = offsets[keys[rank] + 1] - offsets[keys[rank]];
+        }
+    });
+    for (size_t rank = 0; rank < count; ++rank)
+        ends[rank + 1] += ends[rank];
+    out.resizeForOverwrite(ends[count]);
+    char *into = out.mutableData();
+    onTwoThreads(count, [&](int part) {
+        for (size_t rank = part * count / 2; rank < (part + 1) * count / 2; ++rank) {
+            prefetchText(text, offsets, keys, rank);
+            std::memcpy(into + ends[rank], text.data() + offsets[keys[rank]],
+                        ends[rank + 1] - ends[rank]);
+        }
+    });
+    text = {};
+    offsets = {};
+}
+
+// Sorts [first, last) on two threads when it is long: a half each, then one merge.
+template <typename Iterator, typename Less>
+void sortOnTwoThreads(Iterator first, Iterator last, Less less)
+{
+    if (last - first < 65536) {
+        std::sort(first, last, less);
+        return;
+    }
+    const Iterator middle = first + (last - first) / 2;
+    std::thread helper([&] { std::sort(first, middle, less); });
+    std::sort(middle, last, less);
+    helper.join();
+    std::inplace_merge(first, middle, last, less);
+}
+
+// Compares the concatenations of two lists of pieces byte by byte, without building them.
+int comparePieces(const std::string_view (&a)[3], const std::string_view (&b)[3])
+{
+    size_t ia = 0, ib = 0, oa = 0, ob = 0;
+    for (;;) {
+        while (ia < 3 && oa == a[ia].size()) {
+            ++ia;
+            oa = 0;
+        }
+        while (ib < 3 && ob == b[ib].size()) {
+            ++ib;
+            ob = 0;
+        }
+        if (ia == 3 || ib == 3)
+            return (ia == 3 ? 0 : 1) - (ib == 3 ? 0 : 1);
+        const size_t n = std::min(a[ia].size() - oa, b[ib].size() - ob);
+        if (const int c = std::memcmp(a[ia].data() + oa, b[ib].data() + ob, n))
+            return c;
+        oa += n;
+        ob += n;
+    }
+}
+
+} // namespace
+
+SampleIndex::Order::Order(const Storage &storage, Use use)
+    : m_storage(storage), m_lazy(use == Lookup)
+{
+    if (m_lazy)
+        return;
+    const size_t folders = storage.folderCount();
+    m_folders.resize(folders);
+    for (quint32 folder = 0; folder < folders; ++folder) {
+        const std::string_view path = storage.folderPath(folder);
+        if (mayCompose(path)) {
+            m_composed.push_back(std::make_unique<std::string>(composed(path)));
+            m_folders[folder] = *m_composed.back();
+        } else {
+            m_folders[folder] = path;
+        }
+    }
+
+    // Folders ranked by their path with its separator: two files of unrelated folders are
+    // then ordered by folder rank alone. The folders below one form a run right after it;
+    // only files of a folder and of one below it need their full paths compared.
+    std::vector<quint32> byPath(folders);
+    for (quint32 folder = 0; folder < folders; ++folder)
+        byPath[folder] = folder;
+    const auto keyOf = [this](quint32 folder, std::string_view(&key)[3]) {
+        key[0] = m_folders[folder];
+        key[1] = separatorAfter(m_folders[folder]);
+        key[2] = {};
+    };
+    std::sort(byPath.begin(), byPath.end(), [&](quint32 a, quint32 b) {
+        std::string_view left[3], right[3];
+        keyOf(a, left);
+        keyOf(b, right);
+        return comparePieces(left, right) < 0;
+    });
+    m_folderRank.resize(folders);
+    m_runEnd.resize(folders);
+    std::vector<std::pair<std::string, quint32>> open; // ancestors' keys and ranks
+    quint32 rank = 0;
+    for (size_t i = 0; i < folders; ++i) {
+        const quint32 folder = byPath[i];
+        std::string key(m_folders[folder]);
+        key.append(separatorAfter(m_folders[folder]));
+        if (i > 0 && !open.empty() && open.back().first == key) {
+            m_folderRank[folder] = rank; // the same path again: overlapping roots
+            continue;
+        }
+        rank = quint32(i);
+        while (!open.empty() && key.compare(0, open.back().first.size(), open.back().first) != 0) {
+            m_runEnd[open.back().second] = rank - 1;
+            open.pop_back();
+        }
+        m_folderRank[folder] = rank;
+        open.emplace_back(std::move(key), rank);
+    }
+    for (const auto &[key, ancestor] : open)
+        m_runEnd[ancestor] = quint32(folders - 1);
+}
+
+std::vector<quint32> SampleIndex::Order::sortedEntries() const
+{
+    const size_t count = m_storage.size();
+    // Distinct folded names, by hashing. Each of two threads owns the names of one parity of
+    // hash, so that neither waits for the other.
+    std::vector<quint32> hashes(count);
+    onTwoThreads(count, [&](int part) {
+        for (size_t entry = part * count / 2; entry < (part + 1) * count / 2; ++entry)
+            hashes[entry] = quint32(std::hash<std::string_view>()(m_storage.foldedName(entry)));
+    });
+    std::vector<quint32> nameIds(count);
+    std::vector<quint32> holders[2]; // per part and distinct name, its first entry
+    onTwoThreads(count, [&](int part) {
+        // Open addressing: the upper half of a slot is the name's hash, the lower its id + 1.
+        // The lowest bit of a hash picks the part, the next ones the slot.
+        const size_t names = size_t(std::count_if(
+            hashes.begin(), hashes.end(), [&](quint32 hash) { return int(hash & 1) == part; }));
+        std::vector<quint64> slots(std::bit_ceil(std::max<size_t>(64, 2 * names)));
+        const size_t mask = slots.size() - 1;
+        std::vector<quint32> &holder = holders[part];
+        // The slots are read at random, and so is the text of a name seen before: asking for
+        // a name's slot far ahead, for the offsets of the name it holds nearer, and for that
+        // name's text nearer still hides the waits.
+        const auto ahead = [&](size_t entry) -> std::optional<quint32> {
+            if (entry >= count || int(hashes[entry] & 1) != part)
+                return std::nullopt;
+            const quint64 held = slots[(hashes[entry] >> 1) & mask];
+            if (held == 0 || quint32(held >> 32) != hashes[entry])
+                return std::nullopt;
+            return holder[quint32(held) - 1];
+        };
+        for (size_t entry = 0; entry < count; ++entry) {
+            if (entry + 3 * prefetchDistance < count &&
+                int(hashes[entry + 3 * prefetchDistance] & 1) == part)
+                __builtin_prefetch(&slots[(hashes[entry + 3 * prefetchDistance] >> 1) & mask]);
+            if (const std::optional<quint32> held = ahead(entry + 2 * prefetchDistance))
+                __builtin_prefetch(&m_storage.foldedOffsets[*held]);
+            if (const std::optional<quint32> held = ahead(entry + prefetchDistance))
+                __builtin_prefetch(m_storage.folded.data() + m_storage.foldedOffsets[*held]);
+            const quint32 hash = hashes[entry];
+            if (int(hash & 1) != part)
+                continue;
+            const quint64 tag = quint64(hash) << 32;
+            for (size_t slot = (hash >> 1) & mask;; slot = (slot + 1) & mask) {
+                const quint64 held = slots[slot];
+                if (held == 0) {
+                    holder.push_back(quint32(entry));
+                    nameIds[entry] = quint32(holder.size() - 1);
+                    slots[slot] = tag | holder.size();
+                    break;
+                }
+                const quint32 id = quint32(held) - 1;
+                if ((held & ~quint64(0xFFFFFFFF)) == tag &&
+                    m_storage.foldedName(holder[id]) == m_storage.foldedName(entry)) {
+                    nameIds[entry] = id;
+                    break;
+                }
+            }
+        }
+    });
+    const quint32 oddFirst = quint32(holders[0].size());
+    for (size_t entry = 0; entry < count; ++entry)
+        nameIds[entry] += (hashes[entry] & 1) ? oddFirst : 0;
+    hashes = {};
+    std::vector<quint32> firstHolder = std::move(holders[0]);
+    firstHolder.insert(firstHolder.end(), holders[1].begin(), holders[1].end());
+    holders[1] = {};
+
+    std::vector<quint32> nameRanks(firstHolder.size());
+    {
+        struct NameKey
+        {
+            quint64 prefix;
+            quint64 more;
+            quint32 entry;
+            quint32 id;
+        };
+        std::vector<NameKey> names(firstHolder.size());
+        for (quint32 id = 0; id < names.size(); ++id) {
+            const auto [prefix, more] = prefixKey(m_storage.foldedName(firstHolder[id]));
+            names[id] = NameKey{prefix, more, firstHolder[id], id};
+        }
+        sortOnTwoThreads(names.begin(), names.end(), [this](const NameKey &a, const NameKey &b) {
+            if (a.prefix != b.prefix)
+                return a.prefix < b.prefix;
+            if (a.more != b.more)
+                return a.more < b.more;
+            const std::string_view left = m_storage.foldedName(a.entry);
+            const std::string_view right = m_storage.foldedName(b.entry);
+            return left.substr(std::min<size_t>(16, left.size())) <
+                   right.substr(std::min<size_t>(16, right.size()));
+        });
+        for (quint32 rank = 0; rank < names.size(); ++rank)
+            nameRanks[names[rank].id] = rank;
+    }
+
+    // Each entry as one integer: its name's rank, its folder's rank, then the entry itself,
+    // so that a sort of integers settles all but the runs of related folders. A library
+    // too large for 64 bits of that sorts pairs instead.
+    const int entryBits = std::bit_width(quint64(std::max<size_t>(1, count)));
+    const int folderBits = std::bit_width(quint64(std::max<size_t>(1, m_storage.folderCount())));
+    const int nameBits = std::bit_width(quint64(std::max<size_t>(1, firstHolder.size())));
+    std::vector<quint32> order(count);
+    const auto fixRuns = [&](auto nameOf, auto folderOf, auto entryOf, auto &keys) {
+        using Key = std::decay_t<decltype(keys[0])>;
+        const auto byPath = [&](const Key &a, const Key &b) {
+            const int c = compare(entryOf(a), *this, entryOf(b));
+            return c != 0 ? c < 0 : entryOf(a) < entryOf(b);
+        };
+        for (size_t first = 0; first < count;) {
+            const quint64 name = nameOf(keys[first]);
+            size_t last = first + 1;
+            bool related = false;
+            for (; last < count && nameOf(keys[last]) == name; ++last)
+                related = related || folderOf(keys[last]) <= m_runEnd[folderOf(keys[last - 1])];
+            if (related)
+                std::sort(keys.begin() + ptrdiff_t(first), keys.begin() + ptrdiff_t(last), byPath);
+            first = last;
+        }
+        for (size_t rank = 0; rank < count; ++rank)
+            order[rank] = entryOf(keys[rank]);
+    };
+    if (entryBits + folderBits + nameBits <= 64) {
+        std::vector<quint64> keys(count);
+        for (size_t entry = 0; entry < count; ++entry)
+            keys[entry] = (quint64(nameRanks[nameIds[entry]]) << (folderBits + entryBits)) |
+                          (quint64(m_folderRank[m_storage.entryFolder[entry]]) << entryBits) |
+                          entry;
+        nameIds = {};
+        nameRanks = {};
+        // Least significant digit first, eleven bits at a time, from the folder's rank up:
+        // the entries start in order.
+        std::vector<quint64> spare(count);
+        for (int shift = entryBits; shift < entryBits + folderBits + nameBits; shift += 11) {
+            std::array<size_t, 2049> starts{};
+            for (const quint64 key : keys)
+                ++starts[((key >> shift) & 2047) + 1];
+            for (size_t digit = 1; digit < starts.size(); ++digit)
+                starts[digit] += starts[digit - 1];
+            for (const quint64 key : keys)
+                spare[starts[(key >> shift) & 2047]++] = key;
+            keys.swap(spare);
+        }
+        spare = {};
+        const quint64 entryMask = (quint64(1) << entryBits) - 1;
+        const quint64 folderMask = (quint64(1) << folderBits) - 1;
+        fixRuns([&](quint64 key) { return key >> (folderBits + entryBits); },
+                [&](quint64 key) { return quint32((key >> entryBits) & folderMask); },
+                [&](quint64 key) { return quint32(key & entryMask); }, keys);
+    } else {
+        std::vector<std::pair<quint64, quint32>> keys(count);
+        for (size_t entry = 0; entry < count; ++entry)
+            keys[entry] = {quint64(nameRanks[nameIds[entry]]) << 32 |
+                               m_folderRank[m_storage.entryFolder[entry]],
+                           quint32(entry)};
+        nameIds = {};
+        nameRanks = {};
+        std::sort(keys.begin(), keys.end());
+        fixRuns([](const auto &key) { return key.first >> 32; },
+                [](const auto &key) { return quint32(key.first); },
+                [](const auto &key) { return key.second; }, keys);
+    }
+    return order;
+}
+
+int SampleIndex::Order::compare(size_t a, const Order &other, size_t b) const
+{
+    if (const int byName = m_storage.foldedName(a).compare(other.m_storage.foldedName(b)))
+        return byName;
+    if (&other == this && !m_lazy) {
+        const quint32 ra = m_folderRank[m_storage.entryFolder[a]];
+        const quint32 rb = m_folderRank[m_storage.entryFolder[b]];
+        if (ra == rb) {
+            if (const int byComposed = nameOf(a).compare(nameOf(b)))
+                return byComposed;
+            return compareBytes(a, other, b);
+        }
+        if (ra < rb ? rb > m_runEnd[ra] : ra > m_runEnd[rb])
+            return ra < rb ? -1 : 1;
+    }
+    std::string_view left[3], right[3];
+    pieces(a, left);
+    other.pieces(b, right);
+    if (const int byComposed = comparePieces(left, right))
+        return byComposed;
+    return compareBytes(a, other, b);
+}
+
+bool SampleIndex::Order::mayCompose(std::string_view text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0xCC)
+            continue;
+        if (byte == 0xEF && i + 1 < text.size() &&
+            static_cast<unsigned char>(text[i + 1]) >= 0xBC) {
+            ++i;
+            continue;
+        }
+        if (byte >= 0xC0)
+            return true;
+    }
+    return false;
+}
+
+std::string_view SampleIndex::Order::nameOf(size_t entry) const
+{
+    const std::string_view name = m_storage.name(entry);
+    if (!mayCompose(name))
+        return name;
+    auto it = m_composedNames.find(quint32(entry));
+    if (it == m_composedNames.end())
+        it = m_composedNames.emplace(quint32(entry), composed(name)).first;
+    return it->second;
+}
+
+std::string_view SampleIndex::Order::folderOf(size_t entry) const
+{
+    const quint32 id = m_storage.entryFolder[entry];
+    if (!m_lazy)
+        return m_folders[id];
+    const std::string_view path = m_storage.folderPath(id);
+    if (!mayCompose(path))
+        return path;
+    auto it = m_composedFolders.find(id);
+    if (it == m_composedFolders.end())
+        it = m_composedFolders.emplace(id, composed(path)).first;
+    return it->second;
+}
+
+int SampleIndex::Order::compareBytes(size_t a, const Order &other, size_t b) const
+{
+    std::string_view left[3], right[3];
+    rawPieces(a, left);
+    other.rawPieces(b, right);
+    return comparePieces(left, right);
+}
+
+void SampleIndex::Order::rawPieces(size_t entry, std::string_view (&out)[3]) const
+{
+    out[0] = m_storage.folderPath(m_storage.entryFolder[entry]);
+    out[1] = separatorAfter(out[0]);
+    out[2] = m_storage.name(entry);
+}
+
+void SampleIndex::Order::pieces(size_t entry, std::string_view (&out)[3]) const
+{
+    const std::string_view folder = folderOf(entry);
+    out[0] = folder;
+    out[1] = separatorAfter(folder);
+    out[2] = nameOf(entry);
+}
+
+void SampleIndex::Order::gather(Storage &in, const std::vector<quint32> &keys, Storage &out)
+{
+    const size_t count = keys.size();
+    out.folderPaths = std::move(in.folderPaths);
+    out.folderOffsets = std::move(in.folderOffsets);
+    out.entryFolder.resizeForOverwrite(count);
+    quint32 *folders = out.entryFolder.mutableData();
+    onTwoThreads(count, [&](int part) {
+        for (size_t rank = part * count / 2; rank < (part + 1) * count / 2; ++rank) {
+            if (rank + prefetchDistance < count)
+                __builtin_prefetch(&in.entryFolder[keys[rank + prefetchDistance]]);
+            folders[rank] = in.entryFolder[keys[rank]];
+        }
+    });
+    in.entryFolder = {};
+    if (!in.facts.empty()) {
+        out.facts.resize(count);
+        SoundFacts *facts = out.facts.mutableData();
+        for (size_t rank = 0; rank < count; ++rank)
+            facts[rank] = in.facts[keys[rank]];
+        in.facts = {};
+    }
+    gatherTexts(in.names, in.nameOffsets, keys, out.names, out.nameOffsets);
+    gatherTexts(in.folded, in.foldedOffsets, keys, out.folded, out.foldedOffsets);
+    in = Storage();
+}
+
+std::string_view SampleIndex::Order::separatorAfter(std::string_view folder)
+{
+    return folder.empty() || folder == "/" ? std::string_view() : std::string_view("/");
+}
