@@ -321,16 +321,27 @@ std::vector<quint32> SampleIndex::Order::sortedEntries() const
         nameIds = {};
         nameRanks = {};
         // Least significant digit first, eleven bits at a time, from the folder's rank up:
-        // the entries start in order.
+        // the entries start in order. Each half is counted and dealt out by a thread of its
+        // own; the first half's keys of a digit go before the second's, so each pass is stable.
         std::vector<quint64> spare(count);
         for (int shift = entryBits; shift < entryBits + folderBits + nameBits; shift += 11) {
-            std::array<size_t, 2049> starts{};
-            for (const quint64 key : keys)
-                ++starts[((key >> shift) & 2047) + 1];
-            for (size_t digit = 1; digit < starts.size(); ++digit)
-                starts[digit] += starts[digit - 1];
-            for (const quint64 key : keys)
-                spare[starts[(key >> shift) & 2047]++] = key;
+            std::array<std::array<size_t, 2048>, 2> starts{};
+            onTwoThreads(count, [&](int part) {
+                for (size_t i = part * count / 2; i < (part + 1) * count / 2; ++i)
+                    ++starts[size_t(part)][(keys[i] >> shift) & 2047];
+            });
+            size_t next = 0;
+            for (size_t digit = 0; digit < 2048; ++digit) {
+                const size_t first = starts[0][digit], second = starts[1][digit];
+                starts[0][digit] = next;
+                starts[1][digit] = next + first;
+                next += first + second;
+            }
+            onTwoThreads(count, [&](int part) {
+                std::array<size_t, 2048> &at = starts[size_t(part)];
+                for (size_t i = part * count / 2; i < (part + 1) * count / 2; ++i)
+                    spare[at[(keys[i] >> shift) & 2047]++] = keys[i];
+            });
             keys.swap(spare);
         }
         spare = {};
