@@ -15,6 +15,7 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <QThreadPool>
 
 #include <algorithm>
 
@@ -49,8 +50,11 @@ SampleLibrary::SampleLibrary(const QString &filePath, QObject *parent)
     m_burstTimer.setSingleShot(true);
     m_burstTimer.setInterval(burstEnd);
     connect(&m_burstTimer, &QTimer::timeout, this, [] {
-        BufferPool::setKeeping(false);
-        MemoryPolicy::releaseFreeMemory();
+        // Unmapping a hundred megabytes of kept blocks would cost the GUI thread a frame.
+        QThreadPool::globalInstance()->start([] {
+            BufferPool::setKeeping(false);
+            MemoryPolicy::releaseFreeMemory();
+        });
     });
     m_compactionTimer.setSingleShot(true);
     m_compactionTimer.setInterval(defaultCompactionDelay);
