@@ -120,30 +120,38 @@ private:
     void work()
     {
         Listing listing;
+        std::unique_lock lock(m_mutex);
         for (;;) {
-            Task task;
-            {
-                std::unique_lock lock(m_mutex);
-                m_wake.wait(lock, [this] { return !m_pending.empty() || m_busy == 0 || m_stop; });
-                if (m_pending.empty() || m_stop) {
-                    m_stop = true;
+            // A thread sleeps only while others may still find work; each folder found wakes
+            // at most one sleeper, so a walk of many small folders is not a storm of wake-ups.
+            while (m_pending.empty() && m_busy > 0 && !m_stop) {
+                ++m_idle;
+                m_wake.wait(lock);
+                --m_idle;
+            }
+            if (m_pending.empty() || m_stop) {
+                m_stop = true;
+                if (m_idle > 0)
                     m_wake.notify_all();
-                    return;
-                }
-                task = std::move(m_pending.back());
-                m_pending.pop_back();
-                ++m_busy;
+                return;
             }
+            Task task = std::move(m_pending.back());
+            m_pending.pop_back();
+            ++m_busy;
+            lock.unlock();
             const bool cancelled = !list(task, listing);
-            {
-                std::lock_guard lock(m_mutex);
-                --m_busy;
-                if (cancelled)
-                    m_stop = true;
-                for (auto it = listing.subfolders.rbegin(); it != listing.subfolders.rend(); ++it)
-                    m_pending.push_back({std::move(*it), true});
-            }
-            m_wake.notify_all();
+            lock.lock();
+            --m_busy;
+            if (cancelled)
+                m_stop = true;
+            const size_t found = listing.subfolders.size();
+            for (auto it = listing.subfolders.rbegin(); it != listing.subfolders.rend(); ++it)
+                m_pending.push_back({std::move(*it), true});
+            // This thread takes one of the folders itself; the rest go to sleepers.
+            for (size_t woken = 1; woken < found && woken <= size_t(m_idle); ++woken)
+                m_wake.notify_one();
+            if ((m_stop || (m_busy == 0 && m_pending.empty())) && m_idle > 0)
+                m_wake.notify_all();
         }
     }
 
@@ -232,6 +240,7 @@ private:
     std::condition_variable m_wake;
     std::vector<Task> m_pending;
     int m_busy = 0;
+    int m_idle = 0;
     bool m_stop = false;
     std::mutex m_builderMutex;
     SampleIndex::Builder m_builder;
