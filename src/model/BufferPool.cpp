@@ -3,6 +3,7 @@
 #include "BufferPool.h"
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -91,6 +92,27 @@ void BufferPool::deallocate(void *block, size_t bytes)
         }
     }
     ::munmap(start, length);
+}
+
+void *BufferPool::grow(void *block, size_t bytes, size_t newBytes, size_t kept)
+{
+    if (!block || bytes < largeBlock) {
+        void *grown = allocate(newBytes);
+        if (kept > 0)
+            std::memcpy(grown, block, kept);
+        deallocate(block, bytes);
+        return grown;
+    }
+    void *start = static_cast<char *>(block) - header;
+    const size_t length = *static_cast<const size_t *>(start);
+    if (header + newBytes <= length)
+        return block;
+    const size_t newLength = mappedLength(newBytes);
+    void *moved = ::mremap(start, length, newLength, MREMAP_MAYMOVE);
+    if (moved == MAP_FAILED)
+        throw std::bad_alloc();
+    *static_cast<size_t *>(moved) = newLength;
+    return static_cast<char *>(moved) + header;
 }
 
 void BufferPool::setKeeping(bool keeping)

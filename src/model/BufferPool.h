@@ -20,6 +20,10 @@ public:
 
     static void *allocate(size_t bytes);
     static void deallocate(void *block, size_t bytes);
+    // The block of `bytes` made to hold `newBytes` (more), its first `kept` bytes kept. A large
+    // block grows in place or has its pages moved by the system, not copied: a buffer that
+    // doubles while a walk fills it costs no copy of what it holds.
+    static void *grow(void *block, size_t bytes, size_t newBytes, size_t kept);
     // While keeping, freed large blocks wait for reuse; otherwise they go back to the system at
     // once, and turning it off hands back every block kept.
     static void setKeeping(bool keeping);

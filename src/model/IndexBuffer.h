@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string_view>
@@ -73,16 +74,15 @@ public:
     void push_back(const T &value) { append(&value, 1); }
     void append(const T *first, size_t count)
     {
-        // `first` may lie in this buffer: it is copied before the old memory goes.
+        // `first` may lie in this buffer, which may move as it grows.
         const size_t at = m_size;
         if (m_mapping || at + count > m_capacity) {
-            IndexBuffer grown;
-            grown.allocate(std::max(at + count, m_mapping ? at + count : 2 * m_capacity));
-            copyBytes(grown.m_data, m_data, at);
-            copyBytes(grown.m_data + at, first, count);
-            grown.m_size = at + count;
-            swap(grown);
-            return;
+            const std::less<const T *> before;
+            const bool inside = !before(first, m_data) && before(first, m_data + m_size);
+            const size_t offset = inside ? size_t(first - m_data) : 0;
+            own(std::max(at + count, m_mapping ? at + count : 2 * m_capacity));
+            if (inside)
+                first = m_data + offset;
         }
         copyBytes(m_data + at, first, count);
         m_size = at + count;
@@ -143,6 +143,12 @@ private:
         if (!m_mapping && capacity <= m_capacity)
             return;
         const size_t kept = std::min(m_size, capacity);
+        if (!m_mapping && m_data) {
+            m_data = static_cast<T *>(BufferPool::grow(m_data, m_capacity * sizeof(T),
+                                                       capacity * sizeof(T), kept * sizeof(T)));
+            m_capacity = capacity;
+            return;
+        }
         IndexBuffer grown;
         grown.allocate(capacity);
         copyBytes(grown.m_data, m_data, kept);

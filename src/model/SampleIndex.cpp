@@ -137,7 +137,7 @@ std::shared_ptr<SampleIndex> SampleIndex::Builder::finish()
     if (!in.facts.empty())
         in.facts.resize(count);
 
-    std::vector<quint32> keys;
+    std::vector<quint32> places;
     {
         const Order order(in, Order::Checking);
         bool sorted = true;
@@ -149,10 +149,10 @@ std::shared_ptr<SampleIndex> SampleIndex::Builder::finish()
             in = Storage();
             return index;
         }
-        keys = order.sortedEntries();
+        places = order.places();
     }
 
-    Order::gather(in, keys, index->m_data);
+    Order::gather(in, places, index->m_data);
     return index;
 }
 

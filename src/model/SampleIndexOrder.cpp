@@ -35,17 +35,6 @@ std::pair<quint64, quint64> prefixKey(std::string_view text)
 // How far ahead reads at random positions ask for their memory.
 constexpr size_t prefetchDistance = 16;
 
-// While texts are gathered in the order `keys`: asks for the offsets of a text further ahead,
-// and for the text of one nearer, whose offsets should have arrived by now.
-void prefetchText(const IndexBuffer<char> &text, const IndexBuffer<quint32> &offsets,
-                  const std::vector<quint32> &keys, size_t rank)
-{
-    if (rank + 2 * prefetchDistance < keys.size())
-        __builtin_prefetch(&offsets[keys[rank + 2 * prefetchDistance]]);
-    if (rank + prefetchDistance < keys.size())
-        __builtin_prefetch(text.data() + offsets[keys[rank + prefetchDistance]]);
-}
-
 // Runs `work(0)` and `work(1)`, on two threads when there are many items to work on.
 template <typename Work> void onTwoThreads(size_t items, Work work)
 {
@@ -59,33 +48,32 @@ template <typename Work> void onTwoThreads(size_t items, Work work)
     helper.join();
 }
 
-// The texts [offsets[k], offsets[k + 1]) of `text` for k in `keys`, in that order, into `out`
-// and `outOffsets`; the inputs are freed once copied.
-void gatherTexts(IndexBuffer<char> &text, IndexBuffer<quint32> &offsets,
-                 const std::vector<quint32> &keys, IndexBuffer<char> &out,
-                 IndexBuffer<quint32> &outOffsets)
+// The texts [offsets[k], offsets[k + 1]) of `text` for each entry k, into `out` and
+// `outOffsets` at its place; the inputs are freed once copied. The texts are read in order and
+// written at random: writes need not wait on memory, as reads at random would.
+void placeTexts(IndexBuffer<char> &text, IndexBuffer<quint32> &offsets,
+                const std::vector<quint32> &places, IndexBuffer<char> &out,
+                IndexBuffer<quint32> &outOffsets)
 {
-    const size_t count = keys.size();
+    const size_t count = places.size();
     outOffsets.resizeForOverwrite(count + 1);
     quint32 *ends = outOffsets.mutableData();
     ends[0] = 0;
-    // The lengths first, read at random on two threads, then added up in order.
+    // The lengths first, then added up in order.
     onTwoThreads(count, [&](int part) {
-        for (size_t rank = part * count / 2; rank < (part + 1) * count / 2; ++rank) {
-            if (rank + prefetchDistance < count)
-                __builtin_prefetch(&offsets[keys[rank + prefetchDistance]]);
-            ends[rank + 1] = offsets[keys[rank] + 1] - offsets[keys[rank]];
-        }
+        for (size_t entry = part * count / 2; entry < (part + 1) * count / 2; ++entry)
+            ends[places[entry] + 1] = offsets[entry + 1] - offsets[entry];
     });
-    for (size_t rank = 0; rank < count; ++rank)
-        ends[rank + 1] += ends[rank];
+    for (size_t place = 0; place < count; ++place)
+        ends[place + 1] += ends[place];
     out.resizeForOverwrite(ends[count]);
     char *into = out.mutableData();
     onTwoThreads(count, [&](int part) {
-        for (size_t rank = part * count / 2; rank < (part + 1) * count / 2; ++rank) {
-            prefetchText(text, offsets, keys, rank);
-            std::memcpy(into + ends[rank], text.data() + offsets[keys[rank]],
-                        ends[rank + 1] - ends[rank]);
+        for (size_t entry = part * count / 2; entry < (part + 1) * count / 2; ++entry) {
+            if (entry + prefetchDistance < count)
+                __builtin_prefetch(into + ends[places[entry + prefetchDistance]], 1);
+            std::memcpy(into + ends[places[entry]], text.data() + offsets[entry],
+                        offsets[entry + 1] - offsets[entry]);
         }
     });
     text = {};
@@ -190,7 +178,7 @@ SampleIndex::Order::Order(const Storage &storage, Use use)
         m_runEnd[ancestor] = quint32(folders - 1);
 }
 
-std::vector<quint32> SampleIndex::Order::sortedEntries() const
+std::vector<quint32> SampleIndex::Order::places() const
 {
     const size_t count = m_storage.size();
     // Distinct folded names, by hashing. Each of two threads owns the names of one parity of
@@ -292,7 +280,7 @@ std::vector<quint32> SampleIndex::Order::sortedEntries() const
     const int entryBits = std::bit_width(quint64(std::max<size_t>(1, count)));
     const int folderBits = std::bit_width(quint64(std::max<size_t>(1, m_storage.folderCount())));
     const int nameBits = std::bit_width(quint64(std::max<size_t>(1, firstHolder.size())));
-    std::vector<quint32> order(count);
+    std::vector<quint32> places(count);
     const auto fixRuns = [&](auto nameOf, auto folderOf, auto entryOf, auto &keys) {
         using Key = std::decay_t<decltype(keys[0])>;
         const auto byPath = [&](const Key &a, const Key &b) {
@@ -309,8 +297,8 @@ std::vector<quint32> SampleIndex::Order::sortedEntries() const
                 std::sort(keys.begin() + ptrdiff_t(first), keys.begin() + ptrdiff_t(last), byPath);
             first = last;
         }
-        for (size_t rank = 0; rank < count; ++rank)
-            order[rank] = entryOf(keys[rank]);
+        for (size_t place = 0; place < count; ++place)
+            places[entryOf(keys[place])] = quint32(place);
     };
     if (entryBits + folderBits + nameBits <= 64) {
         std::vector<quint64> keys(count);
@@ -363,7 +351,7 @@ std::vector<quint32> SampleIndex::Order::sortedEntries() const
                 [](const auto &key) { return quint32(key.first); },
                 [](const auto &key) { return key.second; }, keys);
     }
-    return order;
+    return places;
 }
 
 int SampleIndex::Order::compare(size_t a, const Order &other, size_t b) const
@@ -454,30 +442,27 @@ void SampleIndex::Order::pieces(size_t entry, std::string_view (&out)[3]) const
     out[2] = nameOf(entry);
 }
 
-void SampleIndex::Order::gather(Storage &in, const std::vector<quint32> &keys, Storage &out)
+void SampleIndex::Order::gather(Storage &in, const std::vector<quint32> &places, Storage &out)
 {
-    const size_t count = keys.size();
+    const size_t count = places.size();
     out.folderPaths = std::move(in.folderPaths);
     out.folderOffsets = std::move(in.folderOffsets);
     out.entryFolder.resizeForOverwrite(count);
     quint32 *folders = out.entryFolder.mutableData();
     onTwoThreads(count, [&](int part) {
-        for (size_t rank = part * count / 2; rank < (part + 1) * count / 2; ++rank) {
-            if (rank + prefetchDistance < count)
-                __builtin_prefetch(&in.entryFolder[keys[rank + prefetchDistance]]);
-            folders[rank] = in.entryFolder[keys[rank]];
-        }
+        for (size_t entry = part * count / 2; entry < (part + 1) * count / 2; ++entry)
+            folders[places[entry]] = in.entryFolder[entry];
     });
     in.entryFolder = {};
     if (!in.facts.empty()) {
         out.facts.resize(count);
         SoundFacts *facts = out.facts.mutableData();
-        for (size_t rank = 0; rank < count; ++rank)
-            facts[rank] = in.facts[keys[rank]];
+        for (size_t entry = 0; entry < count; ++entry)
+            facts[places[entry]] = in.facts[entry];
         in.facts = {};
     }
-    gatherTexts(in.names, in.nameOffsets, keys, out.names, out.nameOffsets);
-    gatherTexts(in.folded, in.foldedOffsets, keys, out.folded, out.foldedOffsets);
+    placeTexts(in.names, in.nameOffsets, places, out.names, out.nameOffsets);
+    placeTexts(in.folded, in.foldedOffsets, places, out.folded, out.foldedOffsets);
     in = Storage();
 }
 

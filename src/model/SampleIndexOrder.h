@@ -26,17 +26,17 @@ public:
 
     Order(const Storage &storage, Use use);
 
-    // Every entry, in this order. The same sample name recurs in many packs, so each distinct
-    // folded name is sorted once; entries are then sorted by two integers, the rank of their
-    // name and that of their folder, and only runs with a folder and one below it (or the same
-    // folder twice) are sorted again by full paths.
-    std::vector<quint32> sortedEntries() const;
+    // Each entry's place in this order. The same sample name recurs in many packs, so each
+    // distinct folded name is sorted once; entries are then sorted by two integers, the rank of
+    // their name and that of their folder, and only runs with a folder and one below it (or the
+    // same folder twice) are sorted again by full paths.
+    std::vector<quint32> places() const;
 
     int compare(size_t a, const Order &other, size_t b) const;
 
-    // `in`'s entries in the order `keys` (from sortedEntries()) into the empty `out`, one buffer
-    // at a time, each freed once copied, so that the peak stays near one index.
-    static void gather(Storage &in, const std::vector<quint32> &keys, Storage &out);
+    // `in`'s entries at their `places` (from places()) into the empty `out`, one buffer at a
+    // time, each freed once copied, so that the peak stays near one index.
+    static void gather(Storage &in, const std::vector<quint32> &places, Storage &out);
     // The separator between a folder and a name in a full path.
     static std::string_view separatorAfter(std::string_view folder);
 

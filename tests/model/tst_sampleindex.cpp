@@ -757,6 +757,61 @@ private Q_SLOTS:
         QCOMPARE(BufferPool::keptBytes(), size_t(0));
     }
 
+    // A buffer grows by appends, its own bytes among them, across the size where blocks start
+    // to be moved by the system rather than copied; what it held must survive every move.
+    void buffersGrowKeepingWhatTheyHold_data()
+    {
+        QTest::addColumn<size_t>("start");
+        QTest::addColumn<size_t>("appended");
+        QTest::addColumn<bool>("fromItself");
+        QTest::addColumn<bool>("keeping");
+        // In elements of four bytes: a mebibyte is the smallest large block.
+        const size_t mib = (size_t(1) << 20) / sizeof(quint32);
+        QTest::newRow("small, doubling") << size_t(1000) << size_t(1000) << false << false;
+        QTest::newRow("small to large") << mib / 2 << mib << false << false;
+        QTest::newRow("large, within its block") << 2 * mib << size_t(4096) << false << false;
+        QTest::newRow("large, past its block") << 3 * mib << 5 * mib << false << false;
+        QTest::newRow("its own bytes, small to large") << mib - 16 << mib - 16 << true << false;
+        QTest::newRow("its own bytes, large") << 3 * mib << 3 * mib << true << false;
+        QTest::newRow("its own bytes, during a burst") << 3 * mib << 3 * mib << true << true;
+    }
+    void buffersGrowKeepingWhatTheyHold()
+    {
+        QFETCH(size_t, start);
+        QFETCH(size_t, appended);
+        QFETCH(bool, fromItself);
+        QFETCH(bool, keeping);
+        BufferPool::setKeeping(keeping);
+        const auto valueAt = [](size_t i) { return quint32(i * 2654435761u); };
+        IndexBuffer<quint32> buffer;
+        for (size_t i = 0; i < start; ++i)
+            buffer.push_back(valueAt(i));
+        if (fromItself) {
+            buffer.append(buffer.data(), appended);
+        } else {
+            std::vector<quint32> more(appended);
+            for (size_t i = 0; i < appended; ++i)
+                more[i] = valueAt(start + i);
+            buffer.append(more.data(), more.size());
+        }
+        QCOMPARE(buffer.size(), start + appended);
+        size_t wrong = 0;
+        for (size_t i = 0; i < buffer.size(); ++i) {
+            const size_t from = fromItself && i >= start ? i - start : i;
+            wrong += buffer[i] != valueAt(from);
+        }
+        QCOMPARE(wrong, size_t(0));
+        // A copy is a buffer of its own, and grows apart from the original.
+        IndexBuffer<quint32> copy = buffer;
+        copy.push_back(7);
+        QCOMPARE(copy.size(), buffer.size() + 1);
+        QCOMPARE(copy[buffer.size() - 1], buffer.back());
+        buffer = {};
+        copy = {};
+        BufferPool::setKeeping(false);
+        QCOMPARE(BufferPool::keptBytes(), size_t(0));
+    }
+
     // The search against a plain substring test of every name. Rows with filler names make the
     // buffer large enough for two threads; the names of a row land at its start, its end or
     // around the entry where the threads part.
