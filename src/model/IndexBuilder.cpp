@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include <dirent.h>
@@ -89,15 +90,22 @@ public:
 
     SampleIndex::Builder run()
     {
+        // Each thread fills a builder of its own, joined at the end: a shared one would have
+        // the threads wait on each other's copying.
+        std::vector<SampleIndex::Builder> parts(walkingThreads);
         if (!m_pending.empty()) {
             std::vector<std::thread> helpers;
             for (int i = 1; i < walkingThreads; ++i)
-                helpers.emplace_back([this] { work(); });
-            work();
+                helpers.emplace_back([this, &parts, i] { work(parts[size_t(i)]); });
+            work(parts[0]);
             for (std::thread &helper : helpers)
                 helper.join();
         }
-        return std::move(m_builder);
+        for (size_t i = 1; i < parts.size(); ++i) {
+            parts[0].adjoin(parts[i]);
+            parts[i] = SampleIndex::Builder();
+        }
+        return std::move(parts[0]);
     }
 
 private:
@@ -109,15 +117,13 @@ private:
     struct Listing
     {
         std::vector<std::string> subfolders;
-        std::string names;
         std::string folded;
-        std::vector<std::pair<quint32, quint32>> ends; // per entry: end in names, end in folded
         std::vector<char> buffer = std::vector<char>(64 * 1024);
         std::string scratch;
         quint64 counter = 0;
     };
 
-    void work()
+    void work(SampleIndex::Builder &builder)
     {
         Listing listing;
         std::unique_lock lock(m_mutex);
@@ -139,7 +145,7 @@ private:
             m_pending.pop_back();
             ++m_busy;
             lock.unlock();
-            const bool cancelled = !list(task, listing);
+            const bool cancelled = !list(task, listing, builder);
             lock.lock();
             --m_busy;
             if (cancelled)
@@ -156,12 +162,11 @@ private:
     }
 
     // Returns false once cancelled.
-    bool list(const Task &task, Listing &listing)
+    bool list(const Task &task, Listing &listing, SampleIndex::Builder &builder)
     {
         listing.subfolders.clear();
-        listing.names.clear();
-        listing.folded.clear();
-        listing.ends.clear();
+        // The folder joins the index with its first audio file.
+        std::optional<quint32> folder;
         const int fd = ::open(task.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
             return true;
@@ -202,36 +207,24 @@ private:
                 }
                 if (type != DT_REG || !isAudioName(nameView))
                     continue;
-                if (isCarriedAsIs(nameView)) {
-                    listing.names.append(nameView);
-                    foldUtf8(nameView, listing.folded);
-                } else {
+                if (!folder) {
+                    folder = builder.addFolder(
+                        isCarriedAsIs(task.path) ? task.path : FilePaths::escapedUtf8(task.path));
+                }
+                std::string_view carried = nameView;
+                if (!isCarriedAsIs(nameView)) {
                     // Names that are not UTF-8 keep their bytes, so the file opens again by them.
                     listing.scratch = FilePaths::escapedUtf8(nameView);
-                    listing.names.append(listing.scratch);
-                    foldUtf8(listing.scratch, listing.folded);
+                    carried = listing.scratch;
                 }
-                listing.ends.emplace_back(quint32(listing.names.size()),
-                                          quint32(listing.folded.size()));
+                listing.folded.clear();
+                foldUtf8(carried, listing.folded);
+                builder.append(*folder, carried, listing.folded);
             }
             if (cancelled)
                 break;
         }
         ::close(fd);
-        if (!listing.ends.empty()) {
-            const std::string folder =
-                isCarriedAsIs(task.path) ? task.path : FilePaths::escapedUtf8(task.path);
-            std::lock_guard lock(m_builderMutex);
-            const quint32 id = m_builder.addFolder(folder);
-            quint32 name = 0, folded = 0;
-            for (const auto &[nameEnd, foldedEnd] : listing.ends) {
-                m_builder.append(
-                    id, std::string_view(listing.names).substr(name, nameEnd - name),
-                    std::string_view(listing.folded).substr(folded, foldedEnd - folded));
-                name = nameEnd;
-                folded = foldedEnd;
-            }
-        }
         return !cancelled;
     }
 
@@ -242,8 +235,6 @@ private:
     int m_busy = 0;
     int m_idle = 0;
     bool m_stop = false;
-    std::mutex m_builderMutex;
-    SampleIndex::Builder m_builder;
 };
 
 std::string localPath(const QString &path)

@@ -55,6 +55,44 @@ void SampleIndex::Storage::reserve(size_t entries, size_t nameBytes)
     foldedOffsets.reserve(entries + 1);
 }
 
+void SampleIndex::Storage::adjoin(const Storage &from)
+{
+    const size_t before = size(), entries = from.size();
+    if (!from.facts.empty() || !facts.empty()) {
+        facts.resize(before);
+        facts.append(from.facts.data(), from.facts.size());
+        facts.resize(before + entries);
+    }
+    if (folderPaths.size() + from.folderPaths.size() > bufferLimit ||
+        names.size() + from.names.size() > bufferLimit ||
+        folded.size() + from.folded.size() > bufferLimit || before + entries >= bufferLimit - 1) {
+        // Past the limits: entry by entry, as many as fit.
+        std::vector<quint32> ids(from.folderCount());
+        for (quint32 folder = 0; folder < ids.size(); ++folder)
+            ids[folder] = addFolder(from.folderPath(folder));
+        for (size_t entry = 0; entry < entries; ++entry)
+            append(ids[from.entryFolder[entry]], from.name(entry), from.foldedName(entry));
+        if (!facts.empty())
+            facts.resize(size());
+        return;
+    }
+    const auto shifted = [](IndexBuffer<quint32> &to, const quint32 *first, size_t count,
+                            quint32 by) {
+        const size_t at = to.size();
+        to.resizeForOverwrite(at + count);
+        std::transform(first, first + count, to.mutableData() + at,
+                       [by](quint32 value) { return value + by; });
+    };
+    shifted(entryFolder, from.entryFolder.data(), entries, quint32(folderCount()));
+    shifted(folderOffsets, from.folderOffsets.data() + 1, from.folderCount(),
+            quint32(folderPaths.size()));
+    folderPaths.append(from.folderPaths.data(), from.folderPaths.size());
+    shifted(nameOffsets, from.nameOffsets.data() + 1, entries, quint32(names.size()));
+    names.append(from.names.data(), from.names.size());
+    shifted(foldedOffsets, from.foldedOffsets.data() + 1, entries, quint32(folded.size()));
+    folded.append(from.folded.data(), from.folded.size());
+}
+
 size_t SampleIndex::Storage::memoryUsage() const
 {
     return folderPaths.ownedBytes() + names.ownedBytes() + folded.ownedBytes() +

@@ -59,6 +59,7 @@ class SampleIndex final
         quint32 addFolder(std::string_view path);
         bool append(quint32 folder, std::string_view name, std::string_view foldedName);
         void reserve(size_t entries, size_t nameBytes);
+        void adjoin(const Storage &from);
         size_t memoryUsage() const;
     };
 
@@ -81,6 +82,9 @@ public:
         void append(std::string_view path, std::string_view folded, const SoundFacts &facts);
         // Appends the entries of `other`, whose folders join this builder's.
         void append(const Builder &other);
+        // Appends the entries of `other`, whose folders are none of this builder's, buffer by
+        // buffer: the parts of a walk listed apart.
+        void adjoin(const Builder &other) { m_storage.adjoin(other.m_storage); }
         size_t size() const { return m_storage.size(); }
         std::shared_ptr<SampleIndex> finish();
 

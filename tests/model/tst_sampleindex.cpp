@@ -757,6 +757,61 @@ private Q_SLOTS:
         QCOMPARE(BufferPool::keptBytes(), size_t(0));
     }
 
+    // A walk's threads fill builders apart; joined, they make the index one builder would.
+    void partsJoinAsOneBuilder_data()
+    {
+        QTest::addColumn<int>("firstFiles");
+        QTest::addColumn<int>("secondFiles");
+        QTest::addColumn<bool>("facts");
+        QTest::newRow("both hold files") << 40 << 60 << false;
+        QTest::newRow("the first is empty") << 0 << 30 << false;
+        QTest::newRow("the second is empty") << 30 << 0 << false;
+        QTest::newRow("large parts") << 150000 << 120000 << false;
+        QTest::newRow("with the facts of an index file") << 40 << 60 << true;
+    }
+    void partsJoinAsOneBuilder()
+    {
+        QFETCH(int, firstFiles);
+        QFETCH(int, secondFiles);
+        QFETCH(bool, facts);
+        SampleIndex::Builder first, second, whole;
+        // Each part lists folders of its own; names recur across them, as packs' names do.
+        const auto fill = [&](SampleIndex::Builder &part, const char *root, int files) {
+            std::optional<quint32> folder;
+            for (int i = 0; i < files; ++i) {
+                const std::string folderPath = std::string(root) + "/F" + std::to_string(i / 7);
+                const std::string name = "Kick " + std::to_string(i % 11) + ".wav";
+                const std::string folded = fold(QString::fromStdString(name)).toStdString();
+                if (i % 7 == 0)
+                    folder = part.addFolder(folderPath);
+                const SoundFacts heard =
+                    SoundFacts::analysed(90 + i % 50, 1, -12, -1, SoundFacts::Kind::OneShot);
+                if (facts) {
+                    part.append(folderPath + "/" + name, folded, heard);
+                    whole.append(folderPath + "/" + name, folded, heard);
+                } else {
+                    part.append(*folder, name, folded);
+                    whole.append(folderPath + "/" + name, folded);
+                }
+            }
+        };
+        fill(first, "/A", firstFiles);
+        fill(second, "/B", secondFiles);
+        first.adjoin(second);
+        QCOMPARE(first.size(), size_t(firstFiles + secondFiles));
+        const auto joined = first.finish();
+        const auto expected = whole.finish();
+        QCOMPARE(joined->size(), expected->size());
+        QCOMPARE(joined->hasStoredFacts(), facts);
+        size_t differing = 0;
+        for (size_t entry = 0; entry < joined->size(); ++entry) {
+            differing += joined->path(entry) != expected->path(entry) ||
+                         joined->folded(entry) != expected->folded(entry) ||
+                         !(joined->storedFacts(entry) == expected->storedFacts(entry));
+        }
+        QCOMPARE(differing, size_t(0));
+    }
+
     // A buffer grows by appends, its own bytes among them, across the size where blocks start
     // to be moved by the system rather than copied; what it held must survive every move.
     void buffersGrowKeepingWhatTheyHold_data()
