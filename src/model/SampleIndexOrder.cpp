@@ -69,10 +69,16 @@ void placeTexts(IndexBuffer<char> &text, IndexBuffer<quint32> &offsets,
     out.resizeForOverwrite(ends[count]);
     char *into = out.mutableData();
     onTwoThreads(count, [&](int part) {
-        for (size_t entry = part * count / 2; entry < (part + 1) * count / 2; ++entry) {
-            if (entry + prefetchDistance < count)
-                __builtin_prefetch(into + ends[places[entry + prefetchDistance]], 1);
-            std::memcpy(into + ends[places[entry]], text.data() + offsets[entry],
+        // Where each text goes, first, in a loop of loads that do not wait on each other; the
+        // copies then ask for their destinations ahead.
+        const size_t first = part * count / 2, last = (part + 1) * count / 2;
+        std::vector<quint32> at(last - first);
+        for (size_t entry = first; entry < last; ++entry)
+            at[entry - first] = ends[places[entry]];
+        for (size_t entry = first; entry < last; ++entry) {
+            if (entry + prefetchDistance < last)
+                __builtin_prefetch(into + at[entry + prefetchDistance - first], 1);
+            std::memcpy(into + at[entry - first], text.data() + offsets[entry],
                         offsets[entry + 1] - offsets[entry]);
         }
     });
@@ -181,67 +187,102 @@ SampleIndex::Order::Order(const Storage &storage, Use use)
 std::vector<quint32> SampleIndex::Order::places() const
 {
     const size_t count = m_storage.size();
-    // Distinct folded names, by hashing. Each of two threads owns the names of one parity of
-    // hash, so that neither waits for the other.
-    std::vector<quint32> hashes(count);
-    onTwoThreads(count, [&](int part) {
-        for (size_t entry = part * count / 2; entry < (part + 1) * count / 2; ++entry)
-            hashes[entry] = quint32(std::hash<std::string_view>()(m_storage.foldedName(entry)));
+    // Distinct folded names, by hashing. The lowest bit of a name's hash picks which of two
+    // threads owns it, so that neither waits for the other; each gets its entries in order.
+    struct Hashed
+    {
+        quint32 entry;
+        quint32 hash;
+    };
+    struct Run
+    {
+        std::unique_ptr<Hashed[]> items;
+        size_t size = 0;
+    };
+    Run byHalf[2][2]; // by half of the entries, then by owner
+    onTwoThreads(count, [&](int half) {
+        const size_t first = half * count / 2, last = (half + 1) * count / 2;
+        Run(&runs)[2] = byHalf[half];
+        for (Run &run : runs)
+            run.items.reset(new Hashed[last - first]);
+        // Written to both, counted in the owner's: no branch to mispredict.
+        for (size_t entry = first; entry < last; ++entry) {
+            const quint32 hash =
+                quint32(std::hash<std::string_view>()(m_storage.foldedName(entry)));
+            const Hashed item{quint32(entry), hash};
+            runs[0].items[runs[0].size] = item;
+            runs[1].items[runs[1].size] = item;
+            ++runs[hash & 1].size;
+        }
     });
     std::vector<quint32> nameIds(count);
     std::vector<quint32> holders[2]; // per part and distinct name, its first entry
+    Run owners[2];
     onTwoThreads(count, [&](int part) {
-        // Open addressing: the upper half of a slot is the name's hash, the lower its id + 1.
-        // The lowest bit of a hash picks the part, the next ones the slot.
-        const size_t names = size_t(std::count_if(
-            hashes.begin(), hashes.end(), [&](quint32 hash) { return int(hash & 1) == part; }));
-        std::vector<quint64> slots(std::bit_ceil(std::max<size_t>(64, 2 * names)));
-        const size_t mask = slots.size() - 1;
+        const Run &early = byHalf[0][part], &late = byHalf[1][part];
+        Run &mine = owners[part];
+        mine.size = early.size + late.size;
+        mine.items.reset(new Hashed[mine.size]);
+        std::copy_n(early.items.get(), early.size, mine.items.get());
+        std::copy_n(late.items.get(), late.size, mine.items.get() + early.size);
+        byHalf[0][part] = {};
+        byHalf[1][part] = {};
+        const size_t owned = mine.size;
         std::vector<quint32> &holder = holders[part];
-        // The slots are read at random, and so is the text of a name seen before: asking for
-        // a name's slot far ahead, for the offsets of the name it holds nearer, and for that
-        // name's text nearer still hides the waits.
-        const auto ahead = [&](size_t entry) -> std::optional<quint32> {
-            if (entry >= count || int(hashes[entry] & 1) != part)
-                return std::nullopt;
-            const quint64 held = slots[(hashes[entry] >> 1) & mask];
-            if (held == 0 || quint32(held >> 32) != hashes[entry])
-                return std::nullopt;
-            return holder[quint32(held) - 1];
-        };
-        for (size_t entry = 0; entry < count; ++entry) {
-            if (entry + 3 * prefetchDistance < count &&
-                int(hashes[entry + 3 * prefetchDistance] & 1) == part)
-                __builtin_prefetch(&slots[(hashes[entry + 3 * prefetchDistance] >> 1) & mask]);
-            if (const std::optional<quint32> held = ahead(entry + 2 * prefetchDistance))
-                __builtin_prefetch(&m_storage.foldedOffsets[*held]);
-            if (const std::optional<quint32> held = ahead(entry + prefetchDistance))
-                __builtin_prefetch(m_storage.folded.data() + m_storage.foldedOffsets[*held]);
-            const quint32 hash = hashes[entry];
-            if (int(hash & 1) != part)
-                continue;
-            const quint64 tag = quint64(hash) << 32;
-            for (size_t slot = (hash >> 1) & mask;; slot = (slot + 1) & mask) {
-                const quint64 held = slots[slot];
-                if (held == 0) {
-                    holder.push_back(quint32(entry));
-                    nameIds[entry] = quint32(holder.size() - 1);
-                    slots[slot] = tag | holder.size();
-                    break;
-                }
-                const quint32 id = quint32(held) - 1;
-                if ((held & ~quint64(0xFFFFFFFF)) == tag &&
-                    m_storage.foldedName(holder[id]) == m_storage.foldedName(entry)) {
-                    nameIds[entry] = id;
-                    break;
+        {
+            // By hash first: each entry takes the id of the first entry of its hash, and only
+            // the slots, each asked for ahead, are read at random. Open addressing: the upper
+            // half of a slot is the hash, the lower its id + 1. The lowest bit of a hash picks
+            // the part, the next ones the slot.
+            std::vector<quint64> slots(std::bit_ceil(std::max<size_t>(64, 2 * owned)));
+            const size_t mask = slots.size() - 1;
+            for (size_t k = 0; k < owned; ++k) {
+                if (k + prefetchDistance < owned)
+                    __builtin_prefetch(&slots[(mine.items[k + prefetchDistance].hash >> 1) & mask]);
+                const auto [entry, hash] = mine.items[k];
+                const quint64 tag = quint64(hash) << 32;
+                for (size_t slot = (hash >> 1) & mask;; slot = (slot + 1) & mask) {
+                    const quint64 held = slots[slot];
+                    if (held == 0) {
+                        holder.push_back(entry);
+                        slots[slot] = tag | holder.size();
+                        nameIds[entry] = quint32(holder.size() - 1);
+                        break;
+                    }
+                    if ((held & ~quint64(0xFFFFFFFF)) == tag) {
+                        nameIds[entry] = quint32(held) - 1;
+                        break;
+                    }
                 }
             }
         }
+        // Then by text: the first entry's name is read at random, so where each starts is
+        // looked up first, in a loop of loads that do not wait on each other, and each name is
+        // then asked for ahead. A name that only shares its hash with the first entry's gets
+        // an id of its own; such names are rare.
+        std::vector<quint32> starts(owned);
+        for (size_t k = 0; k < owned; ++k)
+            starts[k] = m_storage.foldedOffsets[holder[nameIds[mine.items[k].entry]]];
+        std::unordered_map<std::string_view, quint32> strays;
+        for (size_t k = 0; k < owned; ++k) {
+            if (k + prefetchDistance < owned)
+                __builtin_prefetch(m_storage.folded.data() + starts[k + prefetchDistance]);
+            const quint32 entry = mine.items[k].entry;
+            const quint32 first = holder[nameIds[entry]];
+            const std::string_view name = m_storage.foldedName(entry);
+            if (first == entry || m_storage.foldedName(first) == name)
+                continue;
+            const auto [stray, added] = strays.try_emplace(name, quint32(holder.size()));
+            if (added)
+                holder.push_back(entry);
+            nameIds[entry] = stray->second;
+        }
     });
     const quint32 oddFirst = quint32(holders[0].size());
-    for (size_t entry = 0; entry < count; ++entry)
-        nameIds[entry] += (hashes[entry] & 1) ? oddFirst : 0;
-    hashes = {};
+    for (size_t k = 0; k < owners[1].size; ++k)
+        nameIds[owners[1].items[k].entry] += oddFirst;
+    owners[0] = {};
+    owners[1] = {};
     std::vector<quint32> firstHolder = std::move(holders[0]);
     firstHolder.insert(firstHolder.end(), holders[1].begin(), holders[1].end());
     holders[1] = {};

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <random>
+#include <unordered_map>
 
 namespace {
 
@@ -755,6 +756,71 @@ private Q_SLOTS:
         QCOMPARE(next[second - 1], 'b');
         BufferPool::setKeeping(false);
         QCOMPARE(BufferPool::keptBytes(), size_t(0));
+    }
+
+    // Names are told apart by a hash before their text; two names of one hash must still be
+    // two names, wherever in the walk each first appears.
+    void namesOfOneHashStayApart_data()
+    {
+        QTest::addColumn<int>("copies");
+        QTest::addColumn<int>("filler");
+        QTest::addColumn<bool>("strayFirst");
+        QTest::newRow("one of each") << 1 << 0 << false;
+        QTest::newRow("many of each, interleaved") << 5 << 0 << false;
+        QTest::newRow("the later name first") << 3 << 0 << true;
+        QTest::newRow("among many names, on two threads") << 4 << 100000 << false;
+    }
+    void namesOfOneHashStayApart()
+    {
+        QFETCH(int, copies);
+        QFETCH(int, filler);
+        QFETCH(bool, strayFirst);
+        // Two names whose hashes agree in the 32 bits the sort keys on: a birthday search.
+        std::unordered_map<quint32, std::string> seen;
+        std::string first, second;
+        for (int i = 0; second.empty(); ++i) {
+            const std::string name = "hit " + std::to_string(i) + ".wav";
+            const auto [it, added] =
+                seen.try_emplace(quint32(std::hash<std::string_view>()(name)), name);
+            if (!added) {
+                first = it->second;
+                second = name;
+            }
+        }
+        if (strayFirst)
+            std::swap(first, second);
+        SampleIndex::Builder builder;
+        std::vector<std::pair<std::string, std::string>> expected; // folded name, path
+        const auto add = [&](const std::string &folder, const std::string &name) {
+            builder.append(folder + "/" + name, name);
+            expected.emplace_back(name, folder + "/" + name);
+        };
+        for (int i = 0; i < filler; ++i)
+            add("/L/F" + std::to_string(i % 97), "fill " + std::to_string(i) + ".wav");
+        // The lesser name lies in folders that sort last, none below another: names taken for
+        // one would come out in folder order, the wrong one.
+        const auto folderFor = [&](const std::string &name, int copy) {
+            return (name == std::min(first, second) ? "/L/Z" : "/L/A") + std::to_string(copy);
+        };
+        for (int copy = 0; copy < copies; ++copy) {
+            add(folderFor(first, copy), first);
+            add(folderFor(second, copy), second);
+            add(folderFor(first, copy) + "b", first);
+        }
+        std::sort(expected.begin(), expected.end());
+        const auto index = builder.finish();
+        QCOMPARE(index->size(), expected.size());
+        size_t misplaced = 0;
+        for (size_t entry = 0; entry < index->size(); ++entry) {
+            misplaced += index->folded(entry) != expected[entry].first ||
+                         index->path(entry) != expected[entry].second;
+        }
+        QCOMPARE(misplaced, size_t(0));
+        for (const std::string &name : {first, second}) {
+            const std::vector<quint32> hits =
+                index->search({name}, SampleIndex::Scope(), CancelFlag());
+            QCOMPARE(hits.size(), size_t(name == first ? 2 * copies : copies));
+        }
     }
 
     // A walk's threads fill builders apart; joined, they make the index one builder would.
