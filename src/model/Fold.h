@@ -14,6 +14,8 @@
 QString fold(QStringView text);
 // True when every byte is 7-bit: such text needs no Unicode work.
 bool isAscii(std::string_view text);
+// The same folding of ASCII text (its lower case), written to the text.size() bytes at `out`.
+void foldAscii(std::string_view text, char *out);
 // The same folding on UTF-8, appended to `out`; ASCII takes a fast path. Invalid UTF-8 is
 // decoded with replacement characters.
 void foldUtf8(std::string_view text, std::string &out);

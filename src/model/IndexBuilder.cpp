@@ -211,6 +211,10 @@ private:
                     folder = builder.addFolder(
                         isCarriedAsIs(task.path) ? task.path : FilePaths::escapedUtf8(task.path));
                 }
+                if (isAscii(nameView)) {
+                    builder.appendAscii(*folder, nameView);
+                    continue;
+                }
                 std::string_view carried = nameView;
                 if (!isCarriedAsIs(nameView)) {
                     // Names that are not UTF-8 keep their bytes, so the file opens again by them.

@@ -46,6 +46,23 @@ bool SampleIndex::Storage::append(quint32 folder, std::string_view name,
     return true;
 }
 
+bool SampleIndex::Storage::appendAscii(quint32 folder, std::string_view name)
+{
+    if (names.size() + name.size() > bufferLimit || folded.size() + name.size() + 1 > bufferLimit ||
+        size() >= bufferLimit - 1)
+        return false;
+    entryFolder.push_back(folder);
+    names.append(name);
+    nameOffsets.push_back(quint32(names.size()));
+    const size_t at = folded.size();
+    folded.resizeForOverwrite(at + name.size() + 1);
+    char *into = folded.mutableData() + at;
+    foldAscii(name, into);
+    into[name.size()] = '\0';
+    foldedOffsets.push_back(quint32(folded.size()));
+    return true;
+}
+
 void SampleIndex::Storage::reserve(size_t entries, size_t nameBytes)
 {
     entryFolder.reserve(entries);

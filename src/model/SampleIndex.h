@@ -58,6 +58,7 @@ class SampleIndex final
         }
         quint32 addFolder(std::string_view path);
         bool append(quint32 folder, std::string_view name, std::string_view foldedName);
+        bool appendAscii(quint32 folder, std::string_view name);
         void reserve(size_t entries, size_t nameBytes);
         void adjoin(const Storage &from);
         size_t memoryUsage() const;
@@ -75,6 +76,11 @@ public:
         void append(quint32 folder, std::string_view name, std::string_view folded)
         {
             m_storage.append(folder, name, folded);
+        }
+        // An ASCII `name`, folded here: a walk's commonest case, with no copy in between.
+        void appendAscii(quint32 folder, std::string_view name)
+        {
+            m_storage.appendAscii(folder, name);
         }
         // `path` is a normalised file path, split at its last '/'.
         void append(std::string_view path, std::string_view folded);

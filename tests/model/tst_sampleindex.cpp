@@ -122,6 +122,13 @@ private Q_SLOTS:
         quint32 seed = 7;
         const auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
         QStringList texts{"KICK 808.WAV", "Cafe\u0301", "ΣΊΣΥΦΟΣ"};
+        // Every ASCII byte at every place in a word of eight.
+        for (int shift = 0; shift < 8; ++shift) {
+            QString ascii;
+            for (int c = 0; c < 127; ++c)
+                ascii.append(QChar((c + shift) % 127 + 1));
+            texts.append(ascii);
+        }
         for (char32_t c : pool)
             texts.append("k" + QString::fromUcs4(&c, 1) + "E");
         for (int i = 0; i < 3000; ++i) {
