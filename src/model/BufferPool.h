@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <new>
+#include <utility>
 
 // Large blocks for the index's buffers. Every live change copies the index into new buffers of
 // nearly the same sizes as the old ones; the system would hand out zeroed pages, fault them in
@@ -30,6 +31,8 @@ public:
     // Bytes held in kept blocks, for memory figures and tests.
     static size_t keptBytes();
 
+    // For arrays that are written whole before they are read: a new element is
+    // default-initialised, so an array of integers is not first filled with zeros.
     template <typename T> struct Allocator
     {
         using value_type = T;
@@ -44,6 +47,11 @@ public:
         void deallocate(T *block, size_t count)
         {
             BufferPool::deallocate(block, count * sizeof(T));
+        }
+        template <typename U> void construct(U *at) { ::new (static_cast<void *>(at)) U; }
+        template <typename U, typename... Args> void construct(U *at, Args &&...args)
+        {
+            ::new (static_cast<void *>(at)) U(std::forward<Args>(args)...);
         }
         template <typename U> bool operator==(const Allocator<U> &) const { return true; }
     };

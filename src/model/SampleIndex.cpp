@@ -192,7 +192,7 @@ std::shared_ptr<SampleIndex> SampleIndex::Builder::finish()
     if (!in.facts.empty())
         in.facts.resize(count);
 
-    std::vector<quint32> places;
+    Order::Places places;
     {
         const Order order(in, Order::Checking);
         bool sorted = true;

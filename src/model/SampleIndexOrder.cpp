@@ -32,6 +32,10 @@ std::pair<quint64, quint64> prefixKey(std::string_view text)
     return {qFromBigEndian<quint64>(bytes), qFromBigEndian<quint64>(bytes + 8)};
 }
 
+// The sort's large arrays, each written whole before it is read: their memory goes back to the
+// system as soon as they are freed.
+template <typename T> using Scratch = std::vector<T, BufferPool::Allocator<T>>;
+
 // How far ahead reads at random positions ask for their memory.
 constexpr size_t prefetchDistance = 16;
 
@@ -52,7 +56,7 @@ template <typename Work> void onTwoThreads(size_t items, Work work)
 // `outOffsets` at its place; the inputs are freed once copied. The texts are read in order and
 // written at random: writes need not wait on memory, as reads at random would.
 void placeTexts(IndexBuffer<char> &text, IndexBuffer<quint32> &offsets,
-                const std::vector<quint32> &places, IndexBuffer<char> &out,
+                const Scratch<quint32> &places, IndexBuffer<char> &out,
                 IndexBuffer<quint32> &outOffsets)
 {
     const size_t count = places.size();
@@ -72,7 +76,7 @@ void placeTexts(IndexBuffer<char> &text, IndexBuffer<quint32> &offsets,
         // Where each text goes, first, in a loop of loads that do not wait on each other; the
         // copies then ask for their destinations ahead.
         const size_t first = part * count / 2, last = (part + 1) * count / 2;
-        std::vector<quint32> at(last - first);
+        Scratch<quint32> at(last - first);
         for (size_t entry = first; entry < last; ++entry)
             at[entry - first] = ends[places[entry]];
         for (size_t entry = first; entry < last; ++entry) {
@@ -184,7 +188,7 @@ SampleIndex::Order::Order(const Storage &storage, Use use)
         m_runEnd[ancestor] = quint32(folders - 1);
 }
 
-std::vector<quint32> SampleIndex::Order::places() const
+SampleIndex::Order::Places SampleIndex::Order::places() const
 {
     const size_t count = m_storage.size();
     // Distinct folded names, by hashing. The lowest bit of a name's hash picks which of two
@@ -196,7 +200,7 @@ std::vector<quint32> SampleIndex::Order::places() const
     };
     struct Run
     {
-        std::unique_ptr<Hashed[]> items;
+        Scratch<Hashed> items;
         size_t size = 0;
     };
     Run byHalf[2][2]; // by half of the entries, then by owner
@@ -204,7 +208,7 @@ std::vector<quint32> SampleIndex::Order::places() const
         const size_t first = half * count / 2, last = (half + 1) * count / 2;
         Run(&runs)[2] = byHalf[half];
         for (Run &run : runs)
-            run.items.reset(new Hashed[last - first]);
+            run.items.resize(last - first);
         // Written to both, counted in the owner's: no branch to mispredict.
         for (size_t entry = first; entry < last; ++entry) {
             const quint32 hash =
@@ -215,16 +219,16 @@ std::vector<quint32> SampleIndex::Order::places() const
             ++runs[hash & 1].size;
         }
     });
-    std::vector<quint32> nameIds(count);
+    Scratch<quint32> nameIds(count);
     std::vector<quint32> holders[2]; // per part and distinct name, its first entry
     Run owners[2];
     onTwoThreads(count, [&](int part) {
         const Run &early = byHalf[0][part], &late = byHalf[1][part];
         Run &mine = owners[part];
         mine.size = early.size + late.size;
-        mine.items.reset(new Hashed[mine.size]);
-        std::copy_n(early.items.get(), early.size, mine.items.get());
-        std::copy_n(late.items.get(), late.size, mine.items.get() + early.size);
+        mine.items.resize(mine.size);
+        std::copy_n(early.items.begin(), early.size, mine.items.begin());
+        std::copy_n(late.items.begin(), late.size, mine.items.begin() + ptrdiff_t(early.size));
         byHalf[0][part] = {};
         byHalf[1][part] = {};
         const size_t owned = mine.size;
@@ -234,7 +238,7 @@ std::vector<quint32> SampleIndex::Order::places() const
             // the slots, each asked for ahead, are read at random. Open addressing: the upper
             // half of a slot is the hash, the lower its id + 1. The lowest bit of a hash picks
             // the part, the next ones the slot.
-            std::vector<quint64> slots(std::bit_ceil(std::max<size_t>(64, 2 * owned)));
+            Scratch<quint64> slots(std::bit_ceil(std::max<size_t>(64, 2 * owned)), 0);
             const size_t mask = slots.size() - 1;
             for (size_t k = 0; k < owned; ++k) {
                 if (k + prefetchDistance < owned)
@@ -260,7 +264,7 @@ std::vector<quint32> SampleIndex::Order::places() const
         // looked up first, in a loop of loads that do not wait on each other, and each name is
         // then asked for ahead. A name that only shares its hash with the first entry's gets
         // an id of its own; such names are rare.
-        std::vector<quint32> starts(owned);
+        Scratch<quint32> starts(owned);
         for (size_t k = 0; k < owned; ++k)
             starts[k] = m_storage.foldedOffsets[holder[nameIds[mine.items[k].entry]]];
         std::unordered_map<std::string_view, quint32> strays;
@@ -287,7 +291,7 @@ std::vector<quint32> SampleIndex::Order::places() const
     firstHolder.insert(firstHolder.end(), holders[1].begin(), holders[1].end());
     holders[1] = {};
 
-    std::vector<quint32> nameRanks(firstHolder.size());
+    Scratch<quint32> nameRanks(firstHolder.size());
     {
         struct NameKey
         {
@@ -296,7 +300,7 @@ std::vector<quint32> SampleIndex::Order::places() const
             quint32 entry;
             quint32 id;
         };
-        std::vector<NameKey> names(firstHolder.size());
+        Scratch<NameKey> names(firstHolder.size());
         for (quint32 id = 0; id < names.size(); ++id) {
             const auto [prefix, more] = prefixKey(m_storage.foldedName(firstHolder[id]));
             names[id] = NameKey{prefix, more, firstHolder[id], id};
@@ -321,7 +325,7 @@ std::vector<quint32> SampleIndex::Order::places() const
     const int entryBits = std::bit_width(quint64(std::max<size_t>(1, count)));
     const int folderBits = std::bit_width(quint64(std::max<size_t>(1, m_storage.folderCount())));
     const int nameBits = std::bit_width(quint64(std::max<size_t>(1, firstHolder.size())));
-    std::vector<quint32> places(count);
+    Places places(count);
     const auto fixRuns = [&](auto nameOf, auto folderOf, auto entryOf, auto &keys) {
         using Key = std::decay_t<decltype(keys[0])>;
         const auto byPath = [&](const Key &a, const Key &b) {
@@ -342,7 +346,7 @@ std::vector<quint32> SampleIndex::Order::places() const
             places[entryOf(keys[place])] = quint32(place);
     };
     if (entryBits + folderBits + nameBits <= 64) {
-        std::vector<quint64> keys(count);
+        Scratch<quint64> keys(count);
         for (size_t entry = 0; entry < count; ++entry)
             keys[entry] = (quint64(nameRanks[nameIds[entry]]) << (folderBits + entryBits)) |
                           (quint64(m_folderRank[m_storage.entryFolder[entry]]) << entryBits) |
@@ -352,7 +356,7 @@ std::vector<quint32> SampleIndex::Order::places() const
         // Least significant digit first, eleven bits at a time, from the folder's rank up:
         // the entries start in order. Each half is counted and dealt out by a thread of its
         // own; the first half's keys of a digit go before the second's, so each pass is stable.
-        std::vector<quint64> spare(count);
+        Scratch<quint64> spare(count);
         for (int shift = entryBits; shift < entryBits + folderBits + nameBits; shift += 11) {
             std::array<std::array<size_t, 2048>, 2> starts{};
             onTwoThreads(count, [&](int part) {
@@ -380,7 +384,7 @@ std::vector<quint32> SampleIndex::Order::places() const
                 [&](quint64 key) { return quint32((key >> entryBits) & folderMask); },
                 [&](quint64 key) { return quint32(key & entryMask); }, keys);
     } else {
-        std::vector<std::pair<quint64, quint32>> keys(count);
+        Scratch<std::pair<quint64, quint32>> keys(count);
         for (size_t entry = 0; entry < count; ++entry)
             keys[entry] = {quint64(nameRanks[nameIds[entry]]) << 32 |
                                m_folderRank[m_storage.entryFolder[entry]],
@@ -483,7 +487,7 @@ void SampleIndex::Order::pieces(size_t entry, std::string_view (&out)[3]) const
     out[2] = nameOf(entry);
 }
 
-void SampleIndex::Order::gather(Storage &in, const std::vector<quint32> &places, Storage &out)
+void SampleIndex::Order::gather(Storage &in, const Places &places, Storage &out)
 {
     const size_t count = places.size();
     out.folderPaths = std::move(in.folderPaths);

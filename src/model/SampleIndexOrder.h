@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "BufferPool.h"
 #include "SampleIndex.h"
 
 #include <memory>
@@ -26,17 +27,21 @@ public:
 
     Order(const Storage &storage, Use use);
 
+    // In memory that goes back to the system as soon as it is freed, as a sort's other large
+    // arrays: from the heap, a build's peak would stay with the process while it writes.
+    using Places = std::vector<quint32, BufferPool::Allocator<quint32>>;
+
     // Each entry's place in this order. The same sample name recurs in many packs, so each
     // distinct folded name is sorted once; entries are then sorted by two integers, the rank of
     // their name and that of their folder, and only runs with a folder and one below it (or the
     // same folder twice) are sorted again by full paths.
-    std::vector<quint32> places() const;
+    Places places() const;
 
     int compare(size_t a, const Order &other, size_t b) const;
 
     // `in`'s entries at their `places` (from places()) into the empty `out`, one buffer at a
     // time, each freed once copied, so that the peak stays near one index.
-    static void gather(Storage &in, const std::vector<quint32> &places, Storage &out);
+    static void gather(Storage &in, const Places &places, Storage &out);
     // The separator between a folder and a name in a full path.
     static std::string_view separatorAfter(std::string_view folder);
 
