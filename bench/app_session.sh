@@ -124,10 +124,11 @@ measure_new_file() {
 # that follows once the changes have rested, and when it came after the last file.
 measure_pack() {
   local pack first last seen whole i done_at
-  sleep 5
-  wait_idle || true
   pack="$lib/Wavelark Bench Pack"
   made+=("$pack")
+  rm -rf "$pack" # left by a run that was cut short
+  sleep 5
+  wait_idle || true
   first=$(ticks)
   seen=$(stamp)
   whole=$(whole_stamp)
